@@ -1,0 +1,34 @@
+// Number formatting and text conversions that do not depend on the host
+// process's C locale. The component keeps its own decimal separator, set from
+// the platform's SetLocale, instead of changing the process-wide locale.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zel {
+
+// Decimal separator used for formatted numbers and for the settings file's
+// coefficient; '.' until the platform sets a locale that uses another.
+char DecimalSeparator();
+void SetDecimalSeparator(char separator);
+
+// printf("%<width>.<decimals>f") in the "C" locale, with '.' replaced by the
+// component's decimal separator.
+std::string FormatFixed(double value, int width, int decimals);
+
+// strtod-like: leading white space, an optional sign, digits with the
+// component's decimal separator, an optional exponent. 0.0 without a number.
+double TextToDouble(const char* text);
+
+// Truncates toward zero into a 32-bit integer without undefined behaviour:
+// out-of-range values saturate, NaN gives 0.
+int32_t TruncToInt32(double value);
+
+// UTF-16 to windows-1251; characters without a mapping become '?'.
+std::string WideTo1251(const char16_t* text, size_t length);
+
+size_t WideLength(const char16_t* text);
+
+}  // namespace zel

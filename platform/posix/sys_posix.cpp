@@ -1,0 +1,184 @@
+#include "platform/sys.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace platform {
+
+uint64_t MonotonicMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void SleepMs(unsigned ms) {
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}
+
+LocalTime Now() {
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    time_t secs = tv.tv_sec;
+    tm parts;
+    localtime_r(&secs, &parts);
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+            parts.tm_min,         parts.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+}
+
+int64_t UnixSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+bool RandomBytes(void* buf, size_t n) {
+    auto* p = static_cast<unsigned char*>(buf);
+    while (n > 0) {
+        ssize_t got = getrandom(p, n, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+namespace {
+std::string DirectoryOf(const std::string& path) {
+    size_t cut = path.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    if (cut == 0) return "";
+    return path.substr(0, cut);
+}
+}  // namespace
+
+std::string ModuleDirectory() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&ModuleDirectory), &info) == 0 || !info.dli_fname) return ".";
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved)) return DirectoryOf(resolved);
+    return DirectoryOf(info.dli_fname);
+}
+
+std::string ExecutableDirectory() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0) return ".";
+    path[n] = 0;
+    return DirectoryOf(path);
+}
+
+char PathSeparator() { return '/'; }
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string WideToAnsi(const char16_t* text, size_t length) {
+    std::string out;
+    if (!text) return out;
+    out.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string AnsiToWide(const char* text) {
+    std::u16string out;
+    if (!text) return out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    while (*s) {
+        uint32_t c = *s;
+        int extra = 0;
+        if (c < 0x80) {
+            extra = 0;
+        } else if ((c & 0xE0) == 0xC0) {
+            c &= 0x1F, extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            c &= 0x0F, extra = 2;
+        } else if ((c & 0xF8) == 0xF0) {
+            c &= 0x07, extra = 3;
+        } else {
+            out += u'\uFFFD';
+            ++s;
+            continue;
+        }
+        ++s;
+        bool ok = true;
+        for (int k = 0; k < extra; ++k) {
+            if ((s[0] & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            c = (c << 6) | (*s++ & 0x3F);
+        }
+        if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+bool LocaleDecimalSeparator(const std::string& name, char* separator) {
+    locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
+    if (loc == static_cast<locale_t>(0)) return false;
+    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+    bool ok = radix && radix[0] && !radix[1];
+    if (ok) *separator = radix[0];
+    freelocale(loc);
+    return ok;
+}
+
+unsigned RegisterWindowMessageId(const char* name) {
+    // Same range as registered messages on Windows (0xC000..0xFFFF), stable
+    // for a given name.
+    uint32_t h = 2166136261u;
+    for (const char* p = name ? name : ""; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+    return 0xC000u + (h % 0x4000u);
+}
+
+void BroadcastWindowMessage(unsigned, uint32_t, uint32_t) {}
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+// Operating-system services other than lines and files: time, sleeping,
+// random bytes, module paths, code pages, locale facts, window messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Monotonic milliseconds since an arbitrary start; never goes backwards.
+uint64_t MonotonicMs();
+
+void SleepMs(unsigned ms);
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+LocalTime Now();
+
+// Whole seconds since the epoch (wall clock).
+int64_t UnixSeconds();
+
+// Fills `buf` from the operating system's cryptographic random source.
+bool RandomBytes(void* buf, size_t n);
+
+// Directory of the module holding this code (the driver library when linked
+// into it), without the trailing separator.
+std::string ModuleDirectory();
+// Directory of the process's executable, without the trailing separator.
+std::string ExecutableDirectory();
+// '\\' on Windows, '/' elsewhere.
+char PathSeparator();
+bool FileExists(const std::string& path);
+
+// The process's 8-bit ("ANSI") code page: CP_ACP on Windows, UTF-8 elsewhere.
+std::string WideToAnsi(const char16_t* text, size_t length);
+std::u16string AnsiToWide(const char* text);
+
+// Decimal separator of the named locale (a platform locale name such as
+// "ru_RU" or "ru-RU"); false when the system does not know the name.
+bool LocaleDecimalSeparator(const std::string& name, char* separator);
+
+// Registered window messages. On Linux there is no system-wide broadcast:
+// registration gives a stable process-local number and the broadcast does
+// nothing.
+unsigned RegisterWindowMessageId(const char* name);
+void BroadcastWindowMessage(unsigned message, uint32_t wParam, uint32_t lParam);
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// The abstract scale: connection management shared by every protocol, and
+// the operations the device table calls. Slot order is fixed.
+#pragma once
+
+#include <cstdint>
+
+#include "transport/ZelComLanPort.h"
+
+class IAddInDefBase;
+
+class IScalesObject {
+public:
+    static const int kTextMax = 253;
+
+    IScalesObject();
+    virtual ~IScalesObject();
+    IScalesObject(const IScalesObject&) = delete;
+    IScalesObject& operator=(const IScalesObject&) = delete;
+
+    virtual int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, IAddInDefBase* connection);
+    virtual int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, IAddInDefBase* connection);
+    virtual int32_t Connect();
+    virtual int32_t Disconnect();
+    virtual int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) = 0;
+    virtual int32_t Tare(double tare) = 0;
+    virtual int32_t Zero() = 0;
+    virtual int32_t SendPrice(int32_t price) = 0;
+    virtual bool Matches(const char* text);
+    virtual int32_t SetDeviceId(const char* id);
+    virtual int32_t SetLeaveConnect(int32_t flag);
+    virtual int32_t SetCoeff(double coefficient);
+    virtual double GetCoeff();
+    virtual int32_t CheckConnection();
+    virtual int32_t EnsureConnected();
+    virtual int32_t ReleaseConnection();
+
+    const char* DeviceId() const { return deviceId; }
+
+protected:
+    // Copies the settings for a line and stores the event targets; false
+    // (result 1) for a null or over-long name.
+    bool StoreLine(const char* name, int32_t baud, int32_t tcp);
+    // The shared Connect of the polled classes: open, then baud rate, parity,
+    // 8 data bits and stop bits, whatever the open gave.
+    int32_t ConnectLine(int32_t parity, int32_t stopBits);
+
+    CZelComLanPort port;
+    char portName[kTextMax + 1];
+    int32_t baudRate;
+    int32_t tcpPort;
+    int32_t leaveConnect;
+    double coeff;
+    char deviceId[kTextMax + 1];
+    void* eventSink;
+    IAddInDefBase* connection;
+};
+
+// Base for the polled protocols whose scale lacks tare, zero and price
+// commands: those answer 5 and touch nothing.
+class CPolledScalesObject : public IScalesObject {
+public:
+    int32_t Tare(double) override { return 5; }
+    int32_t Zero() override { return 5; }
+    int32_t SendPrice(int32_t) override { return 5; }
+};

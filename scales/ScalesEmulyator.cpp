@@ -1,0 +1,43 @@
+#include "scales/ScalesEmulyator.h"
+
+#include <cmath>
+
+#include "platform/sys.h"
+
+ScalesEmulyator::ScalesEmulyator() : price(-1), state(1) {}
+
+void ScalesEmulyator::Seed(uint32_t seed) { state = seed; }
+
+int ScalesEmulyator::Draw() {
+    // The classic linear congruential rand(), kept per object so the host
+    // process's own rand() state is never touched.
+    state = state * 1103515245u + 12345u;
+    return static_cast<int>((state >> 16) & 0x7FFF);
+}
+
+int32_t ScalesEmulyator::Connect() {
+    Seed(static_cast<uint32_t>(platform::UnixSeconds()));
+    return 0;
+}
+
+int32_t ScalesEmulyator::ReadWeight(double& weight, double& outPrice, double& cost, int32_t& stable) {
+    stable = Draw() % 5 == 0 ? 0 : 1;
+    // Whole grams from 80 to 104999, from two draws so the whole range is hit.
+    const int kLow = 80, kHigh = 104999;
+    int grams = kLow + ((Draw() << 15) | Draw()) % (kHigh - kLow + 1);
+    weight = grams / 1000.0;
+    int32_t p = price;
+    if (p < 0) p = Draw() % 99999;
+    outPrice = p * 0.01;
+    cost = std::trunc(outPrice * 100.0 * weight) / 100.0;
+    return Draw() % 10 == 0 ? 3 : 0;
+}
+
+int32_t ScalesEmulyator::Tare(double) { return 0; }
+
+int32_t ScalesEmulyator::Zero() { return 5; }
+
+int32_t ScalesEmulyator::SendPrice(int32_t newPrice) {
+    price = newPrice;
+    return 0;
+}

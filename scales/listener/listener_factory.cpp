@@ -1,0 +1,3 @@
+#include "scales/Factory.h"
+
+IScalesObject* CreateListenerScale(int32_t) { return nullptr; }

@@ -1,0 +1,3 @@
+#include "scales/Factory.h"
+
+IScalesObject* CreatePolledScale(int32_t) { return nullptr; }

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core/ResultCodes.h"
+#include "core/ScalesManager.h"
+#include "core/Text.h"
+#include "scales/IScalesObject.h"
+#include "scales/ScalesEmulyator.h"
+
+TEST(ParseNumberText, Table) {
+    struct Case {
+        const char* text;
+        double expected;
+    } cases[] = {
+        {"12.5", 12.5},       {"  -0,075kg", -0.075}, {"1.2.3", 1.2},   {"+5", 0.0},   {"5-", 5.0},
+        {"--3", -3.0},        {"abc", 0.0},           {"", 0.0},        {",5", 0.5},   {". 5", 0.5},
+        {"  1.234", 1.234},   {"-  0.50", -0.5},      {"7 8", 7.0},     {"0", 0.0},    {"001.234", 1.234},
+        {"12\x01" "3", 12.0}, {"-", 0.0},             {"3,", 3.0},
+    };
+    for (const Case& c : cases) EXPECT_DOUBLE_EQ(ParseNumberText(c.text), c.expected) << '"' << c.text << '"';
+    EXPECT_DOUBLE_EQ(ParseNumberText(nullptr), 0.0);
+}
+
+TEST(ParseNumberText, ReadsAtMostFiftyCharacters) {
+    std::string sixty(60, '1');
+    EXPECT_DOUBLE_EQ(ParseNumberText(sixty.c_str()), std::stod(std::string(50, '1')));
+    std::string fraction = "0." + std::string(47, '0') + "99";  // the second 9 is the 51st character
+    EXPECT_DOUBLE_EQ(ParseNumberText(fraction.c_str()), 9e-48);
+}
+
+TEST(ResultText, CodesAndUnknown) {
+    EXPECT_EQ(std::u16string(zel::ResultText(0)), u"OK");
+    EXPECT_EQ(std::u16string(zel::ResultText(8)), u"Ошибка_8: DeviceID не найден.");
+    // Cyrillic С, О, М in the port texts.
+    EXPECT_NE(std::u16string(zel::ResultText(2)).find(u"\u0421\u041E\u041C"), std::u16string::npos);
+    for (int code : {6, 9, 1099, -1, 100}) EXPECT_EQ(std::u16string(zel::ResultText(code)), u"UnknownError");
+}
+
+TEST(Text, FormatFixedFollowsSeparator) {
+    EXPECT_EQ(zel::FormatFixed(1.234, 6, 3), " 1.234");
+    EXPECT_EQ(zel::FormatFixed(0.0, 6, 2), "  0.00");
+    EXPECT_EQ(zel::FormatFixed(-123.4567, 6, 3), "-123.457");
+    zel::SetDecimalSeparator(',');
+    EXPECT_EQ(zel::FormatFixed(1.5, 6, 3), " 1,500");
+    EXPECT_DOUBLE_EQ(zel::TextToDouble(" 0,98"), 0.98);
+    EXPECT_DOUBLE_EQ(zel::TextToDouble("0.98"), 0.0);  // '.' is not the separator
+    zel::SetDecimalSeparator('.');
+    EXPECT_DOUBLE_EQ(zel::TextToDouble("1.0"), 1.0);
+    EXPECT_DOUBLE_EQ(zel::TextToDouble("-2.5e1x"), -25.0);
+    EXPECT_DOUBLE_EQ(zel::TextToDouble("x1"), 0.0);
+}
+
+TEST(Text, TruncToInt32NeverOverflows) {
+    EXPECT_EQ(zel::TruncToInt32(1234.9), 1234);
+    EXPECT_EQ(zel::TruncToInt32(-1234.9), -1234);
+    EXPECT_EQ(zel::TruncToInt32(1e12), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(zel::TruncToInt32(-1e12), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(zel::TruncToInt32(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(zel::TruncToInt32(std::numeric_limits<double>::infinity()), std::numeric_limits<int32_t>::max());
+}
+
+TEST(Text, WideTo1251) {
+    const char16_t text[] = u"COM3 Весы №";
+    std::string out = zel::WideTo1251(text, zel::WideLength(text));
+    EXPECT_EQ(out, std::string("COM3 \xC2\xE5\xF1\xFB \xB9"));
+}
+
+TEST(Emulator, RangesAndProportions) {
+    ScalesEmulyator scale;
+    scale.Seed(12345);
+    const int kReadings = 20000;
+    int noAnswer = 0, unstable = 0;
+    double minPrice = 1e9, maxPrice = -1;
+    for (int i = 0; i < kReadings; ++i) {
+        double w = -1, p = -1, c = -1;
+        int32_t s = -1;
+        int32_t r = scale.ReadWeight(w, p, c, s);
+        ASSERT_TRUE(r == 0 || r == 3);
+        noAnswer += r == 3;
+        unstable += s == 0;
+        ASSERT_GE(w, 0.080);
+        ASSERT_LE(w, 104.999);
+        ASSERT_NEAR(w * 1000, std::round(w * 1000), 1e-6);
+        minPrice = std::min(minPrice, p);
+        maxPrice = std::max(maxPrice, p);
+        ASSERT_DOUBLE_EQ(c, std::trunc(p * 100 * w) / 100);
+    }
+    EXPECT_NEAR(noAnswer / double(kReadings), 0.10, 0.02);
+    EXPECT_NEAR(unstable / double(kReadings), 0.20, 0.02);
+    EXPECT_GE(minPrice, 0.0);
+    EXPECT_LE(maxPrice, 327.67);
+    EXPECT_GT(maxPrice - minPrice, 100.0);
+
+    EXPECT_EQ(scale.SendPrice(1250), 0);
+    for (int i = 0; i < 100; ++i) {
+        double w, p, c;
+        int32_t s;
+        scale.ReadWeight(w, p, c, s);
+        ASSERT_DOUBLE_EQ(p, 12.5);
+        ASSERT_DOUBLE_EQ(c, std::trunc(1250 * w) / 100);
+    }
+    EXPECT_EQ(scale.Tare(0.0), 0);
+    EXPECT_EQ(scale.Zero(), 5);
+}
+
+TEST(Manager, TableFillsAndFrees) {
+    CScalesManager m;
+    m.model = 20;
+    std::string ids[CScalesManager::kMaxDevices];
+    for (auto& id : ids) {
+        m.OpenDevice(id);
+        ASSERT_EQ(m.lastResult, 0);
+        ASSERT_EQ(id.size(), 20u);
+        ASSERT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    }
+    std::string extra;
+    m.OpenDevice(extra);
+    EXPECT_EQ(m.lastResult, 1099);
+    EXPECT_EQ(m.FindDevice(extra.c_str()), nullptr);
+    m.CloseDevice(ids[37].c_str());
+    EXPECT_EQ(m.lastResult, 0);
+    EXPECT_EQ(m.devices[37], nullptr);
+    m.OpenDevice(extra);
+    EXPECT_EQ(m.lastResult, 0);
+    EXPECT_NE(m.devices[37], nullptr);
+    EXPECT_EQ(m.CloseAllDevices(), 1099);
+    for (IScalesObject* d : m.devices) EXPECT_EQ(d, nullptr);
+}
+
+TEST(Manager, UnknownModelsAndCoefficient) {
+    CScalesManager m;
+    for (int model : {-1, 42, 45, 1000}) {
+        EXPECT_EQ(m.CreateDevice("COM1", 9600, model, false, "X", 0, 1.0), 5);
+        EXPECT_EQ(m.FindDevice("X"), nullptr);
+    }
+    EXPECT_EQ(m.CreateDevice(nullptr, 9600, 20, false, "X", 0, 1.0), 1);
+    EXPECT_EQ(m.CreateDevice("COM7", 9600, 20, false, "E1", 0, 0.5), 0);
+    EXPECT_EQ(m.CreateDevice("COM7", 9600, 20, false, "E2", 0, 1.0), 0);
+    // The port name finds the first device on it; Close removes both.
+    EXPECT_EQ(m.FindDevice("COM7"), m.FindDevice("E1"));
+    double w = 0, p = 0, c = 0;
+    int32_t s = 0;
+    m.ReadDeviceWeight("E1", w, p, c, s);
+    EXPECT_LE(w, 104.999 * 0.5);
+    EXPECT_EQ(m.ReadDeviceWeight("nope", w, p, c, s), 8);
+    m.CloseDevice("COM7");
+    EXPECT_EQ(m.FindDevice("E1"), nullptr);
+    EXPECT_EQ(m.FindDevice("E2"), nullptr);
+    // A repeated ID always gets a fresh object.
+    m.CreateDevice("A", 0, 20, false, "same", 0, 1.0);
+    IScalesObject* first = m.FindDevice("same");
+    m.CreateDevice("B", 0, 20, false, "same", 0, 1.0);
+    int count = 0;
+    for (IScalesObject* d : m.devices) count += d && d->Matches("same");
+    EXPECT_EQ(count, 1);
+    (void)first;
+}
