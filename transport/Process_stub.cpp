@@ -1,0 +1,6 @@
+#include "transport/Process.h"
+
+namespace zel {
+void LibraryLoaded() {}
+void LibraryUnloading() {}
+}  // namespace zel
