@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, only those that are missing.
+#   scripts/deps.sh native    compiler, CMake, Ninja, GoogleTest
+#   scripts/deps.sh all       native + clang (fuzzers) + MinGW-w64 and Wine (Windows DLLs)
+set -euo pipefail
+
+want=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev)
+if [ "${1:-native}" = all ]; then
+  want+=(clang libclang-rt-14-dev socat g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+         wine wine64 wine32:i386)
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+echo "installing: ${missing[*]}" >&2
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Every test suite of the project, each stage in its own build directory:
+#   native     GCC build, all test executables through CTest
+#   asan       AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
+#   tsan       ThreadSanitizer build, all tests
+#   fuzz       clang/libFuzzer build, each fuzzer for a short run
+#   windows    MinGW-w64 i686 and x86_64 DLLs, their tests under Wine
+# With no arguments every stage runs; otherwise only the stages named.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=(native asan tsan fuzz windows)
+
+scripts/deps.sh all || exit 1
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+ctest_stage() {  # dir, cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null &&
+    cmake --build "$dir" -j"$jobs" &&
+    ctest --test-dir "$dir" --output-on-failure --timeout 600
+}
+
+run_stage() {
+  case "$1" in
+    native) ctest_stage build-test -DCMAKE_BUILD_TYPE=Debug ;;
+    asan) ctest_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=address,undefined ;;
+    tsan) ctest_stage build-tsan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=thread ;;
+    fuzz) scripts/fuzz.sh 15 ;;
+    windows) scripts/windows-build.sh && scripts/windows-test.sh ;;
+    *) echo "unknown stage $1" >&2; return 2 ;;
+  esac
+}
+
+passed=0 failed=0 failures=()
+for s in "${stages[@]}"; do
+  echo "=== stage: $s"
+  start=$(date +%s)
+  if run_stage "$s"; then
+    passed=$((passed + 1)); echo "=== stage $s passed ($(( $(date +%s) - start )) s)"
+  else
+    failed=$((failed + 1)); failures+=("$s"); echo "=== stage $s FAILED ($(( $(date +%s) - start )) s)"
+  fi
+done
+[ ${#failures[@]} -gt 0 ] && echo "failed stages: ${failures[*]}"
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
