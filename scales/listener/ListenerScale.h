@@ -1,0 +1,118 @@
+// Event-driven scales: the scale pushes a frame when the operator presses its
+// send key. Each open object runs one listener thread that keeps the port
+// open, reads frames, hands every accepted reading to the platform as an
+// external event and broadcasts it as a registered window message. Commands
+// for the scale (acknowledgement, tare, price) are only flagged by the
+// platform's thread and written by the listener.
+//
+// Locking: `lock` guards the flags, the values to send, `stopRequested` and
+// every port operation of the object, whichever thread makes it. It is always
+// taken before the port's own lock, never after it. It is never held while a
+// reading is formatted or published, nor while the listener waits for bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/sync.h"
+#include "scales/IScalesObject.h"
+
+namespace zel {
+namespace listener {
+
+const int kMaxFrame = 32;
+const unsigned kReadBudgetMs = 500;
+const unsigned kReadStepMs = 50;
+const unsigned kCyclePauseMs = 100;
+const unsigned kStopWaitMs = 15000;
+const size_t kLineBufferSize = 500;  // data lines keep at most 499 bytes
+
+extern const char kWindowMessageName[];
+
+// A value truncated toward zero into 32 bits: beyond the int32 range it
+// saturates (never undefined), NaN gives 0. A value within a micro-unit of a
+// whole number counts as that number, so 4.007 kg gives 4007 g although
+// 4.007 * 1000 is 4006.9999999999995 in binary.
+int32_t WholeValue(double value);
+// WholeValue as a 32-bit message parameter: negative values travel as their
+// two's-complement bit pattern.
+uint32_t MessageValue(double value);
+// wParam: the weight in grams, or in whole kilograms once the grams would
+// exceed 2000000000.
+uint32_t WeightMessageParam(double weightKg);
+// lParam of a scale that reports a tare: the tare in grams.
+uint32_t TareMessageParam(double tareKg);
+
+// A data line cut to the 499 bytes its buffer holds.
+std::string BoundedLine(std::string line);
+
+}  // namespace listener
+}  // namespace zel
+
+class CScalesListener : public IScalesObject {
+public:
+    ~CScalesListener() override;
+
+    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, IAddInDefBase* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, IAddInDefBase* connection) override;
+    int32_t Connect() override;
+    int32_t Disconnect() override;
+    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
+    int32_t SetCoeff(double coefficient) override;
+    double GetCoeff() override;
+
+    // True while a listener thread runs for this object.
+    bool Listening();
+
+protected:
+    // `parity` is the serial parity code the scale needs (0 none, 2 even).
+    explicit CScalesListener(int32_t parity);
+
+    // Stops the listener and closes the port. Every concrete class calls it
+    // first thing in its destructor, while its own members and overrides
+    // still exist for the thread.
+    void Shutdown();
+
+    enum class Next { Pause, Continue };
+
+    // Bytes one frame asks for.
+    virtual int FrameLength() const = 0;
+    // Before the frame is read (commands sent once per cycle).
+    virtual void BeforeCycle() {}
+    // Before each read attempt (commands sent as soon as they are flagged).
+    virtual void BeforeReadAttempt() {}
+    // Validates, decodes and publishes what was read; `count` bytes may be
+    // fewer than FrameLength(). Pause gives the 100 ms pause before the next
+    // cycle, Continue starts the next read at once.
+    virtual Next HandleFrame(const uint8_t* frame, int count) = 0;
+
+    // Writes a command frame under `lock`, then pauses `pauseMs` still
+    // holding it. 0 when written, 1 when the line took less (the command is
+    // lost, never repeated).
+    int SendCommand(const uint8_t* data, int length, unsigned pauseMs);
+
+    // ExternalEvent "EventScales"/"NewData" with the line, when the platform
+    // gave a connection.
+    void NotifyPlatform(const std::string& line);
+    // NotifyPlatform, then the window-message broadcast.
+    void Publish(const std::string& line, uint32_t wParam, uint32_t lParam);
+
+    platform::RecursiveMutex lock;
+    uint8_t stopRequested;
+    platform::Thread listenerThread;
+
+private:
+    static void ThreadEntry(void* self);
+    void RunListener();
+    bool StopSeen();
+    // Reads up to `length` bytes against the ReadBudget; returns the count.
+    int ReadFrame(uint8_t* frame, int length);
+    // A pause that a stop request cuts short.
+    void Pause(unsigned ms);
+    void StopListener(bool reopen);
+    bool StartListener();  // with `lock` held
+
+    int32_t parity_;
+    unsigned windowMessage_;
+    platform::Event wake_;
+};

@@ -1,0 +1,175 @@
+#include "scales/listener/Vn220Events.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "core/ResultCodes.h"
+#include "core/Text.h"
+
+namespace zel {
+namespace vn220 {
+
+const uint8_t kAck[kAckLength] = {0x3C, 0x00, 0x41, 0x3E};
+
+namespace {
+const int kStatusByte = 5;
+const uint8_t kMinus = 0x20;
+const unsigned kCommandPauseMs = 150;
+
+char NibbleDigit(unsigned nibble) { return static_cast<char>('0' + (nibble > 9 ? 0 : nibble)); }
+
+double DigitsValue(const uint8_t* frame) { return ParseNumberText(FrameDigits(frame).c_str()); }
+}  // namespace
+
+bool WeightMarkersOk(const uint8_t* frame) { return frame[0] == 0x3C && frame[6] == 0x3E; }
+
+std::string FrameDigits(const uint8_t* frame) {
+    std::string digits;
+    for (int i = 2; i <= 4; ++i) {
+        digits += NibbleDigit(frame[i] >> 4);
+        digits += NibbleDigit(frame[i] & 0x0F);
+    }
+    return digits;
+}
+
+double Vn220WeightKg(const uint8_t* frame) {
+    static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};
+    const uint8_t status = frame[kStatusByte];
+    // Six digits at most: the products stay exact integers.
+    int64_t grams = static_cast<int64_t>(std::trunc(DigitsValue(frame) * kScale[status & 3]));
+    if (status & kMinus) grams = -grams;
+    return static_cast<double>(grams) * 0.001;
+}
+
+int64_t TaraRawWeight(const uint8_t* frame) {
+    int64_t raw = static_cast<int64_t>(std::trunc(DigitsValue(frame)));
+    return (frame[kStatusByte] & kMinus) ? -raw : raw;
+}
+
+int32_t TaraRawTare(const uint8_t* frame, int count) {
+    if (count != kTareFrameLength || frame[7] != 0x3D || frame[13] != 0x3E) return 0;
+    return frame[10] * 256 + frame[11];
+}
+
+int32_t TareInScaleUnits(int32_t tareGrams, double coeff) {
+    if (coeff > 0.000999999 && coeff < 0.0010001) return tareGrams;
+    if (coeff > 0.00999999 && coeff < 0.010001) return tareGrams / 10;
+    if (coeff > 0.0999999 && coeff < 0.10001) return tareGrams / 100;
+    if (coeff > 0.999999 && coeff < 1.001) return tareGrams / 1000;
+    return tareGrams;
+}
+
+void BuildTareCommand(int32_t value, uint8_t out[kTareCommandLength]) {
+    int64_t magnitude = std::llabs(static_cast<int64_t>(value)) % 1000000;
+    uint8_t digits[6];
+    for (int i = 5; i >= 0; --i) {
+        digits[i] = static_cast<uint8_t>(magnitude % 10);
+        magnitude /= 10;
+    }
+    out[0] = 0x3C;
+    out[1] = 0x00;
+    out[2] = 0x62;
+    out[3] = static_cast<uint8_t>(digits[0] << 4 | digits[1]);
+    out[4] = static_cast<uint8_t>(digits[2] << 4 | digits[3]);
+    out[5] = static_cast<uint8_t>(digits[4] << 4 | digits[5]);
+    out[6] = 0x3E;
+}
+
+std::string Vn220Line(double weightKg, const char* deviceId) {
+    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
+                                 FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");
+}
+
+std::string TaraLine(double weight, double tare, const char* deviceId) {
+    return listener::BoundedLine(FormatFixed(weight, 6, 3) + ";" + FormatFixed(tare, 6, 3) + ";" +
+                                 FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");
+}
+
+}  // namespace vn220
+}  // namespace zel
+
+using namespace zel::vn220;
+using zel::listener::TareMessageParam;
+using zel::listener::WeightMessageParam;
+
+// Model 5.
+
+ScalesVN_220_Thread_v1107::ScalesVN_220_Thread_v1107() : CScalesListener(0), ackPending(0) {}
+
+ScalesVN_220_Thread_v1107::~ScalesVN_220_Thread_v1107() { Shutdown(); }
+
+int32_t ScalesVN_220_Thread_v1107::SendPrice(int32_t) {
+    CAutoLockMutex guard(lock);
+    ackPending = 1;
+    return 0;
+}
+
+int ScalesVN_220_Thread_v1107::SendPendingAck() {
+    CAutoLockMutex guard(lock);
+    if (!ackPending) return 0;
+    ackPending = 0;
+    return SendCommand(kAck, kAckLength, kCommandPauseMs);
+}
+
+CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* frame, int count) {
+    if (count < kWeightFrameLength) return Next::Pause;
+    if (!WeightMarkersOk(frame)) return Next::Continue;
+    double weight = Vn220WeightKg(frame) * GetCoeff();
+    Publish(Vn220Line(weight, deviceId), WeightMessageParam(weight), 0);
+    SendPrice(0);  // acknowledged at the next read attempt
+    return Next::Pause;
+}
+
+// Model 32.
+
+ScalesVN_220_Th_TARA::ScalesVN_220_Th_TARA() : CScalesListener(0), tarePending(0), ackPending(0), tareValue(0) {}
+
+ScalesVN_220_Th_TARA::~ScalesVN_220_Th_TARA() { Shutdown(); }
+
+int32_t ScalesVN_220_Th_TARA::Tare(double tare) { return SendPrice(zel::listener::WholeValue(tare * 1000.0)); }
+
+int32_t ScalesVN_220_Th_TARA::SendPrice(int32_t tare) {
+    CAutoLockMutex guard(lock);
+    tareValue = tare;
+    tarePending = 1;
+    return 0;
+}
+
+void ScalesVN_220_Th_TARA::BeforeCycle() {
+    SendPendingTare();
+    SendPendingAck();
+}
+
+int ScalesVN_220_Th_TARA::SendPendingTare() {
+    CAutoLockMutex guard(lock);
+    if (!tarePending) return 0;
+    uint8_t command[kTareCommandLength];
+    BuildTareCommand(TareInScaleUnits(tareValue, GetCoeff()), command);
+    tarePending = 0;
+    return SendCommand(command, kTareCommandLength, kCommandPauseMs);
+}
+
+int ScalesVN_220_Th_TARA::SendPendingAck() {
+    CAutoLockMutex guard(lock);
+    if (!ackPending) return 0;
+    ackPending = 0;
+    return SendCommand(kAck, kAckLength, kCommandPauseMs);
+}
+
+CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, int count) {
+    // A weight frame alone counts only when nothing followed it in time.
+    if (count != kWeightFrameLength && count != kTareFrameLength) return Next::Pause;
+    if (!WeightMarkersOk(frame)) return Next::Continue;
+    int64_t rawWeight = TaraRawWeight(frame);
+    int32_t rawTare = TaraRawTare(frame, count);
+    {
+        CAutoLockMutex guard(lock);
+        ackPending = count == kTareFrameLength ? 1 : 0;
+    }
+    if (count == kWeightFrameLength) return Next::Pause;
+    double coefficient = GetCoeff();
+    double weight = static_cast<double>(rawWeight) * coefficient;
+    double tare = static_cast<double>(rawTare) * coefficient;
+    Publish(TaraLine(weight, tare, deviceId), WeightMessageParam(weight), TareMessageParam(tare));
+    return Next::Pause;
+}

@@ -1,0 +1,94 @@
+// VN-220 scales with the IE03 weighing block that send a reading when the
+// operator presses the send key. Model 5 sends a 7-byte weight frame and is
+// acknowledged after each reading; model 32 adds a tare extension (14 bytes
+// in all) and accepts a tare value from the driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scales/listener/ListenerScale.h"
+
+namespace zel {
+namespace vn220 {
+
+const int kWeightFrameLength = 7;
+const int kTareFrameLength = 14;
+const int kAckLength = 4;
+const int kTareCommandLength = 7;
+
+extern const uint8_t kAck[kAckLength];  // "<", 0, "A", ">"
+
+// Byte 0 is '<' and byte 6 is '>'.
+bool WeightMarkersOk(const uint8_t* frame);
+// The six packed-decimal digits of bytes 2..4, high nibble first; a nibble
+// above 9 reads as 0.
+std::string FrameDigits(const uint8_t* frame);
+// Model 5: the weight in kilograms, using the decimals and sign of byte 5.
+double Vn220WeightKg(const uint8_t* frame);
+// Model 32: the signed weight in scale units; the decimals bits are unused.
+int64_t TaraRawWeight(const uint8_t* frame);
+// Model 32: the tare of a 14-byte frame whose extension has its markers,
+// else 0.
+int32_t TaraRawTare(const uint8_t* frame, int count);
+
+// The tare in grams brought to the unit the coefficient implies (grams for
+// 0.001, tens of grams for 0.01, ...); truncates toward zero.
+int32_t TareInScaleUnits(int32_t tareGrams, double coeff);
+// Tare command carrying the last six decimal digits of `value`. A negative
+// value (never produced by the driver's methods) sends its magnitude.
+void BuildTareCommand(int32_t value, uint8_t out[kTareCommandLength]);
+
+std::string Vn220Line(double weightKg, const char* deviceId);
+std::string TaraLine(double weight, double tare, const char* deviceId);
+
+}  // namespace vn220
+}  // namespace zel
+
+// Model 5.
+class ScalesVN_220_Thread_v1107 final : public CScalesListener {
+public:
+    ScalesVN_220_Thread_v1107();
+    ~ScalesVN_220_Thread_v1107() override;
+
+    int32_t Tare(double) override { return 5; }
+    int32_t Zero() override { return 5; }
+    // Flags the acknowledgement; the price itself is ignored.
+    int32_t SendPrice(int32_t price) override;
+
+protected:
+    int FrameLength() const override { return zel::vn220::kWeightFrameLength; }
+    void BeforeReadAttempt() override { SendPendingAck(); }
+    Next HandleFrame(const uint8_t* frame, int count) override;
+
+private:
+    int SendPendingAck();
+
+    uint8_t ackPending;
+};
+
+// Model 32.
+class ScalesVN_220_Th_TARA final : public CScalesListener {
+public:
+    ScalesVN_220_Th_TARA();
+    ~ScalesVN_220_Th_TARA() override;
+
+    // Sends trunc(tare * 1000) grams through SendPrice.
+    int32_t Tare(double tare) override;
+    int32_t Zero() override { return 5; }
+    // Stores the tare (grams) to be sent at the next listener cycle.
+    int32_t SendPrice(int32_t tare) override;
+
+protected:
+    int FrameLength() const override { return zel::vn220::kTareFrameLength; }
+    void BeforeCycle() override;
+    Next HandleFrame(const uint8_t* frame, int count) override;
+
+private:
+    int SendPendingTare();
+    int SendPendingAck();
+
+    uint8_t tarePending;
+    uint8_t ackPending;
+    int32_t tareValue;
+};

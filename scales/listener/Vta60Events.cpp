@@ -1,0 +1,137 @@
+#include "scales/listener/Vta60Events.h"
+
+#include "core/Text.h"
+
+namespace zel {
+namespace vta60 {
+
+const uint8_t kTareCommand[kTareCommandLength] = {0x00, 0x00, 0x01};
+
+namespace {
+const unsigned kPriceRepeatPauseMs = 200;
+const unsigned kCommandPauseMs = 150;
+const int kGroupDigits = 6;
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+}  // namespace
+
+bool TextFrameOk(const uint8_t* frame) {
+    return frame[7] == 0x0D && frame[15] == 0x0D && frame[23] == 0x0D && frame[24] == 0x0A;
+}
+
+std::string TextFrameLine(const uint8_t* frame) {
+    std::string line;
+    for (int i = 0; i < 24; ++i) {
+        char c = (i == 7 || i == 15 || i == 23) ? ';' : static_cast<char>(frame[i]);
+        if (c == '\0') break;
+        line += c;
+    }
+    return line;
+}
+
+int32_t DigitGroupValue(const uint8_t* group) {
+    char text[kGroupDigits];
+    for (int i = 0; i < kGroupDigits; ++i) text[i] = static_cast<char>(static_cast<uint8_t>(group[kGroupDigits - 1 - i] + 0x30));
+    int i = 0;
+    while (i < kGroupDigits && IsSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < kGroupDigits && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int32_t value = 0;
+    for (; i < kGroupDigits && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+DigitReading DecodeDigitFrame(const uint8_t* frame) {
+    return DigitReading{DigitGroupValue(frame), DigitGroupValue(frame + 6), DigitGroupValue(frame + 12)};
+}
+
+void BuildPriceCommand(int32_t price, uint8_t out[kPriceCommandLength]) {
+    uint32_t rest = static_cast<uint32_t>(price) % 100000u;
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x02;
+    for (int i = 3; i < 8; ++i) {
+        out[i] = static_cast<uint8_t>(rest % 10);
+        rest /= 10;
+    }
+    out[8] = 0x00;
+}
+
+std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId) {
+    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(price, 6, 2) + ";" +
+                                 FormatFixed(cost, 6, 2) + ";" + deviceId + ";");
+}
+
+}  // namespace vta60
+}  // namespace zel
+
+using namespace zel::vta60;
+
+// Model 15.
+
+ScalesVTA_Thread_Sbarco::ScalesVTA_Thread_Sbarco() : CScalesListener(0) {}
+
+ScalesVTA_Thread_Sbarco::~ScalesVTA_Thread_Sbarco() { Shutdown(); }
+
+CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame, int count) {
+    if (count < kTextFrameLength) return Next::Pause;
+    if (!TextFrameOk(frame)) return Next::Continue;
+    // The scale's own text: no coefficient, no device ID, no window message.
+    NotifyPlatform(TextFrameLine(frame));
+    return Next::Pause;
+}
+
+// Model 22 (even parity).
+
+ScalesVTA_Thread_Prot4::ScalesVTA_Thread_Prot4() : CScalesListener(2), pricePending(0), tarePending(0), pendingPrice(0) {}
+
+ScalesVTA_Thread_Prot4::~ScalesVTA_Thread_Prot4() { Shutdown(); }
+
+int32_t ScalesVTA_Thread_Prot4::Tare(double) {
+    CAutoLockMutex guard(lock);
+    tarePending = 1;
+    return 0;
+}
+
+int32_t ScalesVTA_Thread_Prot4::SendPrice(int32_t price) {
+    if (static_cast<uint32_t>(price) > static_cast<uint32_t>(kMaxPrice)) return 4;
+    CAutoLockMutex guard(lock);
+    pendingPrice = price;
+    pricePending = 1;
+    return 0;
+}
+
+void ScalesVTA_Thread_Prot4::BeforeReadAttempt() {
+    SendPendingPrice();
+    SendPendingTare();
+}
+
+int ScalesVTA_Thread_Prot4::SendPendingPrice() {
+    CAutoLockMutex guard(lock);
+    if (!pricePending) return 0;
+    pricePending = 0;
+    uint8_t command[kPriceCommandLength];
+    BuildPriceCommand(pendingPrice, command);
+    // The scale takes the price reliably only when it comes twice.
+    int first = SendCommand(command, kPriceCommandLength, kPriceRepeatPauseMs);
+    int second = SendCommand(command, kPriceCommandLength, kCommandPauseMs);
+    return first | second;
+}
+
+int ScalesVTA_Thread_Prot4::SendPendingTare() {
+    CAutoLockMutex guard(lock);
+    if (!tarePending) return 0;
+    tarePending = 0;
+    return SendCommand(kTareCommand, kTareCommandLength, kCommandPauseMs);
+}
+
+CScalesListener::Next ScalesVTA_Thread_Prot4::HandleFrame(const uint8_t* frame, int count) {
+    if (count < kDigitFrameLength) return Next::Pause;
+    DigitReading reading = DecodeDigitFrame(frame);
+    double weight = reading.grams * 0.001 * GetCoeff();
+    double price = reading.price * 0.01;
+    double cost = reading.cost * 0.01;
+    Publish(DigitFrameLine(weight, price, cost, deviceId), zel::listener::WeightMessageParam(weight),
+            static_cast<uint32_t>(reading.price));
+    return Next::Pause;
+}

@@ -1,0 +1,90 @@
+// VTA-60 price-computing scales that send weight, unit price and cost when
+// the operator presses the "X" key. Model 15 sends three text fields that go
+// to the platform unchanged; model 22 sends digit values and also takes unit
+// prices and tare commands from the driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scales/listener/ListenerScale.h"
+
+namespace zel {
+namespace vta60 {
+
+const int kTextFrameLength = 25;
+const int kDigitFrameLength = 18;
+const int kPriceCommandLength = 9;
+const int kTareCommandLength = 3;
+const int32_t kMaxPrice = 99999;
+
+extern const uint8_t kTareCommand[kTareCommandLength];
+
+// Model 15: CR after each 7-character field and a final LF.
+bool TextFrameOk(const uint8_t* frame);
+// Model 15: the 24 characters with each CR turned into ';' (a NUL byte in
+// a field ends the text, as it ends any text the platform receives).
+std::string TextFrameLine(const uint8_t* frame);
+
+// One six-digit group, least significant first, as the scale's integer: the
+// bytes become characters by adding '0' and are read the way the C runtime's
+// atoi reads them (leading white space, a sign, digits up to the first
+// non-digit), so a byte above 9 ends the number.
+int32_t DigitGroupValue(const uint8_t* group);
+
+struct DigitReading {
+    int32_t grams;
+    int32_t price;  // hundredths
+    int32_t cost;   // hundredths
+};
+DigitReading DecodeDigitFrame(const uint8_t* frame);
+
+// 00 00 02, the five lowest decimal digits of the price least significant
+// first, 00.
+void BuildPriceCommand(int32_t price, uint8_t out[kPriceCommandLength]);
+
+std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId);
+
+}  // namespace vta60
+}  // namespace zel
+
+// Model 15.
+class ScalesVTA_Thread_Sbarco final : public CScalesListener {
+public:
+    ScalesVTA_Thread_Sbarco();
+    ~ScalesVTA_Thread_Sbarco() override;
+
+    int32_t Tare(double) override { return 5; }
+    int32_t Zero() override { return 5; }
+    int32_t SendPrice(int32_t) override { return 5; }
+
+protected:
+    int FrameLength() const override { return zel::vta60::kTextFrameLength; }
+    Next HandleFrame(const uint8_t* frame, int count) override;
+};
+
+// Model 22.
+class ScalesVTA_Thread_Prot4 final : public CScalesListener {
+public:
+    ScalesVTA_Thread_Prot4();
+    ~ScalesVTA_Thread_Prot4() override;
+
+    // Flags a tare command; the value is ignored.
+    int32_t Tare(double tare) override;
+    int32_t Zero() override { return 5; }
+    // 4 for a price above 99999 (taken as unsigned); otherwise flags it.
+    int32_t SendPrice(int32_t price) override;
+
+protected:
+    int FrameLength() const override { return zel::vta60::kDigitFrameLength; }
+    void BeforeReadAttempt() override;
+    Next HandleFrame(const uint8_t* frame, int count) override;
+
+private:
+    int SendPendingPrice();
+    int SendPendingTare();
+
+    uint8_t pricePending;
+    uint8_t tarePending;
+    int32_t pendingPrice;
+};

@@ -1,0 +1,212 @@
+// Frame decoders, command builders and data lines of the event-driven scales,
+// on bytes alone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/Text.h"
+#include "scales/listener/Vn220Events.h"
+#include "scales/listener/Vta60Events.h"
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+class SeparatorGuard {
+public:
+    explicit SeparatorGuard(char sep) : saved_(zel::DecimalSeparator()) { zel::SetDecimalSeparator(sep); }
+    ~SeparatorGuard() { zel::SetDecimalSeparator(saved_); }
+
+private:
+    char saved_;
+};
+
+}  // namespace
+
+TEST(Vn220Decode, WeightFrames) {
+    struct Case {
+        const char* name;
+        Bytes frame;
+        const char* digits;
+        double kg;       // model 5
+        int64_t raw;     // model 32
+    };
+    const Case cases[] = {
+        {"two decimals", {0x3C, 0x00, 0x01, 0x23, 0x45, 0x02, 0x3E}, "012345", 123.45, 12345},
+        {"minus, three decimals", {0x3C, 0x00, 0x00, 0x15, 0x00, 0x23, 0x3E}, "001500", -1.5, -1500},
+        {"nibbles above 9 read 0", {0x3C, 0x00, 0xA1, 0x2F, 0x00, 0x03, 0x3E}, "012000", 12.0, 12000},
+        {"no decimals", {0x3C, 0x7F, 0x00, 0x00, 0x07, 0x00, 0x3E}, "000007", 7.0, 7},
+        {"one decimal, other status bits ignored", {0x3C, 0x00, 0x99, 0x99, 0x99, 0xDD, 0x3E}, "999999", 99999.9,
+         999999},
+        {"minus zero is zero", {0x3C, 0x00, 0x00, 0x00, 0x00, 0x20, 0x3E}, "000000", 0.0, 0},
+        {"all nibbles invalid", {0x3C, 0x00, 0xFF, 0xFF, 0xFF, 0x02, 0x3E}, "000000", 0.0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(zel::vn220::FrameDigits(c.frame.data()), c.digits);
+        EXPECT_NEAR(zel::vn220::Vn220WeightKg(c.frame.data()), c.kg, 1e-9);
+        EXPECT_FALSE(std::signbit(zel::vn220::Vn220WeightKg(c.frame.data())) && c.kg == 0.0);
+        EXPECT_EQ(zel::vn220::TaraRawWeight(c.frame.data()), c.raw);
+    }
+}
+
+TEST(Vn220Decode, Markers) {
+    struct Case {
+        Bytes frame;
+        bool ok;
+    };
+    const Case cases[] = {
+        {{0x3C, 0, 0, 0, 0, 0, 0x3E}, true},
+        {{0x3D, 0, 0, 0, 0, 0, 0x3E}, false},
+        {{0x3C, 0, 0, 0, 0, 0, 0x3C}, false},
+        {{0x3E, 0, 0, 0, 0, 0, 0x3C}, false},
+        {{0x00, 0, 0, 0, 0, 0, 0x00}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(zel::vn220::WeightMarkersOk(c.frame.data()), c.ok);
+}
+
+TEST(Vn220Decode, TareExtension) {
+    const Bytes weight = {0x3C, 0x00, 0x00, 0x01, 0x00, 0x00, 0x3E};
+    struct Case {
+        const char* name;
+        Bytes extension;
+        int count;
+        int32_t tare;
+    };
+    const Case cases[] = {
+        {"500 g", {0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E}, 14, 500},
+        {"largest", {0x3D, 0x11, 0x22, 0xFF, 0xFF, 0x33, 0x3E}, 14, 65535},
+        {"wrong start marker", {0x3C, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E}, 14, 0},
+        {"wrong end marker", {0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3D}, 14, 0},
+        {"weight frame only", {0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E}, 7, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes frame = weight;
+        frame.insert(frame.end(), c.extension.begin(), c.extension.end());
+        EXPECT_EQ(zel::vn220::TaraRawTare(frame.data(), c.count), c.tare);
+    }
+}
+
+TEST(Vn220Commands, TareUnitsAndDigits) {
+    struct Case {
+        const char* name;
+        int32_t grams;
+        double coeff;
+        Bytes command;
+    };
+    const Case cases[] = {
+        {"1250 g at 0.01 is 125", 1250, 0.01, {0x3C, 0x00, 0x62, 0x00, 0x01, 0x25, 0x3E}},
+        {"grams at 0.001, last six digits", 1234567, 0.001, {0x3C, 0x00, 0x62, 0x23, 0x45, 0x67, 0x3E}},
+        {"kilograms at 1.0", 98765, 1.0, {0x3C, 0x00, 0x62, 0x00, 0x00, 0x98, 0x3E}},
+        {"hundreds at 0.1", 98765, 0.1, {0x3C, 0x00, 0x62, 0x00, 0x09, 0x87, 0x3E}},
+        {"other coefficient leaves it", 4321, 0.5, {0x3C, 0x00, 0x62, 0x00, 0x43, 0x21, 0x3E}},
+        {"bounds are exclusive", 4321, 0.0010001, {0x3C, 0x00, 0x62, 0x00, 0x43, 0x21, 0x3E}},
+        {"just inside the 1.0 band", 4999, 1.0009, {0x3C, 0x00, 0x62, 0x00, 0x00, 0x04, 0x3E}},
+        {"zero tare", 0, 0.001, {0x3C, 0x00, 0x62, 0x00, 0x00, 0x00, 0x3E}},
+        {"negative sends the magnitude", -1500, 0.001, {0x3C, 0x00, 0x62, 0x00, 0x15, 0x00, 0x3E}},
+        {"most negative does not overflow", INT32_MIN, 0.5, {0x3C, 0x00, 0x62, 0x48, 0x36, 0x48, 0x3E}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t out[zel::vn220::kTareCommandLength];
+        zel::vn220::BuildTareCommand(zel::vn220::TareInScaleUnits(c.grams, c.coeff), out);
+        EXPECT_EQ(Bytes(out, out + sizeof(out)), c.command);
+    }
+    EXPECT_EQ(Bytes(zel::vn220::kAck, zel::vn220::kAck + 4), (Bytes{0x3C, 0x00, 0x41, 0x3E}));
+}
+
+TEST(Vn220Lines, Formats) {
+    SeparatorGuard dot('.');
+    EXPECT_EQ(zel::vn220::Vn220Line(1.234, "A1"), " 1.234;  0.00;  0.00;A1;");
+    EXPECT_EQ(zel::vn220::Vn220Line(-1.5, "7"), "-1.500;  0.00;  0.00;7;");
+    EXPECT_EQ(zel::vn220::Vn220Line(123456.789, "X"), "123456.789;  0.00;  0.00;X;");
+    EXPECT_EQ(zel::vn220::TaraLine(12.345, 0.5, "ID"), "12.345; 0.500;  0.00;ID;");
+    {
+        SeparatorGuard comma(',');
+        EXPECT_EQ(zel::vn220::Vn220Line(1.234, "A1"), " 1,234;  0,00;  0,00;A1;");
+        EXPECT_EQ(zel::vta60::DigitFrameLine(1.234, 25.5, 31.47, "B"), " 1,234; 25,50; 31,47;B;");
+    }
+    // A line never outgrows its 500-byte buffer, whatever the ID and number.
+    std::string longId(253, 'Z');
+    EXPECT_EQ(zel::vn220::TaraLine(1e300, 1e300, longId.c_str()).size(), 499u);
+}
+
+TEST(Vta60Decode, TextFrames) {
+    struct Case {
+        const char* name;
+        std::string frame;
+        bool ok;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"published as is", "  1.234\r  12.50\r  15.43\r\n", true, "  1.234;  12.50;  15.43;"},
+        {"LF replaced by CR", "  1.234\r  12.50\r  15.43\r\r", false, nullptr},
+        {"missing first CR", "  1.2345  12.50\r  15.43\r\n", false, nullptr},
+        {"missing second CR", "  1.234\r  12.500  15.43\r\n", false, nullptr},
+        {"missing third CR", "  1.234\r  12.50\r  15.430\n", false, nullptr},
+        {"fields not checked", "abcdefg\r\x01\x02\x03\x11\x13\xFF\xFE\rhijklmn\r\n", true,
+         "abcdefg;\x01\x02\x03\x11\x13\xFF\xFE;hijklmn;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.frame.size(), 25u);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(c.frame.data());
+        EXPECT_EQ(zel::vta60::TextFrameOk(bytes), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(zel::vta60::TextFrameLine(bytes), c.line);
+        }
+    }
+    // A NUL in a field ends the text the platform gets.
+    std::string withNul("  1.2\0004\r  12.50\r  15.43\r\n", 25);
+    EXPECT_EQ(zel::vta60::TextFrameLine(reinterpret_cast<const uint8_t*>(withNul.data())), "  1.2");
+}
+
+TEST(Vta60Decode, DigitFrames) {
+    struct Case {
+        const char* name;
+        Bytes frame;
+        int32_t grams, price, cost;
+    };
+    const Case cases[] = {
+        {"plain reading",
+         {4, 3, 2, 1, 0, 0, 0, 5, 5, 2, 0, 0, 7, 4, 1, 3, 0, 0},
+         1234, 2550, 3147},
+        {"largest", {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}, 999999, 999999, 999999},
+        // 0x0A becomes ':' and ends the number at that digit.
+        {"byte above 9 ends the group", {1, 2, 0x0A, 3, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0x0B}, 3, 0, 0},
+        // 0xD0 wraps to NUL, 0xF0 to a space that is skipped, 0xFD to '-'.
+        {"NUL ends, space skipped, sign taken",
+         {1, 0, 0, 0, 0, 0xD0, 2, 1, 0, 0, 0, 0xF0, 7, 0, 0, 0, 0xFD, 0xF0},
+         0, 12, -7},
+        {"plus sign", {5, 0, 0, 0, 0, 0xFB, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 5, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        zel::vta60::DigitReading r = zel::vta60::DecodeDigitFrame(c.frame.data());
+        EXPECT_EQ(r.grams, c.grams);
+        EXPECT_EQ(r.price, c.price);
+        EXPECT_EQ(r.cost, c.cost);
+    }
+}
+
+TEST(Vta60Commands, Price) {
+    struct Case {
+        int32_t price;
+        Bytes command;
+    };
+    const Case cases[] = {
+        {12345, {0x00, 0x00, 0x02, 0x05, 0x04, 0x03, 0x02, 0x01, 0x00}},
+        {0, {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+        {99999, {0x00, 0x00, 0x02, 0x09, 0x09, 0x09, 0x09, 0x09, 0x00}},
+        {1250, {0x00, 0x00, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[zel::vta60::kPriceCommandLength];
+        zel::vta60::BuildPriceCommand(c.price, out);
+        EXPECT_EQ(Bytes(out, out + sizeof(out)), c.command) << c.price;
+    }
+}

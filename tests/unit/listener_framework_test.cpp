@@ -1,0 +1,140 @@
+// The listener framework without a scale: window-message values, the
+// operations the platform calls, and thread start and stop on a line that
+// cannot be opened.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "platform/sys.h"
+#include "scales/Factory.h"
+#include "scales/IScalesObject.h"
+#include "scales/listener/ListenerScale.h"
+
+using zel::listener::TareMessageParam;
+using zel::listener::WeightMessageParam;
+
+TEST(ListenerMessage, WeightInGrams) {
+    struct Case {
+        const char* name;
+        double kg;
+        uint32_t wParam;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {"1.234 kg", 1.234, 1234},
+        {"123.45 kg", 123.45, 123450},
+        {"binary error does not lose a gram", 4.007, 4007},
+        {"fractions of a gram truncate", 0.0019, 1},
+        {"negative is two's complement", -1.5, 0xFFFFFA24u},
+        {"negative fraction truncates toward zero", -0.0009, 0},
+        {"2000000 kg still in grams", 2000000.0, 2000000000u},
+        {"above 2000000 kg in whole kilograms", 2000000.5, 2000000u},
+        {"far above", 3.5e9, 2147483647u},
+        {"hugely negative saturates", -3e6, 0x80000000u},
+        {"infinite", inf, 2147483647u},
+        {"not a number", nan, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(WeightMessageParam(c.kg), c.wParam) << c.name;
+}
+
+TEST(ListenerMessage, TareInGrams) {
+    struct Case {
+        double kg;
+        uint32_t lParam;
+    };
+    const Case cases[] = {{0.5, 500}, {65.535, 65535}, {0.0, 0}, {-0.25, 0xFFFFFF06u}, {1e12, 2147483647u}};
+    for (const Case& c : cases) EXPECT_EQ(TareMessageParam(c.kg), c.lParam) << c.kg;
+}
+
+namespace {
+
+std::unique_ptr<IScalesObject> Make(int model) { return std::unique_ptr<IScalesObject>(CreateScalesObject(model)); }
+
+CScalesListener* AsListener(IScalesObject* object) { return dynamic_cast<CScalesListener*>(object); }
+
+const char kMissingPort[] = "/dev/zel-no-such-port";
+
+}  // namespace
+
+TEST(ListenerObject, FactoryMakesTheEventModels) {
+    for (int model : {5, 15, 22, 32}) {
+        auto object = Make(model);
+        ASSERT_NE(object, nullptr) << model;
+        EXPECT_NE(AsListener(object.get()), nullptr) << model;
+    }
+    EXPECT_EQ(AsListener(Make(20).get()), nullptr);
+}
+
+TEST(ListenerObject, CommandResults) {
+    struct Case {
+        int model;
+        int32_t tare, zero;
+        int32_t price0, price99999, price100000, priceMinus1;
+    };
+    const Case cases[] = {
+        {5, 5, 5, 0, 0, 0, 0},
+        {32, 0, 5, 0, 0, 0, 0},
+        {15, 5, 5, 5, 5, 5, 5},
+        {22, 0, 5, 0, 0, 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        auto object = Make(c.model);
+        EXPECT_EQ(object->Tare(0.0), c.tare);
+        EXPECT_EQ(object->Zero(), c.zero);
+        EXPECT_EQ(object->SendPrice(0), c.price0);
+        EXPECT_EQ(object->SendPrice(99999), c.price99999);
+        EXPECT_EQ(object->SendPrice(100000), c.price100000);
+        EXPECT_EQ(object->SendPrice(-1), c.priceMinus1);
+        // Tare values that do not fit 32 bits must not be undefined.
+        object->Tare(1e300);
+        object->Tare(-1e300);
+        object->Tare(std::numeric_limits<double>::quiet_NaN());
+        double weight = -1, price = -1, cost = -1;
+        int32_t stable = -1;
+        EXPECT_EQ(object->ReadWeight(weight, price, cost, stable), 5);
+        EXPECT_EQ(weight, -1);  // nothing written
+        EXPECT_EQ(stable, -1);
+    }
+}
+
+TEST(ListenerObject, OpenOnMissingPortListensAndStopsPromptly) {
+    for (int model : {5, 15, 22, 32}) {
+        SCOPED_TRACE(model);
+        auto object = Make(model);
+        object->SetDeviceId("T1");
+        EXPECT_EQ(object->OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        object->Disconnect();
+        CScalesListener* listener = AsListener(object.get());
+        EXPECT_TRUE(listener->Listening());
+        platform::SleepMs(120);
+        EXPECT_TRUE(listener->Listening());
+        // A second open replaces the thread.
+        EXPECT_EQ(object->OpenCom(kMissingPort, 4800, nullptr, nullptr), 0);
+        EXPECT_TRUE(listener->Listening());
+        uint64_t start = platform::MonotonicMs();
+        object.reset();
+        EXPECT_LT(platform::MonotonicMs() - start, 500u);
+    }
+}
+
+TEST(ListenerObject, NoListenerWithoutAName) {
+    auto object = Make(5);
+    EXPECT_EQ(object->OpenCom(nullptr, 9600, nullptr, nullptr), 1);
+    EXPECT_FALSE(AsListener(object.get())->Listening());
+    EXPECT_EQ(object->OpenTcp(nullptr, 5001, nullptr, nullptr), 1);
+    EXPECT_FALSE(AsListener(object.get())->Listening());
+    std::string tooLong(300, 'x');
+    EXPECT_EQ(object->OpenCom(tooLong.c_str(), 9600, nullptr, nullptr), 1);
+    EXPECT_FALSE(AsListener(object.get())->Listening());
+}
+
+TEST(ListenerObject, CoefficientUnderLock) {
+    auto object = Make(32);
+    EXPECT_EQ(object->GetCoeff(), 1.0);
+    object->SetCoeff(0.001);
+    EXPECT_EQ(object->GetCoeff(), 0.001);
+}
