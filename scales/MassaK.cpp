@@ -1,0 +1,39 @@
+#include "scales/MassaK.h"
+
+#include "core/ResultCodes.h"
+
+namespace zel {
+namespace massak {
+
+using exchange::BudgetScope;
+using exchange::HeaderPolicy;
+using exchange::LineVariant;
+using exchange::OutputInit;
+using exchange::PolledProtocol;
+using exchange::Reading;
+
+namespace {
+const uint8_t kRequest[] = {0x45};
+}
+
+bool AcceptsReply(const uint8_t* frame, size_t length) { return frame && length == kReplyLength; }
+
+int32_t DecodeReply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length < kReplyLength) return kNoAnswer;
+    int v = frame[0] | frame[1] << 8;
+    if (v > 0x7FFF) v -= 0x10000;
+    out.weight = static_cast<double>(v);
+    out.price = 0.0;
+    out.cost = 0.0;
+    out.stable = 0;
+    return kOk;
+}
+
+// Weight, price and cost keep the caller's values until a reply comes, and an
+// error raised in the exchange leaves the line as it is.
+const PolledProtocol kProtocol = {
+    kRequest, 1, false, 2, {0, 0}, 0, HeaderPolicy::kNone, 300, BudgetScope::kPerAttempt,
+    3, true, LineVariant::k8E1, OutputInit::kKeepValuesStable0, false, 10240, AcceptsReply, DecodeReply};
+
+}  // namespace massak
+}  // namespace zel

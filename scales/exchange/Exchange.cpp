@@ -1,0 +1,188 @@
+#include "scales/exchange/Exchange.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/ResultCodes.h"
+
+namespace zel {
+namespace exchange {
+
+namespace {
+
+bool IsHeader(const PolledProtocol& p, uint8_t b) {
+    for (int i = 0; i < p.headerCount && i < 2; ++i)
+        if (p.header[i] == b) return true;
+    return false;
+}
+
+void Drain(IByteLine& line, std::vector<uint8_t>& scratch) {
+    size_t total = 0;
+    while (total < kDrainLimit) {
+        int n = line.Read(scratch.data(), static_cast<int>(scratch.size()));
+        if (n <= 0) break;
+        total += static_cast<size_t>(n);
+    }
+}
+
+void SendRequest(const PolledProtocol& p, IByteLine& line) {
+    if (!p.request || p.requestLength <= 0) return;
+    if (p.splitSend) {
+        line.Write(p.request, 1);
+        line.Sleep(kSplitPauseMs);
+        if (p.requestLength > 1) line.Write(p.request + 1, p.requestLength - 1);
+    } else {
+        line.Write(p.request, p.requestLength);
+    }
+}
+
+// Collects up to N bytes into `frame`, spending `budget` only on reads that
+// bring nothing and on wrong header bytes. Returns the count collected.
+int Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget) {
+    const int n = p.replyLength;
+    const bool hasHeader = p.policy != HeaderPolicy::kNone && p.headerCount > 0;
+    int count = 0;
+    while (budget > 0 && count < n) {
+        if (count == 0 && hasHeader) {
+            uint8_t b = 0;
+            int got = line.Read(&b, 1);
+            if (got == 1 && IsHeader(p, b)) {
+                frame[0] = b;
+                count = 1;
+            } else if (got <= 0) {
+                line.WaitForInput(kPollStepMs);
+                budget -= kPollStepMs;
+            } else if (p.policy == HeaderPolicy::kStrict) {
+                line.Sleep(kPollStepMs);
+                budget -= kPollStepMs;
+            } else {
+                budget -= kHuntedWrongByteMs;
+            }
+        } else {
+            int got = line.Read(frame + count, n - count);
+            if (got > 0) {
+                count += got < n - count ? got : n - count;
+            } else {
+                line.WaitForInput(kPollStepMs);
+                budget -= kPollStepMs;
+            }
+        }
+    }
+    return count;
+}
+
+void InitOutputs(OutputInit init, Reading& io) {
+    switch (init) {
+        case OutputInit::kClearAll:
+            io = Reading();
+            break;
+        case OutputInit::kKeepValuesStable0:
+            io.stable = 0;
+            break;
+        case OutputInit::kKeepValuesStable1:
+            io.stable = 1;
+            break;
+    }
+}
+
+}  // namespace
+
+bool IsRunnable(const PolledProtocol& p) {
+    return p.replyLength >= 1 && p.replyLength <= PolledProtocol::kMaxReply && p.attempts >= 1 && p.budgetMs > 0 &&
+           p.headerCount >= 0 && p.headerCount <= 2 && p.accepts && p.decode && p.drainBufferSize > 0 &&
+           (p.requestLength == 0 || p.request);
+}
+
+int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io) {
+    InitOutputs(p.init, io);
+    if (!IsRunnable(p)) return kNotSupported;
+    try {
+        int32_t r = session.EnsureConnected();
+        if (r != 0) return r;
+
+        std::vector<uint8_t> scratch(static_cast<size_t>(p.drainBufferSize));
+        int32_t result = kNoAnswer;
+        int budget = p.budgetMs;
+        for (int attempt = 0; attempt < p.attempts; ++attempt) {
+            Drain(line, scratch);
+            SendRequest(p, line);
+            if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;
+            // One spare zero byte after the frame, so no decoder can run
+            // off its end when it hands a field to a text conversion.
+            uint8_t frame[PolledProtocol::kMaxReply + 1];
+            std::memset(frame, 0, sizeof(frame));
+            int count = Collect(p, line, frame, budget);
+            if (count == p.replyLength && p.accepts(frame, static_cast<size_t>(count))) {
+                result = p.decode(frame, static_cast<size_t>(count), io);
+                if (p.stopOnSuccess) break;
+            }
+        }
+        session.ReleaseConnection();
+        return result;
+    } catch (...) {
+        if (p.disconnectOnError) {
+            try {
+                session.Disconnect();
+            } catch (...) {
+            }
+        }
+        return kNoConnection;
+    }
+}
+
+int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length, unsigned pauseMs) {
+    try {
+        int32_t r = session.EnsureConnected();
+        if (r != 0) return r;
+        if (bytes && length > 0) line.Write(bytes, length);
+        if (pauseMs > 0) line.Sleep(pauseMs);
+        session.ReleaseConnection();
+        return kOk;
+    } catch (...) {
+        try {
+            session.Disconnect();
+        } catch (...) {
+        }
+        return kNoConnection;
+    }
+}
+
+void PriceDigits(int32_t price, bool ascii, uint8_t filler, uint8_t out[6]) {
+    uint32_t p = price < 0 ? 0u : static_cast<uint32_t>(price) % 100000u;
+    for (int i = 0; i < 5; ++i) {
+        uint8_t d = static_cast<uint8_t>(p % 10u);
+        out[i] = ascii ? static_cast<uint8_t>('0' + d) : d;
+        p /= 10u;
+    }
+    out[5] = filler;
+}
+
+void ReversedFieldText(const uint8_t* frame, size_t length, size_t offset, size_t k, char* out) {
+    size_t w = 0;
+    for (size_t i = k; i > 0; --i) {
+        size_t at = offset + i - 1;
+        if (at >= length) continue;
+        out[w++] = static_cast<char>(frame[at]);
+    }
+    out[w] = '\0';
+}
+
+void LineSettings(LineVariant variant, int32_t& parity, int32_t& stopBits) {
+    switch (variant) {
+        case LineVariant::k8N1:
+            parity = 0;
+            stopBits = 0;
+            break;
+        case LineVariant::k8E1:
+            parity = 2;
+            stopBits = 0;
+            break;
+        case LineVariant::k8E2:
+            parity = 2;
+            stopBits = 2;
+            break;
+    }
+}
+
+}  // namespace exchange
+}  // namespace zel

@@ -1,0 +1,57 @@
+// The polled exchange engine: the read cycle every request/reply and
+// continuously transmitting scale shares, the command-only exchange behind
+// Tare, Zero and SendPrice, and the small field helpers of the decoders.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scales/exchange/ByteLine.h"
+#include "scales/exchange/PolledProtocol.h"
+
+namespace zel {
+namespace exchange {
+
+// One empty read costs this much budget; a wrong header byte costs it too
+// under the strict policy, and 1 under the hunted one.
+const int kPollStepMs = 50;
+const int kHuntedWrongByteMs = 1;
+// Pause between the first request byte and the rest (split send), and after
+// a command by default.
+const unsigned kSplitPauseMs = 150;
+const unsigned kCommandPauseMs = 150;
+// A drain stops after this many bytes even if more keep coming, so a peer
+// that floods the line cannot hold the caller forever.
+const size_t kDrainLimit = 1u << 20;
+
+// False for a description the engine cannot run (reply length outside
+// 1..kMaxReply, no attempts, no budget, missing functions).
+bool IsRunnable(const PolledProtocol& protocol);
+
+// Runs the read cycle. `io` carries the caller's values in and the outputs
+// out. Returns 0 or the decoder's code for an accepted frame, 3 when no frame
+// was accepted, the non-zero code of EnsureConnected, or 1 when an error was
+// raised inside the exchange.
+int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io);
+
+// Connects, writes the command, pauses, releases; 0, the connect code, or 1
+// when an error was raised (the line is then closed).
+int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length,
+                   unsigned pauseMs = kCommandPauseMs);
+
+// The five lowest decimal digits of a price in hundredths, least significant
+// first (the price is taken modulo 100000), as values 0..9 or as ASCII
+// characters, and the filler byte in the sixth place. A negative price sends
+// zeros.
+void PriceDigits(int32_t price, bool ascii, uint8_t filler, uint8_t out[6]);
+
+// The text of a field sent least significant digit first: bytes
+// offset+k-1 down to offset, then a terminating zero. `out` holds k+1 bytes.
+// Positions beyond `length` are skipped, never read.
+void ReversedFieldText(const uint8_t* frame, size_t length, size_t offset, size_t k, char* out);
+
+// Parity and stop-bits codes of a line variant, as the port takes them.
+void LineSettings(LineVariant variant, int32_t& parity, int32_t& stopBits);
+
+}  // namespace exchange
+}  // namespace zel

@@ -1,0 +1,35 @@
+#include "scales/exchange/PolledScale.h"
+
+#include "scales/exchange/Exchange.h"
+
+using zel::exchange::PortByteLine;
+using zel::exchange::Reading;
+using zel::exchange::ScaleSession;
+
+int32_t CPolledProtocolScale::Connect() {
+    int32_t parity = 0, stopBits = 0;
+    zel::exchange::LineSettings(protocol_.line, parity, stopBits);
+    return ConnectLine(parity, stopBits);
+}
+
+int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& cost, int32_t& stable) {
+    Reading io;
+    io.weight = weight;
+    io.price = price;
+    io.cost = cost;
+    io.stable = stable;
+    PortByteLine line(port);
+    ScaleSession session(*this);
+    int32_t r = zel::exchange::RunReadCycle(protocol_, line, session, io);
+    weight = io.weight;
+    price = io.price;
+    cost = io.cost;
+    stable = io.stable;
+    return r;
+}
+
+int32_t CPolledProtocolScale::SendCommand(const uint8_t* bytes, int length, unsigned pauseMs) {
+    PortByteLine line(port);
+    ScaleSession session(*this);
+    return zel::exchange::RunCommand(line, session, bytes, length, pauseMs);
+}

@@ -1,0 +1,23 @@
+// A polled scale class bound to its protocol description: Connect sets the
+// description's line variant, ReadWeight runs the exchange engine.
+#pragma once
+
+#include "scales/IScalesObject.h"
+#include "scales/exchange/PolledProtocol.h"
+
+class CPolledProtocolScale : public CPolledScalesObject {
+public:
+    explicit CPolledProtocolScale(const zel::exchange::PolledProtocol& protocol) : protocol_(protocol) {}
+
+    int32_t Connect() override;
+    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
+
+    const zel::exchange::PolledProtocol& Protocol() const { return protocol_; }
+
+protected:
+    // Command-only exchange for the classes whose scale takes commands.
+    int32_t SendCommand(const uint8_t* bytes, int length, unsigned pauseMs);
+
+private:
+    const zel::exchange::PolledProtocol& protocol_;
+};

@@ -1,0 +1,590 @@
+// The exchange engine against a scripted line with a virtual clock: budget
+// accounting, header policies, attempts, draining, split send and the
+// connection hand-offs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scales/Cas.h"
+#include "scales/MassaK.h"
+#include "scales/exchange/Exchange.h"
+#include "tests/unit/exchange_scripted_line.h"
+
+using zel::exchange::BudgetScope;
+using zel::exchange::HeaderPolicy;
+using zel::exchange::PolledProtocol;
+using zel::exchange::Reading;
+using zel::exchange::RunCommand;
+using zel::exchange::RunReadCycle;
+using zeltest::ScriptedLine;
+using zeltest::ScriptedSession;
+
+namespace {
+
+std::vector<uint8_t> CasFrame(char status, const char* field) {
+    std::vector<uint8_t> f = {0x06, 0x01, 0x02, static_cast<uint8_t>(status)};
+    for (int i = 0; i < 7; ++i) f.push_back(static_cast<uint8_t>(field[i]));
+    f.insert(f.end(), {'k', 'g', ' ', 0x03, 0x04});
+    return f;
+}
+
+// The CAS scale answers the second request byte; `reply(attempt)` gives what
+// it sends for each request (nothing when empty).
+void AnswerCas(ScriptedLine& line, std::function<std::vector<uint8_t>(int)> reply, uint64_t delay = 5) {
+    auto attempt = std::make_shared<int>(0);
+    line.onWrite = [=](ScriptedLine& l, const std::vector<uint8_t>& bytes) {
+        if (bytes.empty() || bytes.back() != 0x11) return;
+        std::vector<uint8_t> r = reply((*attempt)++);
+        if (!r.empty()) l.Arrive(delay, r);
+    };
+}
+
+bool Accept4(const uint8_t* f, size_t n) { return n == 4 && f[3] == 0x03; }
+int32_t Decode4(const uint8_t* f, size_t, Reading& out) {
+    out.weight = f[1] * 256 + f[2];
+    out.stable = 1;
+    return 0;
+}
+const uint8_t kOneByteRequest[] = {0x51};
+
+// A small request/reply protocol, varied per test: STX, two weight bytes, ETX.
+PolledProtocol Custom(HeaderPolicy policy, BudgetScope scope, bool withRequest = true) {
+    return PolledProtocol{withRequest ? kOneByteRequest : nullptr,
+                          withRequest ? 1 : 0,
+                          false,
+                          4,
+                          {0x02, 0},
+                          1,
+                          policy,
+                          500,
+                          scope,
+                          3,
+                          true,
+                          zel::exchange::LineVariant::k8N1,
+                          zel::exchange::OutputInit::kClearAll,
+                          true,
+                          1024,
+                          Accept4,
+                          Decode4};
+}
+
+struct CycleRun {
+    int32_t result;
+    Reading io;
+};
+
+CycleRun RunCas(ScriptedLine& line, ScriptedSession& session, const PolledProtocol& p = zel::cas::kCasProtocol) {
+    CycleRun r;
+    r.io.weight = 99.0;  // the cycle clears what the caller passes
+    r.result = RunReadCycle(p, line, session, r.io);
+    return r;
+}
+
+}  // namespace
+
+TEST(ExchangeEngine, PromptReplyIsTakenWithoutSpendingBudget) {
+    ScriptedLine line;
+    ScriptedSession session;
+    AnswerCas(line, [](int) { return CasFrame('S', "  1.234"); });
+    CycleRun r = RunCas(line, session);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_DOUBLE_EQ(r.io.weight, 1.234);
+    EXPECT_EQ(r.io.stable, 1);
+    ASSERT_EQ(line.writes.size(), 2u);  // one attempt
+    // Split pause plus the reply's 5 ms flight, no 50 ms polling step.
+    EXPECT_GE(line.now, 150u);
+    EXPECT_LE(line.now, 160u);
+    EXPECT_EQ(session.ensures, 1);
+    EXPECT_EQ(session.releases, 1);
+    EXPECT_EQ(session.disconnects, 0);
+}
+
+TEST(ExchangeEngine, SplitSendWritesFirstByteThenTheRestAfterThePause) {
+    ScriptedLine line;
+    ScriptedSession session;
+    RunCas(line, session);
+    ASSERT_EQ(line.writes.size(), 6u);
+    for (int a = 0; a < 3; ++a) {
+        const auto& first = line.writes[2 * a];
+        const auto& second = line.writes[2 * a + 1];
+        EXPECT_EQ(first.bytes, std::vector<uint8_t>({0x05}));
+        EXPECT_EQ(second.bytes, std::vector<uint8_t>({0x11}));
+        EXPECT_GE(second.at - first.at, 150u);
+        EXPECT_LE(second.at - first.at, 160u);
+    }
+}
+
+TEST(ExchangeEngine, SilenceSpendsEveryAttemptsBudget) {
+    struct Case {
+        const char* name;
+        PolledProtocol protocol;
+        uint64_t minMs, maxMs;
+        size_t writes;
+    };
+    const Case cases[] = {
+        // 3 x (150 ms split pause + 500 ms)
+        {"cas per attempt", zel::cas::kCasProtocol, 1900, 2000, 6},
+        // 3 x 300 ms, no split
+        {"massa-k per attempt", zel::massak::kProtocol, 850, 950, 3},
+        // one 500 ms for the whole call; later attempts drain, send, end at once
+        {"per call", Custom(HeaderPolicy::kStrict, BudgetScope::kPerCall), 450, 550, 3},
+        {"per attempt hunted", Custom(HeaderPolicy::kHunted, BudgetScope::kPerAttempt), 1450, 1550, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        Reading io;
+        io.weight = 5.0;
+        int32_t r = RunReadCycle(c.protocol, line, session, io);
+        EXPECT_EQ(r, 3);
+        EXPECT_GE(line.now, c.minMs);
+        EXPECT_LE(line.now, c.maxMs);
+        EXPECT_EQ(line.writes.size(), c.writes);
+        EXPECT_EQ(session.releases, 1);
+        EXPECT_EQ(io.stable, 0);
+    }
+}
+
+TEST(ExchangeEngine, PerCallBudgetLeftOverCarriesToLaterAttempts) {
+    // First reply is broken after 200 ms of waiting; the second attempt has
+    // only the 300 ms left and its reply comes 250 ms late: accepted. A reply
+    // 350 ms late is not.
+    struct Case {
+        uint64_t secondDelay;
+        int32_t result;
+    };
+    for (Case c : {Case{250, 0}, Case{350, 3}}) {
+        SCOPED_TRACE(c.secondDelay);
+        ScriptedLine line;
+        ScriptedSession session;
+        auto n = std::make_shared<int>(0);
+        line.onWrite = [=](ScriptedLine& l, const std::vector<uint8_t>&) {
+            int k = (*n)++;
+            if (k == 0) l.Arrive(200, {0x02, 0x01, 0x02, 0x7F});  // wrong end byte
+            if (k == 1) l.Arrive(c.secondDelay, {0x02, 0x01, 0x02, 0x03});
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(Custom(HeaderPolicy::kStrict, BudgetScope::kPerCall), line, session, io), c.result);
+        if (c.result == 0) {
+            EXPECT_DOUBLE_EQ(io.weight, 258.0);
+        }
+    }
+}
+
+TEST(ExchangeEngine, WrongHeaderBytesCostByPolicy) {
+    // Noise arrives with the reply, then the frame. Budget 500: strict pays
+    // 50 per wrong byte, hunted 1.
+    struct Case {
+        const char* name;
+        HeaderPolicy policy;
+        int noise;
+        int32_t result;
+        uint64_t maxMs;  // virtual time of the whole call
+    };
+    const Case cases[] = {
+        {"strict 3 wrong bytes", HeaderPolicy::kStrict, 3, 0, 200},
+        {"strict 9 wrong bytes", HeaderPolicy::kStrict, 9, 0, 500},
+        {"strict 10 wrong bytes", HeaderPolicy::kStrict, 10, 3, 1600},
+        {"hunted 200 wrong bytes", HeaderPolicy::kHunted, 200, 0, 10},
+        {"hunted 499 wrong bytes", HeaderPolicy::kHunted, 499, 0, 10},
+        {"hunted 500 wrong bytes", HeaderPolicy::kHunted, 500, 3, 1100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>&) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(c.noise), 0x55);
+            bytes.insert(bytes.end(), {0x02, 0x00, 0x07, 0x03});
+            l.Arrive(0, bytes);
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(Custom(c.policy, BudgetScope::kPerAttempt), line, session, io), c.result);
+        EXPECT_LE(line.now, c.maxMs);
+        if (c.result == 0) {
+            EXPECT_DOUBLE_EQ(io.weight, 7.0);
+        }
+    }
+}
+
+TEST(ExchangeEngine, HuntedPolicyFollowsAContinuousScaleThroughOtherTraffic) {
+    // Nothing is sent; 200 bytes of other traffic lie between the drain and
+    // the next frame start.
+    ScriptedLine line;
+    ScriptedSession session;
+    std::vector<uint8_t> traffic(200, 0x30);
+    traffic.insert(traffic.end(), {0x02, 0x01, 0x00, 0x03, 0x02, 0x09});
+    line.Arrive(10, traffic);
+    Reading io;
+    EXPECT_EQ(RunReadCycle(Custom(HeaderPolicy::kHunted, BudgetScope::kPerCall, false), line, session, io), 0);
+    EXPECT_DOUBLE_EQ(io.weight, 256.0);
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_EQ(line.Pending(), 2u);  // the next frame's start stays for the next drain
+}
+
+TEST(ExchangeEngine, SlowBytesFailTheBudget) {
+    // Every empty read costs 50 ms, so a frame trickling in byte by byte
+    // spends 50 ms per byte whatever the gap; a frame in three bursts does not.
+    // The scale answers the first request only.
+    struct Case {
+        const char* name;
+        uint64_t gap;
+        size_t burst;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"one byte per 60 ms", 60, 1, 3},
+        {"one byte per 20 ms", 20, 1, 3},
+        {"three bursts 100 ms apart", 100, 6, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        bool answered = false;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>& bytes) {
+            if (bytes.back() != 0x11 || answered) return;
+            answered = true;
+            std::vector<uint8_t> f = CasFrame('S', "  0.500");
+            for (size_t i = 0; i < f.size(); i += c.burst) {
+                std::vector<uint8_t> part(f.begin() + i, f.begin() + std::min(f.size(), i + c.burst));
+                l.Arrive(5 + (i / c.burst) * c.gap, part);
+            }
+        };
+        CycleRun r = RunCas(line, session);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_DOUBLE_EQ(r.io.weight, c.result == 0 ? 0.5 : 0.0);
+    }
+}
+
+TEST(ExchangeEngine, AttemptsRetryUntilAFrameIsAccepted) {
+    struct Case {
+        const char* name;
+        int answersFrom;  // first attempt that gets a valid frame; 3 = never
+        int32_t result;
+        size_t requests;
+    };
+    const Case cases[] = {
+        {"first", 0, 0, 1},
+        {"second", 1, 0, 2},
+        {"third", 2, 0, 3},
+        {"never", 3, 3, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        AnswerCas(line, [&](int attempt) {
+            if (attempt >= c.answersFrom) return CasFrame('S', "  2.000");
+            std::vector<uint8_t> broken = CasFrame('S', "  9.999");
+            broken[14] = 0x00;  // fails the check
+            return broken;
+        });
+        CycleRun r = RunCas(line, session);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(line.writes.size() / 2, c.requests);
+        EXPECT_DOUBLE_EQ(r.io.weight, c.result == 0 ? 2.0 : 0.0);
+    }
+}
+
+TEST(ExchangeEngine, TrailingBytesAreDrainedByTheNextCall) {
+    ScriptedLine line;
+    ScriptedSession session;
+    AnswerCas(line, [](int) {
+        std::vector<uint8_t> f = CasFrame('S', "  1.000");
+        f.insert(f.end(), {0x06, 0x01, 0x02, 0x53, 0x20});  // start of a stale frame
+        return f;
+    });
+    EXPECT_EQ(RunCas(line, session).result, 0);
+    EXPECT_EQ(line.Pending(), 5u);
+    // The stale bytes would make a broken frame; the drain removes them first.
+    line.onWrite = nullptr;
+    AnswerCas(line, [](int) { return CasFrame('U', "  3.000"); });
+    CycleRun r = RunCas(line, session);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_DOUBLE_EQ(r.io.weight, 3.0);
+    EXPECT_EQ(r.io.stable, 0);
+    EXPECT_EQ(line.writes.size(), 4u);
+}
+
+TEST(ExchangeEngine, OverloadEndsTheCycleAndReleasesTheLine) {
+    ScriptedLine line;
+    ScriptedSession session;
+    AnswerCas(line, [](int) { return CasFrame('S', "F------"); });
+    CycleRun r = RunCas(line, session);
+    EXPECT_EQ(r.result, 7);
+    EXPECT_EQ(r.io.weight, 0.0);
+    EXPECT_EQ(line.writes.size(), 2u);
+    EXPECT_EQ(session.releases, 1);
+}
+
+TEST(ExchangeEngine, EnsureConnectedFailureIsPassedThrough) {
+    for (int32_t code : {1, 2, 9}) {
+        SCOPED_TRACE(code);
+        ScriptedLine line;
+        ScriptedSession session;
+        session.ensureResult = code;
+        CycleRun r = RunCas(line, session);
+        EXPECT_EQ(r.result, code);
+        EXPECT_EQ(r.io.weight, 0.0);
+        EXPECT_TRUE(line.writes.empty());
+        EXPECT_EQ(line.reads, 0);
+        EXPECT_EQ(session.releases, 0);
+    }
+}
+
+TEST(ExchangeEngine, ErrorRaisedInTheExchange) {
+    struct Case {
+        const char* name;
+        PolledProtocol protocol;
+        int disconnects;
+    };
+    const Case cases[] = {
+        {"cas closes the line", zel::cas::kCasProtocol, 1},
+        {"massa-k leaves it", zel::massak::kProtocol, 0},
+    };
+    for (const Case& c : cases) {
+        for (int at : {0, 2}) {  // during the drain, during the collection
+            SCOPED_TRACE(std::string(c.name) + " read " + std::to_string(at));
+            ScriptedLine line;
+            ScriptedSession session;
+            line.throwAtRead = at;
+            Reading io;
+            EXPECT_EQ(RunReadCycle(c.protocol, line, session, io), 1);
+            EXPECT_EQ(session.disconnects, c.disconnects);
+            EXPECT_EQ(session.releases, 0);
+        }
+    }
+}
+
+TEST(ExchangeEngine, FailedLineEndsWithNoAnswer) {
+    // A serial failure closes the port: reads stay empty, writes fail.
+    ScriptedLine line;
+    ScriptedSession session;
+    line.closed = true;
+    CycleRun r = RunCas(line, session);
+    EXPECT_EQ(r.result, 3);
+    EXPECT_EQ(session.releases, 1);
+    EXPECT_EQ(session.disconnects, 0);
+}
+
+TEST(ExchangeEngine, KeptOutputsAndEveryAttemptRun) {
+    // Without stop-on-success every attempt runs; a later accepted frame
+    // overwrites, a later failure leaves the earlier values and result.
+    PolledProtocol p = Custom(HeaderPolicy::kNone, BudgetScope::kPerAttempt);
+    p.stopOnSuccess = false;
+    p.init = zel::exchange::OutputInit::kKeepValuesStable1;
+    p.budgetMs = 300;
+    struct Case {
+        const char* name;
+        std::vector<int> answered;  // attempts that get a frame
+        int32_t result;
+        double weight;
+    };
+    const Case cases[] = {
+        {"only the first", {0}, 0, 1.0},
+        {"first and third", {0, 2}, 0, 3.0},
+        {"none", {}, 3, -4.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        auto n = std::make_shared<int>(0);
+        line.onWrite = [&c, n](ScriptedLine& l, const std::vector<uint8_t>&) {
+            int k = (*n)++;
+            for (int a : c.answered)
+                if (a == k) l.Arrive(3, {0x02, 0x00, static_cast<uint8_t>(k + 1), 0x03});
+        };
+        Reading io;
+        io.weight = -4.0;
+        io.price = 8.5;
+        io.stable = 0;
+        EXPECT_EQ(RunReadCycle(p, line, session, io), c.result);
+        EXPECT_EQ(line.writes.size(), 3u);
+        EXPECT_DOUBLE_EQ(io.weight, c.weight);
+        EXPECT_DOUBLE_EQ(io.price, 8.5);
+        EXPECT_EQ(io.stable, 1);
+    }
+}
+
+TEST(ExchangeEngine, MassaKKeepsCallerValuesWhenNoReplyComes) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> reply;
+        int32_t result;
+        double weight, price;
+    };
+    const Case cases[] = {
+        {"silent", {}, 3, 12.0, 3.5},
+        {"one byte only", {0xD2}, 3, 12.0, 3.5},
+        {"two bytes", {0xD2, 0x04}, 0, 1234.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>&) {
+            if (!c.reply.empty()) l.Arrive(2, c.reply);
+        };
+        Reading io;
+        io.weight = 12.0;
+        io.price = 3.5;
+        io.cost = 1.0;
+        io.stable = 1;
+        EXPECT_EQ(RunReadCycle(zel::massak::kProtocol, line, session, io), c.result);
+        EXPECT_DOUBLE_EQ(io.weight, c.weight);
+        EXPECT_DOUBLE_EQ(io.price, c.price);
+        EXPECT_EQ(io.stable, 0);
+        EXPECT_EQ(line.writes.front().bytes, std::vector<uint8_t>({0x45}));
+    }
+}
+
+TEST(ExchangeEngine, TwoHeaderValues) {
+    PolledProtocol p = Custom(HeaderPolicy::kStrict, BudgetScope::kPerAttempt);
+    p.header[1] = 0x2D;
+    p.headerCount = 2;
+    for (uint8_t h : {uint8_t{0x02}, uint8_t{0x2D}}) {
+        ScriptedLine line;
+        ScriptedSession session;
+        line.onWrite = [h](ScriptedLine& l, const std::vector<uint8_t>&) { l.Arrive(1, {h, 0x00, 0x01, 0x03}); };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(p, line, session, io), 0) << int(h);
+        EXPECT_EQ(line.writes.size(), 1u);
+    }
+}
+
+namespace {
+// A peer that never stops sending.
+class FloodLine : public zel::exchange::IByteLine {
+public:
+    uint8_t fill;
+    long bytes = 0;
+    explicit FloodLine(uint8_t b) : fill(b) {}
+    int Read(uint8_t* buffer, int size) override {
+        std::memset(buffer, fill, static_cast<size_t>(size));
+        bytes += size;
+        return size;
+    }
+    int Write(const uint8_t*, int size) override { return size; }
+    bool WaitForInput(unsigned) override { return true; }
+    void Sleep(unsigned) override {}
+};
+}  // namespace
+
+TEST(ExchangeEngine, AFloodingPeerCannotHoldTheCall) {
+    FloodLine line(0x55);
+    ScriptedSession session;
+    Reading io;
+    EXPECT_EQ(RunReadCycle(Custom(HeaderPolicy::kHunted, BudgetScope::kPerAttempt), line, session, io), 3);
+    EXPECT_LE(line.bytes, 4L * 1024 * 1024);
+}
+
+TEST(ExchangeEngine, UnrunnableDescriptionIsRefused) {
+    PolledProtocol p = Custom(HeaderPolicy::kNone, BudgetScope::kPerAttempt);
+    p.replyLength = PolledProtocol::kMaxReply + 1;
+    ScriptedLine line;
+    ScriptedSession session;
+    Reading io;
+    EXPECT_EQ(RunReadCycle(p, line, session, io), 5);
+    EXPECT_EQ(session.ensures, 0);
+}
+
+TEST(CommandExchange, WritesPausesAndReleases) {
+    const uint8_t tare[] = {0x2A, 0x01};
+    struct Case {
+        const char* name;
+        int32_t ensure;
+        unsigned pause;
+        int throwAt;
+        int32_t result;
+        size_t writes;
+        int releases, disconnects;
+    };
+    const Case cases[] = {
+        {"plain", 0, 150, -1, 0, 1, 1, 0},
+        {"no pause", 0, 0, -1, 0, 1, 1, 0},
+        {"no connection", 1, 150, -1, 1, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        session.ensureResult = c.ensure;
+        EXPECT_EQ(RunCommand(line, session, tare, 2, c.pause), c.result);
+        EXPECT_EQ(line.writes.size(), c.writes);
+        if (c.writes) {
+            EXPECT_EQ(line.writes[0].bytes, std::vector<uint8_t>({0x2A, 0x01}));
+        }
+        EXPECT_EQ(line.now, c.result == 0 ? c.pause : 0u);
+        EXPECT_EQ(session.releases, c.releases);
+    }
+}
+
+TEST(CommandExchange, FailedWriteStillSucceeds) {
+    const uint8_t cmd[] = {0x00, 0x00, 0x01};
+    ScriptedLine line;
+    ScriptedSession session;
+    line.closed = true;
+    EXPECT_EQ(RunCommand(line, session, cmd, 3), 0);
+    EXPECT_EQ(session.releases, 1);
+}
+
+TEST(ExchangeHelpers, PriceDigits) {
+    struct Case {
+        int32_t price;
+        bool ascii;
+        uint8_t filler;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {1250, false, 0x00, {0, 5, 2, 1, 0, 0x00}},
+        {1250, true, 0x30, {'0', '5', '2', '1', '0', '0'}},
+        {123456, false, 0x00, {6, 5, 4, 3, 2, 0x00}},  // modulo 100000
+        {0, true, 0x30, {'0', '0', '0', '0', '0', '0'}},
+        {99999, false, 0xFF, {9, 9, 9, 9, 9, 0xFF}},
+        {2147483647, false, 0, {7, 4, 6, 3, 8, 0}},
+        {-1, false, 0, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.price);
+        uint8_t out[6];
+        zel::exchange::PriceDigits(c.price, c.ascii, c.filler, out);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + 6), c.bytes);
+    }
+}
+
+TEST(ExchangeHelpers, ReversedFieldText) {
+    const uint8_t frame[] = {'4', '3', '2', '1', '0', '0', '0', '5', '2', '1', '0'};
+    struct Case {
+        size_t offset, k;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 6, "001234"},
+        {6, 5, "01250"},
+        {0, 1, "4"},
+        {0, 0, ""},
+        {9, 4, "01"},  // positions past the frame are skipped
+    };
+    for (const Case& c : cases) {
+        char out[16];
+        zel::exchange::ReversedFieldText(frame, sizeof(frame), c.offset, c.k, out);
+        EXPECT_STREQ(out, c.text) << c.offset << "+" << c.k;
+    }
+}
+
+TEST(ExchangeHelpers, LineVariants) {
+    struct Case {
+        zel::exchange::LineVariant v;
+        int32_t parity, stopBits;
+    };
+    for (Case c : {Case{zel::exchange::LineVariant::k8N1, 0, 0}, Case{zel::exchange::LineVariant::k8E1, 2, 0},
+                   Case{zel::exchange::LineVariant::k8E2, 2, 2}}) {
+        int32_t parity = -1, stopBits = -1;
+        zel::exchange::LineSettings(c.v, parity, stopBits);
+        EXPECT_EQ(parity, c.parity);
+        EXPECT_EQ(stopBits, c.stopBits);
+    }
+}

@@ -1,0 +1,109 @@
+// A byte line driven by a virtual clock: bytes are scheduled to arrive at
+// given times, Sleep and WaitForInput move the clock instead of waiting, and
+// every write is recorded with its time. A responder may schedule the
+// scale's answer to each write. Used by the engine tests and the fuzzers.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <deque>
+#include <vector>
+
+#include "scales/exchange/ByteLine.h"
+
+namespace zeltest {
+
+class ScriptedLine : public zel::exchange::IByteLine {
+public:
+    struct Written {
+        uint64_t at;
+        std::vector<uint8_t> bytes;
+    };
+    using Responder = std::function<void(ScriptedLine&, const std::vector<uint8_t>&)>;
+
+    uint64_t now = 0;
+    std::vector<Written> writes;
+    Responder onWrite;
+    int reads = 0;
+    int throwAtRead = -1;  // the read with this index raises an error
+    bool closed = false;   // a failed line: reads bring nothing, writes fail
+
+    // Schedules bytes to arrive `delay` ms from now, all at once.
+    void Arrive(uint64_t delay, const std::vector<uint8_t>& bytes) {
+        for (uint8_t b : bytes) Insert(now + delay, b);
+    }
+    // Schedules bytes one by one, the first after `delay`, then every `gap` ms.
+    void Trickle(uint64_t delay, uint64_t gap, const std::vector<uint8_t>& bytes) {
+        uint64_t at = now + delay;
+        for (uint8_t b : bytes) {
+            Insert(at, b);
+            at += gap;
+        }
+    }
+    size_t Pending() const { return incoming_.size(); }
+
+    int Read(uint8_t* buffer, int size) override {
+        if (reads++ == throwAtRead) throw std::runtime_error("line failure");
+        if (closed || size <= 0) return 0;
+        int n = 0;
+        while (n < size && !incoming_.empty() && incoming_.front().at <= now) {
+            buffer[n++] = incoming_.front().byte;
+            incoming_.pop_front();
+        }
+        return n;
+    }
+    int Write(const uint8_t* data, int size) override {
+        if (closed) return -2;
+        std::vector<uint8_t> bytes(data, data + size);
+        writes.push_back({now, bytes});
+        if (onWrite) onWrite(*this, bytes);
+        return size;
+    }
+    bool WaitForInput(unsigned ms) override {
+        if (Available()) return true;
+        uint64_t until = now + ms;
+        if (!closed && !incoming_.empty() && incoming_.front().at <= until) {
+            now = incoming_.front().at;
+            return true;
+        }
+        now = until;
+        return false;
+    }
+    void Sleep(unsigned ms) override { now += ms; }
+
+private:
+    struct Byte {
+        uint64_t at;
+        uint8_t byte;
+    };
+    bool Available() const { return !closed && !incoming_.empty() && incoming_.front().at <= now; }
+    void Insert(uint64_t at, uint8_t b) {
+        auto pos = std::upper_bound(incoming_.begin(), incoming_.end(), at,
+                                    [](uint64_t t, const Byte& x) { return t < x.at; });
+        incoming_.insert(pos, Byte{at, b});
+    }
+    std::deque<Byte> incoming_;
+};
+
+class ScriptedSession : public zel::exchange::IExchangeSession {
+public:
+    int32_t ensureResult = 0;
+    int ensures = 0, releases = 0, disconnects = 0;
+    int32_t EnsureConnected() override {
+        ++ensures;
+        return ensureResult;
+    }
+    int32_t ReleaseConnection() override {
+        ++releases;
+        return 0;
+    }
+    int32_t Disconnect() override {
+        ++disconnects;
+        return 0;
+    }
+};
+
+}  // namespace zeltest
