@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/sync.h"
 
@@ -54,6 +55,17 @@ public:
     void SetLogDeviceId(const char* deviceId);
 
     platform::RecursiveMutex& Lock() { return lock_; }
+
+    // The line settings as the port holds them (for diagnostics and tests).
+    struct LineSettings {
+        int mode;  // 0 not chosen, 1 COM, 2 Ethernet
+        int32_t baudRate, parity, byteSize, stopBits;
+        int handshaking, xonXoff;
+        int32_t tcpPort;
+    };
+    LineSettings Settings();
+    // The traffic-log file the next block goes to.
+    std::string LogPath();
 
 private:
     struct State;

@@ -1,6 +1,0 @@
-#include "transport/Process.h"
-
-namespace zel {
-void LibraryLoaded() {}
-void LibraryUnloading() {}
-}  // namespace zel
