@@ -1,0 +1,60 @@
+// Pieces of the zelscales command-line tool shared by its commands.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Component.h"
+
+namespace zelscales {
+
+struct Options {
+    std::string library;     // --library PATH (default: zel::host::DefaultLibraryPath())
+    bool verbose = false;    // --verbose: echo every driver call to stderr
+    int model = 20;          // --model M (default: the emulator)
+    std::string port;        // --port NAME (COM port)
+    int baud = 4800;         // --baud B
+    std::string host;        // --host H (selects TCP)
+    int tcpPort = 20108;     // --tcp-port P
+    std::string coeff;       // --coeff X (weight coefficient, as text)
+    bool leave = false;      // --leave: keep the line open between requests
+    int count = 1;           // --count N (readings or events)
+    int interval = 500;      // --interval MS between readings
+    std::string price;       // --price X (currency units, e.g. 12.50)
+    std::string cents;       // --cents N (price in hundredths)
+    std::vector<std::string> positional;
+};
+
+// Parses argv[first..argc). False with a message for an unknown option or
+// a bad value.
+bool ParseOptions(int argc, char** argv, int first, Options& options, std::string& error);
+
+// Loads the library named by the options.
+std::unique_ptr<zel::host::Component> LoadDriver(const Options& options, std::string& error);
+
+// Hands the connection parameters to the driver (model, line, coefficient).
+bool ApplyParameters(zel::host::Component& driver, const Options& options, std::string& error);
+
+// Opens a device with the parameters applied; false with the driver's
+// result and text when the open failed.
+bool OpenDevice(zel::host::Component& driver, const Options& options, std::u16string& id, std::string& error);
+
+// Calls a driver method by name, echoing the call to stderr with --verbose.
+zel::host::CallResult CallLogged(zel::host::Component& driver, const Options& options, const std::u16string& method,
+                                 const std::vector<zel::host::Value>& args);
+
+// "result N: text" of the driver's last operation.
+std::string LastErrorText(zel::host::Component& driver, const Options& options);
+
+// Price text in currency units ("12.50", "12,5", "3") to hundredths.
+bool ParsePrice(const std::string& text, int32_t& hundredths);
+
+// "weight 1.234 kg  stable  price 12.50  cost 15.43"
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice);
+
+}  // namespace zelscales
+
+// `zelscales listen ...` (tools/listen.cpp). argv[0] is "listen"; the rest
+// are the command line's options, --library and --verbose included.
+int RunListen(int argc, char** argv);

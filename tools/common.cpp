@@ -1,0 +1,189 @@
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tools/commands.h"
+
+using zel::host::CallResult;
+using zel::host::Component;
+using zel::host::Value;
+
+namespace zelscales {
+
+namespace {
+
+bool ParseInt(const std::string& text, long low, long high, int& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != 0 || v < low || v > high) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& error) {
+    for (int i = first; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        auto number = [&](int& out, long low, long high) {
+            std::string text;
+            if (!value(text)) return false;
+            if (!ParseInt(text, low, high, out)) {
+                error = "bad value for " + arg + ": " + text;
+                return false;
+            }
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--library") ok = value(o.library);
+        else if (arg == "--verbose" || arg == "-v") o.verbose = true;
+        else if (arg == "--model") ok = number(o.model, INT_MIN, INT_MAX);
+        else if (arg == "--port") ok = value(o.port);
+        else if (arg == "--baud") ok = number(o.baud, INT_MIN, INT_MAX);
+        else if (arg == "--host") ok = value(o.host);
+        else if (arg == "--tcp-port") ok = number(o.tcpPort, INT_MIN, INT_MAX);
+        else if (arg == "--coeff") ok = value(o.coeff);
+        else if (arg == "--leave") o.leave = true;
+        else if (arg == "--count") ok = number(o.count, 1, 1000000);
+        else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
+        else if (arg == "--price") ok = value(o.price);
+        else if (arg == "--cents") ok = value(o.cents);
+        else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            o.positional.push_back(arg);
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
+    std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+    try {
+        if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
+        return std::unique_ptr<Component>(new Component(path));
+    } catch (const std::exception& e) {
+        error = e.what();
+        return nullptr;
+    }
+}
+
+CallResult CallLogged(Component& driver, const Options& options, const std::u16string& method,
+                      const std::vector<Value>& args) {
+    CallResult r = driver.Call(method, args);
+    if (options.verbose) {
+        std::string line = "> " + zel::host::ToUtf8(method) + "(";
+        for (size_t i = 0; i < args.size(); ++i) line += (i ? ", " : "") + args[i].Describe();
+        line += ") -> " + std::string(r.ok ? "ok" : "FAILED") + ", ret " + r.ret.Describe();
+        for (size_t i = 0; i < r.params.size(); ++i)
+            if (r.params[i].type != args[i].type || r.params[i].text != args[i].text)
+                line += ", [" + std::to_string(i) + "] " + r.params[i].Describe();
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    return r;
+}
+
+std::string LastErrorText(Component& driver, const Options& options) {
+    CallResult r = CallLogged(driver, options, u"GetLastError", {Value()});
+    return "result " + std::to_string(r.ret.integer) + ": " + (r.params.empty() ? "" : r.params[0].Utf8());
+}
+
+bool ApplyParameters(Component& driver, const Options& o, std::string& error) {
+    struct Setting {
+        const char16_t* name;
+        Value value;
+    };
+    std::vector<Setting> settings = {
+        {u"model", Value::Int(o.model)},
+        {u"conntype", Value::Int(o.host.empty() ? 0 : 1)},
+        {u"conleave", Value::Bool(o.leave)},
+        {u"cport", Value::Text(zel::host::FromUtf8(o.port))},
+        {u"cbaudrate", Value::Int(o.baud)},
+        {u"ehost", Value::Text(zel::host::FromUtf8(o.host))},
+        {u"eport", Value::Int(o.tcpPort)},
+    };
+    if (!o.coeff.empty()) settings.push_back({u"coeff", Value::Text(zel::host::FromUtf8(o.coeff))});
+    for (const Setting& s : settings) {
+        if (!CallLogged(driver, o, u"SetParameter", {Value::Text(s.name), s.value}).ok) {
+            error = "the driver refused the parameter " + zel::host::ToUtf8(s.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OpenDevice(Component& driver, const Options& options, std::u16string& id, std::string& error) {
+    if (options.model != 20 && options.port.empty() && options.host.empty()) {
+        error = "model " + std::to_string(options.model) + " needs --port NAME or --host H";
+        return false;
+    }
+    if (!ApplyParameters(driver, options, error)) return false;
+    CallResult r = CallLogged(driver, options, u"Open", {Value()});
+    id = r.params.empty() ? std::u16string() : r.params[0].text;
+    CallResult last = CallLogged(driver, options, u"GetLastError", {Value()});
+    if (!r.ok || last.ret.integer != 0) {
+        error = "cannot open the scale: result " + std::to_string(last.ret.integer) + ": " +
+                (last.params.empty() ? "" : last.params[0].Utf8());
+        return false;
+    }
+    if (options.verbose) std::fprintf(stderr, "device %s\n", zel::host::ToUtf8(id).c_str());
+    return true;
+}
+
+bool ParsePrice(const std::string& text, int32_t& hundredths) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long long whole = 0, fraction = 0;
+    int fractionDigits = 0;
+    bool digits = false, separator = false;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            if (!separator) {
+                whole = whole * 10 + (c - '0');
+                if (whole > 100000000) return false;
+            } else if (fractionDigits < 3) {
+                fraction = fraction * 10 + (c - '0');
+                ++fractionDigits;
+            }
+        } else if ((c == '.' || c == ',') && !separator) {
+            separator = true;
+        } else {
+            return false;
+        }
+    }
+    if (!digits) return false;
+    while (fractionDigits < 3) fraction *= 10, ++fractionDigits;
+    long long value = whole * 100 + (fraction + 5) / 10;  // thousandths rounded to hundredths
+    if (value > INT32_MAX) return false;
+    hundredths = static_cast<int32_t>(negative ? -value : value);
+    return true;
+}
+
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice) {
+    char buf[160];
+    if (withPrice)
+        std::snprintf(buf, sizeof(buf), "weight %.3f kg  %s  price %.2f  cost %.2f", weight,
+                      stable ? "stable" : "unstable", price, cost);
+    else
+        std::snprintf(buf, sizeof(buf), "weight %.3f kg  %s", weight, stable ? "stable" : "unstable");
+    return buf;
+}
+
+}  // namespace zelscales

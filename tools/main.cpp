@@ -1,0 +1,242 @@
+// zelscales: the driver's whole job from a terminal, through the same host
+// layer the tests use.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/sys.h"
+#include "tools/commands.h"
+
+#if !defined(_WIN32) && defined(__has_include)
+#if __has_include("sim/simulate_cli.h")
+#include "sim/simulate_cli.h"
+#define ZEL_HAVE_SIMULATE 1
+#endif
+#endif
+
+using namespace zelscales;
+using zel::host::CallResult;
+using zel::host::Component;
+using zel::host::Value;
+
+namespace {
+
+const char kUsage[] =
+    "usage: zelscales [--library PATH] [--verbose] COMMAND [options]\n"
+    "\n"
+    "commands:\n"
+    "  weigh     read the weight (--count N, --interval MS)\n"
+    "  price     send a unit price (--price 12.50 or --cents 1250), then weigh\n"
+    "  tare      send the tare command\n"
+    "  test      run the driver's device test\n"
+    "  params    print the parameter form (XML)\n"
+    "  models    list the scale models\n"
+    "  version   print the driver's version and description\n"
+    "  listen    print the readings an event-driven scale pushes\n"
+#ifdef ZEL_HAVE_SIMULATE
+    "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
+#endif
+    "\n"
+    "scale options (default: the built-in emulator, model 20):\n"
+    "  --model M            model number (see `zelscales models`)\n"
+    "  --port NAME          serial port, e.g. /dev/ttyUSB0 or COM3\n"
+    "  --baud B             serial speed (default 4800)\n"
+    "  --host H             scale on TCP instead of a serial port\n"
+    "  --tcp-port P         TCP port (default 20108)\n"
+    "  --coeff X            weight coefficient (default 1.000)\n"
+    "  --leave              keep the line open between requests\n";
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
+    return 1;
+}
+
+std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r.params[i].Utf8() : std::string(); }
+
+// Reads the weight `count` times; 0 when at least one reading succeeded.
+int Weigh(Component& driver, const Options& o, const std::u16string& id, bool withPrice) {
+    int good = 0;
+    for (int i = 0; i < o.count; ++i) {
+        if (i > 0 && o.interval > 0) platform::SleepMs(static_cast<unsigned>(o.interval));
+        CallResult r = CallLogged(driver, o, u"GetWeightPriceCost",
+                                  {Value::Text(id), Value(), Value(), Value(), Value()});
+        if (r.ok && r.ret.boolean) {
+            ++good;
+            std::printf("%s\n", FormatReading(r.params[1].number, r.params[4].integer != 0, r.params[2].number,
+                                              r.params[3].number, withPrice)
+                                    .c_str());
+        } else {
+            std::printf("no reading: %s\n", LastErrorText(driver, o).c_str());
+        }
+        std::fflush(stdout);
+    }
+    return good > 0 ? 0 : 1;
+}
+
+int RunScaleCommand(const std::string& command, const Options& o) {
+    std::string error;
+    int32_t price = 0;
+    if (command == "price") {
+        if (!o.cents.empty()) {
+            int value = 0;
+            char* end = nullptr;
+            long v = std::strtol(o.cents.c_str(), &end, 10);
+            if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX) return Fail("bad --cents " + o.cents);
+            value = static_cast<int>(v);
+            price = value;
+        } else if (o.price.empty() || !ParsePrice(o.price, price)) {
+            return Fail(o.price.empty() ? "price needs --price X or --cents N" : "bad --price " + o.price);
+        }
+    }
+    std::unique_ptr<Component> driver = LoadDriver(o, error);
+    if (!driver) return Fail(error);
+    std::u16string id;
+    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
+
+    int status = 0;
+    if (command == "weigh") {
+        status = Weigh(*driver, o, id, false);
+    } else if (command == "price") {
+        CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
+        if (!r.ok || !r.ret.boolean) {
+            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+        } else {
+            std::printf("price %d.%02d sent\n", price / 100, price % 100);
+            status = Weigh(*driver, o, id, true);
+        }
+    } else if (command == "tare") {
+        CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
+        if (r.ok && r.ret.boolean)
+            std::printf("tare done\n");
+        else
+            status = Fail("tare failed: " + LastErrorText(*driver, o));
+    }
+    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    return status;
+}
+
+int RunDeviceTest(const Options& o) {
+    std::string error;
+    std::unique_ptr<Component> driver = LoadDriver(o, error);
+    if (!driver) return Fail(error);
+    if (!ApplyParameters(*driver, o, error)) return Fail(error);
+    CallResult r = CallLogged(*driver, o, u"DeviceTest", {Value(), Value()});
+    std::string text = Text(r, 0);
+    std::printf("%s\n", text.c_str());
+    return text.rfind("Вес: ", 0) == 0 ? 0 : 1;
+}
+
+// Decodes the few entities the form uses.
+std::string Unescape(const std::string& s) {
+    static const struct {
+        const char* entity;
+        char c;
+    } kEntities[] = {{"&quot;", '"'}, {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}};
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        bool replaced = false;
+        for (const auto& e : kEntities) {
+            size_t n = std::strlen(e.entity);
+            if (s.compare(i, n, e.entity) == 0) {
+                out += e.c;
+                i += n;
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) out += s[i++];
+    }
+    return out;
+}
+
+int RunInfoCommand(const std::string& command, const Options& o) {
+    std::string error;
+    std::unique_ptr<Component> driver = LoadDriver(o, error);
+    if (!driver) return Fail(error);
+    if (command == "version") {
+        CallResult version = CallLogged(*driver, o, u"GetVersion", {});
+        CallResult d = CallLogged(*driver, o, u"GetDescription", std::vector<Value>(7));
+        std::printf("%s %s\n%s\n%s\n", Text(d, 0).c_str(), version.ret.Utf8().c_str(), Text(d, 1).c_str(),
+                    Text(d, 2).c_str());
+        if (o.verbose)
+            std::printf("library %s\n", driver->library().path().c_str());
+        return version.ok ? 0 : 1;
+    }
+    CallResult r = CallLogged(*driver, o, u"GetParameters", {Value()});
+    std::string xml = Text(r, 0);
+    if (command == "params") {
+        std::fwrite(xml.data(), 1, xml.size(), stdout);
+        return r.ok && !xml.empty() ? 0 : 1;
+    }
+    // models: the items of the "model" parameter's choice list.
+    size_t at = xml.find("Name=\"model\"");
+    size_t end = xml.find("</ChoiceList>", at == std::string::npos ? 0 : at);
+    if (at == std::string::npos || end == std::string::npos) return Fail("the parameter form has no model list");
+    int listed = 0;
+    for (size_t p = xml.find("<Item Value=\"", at); p != std::string::npos && p < end;
+         p = xml.find("<Item Value=\"", p + 1)) {
+        size_t valueStart = p + 13;
+        size_t valueEnd = xml.find('"', valueStart);
+        size_t textStart = xml.find('>', valueEnd);
+        size_t textEnd = xml.find("</Item>", textStart);
+        if (valueEnd == std::string::npos || textStart == std::string::npos || textEnd == std::string::npos) break;
+        std::printf("%s  %s\n", xml.substr(valueStart, valueEnd - valueStart).c_str(),
+                    Unescape(xml.substr(textStart + 1, textEnd - textStart - 1)).c_str());
+        ++listed;
+    }
+    return listed > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The command is the first word that is not an option or an option's value.
+    static const char* const kWithValue[] = {"--library", "--model", "--port",  "--baud",   "--host", "--tcp-port",
+                                             "--coeff",   "--count", "--interval", "--price", "--cents"};
+    int commandAt = -1;
+    for (int i = 1; i < argc && commandAt < 0; ++i) {
+        bool takesValue = false;
+        for (const char* name : kWithValue) takesValue = takesValue || std::strcmp(argv[i], name) == 0;
+        if (takesValue) {
+            ++i;
+        } else if (argv[i][0] != '-') {
+            commandAt = i;
+        }
+    }
+    if (commandAt < 0) {
+        bool help = false;
+        for (int i = 1; i < argc; ++i) help = help || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
+        std::fputs(kUsage, help ? stdout : stderr);
+        return help ? 0 : 2;
+    }
+    std::string command = argv[commandAt];
+
+    // The command's own argument list: the command word first, then every
+    // other argument in order.
+    std::vector<char*> rest{argv[commandAt]};
+    for (int i = 1; i < argc; ++i)
+        if (i != commandAt) rest.push_back(argv[i]);
+    int restCount = static_cast<int>(rest.size());
+    rest.push_back(nullptr);
+
+    if (command == "listen") return RunListen(restCount, rest.data());
+#ifdef ZEL_HAVE_SIMULATE
+    if (command == "simulate") return RunSimulate(restCount, rest.data());
+#endif
+    if (command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    Options options;
+    std::string error;
+    if (!ParseOptions(restCount, rest.data(), 1, options, error)) return Fail(error);
+    if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0]);
+
+    if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
+    if (command == "test") return RunDeviceTest(options);
+    if (command == "params" || command == "models" || command == "version") return RunInfoCommand(command, options);
+    std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);
+    return 2;
+}
