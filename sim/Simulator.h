@@ -79,6 +79,7 @@ struct Record {
         Price,    // price command (22: value = price in hundredths)
         Unknown,  // bytes that match no request or command
         Sent,     // a frame or raw bytes the simulator wrote
+        LineCut,  // the simulator hung up (bytes empty)
     };
     Kind kind;
     std::string bytes;
@@ -161,9 +162,10 @@ public:
     // 0 before any.
     uint64_t LastFrameSentMs() const;
 
-    // Everything recognised from the driver, oldest first (no Sent records).
+    // Everything recognised from the driver, oldest first (no Sent or
+    // LineCut records).
     std::vector<std::string> Received() const;
-    std::vector<Record> Log() const;  // including Sent records
+    std::vector<Record> Log() const;  // every record, oldest first
     void ClearReceived();             // empties both
     // Waits until at least `count` records of `Received()` exist.
     bool WaitReceived(size_t count, int timeoutMs) const;

@@ -1,0 +1,705 @@
+#include "sim/Simulator.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include "platform/pty.h"
+#include "platform/sync.h"
+#include "platform/sys.h"
+#include "sim/Frames.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int kIdleWaitMs = 200;        // longest sleep of the scale thread
+constexpr int kAbsentRecheckMs = 10;    // pty: how often to look for a client
+constexpr int kJunkFlushMs = 20;        // quiet time that ends a run of noise
+constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a message
+constexpr int kWriteStallMs = 1000;     // a line that takes nothing for this long is cut
+constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
+
+Record::Kind KindOf(CommandMatcher::Kind k) {
+    switch (k) {
+    case CommandMatcher::Request: return Record::Request;
+    case CommandMatcher::Ack: return Record::Ack;
+    case CommandMatcher::Tare: return Record::Tare;
+    case CommandMatcher::Price: return Record::Price;
+    default: return Record::Unknown;
+    }
+}
+
+bool IsReceivedKind(Record::Kind k) { return k != Record::Sent && k != Record::LineCut; }
+
+}  // namespace
+
+const char* RecordKindName(Record::Kind kind) {
+    switch (kind) {
+    case Record::Request: return "request";
+    case Record::Ack: return "ack";
+    case Record::Tare: return "tare";
+    case Record::Price: return "price";
+    case Record::Unknown: return "unknown";
+    case Record::Sent: return "sent";
+    case Record::LineCut: return "hang-up";
+    }
+    return "?";
+}
+
+bool ModelSupported(int model) {
+    switch (model) {
+    case 13: case 27: case 14: case 10: case 5: case 32: case 15: case 22: return true;
+    default: return false;
+    }
+}
+
+bool ModelPushes(int model) { return model == 5 || model == 32 || model == 15 || model == 22; }
+
+const char* LineSettings(int model) { return (model == 10 || model == 22) ? "8E1" : "8N1"; }
+
+struct Simulator::Impl {
+    enum Mode { Off, Pty, Tcp };
+
+    explicit Impl(int m) : model(m), matcher(m) {}
+
+    const int model;
+    mutable platform::RecursiveMutex mu;
+
+    // What the scale shows (mu).
+    Display disp;
+    bool costFixed = false;
+    Fault fault = Fault::None;
+    int faultParam = 0;
+    int pushPeriodMs = 0;
+    uint64_t nextPushMs = 0;
+
+    // The line. Changed only by the scale thread (under mu) or while it is
+    // not running; other threads read it under mu.
+    Mode mode = Off;
+    int line = platform::kNoHandle;      // pty master or accepted connection
+    int listener = platform::kNoHandle;  // TCP
+    uint16_t port = 0;
+    std::string linkPath, slavePath, tempDir;
+    bool peerAbsent = true;  // pty: no client holds the slave (scale thread only)
+
+    // Work handed to the scale thread (mu).
+    int pushRequests = 0;
+    std::vector<std::string> rawQueue;
+    bool hangUpRequested = false;
+
+    // Counters and records (mu).
+    int requests = 0, frames = 0, hangups = 0;
+    uint64_t lastSentMs = 0;
+    std::vector<Record> log;
+    size_t receivedTotal = 0;
+    std::function<void(const Record&)> observer;
+
+    platform::Thread thread;
+    std::atomic<bool> stop{false};
+    platform::WakePipe wake;
+    platform::Event stopEvent;      // interrupts slow frames
+    mutable platform::Event recordEvent;
+
+    // Scale-thread only.
+    CommandMatcher matcher;
+    uint64_t lastInputMs = 0;
+
+    static void ThreadEntry(void* p) { static_cast<Impl*>(p)->Run(); }
+
+    void AddRecord(Record::Kind kind, const std::string& bytes, long long value) {
+        Record r{kind, bytes, value, platform::MonotonicMs()};
+        std::function<void(const Record&)> obs;
+        {
+            CAutoLockMutex lock(mu);
+            if (log.size() >= kLogLimit) log.erase(log.begin(), log.begin() + kLogLimit / 2);
+            log.push_back(r);
+            if (IsReceivedKind(kind)) ++receivedTotal;
+            obs = observer;
+        }
+        recordEvent.Signal();
+        if (obs) obs(r);
+    }
+
+    Display Current() const {
+        CAutoLockMutex lock(mu);
+        Display d = disp;
+        if (!costFixed) d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
+        return d;
+    }
+
+    void Wake() { wake.Signal(); }
+
+    // --- the line -------------------------------------------------------
+
+    bool PeerReadyLocked() const {
+        if (mode == Pty) return platform::PtyPeerOpen(line) && !platform::PtyPeerCooked(line);
+        if (mode == Tcp) return line != platform::kNoHandle;
+        return false;
+    }
+
+    // Takes a waiting client if there is one; true when a client is there.
+    bool EnsurePeer() {
+        if (mode == Pty) {
+            if (peerAbsent && platform::PtyPeerOpen(line)) peerAbsent = false;
+            return !peerAbsent;
+        }
+        if (mode == Tcp && line == platform::kNoHandle) {
+            int c = platform::TcpAccept(listener);
+            if (c != platform::kNoHandle) {
+                CAutoLockMutex lock(mu);
+                line = c;
+            }
+        }
+        return line != platform::kNoHandle;
+    }
+
+    void FlushMatcher(bool partialToo) {
+        std::vector<CommandMatcher::Message> msgs;
+        matcher.Flush(&msgs, partialToo);
+        for (const auto& m : msgs) AddRecord(KindOf(m.kind), m.bytes, m.value);
+    }
+
+    // The client went away (pty slave closed, connection closed).
+    void PeerGone() {
+        FlushMatcher(true);
+        if (mode == Pty) {
+            peerAbsent = true;
+        } else if (mode == Tcp) {
+            CAutoLockMutex lock(mu);
+            platform::IoClose(line);
+            line = platform::kNoHandle;
+        }
+    }
+
+    // Cuts the line on purpose.
+    void DoHangUp() {
+        FlushMatcher(true);
+        if (mode == Pty) {
+            std::string slave;
+            int fresh = platform::PtyOpenMaster(&slave);
+            {
+                CAutoLockMutex lock(mu);
+                platform::IoClose(line);
+                line = fresh;
+                if (fresh != platform::kNoHandle) {
+                    slavePath = slave;
+                    platform::ReplaceSymlink(slave, linkPath);
+                }
+                ++hangups;
+            }
+            peerAbsent = true;
+        } else if (mode == Tcp) {
+            CAutoLockMutex lock(mu);
+            platform::IoClose(line);
+            line = platform::kNoHandle;
+            ++hangups;
+        }
+        matcher = CommandMatcher(model);
+        AddRecord(Record::LineCut, std::string(), 0);
+    }
+
+    // Writes all bytes; false when the line went away or stalled.
+    bool WriteAll(const char* data, size_t n) {
+        size_t done = 0;
+        uint64_t stalledSince = 0;
+        while (done < n) {
+            if (stop) return false;
+            long w = platform::IoWrite(line, data + done, n - done);
+            if (w > 0) {
+                done += static_cast<size_t>(w);
+                stalledSince = 0;
+                continue;
+            }
+            if (w < 0) {
+                PeerGone();
+                return false;
+            }
+            const uint64_t now = platform::MonotonicMs();
+            if (!stalledSince) stalledSince = now;
+            if (now - stalledSince >= kWriteStallMs) return false;  // nobody reads
+            platform::WaitItem items[2] = {{line, platform::kWaitWritable, 0},
+                                           {wake.Handle(), platform::kWaitReadable, 0}};
+            platform::WaitHandles(items, 2, 20);
+        }
+        return true;
+    }
+
+    // Sends bytes, one at a time `slowMs` apart when slowMs > 0.
+    bool Send(const std::string& bytes, int slowMs) {
+        if (bytes.empty()) return true;
+        if (slowMs <= 0) return WriteAll(bytes.data(), bytes.size());
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            if (!WriteAll(bytes.data() + i, 1)) return false;
+            if (i + 1 < bytes.size() && (stopEvent.Wait(static_cast<unsigned>(slowMs)) || stop)) return false;
+        }
+        return true;
+    }
+
+    // Answers a request or pushes a reading, with the current fault.
+    void SendFrame() {
+        Fault f;
+        int param;
+        {
+            CAutoLockMutex lock(mu);
+            f = fault;
+            param = faultParam;
+            if (f == Fault::HangUp) fault = Fault::None;
+        }
+        if (f == Fault::HangUp) {
+            DoHangUp();
+            return;
+        }
+        if (f == Fault::Silence || !EnsurePeer()) return;
+        std::string frame = EncodeFrame(model, Current());
+        std::string bytes;
+        if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
+        bytes += (f == Fault::BrokenFrame) ? BreakFrame(model, frame) : frame;
+        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return;
+        const uint64_t now = platform::MonotonicMs();
+        {
+            CAutoLockMutex lock(mu);
+            ++frames;
+            lastSentMs = now;
+        }
+        AddRecord(Record::Sent, bytes, 0);
+    }
+
+    std::string Garbage(int count) {
+        if (count > 4096) count = 4096;
+        std::string g(static_cast<size_t>(count), '\0');
+        if (!platform::RandomBytes(&g[0], g.size())) {
+            for (size_t i = 0; i < g.size(); ++i) g[i] = static_cast<char>(0x30 + i % 10);
+        }
+        const int header = FrameHeader(model);
+        for (char& c : g) {
+            if (header >= 0 && static_cast<uint8_t>(c) == header) c = static_cast<char>(header ^ 0xFF);
+        }
+        return g;
+    }
+
+    void Handle(const CommandMatcher::Message& m) {
+        AddRecord(KindOf(m.kind), m.bytes, m.value);
+        if (m.kind == CommandMatcher::Request) {
+            {
+                CAutoLockMutex lock(mu);
+                ++requests;
+            }
+            SendFrame();
+        } else if (m.kind == CommandMatcher::Tare && model == 32) {
+            CAutoLockMutex lock(mu);
+            disp.tare = static_cast<double>(m.value) / std::pow(10.0, disp.decimals);
+        } else if (m.kind == CommandMatcher::Price && model == 22) {
+            CAutoLockMutex lock(mu);
+            disp.price = static_cast<double>(m.value) / 100.0;
+        }
+    }
+
+    void ReadInput() {
+        char buf[512];
+        for (;;) {
+            if (stop) return;
+            long n = platform::IoRead(line, buf, sizeof buf);
+            if (n == 0) return;
+            if (n < 0) {
+                PeerGone();
+                return;
+            }
+            lastInputMs = platform::MonotonicMs();
+            std::vector<CommandMatcher::Message> msgs;
+            for (long i = 0; i < n; ++i) {
+                matcher.Feed(static_cast<uint8_t>(buf[i]), &msgs);
+                for (const auto& m : msgs) Handle(m);
+                msgs.clear();
+                if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+            }
+        }
+    }
+
+    void RunQueued() {
+        int pushes;
+        std::vector<std::string> raw;
+        bool cut;
+        {
+            CAutoLockMutex lock(mu);
+            pushes = pushRequests;
+            pushRequests = 0;
+            raw.swap(rawQueue);
+            cut = hangUpRequested;
+            hangUpRequested = false;
+        }
+        if (cut) DoHangUp();
+        for (const std::string& r : raw) {
+            if (stop) return;
+            if (EnsurePeer() && Send(r, 0)) AddRecord(Record::Sent, r, 0);
+        }
+        for (int i = 0; i < pushes && !stop; ++i) SendFrame();
+    }
+
+    void Run() {
+        while (!stop) {
+            const uint64_t now = platform::MonotonicMs();
+            int timeout = kIdleWaitMs;
+            platform::WaitItem items[3];
+            size_t n = 0;
+            items[n++] = {wake.Handle(), platform::kWaitReadable, 0};
+            const bool watchLine = line != platform::kNoHandle && !(mode == Pty && peerAbsent);
+            const size_t lineIdx = n;
+            if (watchLine) items[n++] = {line, platform::kWaitReadable, 0};
+            const size_t listenIdx = n;
+            const bool watchListener = mode == Tcp && line == platform::kNoHandle;
+            if (watchListener) items[n++] = {listener, platform::kWaitReadable, 0};
+            if (mode == Pty && peerAbsent) timeout = kAbsentRecheckMs;
+            if (matcher.HasJunk()) timeout = std::min(timeout, kJunkFlushMs);
+            if (matcher.HasPartial()) {
+                const int64_t left = static_cast<int64_t>(lastInputMs + kPartialFlushMs) - static_cast<int64_t>(now);
+                timeout = std::min(timeout, left > 1 ? static_cast<int>(left) : 1);
+            }
+            {
+                CAutoLockMutex lock(mu);
+                if (pushPeriodMs > 0) {
+                    const int64_t left = static_cast<int64_t>(nextPushMs) - static_cast<int64_t>(now);
+                    timeout = std::min(timeout, left > 0 ? static_cast<int>(left) : 0);
+                }
+            }
+            platform::WaitHandles(items, n, timeout);
+            if (stop) break;
+            if (items[0].got) wake.Drain();
+            if (watchListener && items[listenIdx].got) EnsurePeer();
+            if (mode == Pty && peerAbsent) EnsurePeer();
+            if (watchLine && items[lineIdx].got) ReadInput();
+            RunQueued();
+            PeriodicPush();
+            IdleFlush();
+        }
+    }
+
+    void PeriodicPush() {
+        bool due = false;
+        {
+            CAutoLockMutex lock(mu);
+            const uint64_t now = platform::MonotonicMs();
+            if (pushPeriodMs > 0 && now >= nextPushMs) {
+                due = true;
+                nextPushMs = now + static_cast<uint64_t>(pushPeriodMs);
+            }
+        }
+        if (due) SendFrame();
+    }
+
+    void IdleFlush() {
+        const uint64_t quiet = platform::MonotonicMs() - lastInputMs;
+        if (matcher.HasJunk() && quiet >= static_cast<uint64_t>(kJunkFlushMs)) FlushMatcher(false);
+        if (matcher.HasPartial() && quiet >= static_cast<uint64_t>(kPartialFlushMs)) FlushMatcher(true);
+    }
+
+    // --- start and stop -------------------------------------------------
+
+    bool StartThread() {
+        stop = false;
+        stopEvent.Wait(0);  // forget a stop of an earlier run
+        wake.Drain();
+        matcher = CommandMatcher(model);
+        if (!thread.Start(&Impl::ThreadEntry, this)) return false;
+        return true;
+    }
+
+    void StopAll() {
+        if (mode == Off) return;
+        stop = true;
+        stopEvent.Signal();
+        wake.Signal();
+        thread.Join();
+        FlushMatcher(true);
+        CAutoLockMutex lock(mu);
+        platform::IoClose(line);
+        platform::IoClose(listener);
+        line = listener = platform::kNoHandle;
+        if (mode == Pty) {
+            if (platform::ReadSymlink(linkPath) == slavePath) platform::RemovePath(linkPath);
+            if (!tempDir.empty()) platform::RemovePath(tempDir);
+        }
+        linkPath.clear();
+        slavePath.clear();
+        tempDir.clear();
+        port = 0;
+        mode = Off;
+        pushRequests = 0;
+        rawQueue.clear();
+        hangUpRequested = false;
+    }
+};
+
+Simulator::Simulator(int model) : model_(model), impl_(new Impl(model)) {}
+
+Simulator::~Simulator() {
+    Stop();
+    delete impl_;
+}
+
+bool Simulator::StartPty(const std::string& linkPath) {
+    Impl& s = *impl_;
+    if (!ModelSupported(model_) || !s.wake.Valid()) return false;
+    {
+        CAutoLockMutex lock(s.mu);
+        if (s.mode != Impl::Off) return false;
+    }
+    std::string link = linkPath, dir;
+    if (link.empty()) {
+        dir = platform::MakePrivateTempDir("zelsim-");
+        if (dir.empty()) return false;
+        link = dir + "/scale" + std::to_string(model_);
+    } else if (platform::FileExists(link) && platform::ReadSymlink(link).empty()) {
+        return false;  // never replace a real file
+    }
+    std::string slave;
+    int master = platform::PtyOpenMaster(&slave);
+    if (master == platform::kNoHandle || !platform::ReplaceSymlink(slave, link)) {
+        platform::IoClose(master);
+        if (!dir.empty()) platform::RemovePath(dir);
+        return false;
+    }
+    {
+        CAutoLockMutex lock(s.mu);
+        s.mode = Impl::Pty;
+        s.line = master;
+        s.linkPath = link;
+        s.slavePath = slave;
+        s.tempDir = dir;
+        s.peerAbsent = true;
+    }
+    if (!s.StartThread()) {
+        s.StopAll();
+        return false;
+    }
+    return true;
+}
+
+bool Simulator::StartTcp(uint16_t port) {
+    Impl& s = *impl_;
+    if (!ModelSupported(model_) || !s.wake.Valid()) return false;
+    {
+        CAutoLockMutex lock(s.mu);
+        if (s.mode != Impl::Off) return false;
+    }
+    uint16_t bound = 0;
+    int lst = platform::TcpListen(port, &bound);
+    if (lst == platform::kNoHandle) return false;
+    {
+        CAutoLockMutex lock(s.mu);
+        s.mode = Impl::Tcp;
+        s.listener = lst;
+        s.line = platform::kNoHandle;
+        s.port = bound;
+    }
+    if (!s.StartThread()) {
+        s.StopAll();
+        return false;
+    }
+    return true;
+}
+
+void Simulator::Stop() { impl_->StopAll(); }
+
+bool Simulator::Running() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->mode != Impl::Off;
+}
+
+std::string Simulator::DevicePath() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->linkPath;
+}
+
+std::string Simulator::SlavePath() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->slavePath;
+}
+
+uint16_t Simulator::TcpPort() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->port;
+}
+
+bool Simulator::PeerReady() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->PeerReadyLocked();
+}
+
+bool Simulator::WaitPeer(int timeoutMs) const {
+    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        if (PeerReady()) return true;
+        if (platform::MonotonicMs() >= end) return false;
+        platform::SleepMs(5);
+    }
+}
+
+void Simulator::SetWeight(double kg) {
+    if (!std::isfinite(kg)) return;
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.weight = kg;
+}
+
+void Simulator::SetStable(bool stable) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.stable = stable;
+}
+
+void Simulator::SetOverload(bool overload) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.overload = overload;
+}
+
+void Simulator::SetPrice(double perKg) {
+    if (!std::isfinite(perKg)) return;
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.price = perKg;
+}
+
+void Simulator::SetCost(double cost) {
+    if (!std::isfinite(cost)) return;
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.cost = cost;
+    impl_->costFixed = true;
+}
+
+void Simulator::SetTare(double kg) {
+    if (!std::isfinite(kg)) return;
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.tare = kg;
+}
+
+void Simulator::SetDecimals(int decimals) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.decimals = decimals < 0 ? 0 : (decimals > 3 ? 3 : decimals);
+}
+
+double Simulator::Weight() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->disp.weight;
+}
+
+double Simulator::Price() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->disp.price;
+}
+
+double Simulator::Tare() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->disp.tare;
+}
+
+int Simulator::Decimals() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->disp.decimals;
+}
+
+void Simulator::SetFault(Fault fault, int param) {
+    if (param < 0) param = 0;
+    if (param > 60000) param = 60000;
+    CAutoLockMutex lock(impl_->mu);
+    impl_->fault = fault;
+    impl_->faultParam = param;
+}
+
+Fault Simulator::CurrentFault() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->fault;
+}
+
+std::string Simulator::Frame() const { return EncodeFrame(model_, impl_->Current()); }
+
+void Simulator::SendRaw(const std::string& bytes) {
+    {
+        CAutoLockMutex lock(impl_->mu);
+        impl_->rawQueue.push_back(bytes);
+    }
+    impl_->Wake();
+}
+
+void Simulator::PushReading() {
+    {
+        CAutoLockMutex lock(impl_->mu);
+        ++impl_->pushRequests;
+    }
+    impl_->Wake();
+}
+
+void Simulator::SetPushPeriodMs(int ms) {
+    {
+        CAutoLockMutex lock(impl_->mu);
+        impl_->pushPeriodMs = ms > 0 ? ms : 0;
+        impl_->nextPushMs = platform::MonotonicMs() + static_cast<uint64_t>(impl_->pushPeriodMs);
+    }
+    impl_->Wake();
+}
+
+void Simulator::HangUp() {
+    {
+        CAutoLockMutex lock(impl_->mu);
+        impl_->hangUpRequested = true;
+    }
+    impl_->Wake();
+}
+
+int Simulator::RequestsSeen() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->requests;
+}
+
+int Simulator::FramesSent() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->frames;
+}
+
+int Simulator::HangUps() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->hangups;
+}
+
+uint64_t Simulator::LastFrameSentMs() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->lastSentMs;
+}
+
+std::vector<std::string> Simulator::Received() const {
+    CAutoLockMutex lock(impl_->mu);
+    std::vector<std::string> out;
+    for (const Record& r : impl_->log) {
+        if (IsReceivedKind(r.kind)) out.push_back(r.bytes);
+    }
+    return out;
+}
+
+std::vector<Record> Simulator::Log() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->log;
+}
+
+void Simulator::ClearReceived() {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->log.clear();
+    impl_->receivedTotal = 0;
+}
+
+bool Simulator::WaitReceived(size_t count, int timeoutMs) const {
+    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        {
+            CAutoLockMutex lock(impl_->mu);
+            if (impl_->receivedTotal >= count) return true;
+        }
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) return false;
+        const uint64_t left = end - now;
+        impl_->recordEvent.Wait(static_cast<unsigned>(left < 20 ? left : 20));
+    }
+}
+
+void Simulator::SetObserver(std::function<void(const Record&)> observer) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->observer = std::move(observer);
+}
+
+}  // namespace sim

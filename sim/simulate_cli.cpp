@@ -1,0 +1,283 @@
+#include "sim/simulate_cli.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/pty.h"
+#include "platform/sync.h"
+#include "platform/sys.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+const char kUsage[] =
+    "usage: simulate --model N (--pty [--link PATH] | --tcp PORT) [options]\n"
+    "  --model N         13, 27 (CAS), 14 (CAS-LP), 10 (Massa-K), 5, 32 (VN-220),\n"
+    "                    15, 22 (VTA-60)\n"
+    "  --pty             serve a pseudo-terminal; its stable path is printed first\n"
+    "  --link PATH       put the pseudo-terminal's link at PATH\n"
+    "  --tcp PORT        serve 127.0.0.1:PORT (0 = any free port; printed first)\n"
+    "  --weight KG       weight shown (default 0)\n"
+    "  --unstable        weight not settled\n"
+    "  --overload        overload shown\n"
+    "  --price X         unit price; --cost X fixes the cost (default weight x price)\n"
+    "  --tare KG         tare (model 32)\n"
+    "  --decimals D      0..3, default 3\n"
+    "  --fault F         silence | slow:MS | garbage:N | broken | hangup | none\n"
+    "  --push-every MS   event models: push a reading every MS milliseconds\n"
+    "  --no-stdin        ignore standard input; run until interrupted\n"
+    "standard input: Enter pushes a reading; w KG weight; p X price; c X cost;\n"
+    "  t KG tare; s 0|1 stable; o 0|1 overload; f FAULT; h hang up; q quits.\n";
+
+bool ParseDouble(const std::string& text, double* out) {
+    std::string t = text;
+    for (char& c : t) {
+        if (c == ',') c = '.';
+    }
+    const char* begin = t.c_str();
+    char* end = nullptr;
+    double v = std::strtod(begin, &end);
+    if (end == begin || *end != '\0' || !(v == v) || v > 1e12 || v < -1e12) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseInt(const std::string& text, long lo, long hi, long* out) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    long v = std::strtol(begin, &end, 10);
+    if (end == begin || *end != '\0' || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseFault(const std::string& text, sim::Fault* fault, int* param) {
+    const size_t colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    const std::string arg = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    long n = 0;
+    if ((name == "slow" || name == "garbage") && !ParseInt(arg, 1, 60000, &n)) return false;
+    if (name != "slow" && name != "garbage" && !arg.empty()) return false;
+    *param = static_cast<int>(n);
+    if (name == "none") *fault = sim::Fault::None;
+    else if (name == "silence") *fault = sim::Fault::Silence;
+    else if (name == "slow") *fault = sim::Fault::SlowBytes;
+    else if (name == "garbage") *fault = sim::Fault::Garbage;
+    else if (name == "broken") *fault = sim::Fault::BrokenFrame;
+    else if (name == "hangup") *fault = sim::Fault::HangUp;
+    else return false;
+    return true;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i) out.push_back(' ');
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 0x0F]);
+    }
+    return out;
+}
+
+// Lines on stdout come from two threads: keep each whole.
+platform::RecursiveMutex g_out;
+
+void PrintLine(const std::string& text) {
+    CAutoLockMutex lock(g_out);
+    const platform::LocalTime t = platform::Now();
+    std::printf("%02d:%02d:%02d.%03d %s\n", t.hour, t.minute, t.second, t.millisecond, text.c_str());
+    std::fflush(stdout);
+}
+
+void PrintRecord(const sim::Record& r) {
+    const bool out = r.kind == sim::Record::Sent || r.kind == sim::Record::LineCut;
+    std::string line = out ? "-> " : "<- ";
+    line += sim::RecordKindName(r.kind);
+    if (r.kind == sim::Record::Tare || r.kind == sim::Record::Price) line += " " + std::to_string(r.value);
+    if (!r.bytes.empty()) line += ": " + Hex(r.bytes);
+    PrintLine(line);
+}
+
+// Applies one line typed on standard input; false for "q".
+bool Command(sim::Simulator& s, std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    while (!line.empty() && line[0] == ' ') line.erase(0, 1);
+    if (line.empty()) {
+        s.PushReading();
+        return true;
+    }
+    const char cmd = line[0];
+    std::string arg = line.size() > 1 ? line.substr(1) : std::string();
+    while (!arg.empty() && arg[0] == ' ') arg.erase(0, 1);
+    double v = 0;
+    long n = 0;
+    switch (cmd) {
+    case 'q': return false;
+    case 'w':
+        if (ParseDouble(arg, &v)) s.SetWeight(v);
+        else PrintLine("? weight: w 1.234");
+        return true;
+    case 'p':
+        if (ParseDouble(arg, &v)) s.SetPrice(v);
+        else PrintLine("? price: p 12.50");
+        return true;
+    case 'c':
+        if (ParseDouble(arg, &v)) s.SetCost(v);
+        else PrintLine("? cost: c 15.43");
+        return true;
+    case 't':
+        if (ParseDouble(arg, &v)) s.SetTare(v);
+        else PrintLine("? tare: t 0.250");
+        return true;
+    case 's':
+        if (ParseInt(arg, 0, 1, &n)) s.SetStable(n != 0);
+        else PrintLine("? stable: s 0 or s 1");
+        return true;
+    case 'o':
+        if (ParseInt(arg, 0, 1, &n)) s.SetOverload(n != 0);
+        else PrintLine("? overload: o 0 or o 1");
+        return true;
+    case 'f': {
+        sim::Fault f;
+        int param = 0;
+        if (ParseFault(arg, &f, &param)) s.SetFault(f, param);
+        else PrintLine("? fault: none, silence, slow:MS, garbage:N, broken, hangup");
+        return true;
+    }
+    case 'h': s.HangUp(); return true;
+    default: PrintLine("? Enter, w, p, c, t, s, o, f, h or q"); return true;
+    }
+}
+
+}  // namespace
+
+int RunSimulate(int argc, char** argv) {
+    int i = 1;
+    if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
+    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3;
+    bool pty = false, unstable = false, overload = false, noStdin = false;
+    bool havePrice = false, haveCost = false;
+    double weight = 0, price = 0, cost = 0, tare = 0;
+    std::string link;
+    sim::Fault fault = sim::Fault::None;
+    int faultParam = 0;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const std::string value = hasValue ? argv[i + 1] : std::string();
+        bool ok = true;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--pty") {
+            pty = true;
+            continue;
+        } else if (a == "--unstable") {
+            unstable = true;
+            continue;
+        } else if (a == "--overload") {
+            overload = true;
+            continue;
+        } else if (a == "--no-stdin") {
+            noStdin = true;
+            continue;
+        } else if (!hasValue) {
+            ok = false;
+        } else if (a == "--model") {
+            ok = ParseInt(value, 0, 1000, &model) && sim::ModelSupported(static_cast<int>(model));
+        } else if (a == "--tcp") {
+            ok = ParseInt(value, 0, 65535, &tcpPort);
+        } else if (a == "--link") {
+            link = value;
+        } else if (a == "--weight") {
+            ok = ParseDouble(value, &weight);
+        } else if (a == "--price") {
+            ok = havePrice = ParseDouble(value, &price);
+        } else if (a == "--cost") {
+            ok = haveCost = ParseDouble(value, &cost);
+        } else if (a == "--tare") {
+            ok = ParseDouble(value, &tare);
+        } else if (a == "--decimals") {
+            ok = ParseInt(value, 0, 3, &decimals);
+        } else if (a == "--fault") {
+            ok = ParseFault(value, &fault, &faultParam);
+        } else if (a == "--push-every") {
+            ok = ParseInt(value, 0, 3600000, &pushEvery);
+        } else {
+            std::fprintf(stderr, "simulate: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "simulate: bad or missing value for %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+        ++i;
+    }
+    if (model < 0 || pty == (tcpPort >= 0)) {
+        std::fprintf(stderr, "simulate: give --model and one of --pty or --tcp\n%s", kUsage);
+        return 2;
+    }
+
+    sim::Simulator s(static_cast<int>(model));
+    s.SetWeight(weight);
+    s.SetStable(!unstable);
+    s.SetOverload(overload);
+    if (havePrice) s.SetPrice(price);
+    if (haveCost) s.SetCost(cost);
+    s.SetTare(tare);
+    s.SetDecimals(static_cast<int>(decimals));
+    s.SetFault(fault, faultParam);
+    s.SetObserver(PrintRecord);
+
+    const bool started = pty ? s.StartPty(link) : s.StartTcp(static_cast<uint16_t>(tcpPort));
+    if (!started) {
+        std::fprintf(stderr, "simulate: cannot start the %s\n", pty ? "pseudo-terminal" : "TCP server");
+        return 1;
+    }
+    {
+        CAutoLockMutex lock(g_out);
+        if (pty) std::printf("%s\n", s.DevicePath().c_str());
+        else std::printf("127.0.0.1:%u\n", static_cast<unsigned>(s.TcpPort()));
+        std::fflush(stdout);
+    }
+    std::fprintf(stderr, "model %ld, line %s; Enter pushes, q quits\n", model, sim::LineSettings(static_cast<int>(model)));
+    if (pushEvery > 0) s.SetPushPeriodMs(static_cast<int>(pushEvery));
+
+    g_interrupted = 0;
+    void (*oldInt)(int) = std::signal(SIGINT, OnInterrupt);
+    void (*oldTerm)(int) = std::signal(SIGTERM, OnInterrupt);
+    std::string pending;
+    bool running = true;
+    const int in = platform::StdinHandle();
+    while (running && !g_interrupted) {
+        if (noStdin) {
+            platform::SleepMs(100);
+            continue;
+        }
+        platform::WaitItem item{in, platform::kWaitReadable, 0};
+        if (platform::WaitHandles(&item, 1, 100) <= 0) continue;
+        char buf[256];
+        const long n = platform::IoRead(in, buf, sizeof buf);
+        if (n < 0) break;  // end of input
+        pending.append(buf, static_cast<size_t>(n));
+        size_t nl;
+        while (running && (nl = pending.find('\n')) != std::string::npos) {
+            running = Command(s, pending.substr(0, nl));
+            pending.erase(0, nl + 1);
+        }
+        if (pending.size() > 4096) pending.clear();  // no line that long is meaningful
+    }
+    s.Stop();
+    std::signal(SIGINT, oldInt == SIG_ERR ? SIG_DFL : oldInt);
+    std::signal(SIGTERM, oldTerm == SIG_ERR ? SIG_DFL : oldTerm);
+    return 0;
+}
