@@ -1,36 +1,47 @@
-#include <string>
+#include "core/Settings.h"
 
 #include "core/ScalesManager.h"
 #include "core/Text.h"
 #include "platform/files.h"
 #include "platform/sys.h"
 
-// Devices pre-configured in settings.ini beside the library: sections
-// [SCALES0] .. [SCALES99], read in order until the first section without
-// fNum. Each becomes a device under the decimal text of its fNum.
+std::string LibrarySettingsPath() {
+    return platform::ModuleDirectory() + platform::PathSeparator() + "settings.ini";
+}
+
+bool ReadDeviceSettings(const std::string& path, int index, DeviceSettings* out) {
+    const int kMissing = -12345;
+    const std::string name = "SCALES" + std::to_string(index);
+    const char* s = name.c_str();
+    int num = platform::ProfileInt(path, s, "fNum", kMissing);
+    if (num == kMissing) return false;
+    DeviceSettings d;
+    d.num = num;
+    d.type = platform::ProfileInt(path, s, "fType", 0);
+    d.isComPort = platform::ProfileInt(path, s, "fIsComPort", 1);
+    d.comBaudRate = platform::ProfileInt(path, s, "fComBaudRate", 4800);
+    d.tcpPort = platform::ProfileInt(path, s, "fTCPPort", 20108);
+    d.leaveConnect = platform::ProfileInt(path, s, "fLeaveConnect", 0);
+    d.comPortName = platform::ProfileString(path, s, "fComPortName", "");
+    d.host = platform::ProfileString(path, s, "fHost", "127.0.0.1");
+    d.coeff = zel::TextToDouble(platform::ProfileString(path, s, "fCoeff", "1.0").c_str());
+    *out = d;
+    return true;
+}
+
+// Devices pre-configured beside the library: sections [SCALES0] ..
+// [SCALES99], read in order until the first one without fNum.
 int32_t CScalesManager::LoadSettings() {
     CloseAllDevices();
-    const std::string path = platform::ModuleDirectory() + platform::PathSeparator() + "settings.ini";
-    const int kMissing = -12345;
+    const std::string path = LibrarySettingsPath();
     for (int n = 0; n < kMaxDevices; ++n) {
-        const std::string section = "SCALES" + std::to_string(n);
-        const char* s = section.c_str();
-        int num = platform::ProfileInt(path, s, "fNum", kMissing);
-        if (num == kMissing) break;
-        const std::string id = std::to_string(num);
-        int type = platform::ProfileInt(path, s, "fType", 0);
-        int isComPort = platform::ProfileInt(path, s, "fIsComPort", 1);
-        int baud = platform::ProfileInt(path, s, "fComBaudRate", 4800);
-        int tcp = platform::ProfileInt(path, s, "fTCPPort", 20108);
-        int leave = platform::ProfileInt(path, s, "fLeaveConnect", 0);
-        std::string comName = platform::ProfileString(path, s, "fComPortName", "");
-        std::string hostName = platform::ProfileString(path, s, "fHost", "127.0.0.1");
-        std::string coeffText = platform::ProfileString(path, s, "fCoeff", "1.0");
-        double coefficient = zel::TextToDouble(coeffText.c_str());
-        if (isComPort != 0) {
-            CreateDevice(comName.c_str(), baud, type, false, id.c_str(), leave, coefficient);
+        DeviceSettings d;
+        if (!ReadDeviceSettings(path, n, &d)) break;
+        const std::string id = std::to_string(d.num);
+        if (d.isComPort != 0) {
+            CreateDevice(d.comPortName.c_str(), d.comBaudRate, d.type, false, id.c_str(), d.leaveConnect, d.coeff);
         } else {
-            CreateDevice(hostName.c_str(), tcp, type, true, id.c_str(), leave, coefficient);
+            CreateDevice(d.host.c_str(), d.tcpPort, d.type, true, id.c_str(), d.leaveConnect, d.coeff);
         }
     }
     return 0;
