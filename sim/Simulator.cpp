@@ -17,7 +17,7 @@ constexpr int kIdleWaitMs = 200;        // longest sleep of the scale thread
 constexpr int kAbsentRecheckMs = 10;    // pty: how often to look for a client
 constexpr int kJunkFlushMs = 20;        // quiet time that ends a run of noise
 constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a message
-constexpr int kWriteStallMs = 1000;     // a line that takes nothing for this long is cut
+constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for this long is dropped
 constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
 
 Record::Kind KindOf(CommandMatcher::Kind k) {
@@ -218,9 +218,8 @@ struct Simulator::Impl {
             const uint64_t now = platform::MonotonicMs();
             if (!stalledSince) stalledSince = now;
             if (now - stalledSince >= kWriteStallMs) return false;  // nobody reads
-            platform::WaitItem items[2] = {{line, platform::kWaitWritable, 0},
-                                           {wake.Handle(), platform::kWaitReadable, 0}};
-            platform::WaitHandles(items, 2, 20);
+            platform::WaitItem item{line, platform::kWaitWritable, 0};
+            platform::WaitHandles(&item, 1, 20);
         }
         return true;
     }
@@ -278,21 +277,18 @@ struct Simulator::Impl {
         return g;
     }
 
+    // The effect of a command is in place before its record appears, so a
+    // caller woken by WaitReceived sees it.
     void Handle(const CommandMatcher::Message& m) {
-        AddRecord(KindOf(m.kind), m.bytes, m.value);
-        if (m.kind == CommandMatcher::Request) {
-            {
-                CAutoLockMutex lock(mu);
-                ++requests;
-            }
-            SendFrame();
-        } else if (m.kind == CommandMatcher::Tare && model == 32) {
+        {
             CAutoLockMutex lock(mu);
-            disp.tare = static_cast<double>(m.value) / std::pow(10.0, disp.decimals);
-        } else if (m.kind == CommandMatcher::Price && model == 22) {
-            CAutoLockMutex lock(mu);
-            disp.price = static_cast<double>(m.value) / 100.0;
+            if (m.kind == CommandMatcher::Request) ++requests;
+            if (m.kind == CommandMatcher::Tare && model == 32)
+                disp.tare = static_cast<double>(m.value) / std::pow(10.0, disp.decimals);
+            if (m.kind == CommandMatcher::Price && model == 22) disp.price = static_cast<double>(m.value) / 100.0;
         }
+        AddRecord(KindOf(m.kind), m.bytes, m.value);
+        if (m.kind == CommandMatcher::Request) SendFrame();
     }
 
     void ReadInput() {
