@@ -78,6 +78,7 @@ Value Value::Bool(bool b) {
     Value v;
     v.type = abi::VT_BOOL;
     v.boolean = b;
+    v.integer = b ? 1 : 0;
     return v;
 }
 
@@ -256,7 +257,7 @@ bool Component::SetPropVal(long num, const Value& value) {
     std::memset(static_cast<void*>(&v), 0, sizeof(v));
     v.vt = value.type;
     if (value.type == abi::VT_BOOL) {
-        v.bVal = value.boolean;
+        v.byteVal = static_cast<uint8_t>(value.integer != 0 ? value.integer : value.boolean);
     } else if (value.type == abi::VT_PWSTR) {
         v.pwstrVal = text.data();
     } else {
@@ -345,7 +346,8 @@ CallResult Component::Invoke(long number, const std::vector<Value>& args, const 
             case abi::VT_NULL:
                 break;
             case abi::VT_BOOL:
-                v.bVal = a.boolean;
+                // The byte as given, so a malformed boolean can be passed.
+                v.byteVal = static_cast<uint8_t>(a.integer != 0 ? a.integer : a.boolean);
                 break;
             case abi::VT_R8:
                 v.dblVal = a.number;
