@@ -76,17 +76,20 @@ for t in "${TARGETS[@]}"; do
     (cd "$dest" && ZEL_LIBRARY="C:\\zel\\$name\\ZelvatScalesNativeDriver.dll" \
        timeout "$SUITE_TIMEOUT" wine "C:\\zel\\$name\\$suite.exe" --gtest_color=no) \
        >"$log" 2>&1 </dev/null || rc=$?
+    sed -i 's/\r$//' "$log"  # Wine's console writes CR LF
     # The gtest summary, and the details of whatever failed.
     grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]|^\[  FAILED  \]|^ *[0-9]+ FAILED TEST' "$log" || true
     passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-    nfailed=$( (grep '^\[  FAILED  \] [^ ]*\.' "$log" || true) | sort -u | wc -l)
+    nfailed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS*$/\1/p' "$log" | tail -1)
     total_passed=$((total_passed + ${passed:-0}))
-    total_failed=$((total_failed + nfailed))
+    total_failed=$((total_failed + ${nfailed:-0}))
     if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$log"; then
       failed=1
       if [ "$rc" = 124 ]; then echo "windows-test: $name $suite timed out after $SUITE_TIMEOUT s" >&2; fi
       echo "windows-test: $name $suite failed (exit $rc); its failures:" >&2
-      grep -B2 -A12 -E 'Failure|^\[  FAILED  \]' "$log" | head -150 >&2 || tail -40 "$log" >&2
+      # Each failed test's output, from its RUN line to its FAILED line.
+      awk '/^\[ RUN      \]/ {buf=""} {buf=buf $0 "\n"}
+           /^\[  FAILED  \] [^ ]+ \(/ {printf "%s", buf; buf=""}' "$log" | head -200 >&2
       if ! grep -q '^\[==========\]' "$log"; then tail -40 "$log" >&2; total_failed=$((total_failed + 1)); fi
     fi
   done
