@@ -45,7 +45,15 @@ void ADDIN_API CAddInNative::Done() {}
 
 // ---- Texts for the platform -----------------------------------------------
 
-WCHAR_T* CAddInNative::AllocText(const char16_t* text, size_t length) {
+// The memory manager is the platform's object, laid out by the platform's
+// compiler; the sanitizer's dynamic-type check cannot know its type.
+#if defined(__GNUC__) || defined(__clang__)
+#define ZEL_PLATFORM_OBJECT_CALL __attribute__((no_sanitize("vptr")))
+#else
+#define ZEL_PLATFORM_OBJECT_CALL
+#endif
+
+ZEL_PLATFORM_OBJECT_CALL WCHAR_T* CAddInNative::AllocText(const char16_t* text, size_t length) {
     if (!memoryManager || !text) return nullptr;
     if (length >= ULONG_MAX / sizeof(WCHAR_T)) return nullptr;
     void* block = nullptr;

@@ -53,7 +53,9 @@ Library::Library(const std::string& path) : path_(path) {
     }
 }
 
-Library::~Library() { platform::UnloadLibraryFile(handle_); }
+// The platform keeps an attached add-in loaded until the process ends; so
+// does the host. Each Library holds one load, released by the system at exit.
+Library::~Library() {}
 
 std::u16string Library::ClassNames() {
     std::u16string out;
