@@ -21,6 +21,7 @@ struct Options {
     bool leave = false;      // --leave: keep the line open between requests
     int count = 1;           // --count N (readings or events)
     int interval = 500;      // --interval MS between readings
+    int attempts = 3;        // --attempts N per reading when the scale does not answer
     std::string price;       // --price X (currency units, e.g. 12.50)
     std::string cents;       // --cents N (price in hundredths)
     std::vector<std::string> positional;

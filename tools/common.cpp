@@ -58,6 +58,7 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         else if (arg == "--leave") o.leave = true;
         else if (arg == "--count") ok = number(o.count, 1, 1000000);
         else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
+        else if (arg == "--attempts") ok = number(o.attempts, 1, 100);
         else if (arg == "--price") ok = value(o.price);
         else if (arg == "--cents") ok = value(o.cents);
         else if (arg.size() > 1 && arg[0] == '-') {

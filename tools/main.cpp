@@ -26,7 +26,7 @@ const char kUsage[] =
     "usage: zelscales [--library PATH] [--verbose] COMMAND [options]\n"
     "\n"
     "commands:\n"
-    "  weigh     read the weight (--count N, --interval MS)\n"
+    "  weigh     read the weight (--count N, --interval MS, --attempts N)\n"
     "  price     send a unit price (--price 12.50 or --cents 1250), then weigh\n"
     "  tare      send the tare command\n"
     "  test      run the driver's device test\n"
@@ -55,13 +55,19 @@ int Fail(const std::string& message) {
 std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r.params[i].Utf8() : std::string(); }
 
 // Reads the weight `count` times; 0 when at least one reading succeeded.
+// A scale that did not answer is asked again, up to `attempts` times.
 int Weigh(Component& driver, const Options& o, const std::u16string& id, bool withPrice) {
     int good = 0;
     for (int i = 0; i < o.count; ++i) {
         if (i > 0 && o.interval > 0) platform::SleepMs(static_cast<unsigned>(o.interval));
-        CallResult r = CallLogged(driver, o, u"GetWeightPriceCost",
-                                  {Value::Text(id), Value(), Value(), Value(), Value()});
-        if (r.ok && r.ret.boolean) {
+        CallResult r;
+        int32_t code = 0;
+        for (int attempt = 0; attempt < o.attempts; ++attempt) {
+            r = CallLogged(driver, o, u"GetWeightPriceCost", {Value::Text(id), Value(), Value(), Value(), Value()});
+            code = r.ok && r.ret.boolean ? 0 : driver.LastError();
+            if (code != 3) break;
+        }
+        if (code == 0) {
             ++good;
             std::printf("%s\n", FormatReading(r.params[1].number, r.params[4].integer != 0, r.params[2].number,
                                               r.params[3].number, withPrice)
@@ -193,7 +199,7 @@ int RunInfoCommand(const std::string& command, const Options& o) {
 int main(int argc, char** argv) {
     // The command is the first word that is not an option or an option's value.
     static const char* const kWithValue[] = {"--library", "--model", "--port",  "--baud",   "--host", "--tcp-port",
-                                             "--coeff",   "--count", "--interval", "--price", "--cents"};
+                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts"};
     int commandAt = -1;
     for (int i = 1; i < argc && commandAt < 0; ++i) {
         bool takesValue = false;
