@@ -8,7 +8,7 @@
 #include "component/native_api.h"
 #include "core/ScalesManager.h"
 
-class CAddInNative : public IComponentBase {
+class CAddInNative final : public IComponentBase {
 public:
     CAddInNative();
 #if ZEL_WINDOWS
