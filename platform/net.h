@@ -45,6 +45,9 @@ int WaitReadable(SocketHandle s, long timeoutUs);
 long SocketSend(SocketHandle s, const void* data, size_t size);
 long SocketReceive(SocketHandle s, void* buffer, size_t size);
 
+// Looks at waiting bytes without taking them: as SocketReceive.
+long SocketPeek(SocketHandle s, void* buffer, size_t size);
+
 void CloseSocket(SocketHandle s);
 
 // Listener on 127.0.0.1 (port 0 picks a free one); kInvalidSocket on

@@ -1,5 +1,7 @@
 #include "transport/ZelSocket.h"
 
+#include "platform/sys.h"
+
 namespace {
 const long kConnectTimeoutUs = 3000000;
 const long kSendWaitUs = 1000000;
@@ -18,7 +20,9 @@ CZelClientSocket::CZelClientSocket() {
 
 int CZelClientSocket::Connect(const char* host, uint16_t port) {
     uint32_t address = 0;
-    if (!platform::ResolveIPv4(host, &address)) return -1;
+    // An empty host names no scale (some inet_addr versions read it as
+    // 0.0.0.0, which would reach this machine).
+    if (!host || !host[0] || !platform::ResolveIPv4(host, &address)) return -1;
     if (!Valid()) return 2;
     platform::SetNonBlocking(handle, true);
     int started = platform::StartConnect(handle, address, port);
@@ -60,5 +64,14 @@ int CZelClientSocket::Receive(void* buffer, int32_t size) {
 
 bool CZelClientSocket::WaitForInput(unsigned ms) {
     if (!Valid()) return false;
-    return platform::WaitReadable(handle, static_cast<long>(ms) * 1000) == 1;
+    uint64_t start = platform::MonotonicMs();
+    if (platform::WaitReadable(handle, static_cast<long>(ms) * 1000) != 1) return false;
+    // Readable with nothing to read is the peer's close: Receive gives 0
+    // for it, so waking the caller would only make it spin. Wait out the
+    // time instead.
+    unsigned char probe;
+    if (platform::SocketPeek(handle, &probe, 1) != 0) return true;
+    uint64_t spent = platform::MonotonicMs() - start;
+    if (spent < ms) platform::SleepMs(static_cast<unsigned>(ms - spent));
+    return false;
 }

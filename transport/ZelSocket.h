@@ -34,6 +34,7 @@ public:
     // Bytes already waiting, up to size (0 when none); -1 on a socket error
     // or an invalid handle. Never waits beyond a 10 µs look.
     int Receive(void* buffer, int32_t size);
-    // True as soon as input (or the peer's close) is waiting, false after ms.
+    // True as soon as input is waiting, false after ms. A peer that closed
+    // the connection counts as no input (Receive gives 0 for it).
     bool WaitForInput(unsigned ms);
 };

@@ -162,6 +162,17 @@ long SocketReceive(SocketHandle s, void* buffer, size_t size) {
     }
 }
 
+long SocketPeek(SocketHandle s, void* buffer, size_t size) {
+    if (s == kInvalidSocket) return -1;
+    for (;;) {
+        ssize_t n = ::recv(Fd(s), buffer, size, MSG_DONTWAIT | MSG_PEEK);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        return -1;
+    }
+}
+
 void CloseSocket(SocketHandle s) {
     if (s != kInvalidSocket) ::close(Fd(s));
 }

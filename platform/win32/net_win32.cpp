@@ -123,6 +123,13 @@ long SocketReceive(SocketHandle s, void* buffer, size_t size) {
     return n;
 }
 
+long SocketPeek(SocketHandle s, void* buffer, size_t size) {
+    if (s == kInvalidSocket) return -1;
+    int n = recv(Sock(s), static_cast<char*>(buffer), size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size), MSG_PEEK);
+    if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+    return n;
+}
+
 void CloseSocket(SocketHandle s) {
     if (s != kInvalidSocket) closesocket(Sock(s));
 }

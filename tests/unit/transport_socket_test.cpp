@@ -125,6 +125,10 @@ TEST(ZelComLanPort, EthernetOpenReadWriteClose) {
     // a failing write closes the port.
     platform::CloseSocket(peer);
     EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+    // ... and a waiter is not woken over and over by the close.
+    t0 = platform::MonotonicMs();
+    EXPECT_FALSE(port.WaitForInput(30));
+    EXPECT_GE(platform::MonotonicMs() - t0, 29u);
     int last = 1;
     for (int i = 0; i < 50 && port.LineState() == 0; ++i) {
         last = port.Write("ping", 4);
