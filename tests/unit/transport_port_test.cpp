@@ -150,7 +150,7 @@ TEST(ZelComLanPort, WaitForInputWakesWhenBytesArrive) {
     EXPECT_TRUE(port.WaitForInput(1000));
     uint64_t woke = platform::MonotonicMs();
     thread.Join();
-    EXPECT_LE(woke - writer.sentAt, 15u);
+    EXPECT_LE(woke - writer.sentAt, 25u);  // not the next 50 ms step
 }
 
 TEST(ZelComLanPort, WaitForInputSurvivesCloseFromAnotherThread) {

@@ -84,7 +84,7 @@ TEST(ZelSocket, ReceiveTakesOnlyWhatIsWaiting) {
     char buf[13];
     uint64_t t0 = platform::MonotonicMs();
     EXPECT_EQ(s.Receive(buf, sizeof buf), 0);  // nothing waiting: at once
-    EXPECT_LT(platform::MonotonicMs() - t0, 20u);
+    EXPECT_LT(platform::MonotonicMs() - t0, 50u);
     ASSERT_EQ(platform::SocketSend(peer, "12345", 5), 5);
     ASSERT_TRUE(s.WaitForInput(1000));
     platform::SleepMs(5);
