@@ -574,17 +574,3 @@ TEST(ExchangeHelpers, ReversedFieldText) {
         EXPECT_STREQ(out, c.text) << c.offset << "+" << c.k;
     }
 }
-
-TEST(ExchangeHelpers, LineVariants) {
-    struct Case {
-        zel::exchange::LineVariant v;
-        int32_t parity, stopBits;
-    };
-    for (Case c : {Case{zel::exchange::LineVariant::k8N1, 0, 0}, Case{zel::exchange::LineVariant::k8E1, 2, 0},
-                   Case{zel::exchange::LineVariant::k8E2, 2, 2}}) {
-        int32_t parity = -1, stopBits = -1;
-        zel::exchange::LineSettings(c.v, parity, stopBits);
-        EXPECT_EQ(parity, c.parity);
-        EXPECT_EQ(stopBits, c.stopBits);
-    }
-}
