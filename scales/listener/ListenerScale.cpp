@@ -161,6 +161,16 @@ void CScalesListener::Pause(unsigned ms) {
     if (!StopSeen()) wake_.Wait(ms);
 }
 
+void CScalesListener::PauseOnLine(unsigned ms) {
+    // In read-step slices, so that a stop is seen as soon as in a read; bytes
+    // that arrive end the pause, so a frame is taken the moment it lands.
+    for (unsigned left = ms; left > 0 && !StopSeen();) {
+        unsigned slice = std::min(left, kReadStepMs);
+        if (port.WaitForInput(slice)) return;
+        left -= slice;
+    }
+}
+
 void CScalesListener::RunListener() {
     windowMessage_ = platform::RegisterWindowMessageId(kWindowMessageName);
     uint8_t frame[kMaxFrame];
@@ -177,7 +187,7 @@ void CScalesListener::RunListener() {
         }
         BeforeCycle();
         int count = ReadFrame(frame, length);
-        if (HandleFrame(frame, count) == Next::Pause) Pause(kCyclePauseMs);
+        if (HandleFrame(frame, count) == Next::Pause) PauseOnLine(kCyclePauseMs);
     }
     Disconnect();
 }

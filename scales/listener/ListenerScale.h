@@ -107,8 +107,10 @@ private:
     bool StopSeen();
     // Reads up to `length` bytes against the ReadBudget; returns the count.
     int ReadFrame(uint8_t* frame, int length);
-    // A pause that a stop request cuts short.
+    // A pause that a stop request cuts short (no line open).
     void Pause(unsigned ms);
+    // The pause between cycles on an open line: ends early when bytes arrive.
+    void PauseOnLine(unsigned ms);
     void StopListener(bool reopen);
     bool StartListener();  // with `lock` held
 

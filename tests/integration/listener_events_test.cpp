@@ -1,0 +1,269 @@
+// Event-driven scales (models 5, 32, 15, 22) through the loaded library:
+// the readings a simulated scale pushes arrive as external events with the
+// exact data line, malformed frames give none, and acknowledgements, tare
+// and price commands reach the scale with their bytes and in time.
+#include <cctype>
+#include <cmath>
+#include <string>
+#include <tuple>
+
+#include "tests/integration/listener_support.h"
+
+using zeltest::Bytes;
+using zeltest::Event;
+using zeltest::Line;
+using zeltest::ListenerRig;
+
+namespace {
+
+struct Reading {
+    double weight, tare, price, cost;
+    int decimals;
+};
+
+struct LineCase {
+    const char* name;
+    int model;
+    const char* coeff;
+    Reading shown;
+    std::string line;  // "{id}" stands for the device ID
+};
+
+std::string WithId(std::string text, const std::string& id) {
+    size_t at = text.find("{id}");
+    if (at != std::string::npos) text.replace(at, 4, id);
+    return text;
+}
+
+void Show(sim::Simulator& sim, const Reading& r) {
+    sim.SetWeight(r.weight);
+    sim.SetTare(r.tare);
+    sim.SetPrice(r.price);
+    sim.SetCost(r.cost);
+    sim.SetDecimals(r.decimals);
+}
+
+const LineCase kLineCases[] = {
+    {"5 grams", 5, nullptr, {1.234, 0, 0, 0, 3}, " 1.234;  0.00;  0.00;{id};"},
+    {"5 two decimals", 5, nullptr, {123.45, 0, 0, 0, 2}, "123.450;  0.00;  0.00;{id};"},
+    {"5 negative", 5, nullptr, {-1.5, 0, 0, 0, 3}, "-1.500;  0.00;  0.00;{id};"},
+    {"5 coefficient", 5, "2", {0.75, 0, 0, 0, 3}, " 1.500;  0.00;  0.00;{id};"},
+    {"32 grams with tare", 32, "0.001", {2.5, 0.5, 0, 0, 3}, " 2.500; 0.500;  0.00;{id};"},
+    {"32 raw units", 32, nullptr, {0.012, 0.003, 0, 0, 3}, "12.000; 3.000;  0.00;{id};"},
+    {"15 text as is", 15, nullptr, {1.234, 0, 12.5, 15.43, 3}, "  1.234;  12.50;  15.43;"},
+    {"22 digits", 22, nullptr, {1.234, 0, 25.5, 31.47, 3}, " 1.234; 25.50; 31.47;{id};"},
+    {"22 zero", 22, nullptr, {0, 0, 0, 0, 3}, " 0.000;  0.00;  0.00;{id};"},
+};
+
+class ListenerLines : public ::testing::TestWithParam<std::tuple<LineCase, Line>> {};
+
+TEST_P(ListenerLines, EachFrameGivesOneEventWithItsLine) {
+    const LineCase& c = std::get<0>(GetParam());
+    ListenerRig rig(c.model, std::get<1>(GetParam()), c.coeff);
+    ASSERT_EQ(rig.openCode, 0);
+    ASSERT_TRUE(rig.Settle());
+    Show(rig.sim, c.shown);
+    const std::string expected = WithId(c.line, rig.id);
+    for (int i = 0; i < 2; ++i) {
+        rig.sim.PushReading();
+        Event e;
+        ASSERT_TRUE(rig.NextEvent(&e, 1000));
+        EXPECT_EQ(e.data, expected);
+        // Exactly one event per frame.
+        EXPECT_FALSE(rig.NextEvent(&e, 150)) << e.data;
+    }
+    EXPECT_TRUE(rig.Close());
+}
+
+std::string CaseName(const char* name) {
+    std::string out;
+    for (const char* p = name; *p; ++p) out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ListenerLines,
+                         ::testing::Combine(::testing::ValuesIn(kLineCases), ::testing::Values(Line::Pty, Line::Tcp)),
+                         [](const ::testing::TestParamInfo<std::tuple<LineCase, Line>>& info) {
+                             return CaseName(std::get<0>(info.param).name) + "_" +
+                                    zeltest::LineName(std::get<1>(info.param));
+                         });
+
+// Frames that fail the checks, or stop short, give no event; the listener
+// then takes the next good frame.
+struct BadFrame {
+    const char* name;
+    int model;
+    bool brokenMarker;    // the simulator's broken frame
+    std::string raw;      // else: these bytes
+    unsigned recoverMs;   // a cut frame is dropped with the read budget
+};
+
+const BadFrame kBadFrames[] = {
+    {"5 wrong end marker", 5, true, "", 0},
+    {"5 short frame", 5, false, Bytes({0x3C, 0x00, 0x01}), 300},
+    {"5 wrong start marker", 5, false, Bytes({0x3D, 0x00, 0x01, 0x23, 0x45, 0x02, 0x3E}), 0},
+    {"32 wrong end marker", 32, true, "", 0},
+    {"32 lone weight frame", 32, false, Bytes({0x3C, 0x00, 0x00, 0x12, 0x34, 0x03, 0x3E}), 0},
+    {"15 CR instead of LF", 15, true, "", 0},
+    {"15 short frame", 15, false, "  1.234\r  12.50\r", 300},
+    {"22 one byte short", 22, true, "", 300},
+};
+
+class ListenerFrames : public ::testing::TestWithParam<BadFrame> {};
+
+TEST_P(ListenerFrames, BadFramesGiveNoEvent) {
+    const BadFrame& c = GetParam();
+    ListenerRig rig(c.model, Line::Pty, c.model == 32 ? "0.001" : nullptr);
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.SetWeight(3.0);
+    if (c.brokenMarker) {
+        rig.sim.SetFault(sim::Fault::BrokenFrame);
+        rig.sim.PushReading();
+    } else {
+        rig.sim.SendRaw(c.raw);
+    }
+    Event e;
+    EXPECT_FALSE(rig.NextEvent(&e, 800)) << e.data;
+    // Neither a broken nor a lone weight frame is acknowledged.
+    EXPECT_TRUE(rig.Seen(sim::Record::Ack).empty());
+    rig.sim.SetFault(sim::Fault::None);
+    platform::SleepMs(c.recoverMs);
+    rig.sim.PushReading();
+    ASSERT_TRUE(rig.NextEvent(&e, 1000));
+    EXPECT_NE(e.data.find("3.000"), std::string::npos) << e.data;
+    EXPECT_FALSE(rig.NextEvent(&e, 150)) << e.data;
+}
+
+INSTANTIATE_TEST_SUITE_P(Bad, ListenerFrames, ::testing::ValuesIn(kBadFrames),
+                         [](const ::testing::TestParamInfo<BadFrame>& info) { return CaseName(info.param.name); });
+
+// Each published reading is acknowledged once, at the listener's next
+// cycle.
+class ListenerAcks : public ::testing::TestWithParam<int> {};
+
+TEST_P(ListenerAcks, ReadingsAreAcknowledged) {
+    {
+        ListenerRig rig(GetParam(), Line::Pty);
+        ASSERT_TRUE(rig.Settle());
+        for (int i = 0; i < 3; ++i) {
+            rig.sim.PushReading();
+            Event e;
+            ASSERT_TRUE(rig.NextEvent(&e, 1000));
+            ASSERT_TRUE(rig.sim.WaitReceived(static_cast<size_t>(i + 1), 1000));
+            auto acks = rig.Seen(sim::Record::Ack);
+            ASSERT_EQ(acks.size(), static_cast<size_t>(i + 1));
+            EXPECT_EQ(acks.back().bytes, Bytes({0x3C, 0x00, 0x41, 0x3E}));
+            // After the 100 ms pause, before the scale would give up.
+            uint64_t after = acks.back().timeMs - rig.sim.LastFrameSentMs();
+            EXPECT_GE(after, 80u);
+            EXPECT_LT(after, 400u);
+            platform::SleepMs(200);
+        }
+        EXPECT_EQ(rig.sim.Received().size(), 3u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ListenerAcks, ::testing::Values(5, 32));
+
+struct TareCase {
+    const char* name;
+    const char* coeff;
+    bool calibrate;
+    int32_t grams;  // SetPrice argument
+    std::string bytes;
+    long long digits;
+};
+
+const TareCase kTareCases[] = {
+    {"Calibrate sends a zero tare", "0.001", true, 0, Bytes({0x3C, 0x00, 0x62, 0x00, 0x00, 0x00, 0x3E}), 0},
+    {"grams, last six digits", "0.001", false, 1234567, Bytes({0x3C, 0x00, 0x62, 0x23, 0x45, 0x67, 0x3E}), 234567},
+    {"tens of grams", "0.01", false, 1250, Bytes({0x3C, 0x00, 0x62, 0x00, 0x01, 0x25, 0x3E}), 125},
+};
+
+class ListenerTare : public ::testing::TestWithParam<TareCase> {};
+
+TEST_P(ListenerTare, ModelVn220TareReachesTheScale) {
+    const TareCase& c = GetParam();
+    ListenerRig rig(32, Line::Pty, c.coeff);
+    ASSERT_TRUE(rig.Settle());
+    uint64_t asked = platform::MonotonicMs();
+    EXPECT_TRUE(c.calibrate ? rig.Calibrate() : rig.SetPrice(c.grams));
+    ASSERT_TRUE(rig.sim.WaitReceived(1, 1500));
+    auto tares = rig.Seen(sim::Record::Tare);
+    ASSERT_EQ(tares.size(), 1u);
+    EXPECT_EQ(tares[0].bytes, c.bytes);
+    EXPECT_EQ(tares[0].value, c.digits);
+    // At the start of the next cycle: within a read budget and a pause.
+    EXPECT_LT(tares[0].timeMs - asked, 800u);
+    platform::SleepMs(300);
+    EXPECT_EQ(rig.sim.Received().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tares, ListenerTare, ::testing::ValuesIn(kTareCases),
+                         [](const ::testing::TestParamInfo<TareCase>& info) { return CaseName(info.param.name); });
+
+TEST(ListenerCommands, ModelVta60PriceAndTareReachTheScale) {
+    ListenerRig rig(22, Line::Pty);
+    ASSERT_TRUE(rig.Settle());
+
+    uint64_t asked = platform::MonotonicMs();
+    EXPECT_TRUE(rig.SetPrice(12345));
+    ASSERT_TRUE(rig.sim.WaitReceived(2, 1500));
+    auto prices = rig.Seen(sim::Record::Price);
+    ASSERT_EQ(prices.size(), 2u);
+    for (const sim::Record& r : prices) {
+        EXPECT_EQ(r.bytes, Bytes({0x00, 0x00, 0x02, 0x05, 0x04, 0x03, 0x02, 0x01, 0x00}));
+        EXPECT_EQ(r.value, 12345);
+    }
+    // Written at the listener's next read attempt, and repeated 200 ms later.
+    EXPECT_LT(prices[0].timeMs - asked, 200u);
+    EXPECT_GE(prices[1].timeMs - prices[0].timeMs, 180u);
+    EXPECT_LT(prices[1].timeMs - prices[0].timeMs, 400u);
+
+    // A price the scale cannot show is refused and never sent.
+    EXPECT_FALSE(rig.SetPrice(100000));
+    EXPECT_EQ(rig.driver->LastError(), 4);
+
+    platform::SleepMs(200);
+    rig.sim.ClearReceived();
+    asked = platform::MonotonicMs();
+    EXPECT_TRUE(rig.Calibrate());
+    ASSERT_TRUE(rig.sim.WaitReceived(1, 1500));
+    auto tares = rig.Seen(sim::Record::Tare);
+    ASSERT_EQ(tares.size(), 1u);
+    EXPECT_EQ(tares[0].bytes, Bytes({0x00, 0x00, 0x01}));
+    EXPECT_LT(tares[0].timeMs - asked, 200u);
+    platform::SleepMs(300);
+    EXPECT_EQ(rig.sim.Received().size(), 1u);
+
+    // The scale now shows the price it was sent.
+    rig.sim.SetWeight(2.0);
+    rig.sim.PushReading();
+    Event e;
+    ASSERT_TRUE(rig.NextEvent(&e, 1000));
+    EXPECT_EQ(e.data.substr(0, 14), " 2.000;123.45;");
+}
+
+// Models without a weight request or commands answer as documented.
+TEST(ListenerCommands, UnsupportedOperations) {
+    struct Case {
+        int model;
+        bool price, tare;
+    };
+    const Case cases[] = {{5, true, false}, {15, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        ListenerRig rig(c.model, Line::Pty);
+        ASSERT_EQ(rig.openCode, 0);
+        EXPECT_EQ(rig.SetPrice(100), c.price);
+        EXPECT_EQ(rig.Calibrate(), c.tare);
+        EXPECT_EQ(rig.driver->LastError(), 5);
+        auto r = rig.driver->Call(u"GetWeight", {zel::host::Value::Text(rig.id16), zel::host::Value()});
+        EXPECT_FALSE(r.ret.boolean);
+        EXPECT_EQ(rig.driver->LastError(), 5);
+        ASSERT_EQ(r.params.size(), 2u);
+        EXPECT_EQ(r.params[1].number, 0.0);
+    }
+}
+
+}  // namespace

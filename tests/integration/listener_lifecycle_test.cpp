@@ -1,0 +1,166 @@
+// Listener threads through the loaded library: prompt publishing and
+// closing, no thread left behind, a lost connection regained, and commands
+// from the platform's thread while readings arrive.
+#include <string>
+
+#include "platform/sync.h"
+#include "platform/threads_count.h"
+#include "tests/integration/listener_support.h"
+
+using zeltest::Event;
+using zeltest::Line;
+using zeltest::ListenerRig;
+
+namespace {
+
+class ListenerTiming : public ::testing::TestWithParam<Line> {};
+
+TEST_P(ListenerTiming, FrameIsPublishedAsItLands) {
+    ListenerRig rig(22, GetParam());
+    ASSERT_TRUE(rig.Settle());
+    // Frames landing at any point of the listener's cycle, also in its pause.
+    for (int i = 0; i < 6; ++i) {
+        platform::SleepMs(static_cast<unsigned>(37 * i));
+        rig.sim.PushReading();
+        Event e;
+        ASSERT_TRUE(rig.NextEvent(&e, 1000));
+        uint64_t sent = rig.sim.LastFrameSentMs();
+        ASSERT_GE(e.atMs, sent);
+        EXPECT_LT(e.atMs - sent, 30u) << "frame " << i;
+    }
+}
+
+TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
+    ListenerRig rig(5, GetParam());
+    ASSERT_TRUE(rig.Settle());
+    // A slow frame keeps the listener inside its read.
+    rig.sim.SetFault(sim::Fault::SlowBytes, 60);
+    rig.sim.PushReading();
+    platform::SleepMs(100);
+    uint64_t start = platform::MonotonicMs();
+    EXPECT_TRUE(rig.Close());
+    EXPECT_LT(platform::MonotonicMs() - start, 1000u);
+}
+
+TEST(ListenerLine, LostSerialLineIsRegained) {
+    ListenerRig rig(15, Line::Pty);
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.HangUp();
+    // A scale that never hears from the driver: the listener has to notice
+    // by itself that its line is gone.
+    Event e;
+    bool got = false;
+    for (int attempt = 0; attempt < 20 && !got; ++attempt) {
+        platform::SleepMs(100);
+        if (!rig.sim.PeerReady()) continue;
+        rig.sim.PushReading();
+        got = rig.NextEvent(&e, 600);
+    }
+    EXPECT_TRUE(got);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ListenerTiming, ::testing::Values(Line::Pty, Line::Tcp),
+                         [](const ::testing::TestParamInfo<Line>& info) { return zeltest::LineName(info.param); });
+
+int Threads() { return platform::ProcessThreadCount(); }
+
+// Threads of the process other than listeners (the host's, the simulator's)
+// may come and go; listener threads must all be gone after Close.
+bool WaitThreads(int atMost, unsigned timeoutMs) {
+    uint64_t end = platform::MonotonicMs() + timeoutMs;
+    while (Threads() > atMost) {
+        if (platform::MonotonicMs() > end) return false;
+        platform::SleepMs(5);
+    }
+    return true;
+}
+
+TEST(ListenerThreads, OpenCloseCyclesLeaveNoThread) {
+    using zel::host::Value;
+    ASSERT_GT(Threads(), 0);
+    zel::host::Component driver;
+    driver.SetParameter(u"model", Value::Int(5));
+    driver.SetParameter(u"conntype", Value::Int(0));
+    driver.SetParameter(u"cport", Value::Text(u"/dev/zel-no-such-port"));
+    const int before = Threads();
+    for (int i = 0; i < 200; ++i) {
+        std::u16string id = driver.Open();
+        ASSERT_EQ(driver.LastError(), 0) << i;
+        if (i % 50 == 0) {
+            EXPECT_EQ(Threads(), before + 1) << i;
+        }
+        ASSERT_TRUE(driver.Call(u"Close", {Value::Text(id)}).ret.boolean);
+    }
+    EXPECT_TRUE(WaitThreads(before, 500));
+    EXPECT_EQ(Threads(), before);
+}
+
+TEST(ListenerThreads, OpenCloseOnALiveLineLeavesNoThread) {
+    using zel::host::Value;
+    sim::Simulator scale(32);
+    ASSERT_TRUE(scale.StartPty());
+    scale.SetPushPeriodMs(30);
+    zel::host::Component driver;
+    driver.SetParameter(u"model", Value::Int(32));
+    driver.SetParameter(u"conntype", Value::Int(0));
+    driver.SetParameter(u"cport", Value::Text(zel::host::FromUtf8(scale.DevicePath())));
+    const int before = Threads();
+    for (int i = 0; i < 20; ++i) {
+        std::u16string id = driver.Open();
+        ASSERT_EQ(driver.LastError(), 0);
+        platform::SleepMs(static_cast<unsigned>(i * 7 % 60));
+        uint64_t start = platform::MonotonicMs();
+        ASSERT_TRUE(driver.Call(u"Close", {Value::Text(id)}).ret.boolean);
+        EXPECT_LT(platform::MonotonicMs() - start, 1000u);
+    }
+    EXPECT_TRUE(WaitThreads(before, 500));
+}
+
+// Prices and tares from the platform's thread while the listener publishes
+// readings and acknowledges them: every command arrives intact, every
+// reading arrives, nothing races (run under ThreadSanitizer too).
+class ListenerConcurrency : public ::testing::TestWithParam<int> {};
+
+TEST_P(ListenerConcurrency, CommandsWhileFramesArrive) {
+    const int model = GetParam();
+    ListenerRig rig(model, Line::Pty, model == 32 ? "0.001" : nullptr);
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.SetWeight(1.0);
+    // About as fast as the scale's own cycle with acknowledgements and
+    // commands (a faster scale only fills the line's buffer).
+    rig.sim.SetPushPeriodMs(150);
+    int events = 0;
+    const int commands = 4;
+    for (int i = 0; i < commands; ++i) {
+        EXPECT_TRUE(rig.SetPrice(1000 + i));
+        if (model == 22) {
+            EXPECT_TRUE(rig.Calibrate());
+        }
+        Event e;
+        while (rig.NextEvent(&e, 0)) ++events;
+        platform::SleepMs(120);
+    }
+    platform::SleepMs(500);
+    rig.sim.SetPushPeriodMs(0);
+    events += static_cast<int>(rig.Collect(300).size());
+    EXPECT_GE(events, 4);
+    int tares = 0, prices = 0;
+    for (const sim::Record& r : rig.sim.Log()) {
+        EXPECT_NE(r.kind, sim::Record::Unknown) << r.bytes.size() << " unknown bytes";
+        tares += r.kind == sim::Record::Tare;
+        prices += r.kind == sim::Record::Price;
+    }
+    // Every command arrives (a command flagged again before the listener
+    // wrote it goes once, with the latest value).
+    EXPECT_GE(tares, model == 22 ? 2 : 1);
+    EXPECT_LE(tares, commands);
+    if (model == 22) {
+        EXPECT_GE(prices, 2);
+        EXPECT_EQ(prices % 2, 0);  // each price goes twice
+    }
+    EXPECT_TRUE(rig.Close());
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ListenerConcurrency, ::testing::Values(22, 32));
+
+}  // namespace
