@@ -1,9 +1,221 @@
-// `zelscales listen`: not available in this build yet.
+// `zelscales listen`: opens an event-driven scale and prints the data line of
+// every reading the scale pushes, as the platform's external-event handler
+// would receive it.
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
-#include "tools/commands.h"
+#include "platform/sys.h"
+#include "tools/listen.h"
 
-int RunListen(int, char**) {
-    std::fprintf(stderr, "zelscales: listen is not available yet\n");
-    return 2;
+using zel::host::CallResult;
+using zel::host::Component;
+using zel::host::Value;
+using namespace zelscales;
+
+namespace {
+
+const char kListenUsage[] =
+    "usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])\n"
+    "                        [--coeff X] [--count N] [--price X | --cents N] [--tare] [--verbose]\n"
+    "\n"
+    "Prints the data line of each reading an event-driven scale sends (models 5, 32, 15, 22;\n"
+    "default 5) until N readings arrived or Ctrl-C. --price/--cents and --tare send that\n"
+    "command once the scale is open. --verbose shows the driver calls and the line traffic\n"
+    "(acknowledgements, tare and price frames) from the device's traffic log, which it\n"
+    "switches on for the run by creating log.txt beside the library when it is not there.\n";
+
+// Time to let a flagged command reach the scale: the listener reopens the
+// line after the open (a pause and a connect) and writes at its next read
+// attempt; a price goes twice, 200 ms apart, with a pause after each.
+const unsigned kCommandSettleMs = 1500;
+const unsigned kPollMs = 100;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+std::string Directory(const std::string& path) {
+    size_t at = path.find_last_of("/\\");
+    if (at == std::string::npos) return ".";
+    return at == 0 ? path.substr(0, 1) : path.substr(0, at);
+}
+
+std::string TimeStamp() {
+    platform::LocalTime t = platform::Now();
+    char buf[32];
+    std::snprintf(buf, sizeof(buf), "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second, t.millisecond);
+    return buf;
+}
+
+// The device's traffic log, switched on for the run and followed as it grows.
+class TrafficFollower {
+public:
+    explicit TrafficFollower(const std::string& libraryPath)
+        : directory_(Directory(libraryPath)), marker_(directory_ + platform::PathSeparator() + "log.txt") {
+        if (platform::FileExists(marker_)) return;
+        std::ofstream(marker_.c_str()).put('\n');
+        createdMarker_ = platform::FileExists(marker_);
+        if (!createdMarker_)
+            std::fprintf(stderr, "traffic log not available: cannot create %s\n", marker_.c_str());
+    }
+    ~TrafficFollower() {
+        if (createdMarker_) std::remove(marker_.c_str());
+    }
+    TrafficFollower(const TrafficFollower&) = delete;
+    TrafficFollower& operator=(const TrafficFollower&) = delete;
+
+    void Follow(const std::string& deviceId) {
+        std::string name = deviceId;
+        for (char& c : name)
+            if (c == '/' || c == '\\' || c == ':') c = '_';
+        path_ = directory_ + platform::PathSeparator() + "log_scales_" + name + ".log";
+        std::ifstream f(path_.c_str(), std::ios::binary | std::ios::ate);
+        offset_ = f ? static_cast<long long>(f.tellg()) : 0;
+        std::fprintf(stderr, "traffic log %s\n", path_.c_str());
+    }
+
+    // Copies what was appended since the last call to stderr.
+    void Poll() {
+        if (path_.empty()) return;
+        std::ifstream f(path_.c_str(), std::ios::binary);
+        if (!f) return;
+        f.seekg(offset_);
+        std::vector<char> chunk(4096);
+        while (f.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || f.gcount() > 0) {
+            std::streamsize n = f.gcount();
+            std::fwrite(chunk.data(), 1, static_cast<size_t>(n), stderr);
+            offset_ += n;
+        }
+        std::fflush(stderr);
+    }
+
+private:
+    std::string directory_;
+    std::string marker_;
+    bool createdMarker_ = false;
+    std::string path_;
+    long long offset_ = 0;
+};
+
+// Prints the events that arrive within `ms`; stops early at `limit` events
+// (0 = no limit) or on Ctrl-C. Returns how many were printed.
+int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, TrafficFollower* traffic) {
+    int printed = 0;
+    const uint64_t end = ms ? platform::MonotonicMs() + ms : 0;
+    while (!g_interrupted && (limit == 0 || printed < limit)) {
+        uint64_t now = platform::MonotonicMs();
+        if (end && now >= end) break;
+        unsigned wait = kPollMs;
+        if (end && end - now < wait) wait = static_cast<unsigned>(end - now);
+        zel::host::ExternalEvent event;
+        if (driver.WaitEvent(&event, wait)) {
+            if (o.verbose)
+                std::fprintf(stderr, "%s %s/%s\n", TimeStamp().c_str(), zel::host::ToUtf8(event.source).c_str(),
+                             zel::host::ToUtf8(event.message).c_str());
+            std::printf("%s\n", zel::host::ToUtf8(event.data).c_str());
+            std::fflush(stdout);
+            ++printed;
+        }
+        if (traffic) traffic->Poll();
+    }
+    return printed;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+namespace zelscales {
+
+bool IsEventModel(int model) { return model == 5 || model == 6 || model == 15 || model == 22 || model == 32; }
+
+int FinishEventCommand(Component& driver, const Options& options) {
+    if (options.verbose) std::fprintf(stderr, "waiting for the scale's listener to send it\n");
+    PrintEvents(driver, options, kCommandSettleMs, 0, nullptr);
+    return 0;
+}
+
+}  // namespace zelscales
+
+int RunListen(int argc, char** argv) {
+    Options o;
+    o.model = 5;
+    o.count = 0;  // until Ctrl-C
+    bool tare = false;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tare") == 0) {
+            tare = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kListenUsage, stdout);
+            return 0;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    std::string error;
+    if (!ParseOptions(static_cast<int>(args.size()), args.data(), 1, o, error)) return Fail(error);
+    if (!o.positional.empty()) return Fail("unexpected argument " + o.positional[0]);
+    if (!IsEventModel(o.model))
+        return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`");
+    if (o.port.empty() && o.host.empty()) {
+        std::fputs(kListenUsage, stderr);
+        return 2;
+    }
+    int32_t price = 0;
+    bool withPrice = !o.price.empty() || !o.cents.empty();
+    if (!o.cents.empty()) {
+        char* end = nullptr;
+        long v = std::strtol(o.cents.c_str(), &end, 10);
+        if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX) return Fail("bad --cents " + o.cents);
+        price = static_cast<int32_t>(v);
+    } else if (!o.price.empty() && !ParsePrice(o.price, price)) {
+        return Fail("bad --price " + o.price);
+    }
+
+    std::unique_ptr<Component> driver = LoadDriver(o, error);
+    if (!driver) return Fail(error);
+    std::unique_ptr<TrafficFollower> traffic;
+    if (o.verbose) traffic.reset(new TrafficFollower(driver->library().path()));
+
+    std::u16string id;
+    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
+    if (traffic) traffic->Follow(zel::host::ToUtf8(id));
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+
+    int status = 0;
+    if (withPrice) {
+        CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
+        if (r.ok && r.ret.boolean) {
+            std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
+        } else {
+            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+        }
+    }
+    if (tare && status == 0) {
+        CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
+        if (r.ok && r.ret.boolean) {
+            std::fprintf(stderr, "tare flagged for the scale\n");
+        } else {
+            status = Fail("tare not accepted: " + LastErrorText(*driver, o));
+        }
+    }
+    if (status == 0) {
+        if (o.verbose) std::fprintf(stderr, "listening on device %s\n", zel::host::ToUtf8(id).c_str());
+        PrintEvents(*driver, o, 0, o.count, traffic.get());
+    }
+    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    if (traffic) traffic->Poll();
+    return status;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/sys.h"
 #include "tools/commands.h"
+#include "tools/listen.h"
 
 #if !defined(_WIN32) && defined(__has_include)
 #if __has_include("sim/simulate_cli.h")
@@ -109,14 +110,17 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             status = Fail("price not accepted: " + LastErrorText(*driver, o));
         } else {
             std::printf("price %d.%02d sent\n", price / 100, price % 100);
-            status = Weigh(*driver, o, id, true);
+            // An event-driven scale cannot be asked for its weight.
+            status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }
     } else if (command == "tare") {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
-        if (r.ok && r.ret.boolean)
+        if (r.ok && r.ret.boolean) {
             std::printf("tare done\n");
-        else
+            if (IsEventModel(o.model)) status = FinishEventCommand(*driver, o);
+        } else {
             status = Fail("tare failed: " + LastErrorText(*driver, o));
+        }
     }
     CallLogged(*driver, o, u"Close", {Value::Text(id)});
     return status;
