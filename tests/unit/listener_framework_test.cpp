@@ -131,10 +131,3 @@ TEST(ListenerObject, NoListenerWithoutAName) {
     EXPECT_EQ(object->OpenCom(tooLong.c_str(), 9600, nullptr, nullptr), 1);
     EXPECT_FALSE(AsListener(object.get())->Listening());
 }
-
-TEST(ListenerObject, CoefficientUnderLock) {
-    auto object = Make(32);
-    EXPECT_EQ(object->GetCoeff(), 1.0);
-    object->SetCoeff(0.001);
-    EXPECT_EQ(object->GetCoeff(), 0.001);
-}
