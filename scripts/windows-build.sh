@@ -33,8 +33,14 @@ build() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE="$BUILD_TYPE" \
     -DZEL_BUILD_TESTS=ON "${@:3}" >/dev/null
-  ninja -C "$dir" -j"$JOBS" ZelvatScalesNativeDriver unit_tests host_tests
+  ninja -C "$dir" -j"$JOBS" ZelvatScalesNativeDriver unit_tests host_tests windows_wire_tests
 }
 
 build win32 i686 "$@"
 build win64 x86_64 "$@"
+
+# The scale simulator runs natively, on the Linux side of the mapped COM
+# ports and of the TCP connections.
+echo "== windows-build: native simulator"
+cmake -S "$ROOT" -B "$ROOT/build-windows-sim" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF >/dev/null
+ninja -C "$ROOT/build-windows-sim" -j"$JOBS" zelscales

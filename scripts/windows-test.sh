@@ -28,10 +28,13 @@ fi
 
 for t in "${TARGETS[@]}"; do
   dir="$ROOT/build-${t%%:*}"
-  for f in component/ZelvatScalesNativeDriver.dll tests/unit_tests.exe tests/host_tests.exe; do
+  for f in component/ZelvatScalesNativeDriver.dll tests/unit_tests.exe tests/host_tests.exe \
+           tests/windows/windows_wire_tests.exe; do
     [ -f "$dir/$f" ] || { echo "windows-test: $dir/$f missing; run scripts/windows-build.sh" >&2; exit 1; }
   done
 done
+SIM="$ROOT/build-windows-sim/tools/zelscales"
+[ -x "$SIM" ] || { echo "windows-test: $SIM missing; run scripts/windows-build.sh" >&2; exit 1; }
 
 echo "== windows-test: PE checks"
 "$ROOT/tests/windows/check-pe-selftest.sh"
@@ -43,7 +46,10 @@ export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installers, no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 WINEPREFIX="$(mktemp -d /tmp/zel-wine.XXXXXX)"
+SIM_PIDS=()
 cleanup() {
+  local pid
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 }
@@ -60,6 +66,58 @@ fi
 rm -f "$WINEPREFIX.boot.log"
 echo "windows-test: prefix ready in $((SECONDS - start)) s"
 
+# Simulated scales for the wire test: each on a pseudo-terminal that Wine
+# maps to a COM port, or on a TCP port. Started before the mapping is
+# written, so the links exist when Wine's server next starts.
+SIMDIR="$WINEPREFIX/sim"
+mkdir -p "$SIMDIR"
+WIRE_CASES=""
+# start_sim NAME ARGS... : runs the simulator, prints its first line (the
+# pty link or the TCP address) once it is serving.
+start_sim() {
+  local name="$1"; shift
+  "$SIM" simulate --no-stdin "$@" >"$SIMDIR/$name.out" 2>&1 </dev/null &
+  SIM_PIDS+=($!)
+  local i
+  for i in $(seq 100); do
+    [ -s "$SIMDIR/$name.out" ] && { head -1 "$SIMDIR/$name.out"; return 0; }
+    sleep 0.05
+  done
+  echo "windows-test: simulator $name did not start:" >&2
+  cat "$SIMDIR/$name.out" >&2
+  return 1
+}
+# com_case COMn MODEL EXPECT SIM-ARGS...
+com_case() {
+  local com="$1" model="$2" expect="$3"; shift 3
+  start_sim "$com" --model "$model" --pty --link "$SIMDIR/$com" "$@" >/dev/null
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$SIMDIR/$com" /f >/dev/null 2>&1
+  WIRE_CASES+="$model,com,\\\\.\\$com,$expect;"
+}
+# tcp_case MODEL EXPECT SIM-ARGS...
+tcp_case() {
+  local model="$1" expect="$2" address; shift 2
+  address="$(start_sim "tcp$model-$expect" --model "$model" --tcp 0 "$@")"
+  WIRE_CASES+="$model,tcp,${address##*:},$expect;"
+}
+# What each model reports: CAS (13, 27) kilograms as shown, CAS-LP (14) and
+# Massa-K (10) grams.
+com_case COM7 13 1.234 --weight 1.234
+com_case COM8 27 12.345 --weight 12.345
+com_case COM10 14 2500 --weight 2.5 --price 10
+# Model 10 (even parity) only over TCP here: Linux pseudo-terminals drop
+# PARENB, and Wine then refuses every other SetCommState asking for parity.
+com_case COM12 13 E3 --weight 1 --fault silence
+tcp_case 13 0.5 --weight 0.5
+tcp_case 27 -0.75 --weight -0.75
+tcp_case 14 1250 --weight 1.25 --price 4
+tcp_case 10 3200 --weight 3.2
+tcp_case 14 E3 --weight 1 --fault silence
+# Wine reads the port mapping when its server starts.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+echo "windows-test: simulated scales: $WIRE_CASES"
+
 failed=0
 total_passed=0
 total_failed=0
@@ -68,12 +126,13 @@ for t in "${TARGETS[@]}"; do
   dir="$ROOT/build-$name"
   dest="$WINEPREFIX/drive_c/zel/$name"
   mkdir -p "$dest"
-  cp "$dir/component/ZelvatScalesNativeDriver.dll" "$dir/tests/unit_tests.exe" "$dir/tests/host_tests.exe" "$dest/"
-  for suite in unit_tests host_tests; do
+  cp "$dir/component/ZelvatScalesNativeDriver.dll" "$dir/tests/unit_tests.exe" "$dir/tests/host_tests.exe" \
+     "$dir/tests/windows/windows_wire_tests.exe" "$dest/"
+  for suite in unit_tests host_tests windows_wire_tests; do
     log="$WINEPREFIX/$name-$suite.log"
     echo "== windows-test: $name $suite"
     rc=0
-    (cd "$dest" && ZEL_LIBRARY="C:\\zel\\$name\\ZelvatScalesNativeDriver.dll" \
+    (cd "$dest" && ZEL_LIBRARY="C:\\zel\\$name\\ZelvatScalesNativeDriver.dll" ZEL_WIRE_CASES="$WIRE_CASES" \
        timeout "$SUITE_TIMEOUT" wine "C:\\zel\\$name\\$suite.exe" --gtest_color=no) \
        >"$log" 2>&1 </dev/null || rc=$?
     sed -i 's/\r$//' "$log"  # Wine's console writes CR LF
@@ -83,7 +142,9 @@ for t in "${TARGETS[@]}"; do
     nfailed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS*$/\1/p' "$log" | tail -1)
     total_passed=$((total_passed + ${passed:-0}))
     total_failed=$((total_failed + ${nfailed:-0}))
-    if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$log"; then
+    skipped_wire=0
+    if [ "$suite" = windows_wire_tests ] && grep -q '^\[  SKIPPED \]' "$log"; then skipped_wire=1; fi
+    if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$log" || [ "$skipped_wire" = 1 ]; then
       failed=1
       if [ "$rc" = 124 ]; then echo "windows-test: $name $suite timed out after $SUITE_TIMEOUT s" >&2; fi
       echo "windows-test: $name $suite failed (exit $rc); its failures:" >&2

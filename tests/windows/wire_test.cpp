@@ -1,0 +1,145 @@
+// The Windows library, loaded through the host layer under Wine, weighing
+// simulated scales that run natively on the other end of a COM port (a
+// pseudo-terminal mapped into Wine) or of a TCP connection.
+//
+// The script that starts the simulators describes them in ZEL_WIRE_CASES,
+// one case per ';'-separated item: "model,com|tcp,address,expect", where the
+// address is a port name ("\\.\COM7") or a TCP port on 127.0.0.1, and expect
+// is the weight the driver must report or "E<code>" for an expected failure.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/Component.h"
+#include "platform/sys.h"
+
+using zel::host::Component;
+using zel::host::FromUtf8;
+using zel::host::Value;
+
+namespace {
+
+struct WireCase {
+    int model = 0;
+    bool tcp = false;
+    std::string address;
+    bool expectFailure = false;
+    int expectedCode = 0;
+    double expectedWeight = 0;
+    std::string text;  // as given, for messages
+};
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(s);
+    while (std::getline(in, part, sep)) parts.push_back(part);
+    return parts;
+}
+
+bool ParseCase(const std::string& item, WireCase* c) {
+    std::vector<std::string> f = Split(item, ',');
+    if (f.size() != 4 || (f[1] != "com" && f[1] != "tcp") || f[2].empty() || f[3].empty()) return false;
+    char* end = nullptr;
+    c->model = static_cast<int>(std::strtol(f[0].c_str(), &end, 10));
+    if (*end) return false;
+    c->tcp = f[1] == "tcp";
+    c->address = f[2];
+    c->text = item;
+    if (f[3][0] == 'E') {
+        c->expectFailure = true;
+        c->expectedCode = static_cast<int>(std::strtol(f[3].c_str() + 1, &end, 10));
+    } else {
+        c->expectedWeight = std::strtod(f[3].c_str(), &end);
+    }
+    return *end == 0;
+}
+
+std::vector<WireCase> CasesFromEnvironment(std::string* error) {
+    std::vector<WireCase> cases;
+    const char* env = std::getenv("ZEL_WIRE_CASES");
+    if (!env || !*env) return cases;
+    for (const std::string& item : Split(env, ';')) {
+        if (item.empty()) continue;
+        WireCase c;
+        if (!ParseCase(item, &c)) {
+            *error = "bad case '" + item + "'";
+            return {};
+        }
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+// One driver component set up for a case's scale, the line released after
+// every request as in the driver's default.
+std::u16string OpenScale(Component& c, const WireCase& w) {
+    c.SetParameter(u"model", Value::Int(w.model));
+    c.SetParameter(u"conleave", Value::Bool(false));
+    if (w.tcp) {
+        c.SetParameter(u"conntype", Value::Int(1));
+        c.SetParameter(u"ehost", Value::Text(u"127.0.0.1"));
+        c.SetParameter(u"eport", Value::Int(std::atoi(w.address.c_str())));
+    } else {
+        c.SetParameter(u"conntype", Value::Int(0));
+        c.SetParameter(u"cport", Value::Text(FromUtf8(w.address)));
+        c.SetParameter(u"cbaudrate", Value::Int(9600));
+    }
+    return c.Open();
+}
+
+TEST(WindowsWire, ScalesOnComPortsAndTcp) {
+    std::string error;
+    const std::vector<WireCase> cases = CasesFromEnvironment(&error);
+    ASSERT_TRUE(error.empty()) << error;
+    if (cases.empty()) GTEST_SKIP() << "ZEL_WIRE_CASES not set: no simulated scales to weigh";
+    std::printf("weighing %u simulated scales\n", static_cast<unsigned>(cases.size()));
+
+    for (const WireCase& w : cases) {
+        SCOPED_TRACE(w.text);
+        Component c;
+        const uint64_t start = platform::MonotonicMs();
+        const std::u16string id = OpenScale(c, w);
+        const int32_t openCode = c.LastError();
+        if (w.expectFailure && openCode != 0) {
+            EXPECT_EQ(openCode, w.expectedCode);
+            EXPECT_LT(platform::MonotonicMs() - start, 5000u);
+            continue;
+        }
+        ASSERT_EQ(openCode, 0);
+        ASSERT_FALSE(id.empty());
+
+        // A reading twice: the line is closed after each request and must
+        // reopen. A silent scale once: it costs the whole budget.
+        const int rounds = w.expectFailure ? 1 : 2;
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE(round);
+            const uint64_t t0 = platform::MonotonicMs();
+            auto r = c.Call(u"GetWeight", {Value::Text(id), Value()});
+            const uint64_t took = platform::MonotonicMs() - t0;
+            const int32_t code = c.LastError();
+            ASSERT_EQ(r.params.size(), 2u);
+            if (w.expectFailure) {
+                EXPECT_FALSE(r.ok && r.ret.boolean);
+                EXPECT_EQ(code, w.expectedCode);
+                // Three attempts, each spending its 500 ms budget in empty
+                // reads, with room above for a loaded machine.
+                EXPECT_GE(took, 1400u);
+                EXPECT_LT(took, 5000u);
+            } else {
+                EXPECT_TRUE(r.ok && r.ret.boolean);
+                EXPECT_EQ(code, 0);
+                EXPECT_NEAR(r.params[1].number, w.expectedWeight, 1e-9);
+                EXPECT_LT(took, 2000u);
+            }
+        }
+        auto closed = c.Call(u"Close", {Value::Text(id)});
+        EXPECT_TRUE(closed.ok && closed.ret.boolean);
+    }
+}
+
+}  // namespace
