@@ -5,11 +5,13 @@
 // The script that starts the simulators describes them in ZEL_WIRE_CASES,
 // one case per ';'-separated item: "model,com|tcp,address,expect", where the
 // address is a port name ("\\.\COM7") or a TCP port on 127.0.0.1, and expect
-// is the weight the driver must report or "E<code>" for an expected failure.
+// is the weight the driver must report, "E<code>" for an expected failure, or
+// "P<weight>" for an event-driven scale that pushes readings on its own.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +30,7 @@ struct WireCase {
     bool tcp = false;
     std::string address;
     bool expectFailure = false;
+    bool pushed = false;
     int expectedCode = 0;
     double expectedWeight = 0;
     std::string text;  // as given, for messages
@@ -53,6 +56,9 @@ bool ParseCase(const std::string& item, WireCase* c) {
     if (f[3][0] == 'E') {
         c->expectFailure = true;
         c->expectedCode = static_cast<int>(std::strtol(f[3].c_str() + 1, &end, 10));
+    } else if (f[3][0] == 'P') {
+        c->pushed = true;
+        c->expectedWeight = std::strtod(f[3].c_str() + 1, &end);
     } else {
         c->expectedWeight = std::strtod(f[3].c_str(), &end);
     }
@@ -112,6 +118,32 @@ TEST(WindowsWire, ScalesOnComPortsAndTcp) {
         }
         ASSERT_EQ(openCode, 0);
         ASSERT_FALSE(id.empty());
+
+        if (w.pushed) {
+            // The listener thread raises each reading as an external event:
+            // "%6.3f;" weight first, the device ID last.
+            char weight[32];
+            std::snprintf(weight, sizeof weight, "%6.3f;", w.expectedWeight);
+            const std::string tail = zel::host::ToUtf8(id) + ";";
+            bool seen = false;
+            const uint64_t until = platform::MonotonicMs() + 4000;
+            zel::host::ExternalEvent e;
+            while (!seen && platform::MonotonicMs() < until && c.WaitEvent(&e, 500)) {
+                const std::string data = zel::host::ToUtf8(e.data);
+                EXPECT_EQ(zel::host::ToUtf8(e.source), "EventScales");
+                EXPECT_EQ(zel::host::ToUtf8(e.message), "NewData");
+                seen = data.compare(0, std::strlen(weight), weight) == 0 && data.size() >= tail.size() &&
+                       data.compare(data.size() - tail.size(), tail.size(), tail) == 0;
+                if (!seen) ADD_FAILURE() << "unexpected event data '" << data << "'";
+            }
+            EXPECT_TRUE(seen) << "no reading pushed within 4 s";
+            // Closing stops the listener within its current read wait.
+            const uint64_t t0 = platform::MonotonicMs();
+            auto closed = c.Call(u"Close", {Value::Text(id)});
+            EXPECT_TRUE(closed.ok && closed.ret.boolean);
+            EXPECT_LT(platform::MonotonicMs() - t0, 3000u);
+            continue;
+        }
 
         // A reading twice: the line is closed after each request and must
         // reopen. A silent scale once: it costs the whole budget.
