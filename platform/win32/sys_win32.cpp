@@ -215,15 +215,15 @@ bool LocaleDecimalSeparator(const std::string& name, char* separator) {
     for (unsigned char c : name) {
         if (c < 0x20 || c >= 0x80) return false;
     }
-    if (name == "C" || name == "POSIX") {
-        *separator = '.';
-        return true;
-    }
     if (name.empty()) return SeparatorOf(LOCALE_NAME_USER_DEFAULT, separator);
 
     // Drop the code page and modifier: "ru_RU.UTF-8@euro" -> "ru_RU".
     std::string base = name.substr(0, name.find_first_of(".@"));
     if (base.empty()) return false;
+    if (base == "C" || base == "POSIX") {
+        *separator = '.';
+        return true;
+    }
 
     // POSIX and platform spellings: "ru_RU" -> "ru-RU".
     std::string dashed = base;

@@ -120,6 +120,7 @@ TEST(PlatformLocale, DecimalSeparatorOfNamedLocales) {
         char separator;
     } cases[] = {
         {"C", true, false, '.'},
+        {"C.UTF-8", false, false, '.'},
         {"ru_RU", false, false, ','},
         {"ru-RU", false, true, ','},
         {"ru_RU.UTF-8", false, false, ','},
