@@ -54,6 +54,7 @@ cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 echo "== windows-test: Wine prefix $WINEPREFIX"
 start=$SECONDS
@@ -72,15 +73,16 @@ echo "windows-test: prefix ready in $((SECONDS - start)) s"
 SIMDIR="$WINEPREFIX/sim"
 mkdir -p "$SIMDIR"
 WIRE_CASES=""
-# start_sim NAME ARGS... : runs the simulator, prints its first line (the
-# pty link or the TCP address) once it is serving.
+# start_sim NAME ARGS... : runs the simulator (not in a subshell, so that
+# its process id is kept for the clean-up) and waits until it serves; its
+# first line of output is the pty link or the TCP address.
 start_sim() {
   local name="$1"; shift
   "$SIM" simulate --no-stdin "$@" >"$SIMDIR/$name.out" 2>&1 </dev/null &
   SIM_PIDS+=($!)
   local i
   for i in $(seq 100); do
-    [ -s "$SIMDIR/$name.out" ] && { head -1 "$SIMDIR/$name.out"; return 0; }
+    [ -s "$SIMDIR/$name.out" ] && return 0
     sleep 0.05
   done
   echo "windows-test: simulator $name did not start:" >&2
@@ -90,14 +92,15 @@ start_sim() {
 # com_case COMn MODEL EXPECT SIM-ARGS...
 com_case() {
   local com="$1" model="$2" expect="$3"; shift 3
-  start_sim "$com" --model "$model" --pty --link "$SIMDIR/$com" "$@" >/dev/null
+  start_sim "$com" --model "$model" --pty --link "$SIMDIR/$com" "$@"
   wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$SIMDIR/$com" /f >/dev/null 2>&1
   WIRE_CASES+="$model,com,\\\\.\\$com,$expect;"
 }
 # tcp_case MODEL EXPECT SIM-ARGS...
 tcp_case() {
-  local model="$1" expect="$2" address; shift 2
-  address="$(start_sim "tcp$model-$expect" --model "$model" --tcp 0 "$@")"
+  local model="$1" expect="$2" name="tcp$1-$2" address; shift 2
+  start_sim "$name" --model "$model" --tcp 0 "$@"
+  address="$(head -1 "$SIMDIR/$name.out")"
   WIRE_CASES+="$model,tcp,${address##*:},$expect;"
 }
 # What each model reports: CAS (13, 27) kilograms as shown, CAS-LP (14) and
