@@ -17,11 +17,13 @@ struct GeneralLog {
     int level = 3;
 };
 
-// Made on first use, so it exists whatever order the load hooks run in;
-// never destroyed, so a late record after unload finds it intact.
+// Made on first use, so it exists whatever order the load hooks run in. It
+// is first used by the load hook, so it is destroyed after the unload hook
+// has written its last record, and nothing is left behind when the library
+// is unloaded.
 GeneralLog& Log() {
-    static GeneralLog* log = new GeneralLog;
-    return *log;
+    static GeneralLog log;
+    return log;
 }
 
 const char* LevelName(int level) {

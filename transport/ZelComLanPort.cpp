@@ -150,12 +150,14 @@ int CZelComLanPort::Read(void* buffer, int32_t size) {
     State& s = *state_;
     if (!buffer || size <= 0) return 0;
     int n;
+    bool peerClosed = false;
     if (s.socket) {
         n = s.socket->Receive(buffer, size);
         if (n < 0) {
             if (n == -1) Close();
             n = 0;
         }
+        peerClosed = s.socket && s.socket->PeerClosed();
     } else if (!s.comPort) {
         return 0;
     } else {
@@ -167,6 +169,9 @@ int CZelComLanPort::Read(void* buffer, int32_t size) {
         }
     }
     LogTraffic(buffer, n, kTrafficIn);
+    // A connection the scale (or its converter) closed is a lost line, as a
+    // failed serial read is: close it so the next request reconnects.
+    if (peerClosed) Close();
     return n;
 }
 

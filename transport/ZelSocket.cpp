@@ -57,6 +57,7 @@ int CZelClientSocket::Receive(void* buffer, int32_t size) {
         if (platform::WaitReadable(handle, kReceiveLookUs) != 1) break;
         last = platform::SocketReceive(handle, p + got, static_cast<size_t>(size - got));
         if (last < 0) return -1;
+        if (last == 0) peerClosed = true;
         got += static_cast<int32_t>(last);
     }
     return got;
@@ -64,14 +65,11 @@ int CZelClientSocket::Receive(void* buffer, int32_t size) {
 
 bool CZelClientSocket::WaitForInput(unsigned ms) {
     if (!Valid()) return false;
-    uint64_t start = platform::MonotonicMs();
     if (platform::WaitReadable(handle, static_cast<long>(ms) * 1000) != 1) return false;
-    // Readable with nothing to read is the peer's close: Receive gives 0
-    // for it, so waking the caller would only make it spin. Wait out the
-    // time instead.
+    // Readable with nothing to read is the peer's close: wake the caller so
+    // its next Read sees it and the port closes (and is reopened by the next
+    // request) instead of waiting on a dead connection.
     unsigned char probe;
-    if (platform::SocketPeek(handle, &probe, 1) != 0) return true;
-    uint64_t spent = platform::MonotonicMs() - start;
-    if (spent < ms) platform::SleepMs(static_cast<unsigned>(ms - spent));
-    return false;
+    if (platform::SocketPeek(handle, &probe, 1) == 0) peerClosed = true;
+    return true;
 }

@@ -34,7 +34,12 @@ public:
     // Bytes already waiting, up to size (0 when none); -1 on a socket error
     // or an invalid handle. Never waits beyond a 10 µs look.
     int Receive(void* buffer, int32_t size);
-    // True as soon as input is waiting, false after ms. A peer that closed
-    // the connection counts as no input (Receive gives 0 for it).
+    // True as soon as input is waiting or the peer has closed the
+    // connection, false after ms.
     bool WaitForInput(unsigned ms);
+    // The peer closed the connection: seen by Receive or WaitForInput.
+    bool PeerClosed() const { return peerClosed; }
+
+private:
+    bool peerClosed = false;
 };

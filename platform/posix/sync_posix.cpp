@@ -113,6 +113,14 @@ bool Thread::WaitFor(unsigned timeoutMs) {
 void Thread::Join() {
     ThreadState* state = *reinterpret_cast<ThreadState**>(storage_);
     if (!started_ || !state) return;
+    if (pthread_equal(pthread_self(), state->handle)) {
+        // A thread cannot wait for itself: let it end on its own. Its state
+        // stays allocated, since the thread still writes to it on the way out.
+        pthread_detach(state->handle);
+        *reinterpret_cast<ThreadState**>(storage_) = nullptr;
+        started_ = false;
+        return;
+    }
     pthread_join(state->handle, nullptr);
     pthread_cond_destroy(&state->cond);
     pthread_mutex_destroy(&state->mutex);
