@@ -42,8 +42,10 @@ TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
     EXPECT_LT(platform::MonotonicMs() - start, 1000u);
 }
 
-TEST(ListenerLine, LostSerialLineIsRegained) {
-    ListenerRig rig(15, Line::Pty);
+class ListenerLine : public ::testing::TestWithParam<Line> {};
+
+TEST_P(ListenerLine, LostLineIsRegained) {
+    ListenerRig rig(15, GetParam());
     ASSERT_TRUE(rig.Settle());
     rig.sim.HangUp();
     // A scale that never hears from the driver: the listener has to notice
@@ -58,6 +60,9 @@ TEST(ListenerLine, LostSerialLineIsRegained) {
     }
     EXPECT_TRUE(got);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ListenerLine, ::testing::Values(Line::Pty, Line::Tcp),
+                         [](const ::testing::TestParamInfo<Line>& info) { return zeltest::LineName(info.param); });
 
 INSTANTIATE_TEST_SUITE_P(Lines, ListenerTiming, ::testing::Values(Line::Pty, Line::Tcp),
                          [](const ::testing::TestParamInfo<Line>& info) { return zeltest::LineName(info.param); });
