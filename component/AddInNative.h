@@ -79,5 +79,3 @@ private:
 
 // The parameter form's XML as UTF-16 (component/Schema.cpp).
 std::u16string ParameterSchema();
-// UTF-8 to UTF-16; malformed bytes become U+FFFD.
-std::u16string Utf8ToUtf16(const std::string& text);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "component/AddInNative.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -37,38 +38,7 @@ std::string DecodeBase64(const char* text) {
 
 }  // namespace
 
-std::u16string Utf8ToUtf16(const std::string& text) {
-    std::u16string out;
-    out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = s + text.size();
-    while (s < end) {
-        uint32_t c = *s++;
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        if (extra < 0) {
-            out += u'\uFFFD';
-            continue;
-        }
-        c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
-        bool ok = true;
-        for (int k = 0; k < extra; ++k) {
-            if (s >= end || (*s & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (*s++ & 0x3F);
-        }
-        if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
+std::u16string ParameterSchema() {
+    std::string utf8 = DecodeBase64(kSchemaBase64);
+    return platform::Utf8ToUtf16(utf8.data(), utf8.size());
 }
-
-std::u16string ParameterSchema() { return Utf8ToUtf16(DecodeBase64(kSchemaBase64)); }

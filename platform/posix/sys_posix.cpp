@@ -1,5 +1,7 @@
 #include "platform/sys.h"
 
+#include "platform/utf8.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <langinfo.h>
@@ -86,80 +88,10 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-std::string WideToAnsi(const char16_t* text, size_t length) {
-    std::string out;
-    if (!text) return out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+// The 8-bit code page of a Linux process is UTF-8.
+std::string WideToAnsi(const char16_t* text, size_t length) { return Utf16ToUtf8(text, length); }
 
-std::u16string AnsiToWide(const char* text) {
-    std::u16string out;
-    if (!text) return out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    while (*s) {
-        uint32_t c = *s;
-        int extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            c &= 0x1F, extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            c &= 0x0F, extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            c &= 0x07, extra = 3;
-        } else {
-            out += u'\uFFFD';
-            ++s;
-            continue;
-        }
-        ++s;
-        bool ok = true;
-        for (int k = 0; k < extra; ++k) {
-            if ((s[0] & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (*s++ & 0x3F);
-        }
-        if (!ok || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-            continue;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
+std::u16string AnsiToWide(const char* text) { return text ? Utf8ToUtf16(text, std::strlen(text)) : std::u16string(); }
 
 bool LocaleDecimalSeparator(const std::string& name, char* separator) {
     locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
