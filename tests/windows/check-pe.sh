@@ -54,8 +54,8 @@ check_one() {
 }
 
 [ $# -gt 0 ] || { echo "usage: $0 DLL:ARCH..." >&2; exit 2; }
-for spec in "$@"; do
-  check_one "${spec%:*}" "${spec##*:}"
+for target in "$@"; do
+  check_one "${target%:*}" "${target##*:}"
 done
 if [ "$fail" = 0 ]; then echo "check-pe: all checks passed"; fi
 exit "$fail"
