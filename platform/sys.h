@@ -21,6 +21,9 @@ LocalTime Now();
 // Whole seconds since the epoch (wall clock).
 int64_t UnixSeconds();
 
+// CPU time (user + system) the whole process has used, in milliseconds.
+uint64_t ProcessCpuMs();
+
 // Fills `buf` from the operating system's cryptographic random source.
 bool RandomBytes(void* buf, size_t n);
 

@@ -42,6 +42,12 @@ LocalTime Now() {
 
 int64_t UnixSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
+uint64_t ProcessCpuMs() {
+    timespec ts;
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
 bool RandomBytes(void* buf, size_t n) {
     auto* p = static_cast<unsigned char*>(buf);
     while (n > 0) {

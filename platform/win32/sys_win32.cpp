@@ -49,6 +49,13 @@ int64_t UnixSeconds() {
     return static_cast<int64_t>(ticks / 10000000u) - INT64_C(11644473600);
 }
 
+uint64_t ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto ticks = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000u;  // 100 ns ticks
+}
+
 bool RandomBytes(void* buf, size_t n) {
     auto* p = static_cast<unsigned char*>(buf);
     while (n > 0) {
