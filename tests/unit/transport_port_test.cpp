@@ -14,12 +14,7 @@
 
 namespace {
 
-struct Pty {
-    int master = platform::kNoHandle;
-    std::string slave;
-    Pty() { master = platform::PtyOpenMaster(&slave); }
-    ~Pty() { platform::IoClose(master); }
-};
+using zeltest::Pty;
 
 // Device IDs unique to this run, so log files never collide.
 std::string TestId(const char* what) {

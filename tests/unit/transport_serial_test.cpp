@@ -15,16 +15,7 @@
 
 namespace {
 
-struct Pty {
-    int master = platform::kNoHandle;
-    std::string slave;
-    Pty() { master = platform::PtyOpenMaster(&slave); }
-    ~Pty() { platform::IoClose(master); }
-    void Hangup() {
-        platform::IoClose(master);
-        master = platform::kNoHandle;
-    }
-};
+using zeltest::Pty;
 
 std::string MessageOf(const char* name) {
     try {

@@ -8,9 +8,27 @@
 #include <string>
 
 #include "platform/files.h"
+#ifndef _WIN32
+#include "platform/pty.h"
+#endif
 #include "platform/sys.h"
 
 namespace zeltest {
+
+#ifndef _WIN32
+// A pseudo-terminal pair: the test holds the master, the code under test
+// opens the slave by name.
+struct Pty {
+    int master = platform::kNoHandle;
+    std::string slave;
+    Pty() { master = platform::PtyOpenMaster(&slave); }
+    ~Pty() { platform::IoClose(master); }
+    void Hangup() {
+        platform::IoClose(master);
+        master = platform::kNoHandle;
+    }
+};
+#endif
 
 inline std::string InModuleDir(const std::string& name) {
     return platform::ModuleDirectory() + platform::PathSeparator() + name;
