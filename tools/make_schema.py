@@ -67,9 +67,13 @@ MODELS = [
 BAUD_RATES = [1200, 2400, 4800, 9600, 19200, 38400, 56000, 57600, 115200, 256000]
 
 
+def esc_text(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
 def esc(text):
-    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
-            .replace('"', "&quot;"))
+    """For attribute values; element text keeps its quotes as they are."""
+    return esc_text(text).replace('"', "&quot;")
 
 
 def parameter(lines, name, caption, type_value, default, choices=None):
@@ -81,7 +85,7 @@ def parameter(lines, name, caption, type_value, default, choices=None):
     lines.append(head + ">")
     lines.append("        <ChoiceList>")
     for value, text in choices:
-        lines.append('          <Item Value="%s">%s</Item>' % (esc(value), esc(text)))
+        lines.append('          <Item Value="%s">%s</Item>' % (esc(value), esc_text(text)))
     lines.append("        </ChoiceList>")
     lines.append("      </Parameter>")
 
