@@ -160,6 +160,19 @@ for t in "${TARGETS[@]}"; do
       if ! grep -q '^\[==========\]' "$log"; then tail -40 "$log" >&2; total_failed=$((total_failed + 1)); fi
     fi
   done
+  # The command-line tool, cross-built too: weigh on the emulator (a silent
+  # reading is asked again) and send a price, through the DLL beside it.
+  cp "$dir/tools/zelscales.exe" "$dest/"
+  for args in "weigh --count 2" "version" "price --price 12.50 --attempts 6"; do
+    log="$WINEPREFIX/$name-zelscales.log"
+    if (cd "$dest" && timeout 60 wine "C:\\zel\\$name\\zelscales.exe" $args) >"$log" 2>&1 </dev/null; then
+      total_passed=$((total_passed + 1))
+      echo "== windows-test: $name zelscales $args: $(tr -d '\r' <"$log" | tail -1)"
+    else
+      total_failed=$((total_failed + 1)); failed=1
+      echo "windows-test: $name zelscales $args failed:" >&2; cat "$log" >&2
+    fi
+  done
 done
 
 echo "windows-test: $((SECONDS - start)) s under Wine"
