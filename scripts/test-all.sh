@@ -5,12 +5,13 @@
 #   tsan       ThreadSanitizer build, all tests
 #   fuzz       clang/libFuzzer build, each fuzzer for a short run
 #   windows    MinGW-w64 i686 and x86_64 DLLs, their tests under Wine
+#   package    the platform's archive of all three libraries with MANIFEST.XML
 # With no arguments every stage runs; otherwise only the stages named.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 stages=("$@")
-[ ${#stages[@]} -eq 0 ] && stages=(native asan tsan fuzz windows)
+[ ${#stages[@]} -eq 0 ] && stages=(native asan tsan fuzz windows package)
 
 scripts/deps.sh all || exit 1
 
@@ -32,6 +33,7 @@ run_stage() {
     tsan) ctest_stage build-tsan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=thread ;;
     fuzz) scripts/fuzz.sh 15 ;;
     windows) scripts/windows-build.sh && scripts/windows-test.sh ;;
+    package) scripts/package.sh ;;
     *) echo "unknown stage $1" >&2; return 2 ;;
   esac
 }
