@@ -29,6 +29,32 @@ std::string FormatFixed(double value, int width, int decimals) {
     return text;
 }
 
+namespace {
+// Position of the first significant digit of a number text ("123.4" 3,
+// "0.05" -1, "5e-400" -399): out of range means too large when above 0,
+// too small otherwise.
+long DecimalOrder(const std::string& number) {
+    size_t i = 0;
+    long order = 0;
+    while (i < number.size() && number[i] == '0') ++i;
+    for (; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i) ++order;
+    if (order == 0 && i < number.size() && number[i] == '.') {
+        for (++i; i < number.size() && number[i] == '0'; ++i) --order;
+    }
+    size_t e = number.find_first_of("eE");
+    if (e != std::string::npos) {
+        bool negative = e + 1 < number.size() && number[e + 1] == '-';
+        long exponent = 0;
+        for (size_t k = e + 1; k < number.size(); ++k) {
+            if (number[k] >= '0' && number[k] <= '9' && exponent < 1000000)
+                exponent = exponent * 10 + (number[k] - '0');
+        }
+        order += negative ? -exponent : exponent;
+    }
+    return order;
+}
+}  // namespace
+
 double TextToDouble(const char* text) {
     if (!text) return 0.0;
     const char* p = text;
@@ -59,7 +85,7 @@ double TextToDouble(const char* text) {
     double value = 0.0;
     auto res = std::from_chars(copy.data(), copy.data() + copy.size(), value, std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
-        value = std::numeric_limits<double>::infinity();
+        value = DecimalOrder(copy) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (res.ec != std::errc()) {
         value = 0.0;
     }

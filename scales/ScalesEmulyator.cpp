@@ -29,7 +29,9 @@ int32_t ScalesEmulyator::ReadWeight(double& weight, double& outPrice, double& co
     int32_t p = price;
     if (p < 0) p = Draw() % 99999;
     outPrice = p * 0.01;
-    cost = std::trunc(outPrice * 100.0 * weight) / 100.0;
+    // Whole hundredths cut toward zero, worked out in integers: in binary
+    // fractions 1.00 x 0.290 kg would come out a cent short.
+    cost = static_cast<double>(static_cast<int64_t>(p) * grams / 1000) / 100.0;
     return Draw() % 10 == 0 ? 3 : 0;
 }
 

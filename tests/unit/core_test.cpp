@@ -53,6 +53,24 @@ TEST(Text, FormatFixedFollowsSeparator) {
     EXPECT_DOUBLE_EQ(zel::TextToDouble("x1"), 0.0);
 }
 
+TEST(Text, TextToDoubleOutOfRange) {
+    // As the C runtime: too large is infinite, too small is zero.
+    struct Case {
+        const char* text;
+        double expected;
+    } cases[] = {
+        {"1e-400", 0.0},
+        {"-1e-400", 0.0},
+        {"0.000001e-399", 0.0},
+        {"1e400", std::numeric_limits<double>::infinity()},
+        {"-1e400", -std::numeric_limits<double>::infinity()},
+        {"1000e-310", 1e-307},
+    };
+    for (const Case& c : cases) EXPECT_DOUBLE_EQ(zel::TextToDouble(c.text), c.expected) << c.text;
+    std::string huge = "0." + std::string(300, '0') + "1e-100";
+    EXPECT_DOUBLE_EQ(zel::TextToDouble(huge.c_str()), 0.0);
+}
+
 TEST(Text, TruncToInt32NeverOverflows) {
     EXPECT_EQ(zel::TruncToInt32(1234.9), 1234);
     EXPECT_EQ(zel::TruncToInt32(-1234.9), -1234);
@@ -86,7 +104,9 @@ TEST(Emulator, RangesAndProportions) {
         ASSERT_NEAR(w * 1000, std::round(w * 1000), 1e-6);
         minPrice = std::min(minPrice, p);
         maxPrice = std::max(maxPrice, p);
-        ASSERT_DOUBLE_EQ(c, std::trunc(p * 100 * w) / 100);
+        // Cost in whole hundredths, cut toward zero, from exact price and grams.
+        int64_t hundredths = std::llround(p * 100), grams = std::llround(w * 1000);
+        ASSERT_DOUBLE_EQ(c, static_cast<double>(hundredths * grams / 1000) / 100) << p << " x " << w;
     }
     EXPECT_NEAR(noAnswer / double(kReadings), 0.10, 0.02);
     EXPECT_NEAR(unstable / double(kReadings), 0.20, 0.02);
@@ -100,7 +120,16 @@ TEST(Emulator, RangesAndProportions) {
         int32_t s;
         scale.ReadWeight(w, p, c, s);
         ASSERT_DOUBLE_EQ(p, 12.5);
-        ASSERT_DOUBLE_EQ(c, std::trunc(1250 * w) / 100);
+        ASSERT_DOUBLE_EQ(c, static_cast<double>(1250 * std::llround(w * 1000) / 1000) / 100);
+    }
+    // 1.00 a kilogram: every reading costs exactly its whole hundredths,
+    // with no cent lost to binary fractions (0.290 kg costs 0.29).
+    EXPECT_EQ(scale.SendPrice(100), 0);
+    for (int i = 0; i < 20000; ++i) {
+        double w, p, c;
+        int32_t s;
+        scale.ReadWeight(w, p, c, s);
+        ASSERT_DOUBLE_EQ(c, static_cast<double>(std::llround(w * 1000) / 10) / 100) << w;
     }
     EXPECT_EQ(scale.Tare(0.0), 0);
     EXPECT_EQ(scale.Zero(), 5);
