@@ -15,6 +15,8 @@ bool PortByteLine::WaitForInput(unsigned ms) { return port_.WaitForInput(ms); }
 
 void PortByteLine::Sleep(unsigned ms) { platform::SleepMs(ms); }
 
+uint64_t PortByteLine::NowMs() { return platform::MonotonicMs(); }
+
 int32_t ScaleSession::EnsureConnected() { return scale_.EnsureConnected(); }
 
 int32_t ScaleSession::ReleaseConnection() { return scale_.ReleaseConnection(); }

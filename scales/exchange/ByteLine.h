@@ -22,6 +22,8 @@ public:
     // Waits up to ms, returning as soon as input is waiting (true).
     virtual bool WaitForInput(unsigned ms) = 0;
     virtual void Sleep(unsigned ms) = 0;
+    // A monotonic clock in milliseconds: what a wait really took.
+    virtual uint64_t NowMs() = 0;
 };
 
 class IExchangeSession {
@@ -40,6 +42,7 @@ public:
     int Write(const uint8_t* data, int size) override;
     bool WaitForInput(unsigned ms) override;
     void Sleep(unsigned ms) override;
+    uint64_t NowMs() override;
 
 private:
     CZelComLanPort& port_;

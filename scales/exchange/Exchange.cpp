@@ -36,8 +36,22 @@ void SendRequest(const PolledProtocol& p, IByteLine& line) {
     }
 }
 
-// Collects up to N bytes into `frame`, spending `budget` only on reads that
-// bring nothing and on wrong header bytes. Returns the count collected.
+// One polling step on an empty line, returning the budget it costs: the full
+// step when nothing came, else the time really waited (at least 1 ms). The
+// wait ends as soon as bytes arrive, so charging the full step for it would
+// make a scale whose bytes come one by one (a slow line, a converter that
+// hands on every byte) pay 50 ms per byte and never complete its frame.
+int WaitStep(IByteLine& line) {
+    const uint64_t start = line.NowMs();
+    if (!line.WaitForInput(kPollStepMs)) return kPollStepMs;
+    const uint64_t now = line.NowMs();
+    const uint64_t took = now > start ? now - start : 0;
+    if (took < 1) return 1;
+    return took < static_cast<uint64_t>(kPollStepMs) ? static_cast<int>(took) : kPollStepMs;
+}
+
+// Collects up to N bytes into `frame`, spending `budget` only on waiting for
+// bytes and on wrong header bytes. Returns the count collected.
 int Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget) {
     const int n = p.replyLength;
     const bool hasHeader = p.policy != HeaderPolicy::kNone && p.headerCount > 0;
@@ -50,8 +64,7 @@ int Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budge
                 frame[0] = b;
                 count = 1;
             } else if (got <= 0) {
-                line.WaitForInput(kPollStepMs);
-                budget -= kPollStepMs;
+                budget -= WaitStep(line);
             } else if (p.policy == HeaderPolicy::kStrict) {
                 line.Sleep(kPollStepMs);
                 budget -= kPollStepMs;
@@ -63,8 +76,7 @@ int Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budge
             if (got > 0) {
                 count += got < n - count ? got : n - count;
             } else {
-                line.WaitForInput(kPollStepMs);
-                budget -= kPollStepMs;
+                budget -= WaitStep(line);
             }
         }
     }

@@ -12,8 +12,9 @@
 namespace zel {
 namespace exchange {
 
-// One empty read costs this much budget; a wrong header byte costs it too
-// under the strict policy, and 1 under the hunted one.
+// An empty read waits for input up to this long and costs that wait (all of
+// it when nothing comes); a wrong header byte costs it too under the strict
+// policy, and 1 under the hunted one.
 const int kPollStepMs = 50;
 const int kHuntedWrongByteMs = 1;
 // Pause between the first request byte and the rest (split send), and after

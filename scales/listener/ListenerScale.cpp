@@ -221,9 +221,16 @@ int CScalesListener::ReadFrame(uint8_t* frame, int length) {
             // failed read) brings nothing more: end the read so that the next
             // cycle reopens it instead of spending the whole budget.
             if (!lineOpen) break;
-            // Costs a full step of budget, but bytes end the wait at once.
-            port.WaitForInput(kReadStepMs);
-            budget -= static_cast<int>(kReadStepMs);
+            // Bytes end the wait at once; the wait then costs only the time
+            // it took (at least 1 ms), so a frame whose bytes come one by one
+            // on a slow line is not charged a whole step per byte.
+            const uint64_t start = platform::MonotonicMs();
+            int cost = static_cast<int>(kReadStepMs);
+            if (port.WaitForInput(kReadStepMs)) {
+                const uint64_t took = platform::MonotonicMs() - start;
+                cost = took < 1 ? 1 : (took < kReadStepMs ? static_cast<int>(took) : cost);
+            }
+            budget -= cost;
         }
         if (count >= length || StopSeen() || budget <= 0) break;
     }

@@ -42,6 +42,21 @@ TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
     EXPECT_LT(platform::MonotonicMs() - start, 1000u);
 }
 
+TEST_P(ListenerTiming, FrameOfASlowLineIsRead) {
+    // Bytes that come one by one, 4 ms apart (a slow line, or a converter
+    // that hands on every byte), spend only the time really waited: the
+    // 25-byte frame takes about 100 ms of the 500 ms budget.
+    ListenerRig rig(15, GetParam());
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.SetFault(sim::Fault::SlowBytes, 4);
+    for (int i = 0; i < 3; ++i) {
+        rig.sim.PushReading();
+        Event e;
+        ASSERT_TRUE(rig.NextEvent(&e, 1500)) << "frame " << i;
+        EXPECT_EQ(e.data.size(), 24u);
+    }
+}
+
 class ListenerLine : public ::testing::TestWithParam<Line> {};
 
 TEST_P(ListenerLine, LostLineIsRegained) {

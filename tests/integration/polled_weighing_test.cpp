@@ -148,21 +148,28 @@ TEST(PolledFaults, SilentScaleGivesThreeWithinTheBudgets) {
 }
 
 TEST(PolledFaults, SlowBytes) {
-    // Every empty read costs 50 ms of budget: a 16-byte frame at 60 ms per
-    // byte cannot fit 500 ms, two bytes can fit 300 ms.
+    // The budget counts the time spent waiting: a 16-byte frame at 60 ms per
+    // byte cannot fit 500 ms, two bytes can fit 300 ms. A frame whose bytes
+    // come one by one at a slow line's pace (5 ms apart, about 2400 baud)
+    // fits easily, although every byte ends a wait of its own.
     struct Case {
         int model;
+        int gapMs;
+        Wire wire;
         int32_t code;
     };
-    for (Case c : {Case{13, 3}, Case{10, 0}}) {
-        SCOPED_TRACE(c.model);
-        PolledRig rig(c.model, Wire::Tcp);
+    for (Case c : {Case{13, 60, Wire::Tcp, 3}, Case{10, 60, Wire::Tcp, 0}, Case{13, 5, Wire::Pty, 0},
+                   Case{14, 5, Wire::Pty, 0}, Case{13, 5, Wire::Tcp, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.model << ", " << c.gapMs << " ms per byte, "
+                                        << zeltest::WireName(c.wire));
+        PolledRig rig(c.model, c.wire);
         rig.sim.SetWeight(1.0);
-        rig.sim.SetFault(sim::Fault::SlowBytes, 60);
+        rig.sim.SetFault(sim::Fault::SlowBytes, c.gapMs);
         Weighing w = rig.Weigh();
         EXPECT_EQ(w.code, c.code);
         if (c.code == 0) {
-            EXPECT_EQ(w.weight, 1000.0);
+            EXPECT_EQ(w.weight, c.model == 13 ? 1.0 : 1000.0);
+            EXPECT_EQ(rig.sim.RequestsSeen(), 1);  // the first reply was taken
         }
     }
 }

@@ -224,9 +224,10 @@ TEST(ExchangeEngine, HuntedPolicyFollowsAContinuousScaleThroughOtherTraffic) {
 }
 
 TEST(ExchangeEngine, SlowBytesFailTheBudget) {
-    // Every empty read costs 50 ms, so a frame trickling in byte by byte
-    // spends 50 ms per byte whatever the gap; a frame in three bursts does not.
-    // The scale answers the first request only.
+    // An empty read costs the time it waited, up to 50 ms: a byte every
+    // 60 ms costs 60 ms and a 13-byte frame after the header cannot fit the
+    // 500 ms budget; bytes 20 or 5 ms apart (a slow line) cost only that and
+    // fit. The scale answers the first request only.
     struct Case {
         const char* name;
         uint64_t gap;
@@ -235,7 +236,9 @@ TEST(ExchangeEngine, SlowBytesFailTheBudget) {
     };
     const Case cases[] = {
         {"one byte per 60 ms", 60, 1, 3},
-        {"one byte per 20 ms", 20, 1, 3},
+        {"one byte per 30 ms", 30, 1, 0},
+        {"one byte per 20 ms", 20, 1, 0},
+        {"one byte per 5 ms", 5, 1, 0},
         {"three bursts 100 ms apart", 100, 6, 0},
     };
     for (const Case& c : cases) {
@@ -470,6 +473,7 @@ public:
     int Write(const uint8_t*, int size) override { return size; }
     bool WaitForInput(unsigned) override { return true; }
     void Sleep(unsigned) override {}
+    uint64_t NowMs() override { return 0; }
 };
 }  // namespace
 

@@ -73,6 +73,7 @@ public:
         return false;
     }
     void Sleep(unsigned ms) override { now += ms; }
+    uint64_t NowMs() override { return now; }
 
 private:
     struct Byte {
