@@ -282,7 +282,8 @@ TEST_F(DriverTest, EmulatorWeighsPricesAndCosts) {
         EXPECT_LE(w, 104.999);
         EXPECT_NEAR(w * 1000, std::round(w * 1000), 1e-6) << "whole grams";
         EXPECT_EQ(r.params[2].number, 12.5);
-        EXPECT_EQ(r.params[3].number, std::trunc(12.5 * 100 * w) / 100);
+        // Whole hundredths of 12.50 x the grams, cut toward zero.
+        EXPECT_EQ(r.params[3].number, static_cast<double>(1250 * std::llround(w * 1000) / 1000) / 100);
         EXPECT_TRUE(r.params[4].integer == 0 || r.params[4].integer == 1);
 
         CallResult g = c->Call(u"GetWeight", {Value::Text(id), Value()});
