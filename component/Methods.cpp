@@ -107,6 +107,14 @@ int32_t IntegerOf(const tVariant* v) {
     return v->lVal;
 }
 
+// A price in hundredths. A Number that is negative, not a number or beyond
+// the 32-bit range is a bad price rather than some other price.
+bool PriceOf(const tVariant* v, int32_t* price) {
+    if (v->vt == VTYPE_R8 && !(v->dblVal >= 0.0 && v->dblVal < 2147483648.0)) return false;
+    *price = IntegerOf(v);
+    return *price >= 0;
+}
+
 // Weight coefficient text: trimmed, digits and separators up to the first
 // other character, ',' read as '.', a trailing '.' dropped. 1.0 when no
 // number is left.
@@ -291,8 +299,8 @@ bool CAddInNative::Dispatch(long num, tVariant* ret, tVariant* params, long coun
             if (!DeviceIdArgument(params, count, id)) return false;
             tVariant* value = Param(params, count, 1);
             if (!value) return false;  // no price given at all
-            int32_t price = IntegerOf(value);
-            if (price < 0) {
+            int32_t price = 0;
+            if (!PriceOf(value, &price)) {
                 manager.lastResult = zel::kBadPrice;
             } else {
                 IScalesObject* device = manager.FindDevice(id.c_str());

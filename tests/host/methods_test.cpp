@@ -317,9 +317,12 @@ TEST_F(DriverTest, PriceConversions) {
         {Value::Int(0), true, 0.0},
         {Value::Int(99), true, 0.99},
         {Value::Double(12.7), true, 0.12},
-        {Value::Double(-0.5), true, 0.0},  // cut toward zero, not negative
-        {Value::Double(1e300), true, 21474836.47},
-        {Value::Double(NAN), true, 0.0},
+        {Value::Double(2147483647.0), true, 21474836.47},
+        // Not some other price: negative, beyond 32 bits or not a number.
+        {Value::Double(-0.5), false, 0.0},
+        {Value::Double(2147483648.0), false, 0.0},
+        {Value::Double(1e300), false, 0.0},
+        {Value::Double(NAN), false, 0.0},
         {Value::Tagged(abi::VT_UI4, 250), true, 2.5},
         {Value::Int(-1), false, 0.0},
         {Value::Double(-1e300), false, 0.0},
