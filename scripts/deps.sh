@@ -7,7 +7,7 @@ set -euo pipefail
 want=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev)
 if [ "${1:-native}" = all ]; then
   want+=(locales clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-         wine wine64 wine32:i386)
+         wine wine64 wine32:i386 xvfb xauth)
 fi
 
 missing=()
