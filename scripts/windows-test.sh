@@ -8,7 +8,10 @@ set -euo pipefail
 # Wine needs a display for windows: the wire test catches the driver's
 # window-message broadcast in a hidden window. Run under a virtual one.
 if [ -z "${DISPLAY:-}" ] && [ -z "${ZEL_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
-  ZEL_UNDER_XVFB=1 exec xvfb-run -a "$0" "$@"
+  if timeout 30 xvfb-run -a true >/dev/null 2>&1; then
+    ZEL_UNDER_XVFB=1 exec xvfb-run -a "$0" "$@"
+  fi
+  echo "windows-test: no virtual display could be started; the broadcast is not checked" >&2
 fi
 if [ -n "${DISPLAY:-}" ]; then export ZEL_EXPECT_WINDOW_MESSAGES=1; fi
 
