@@ -18,6 +18,10 @@
 
 namespace platform {
 
+#ifdef __linux__
+bool SetCustomSerialSpeed(int fd, int baud);  // serial_speed_linux.cpp
+#endif
+
 namespace {
 
 struct SpeedEntry {
@@ -93,6 +97,8 @@ struct SerialLine::Native {
     bool badParity = false;
     bool badByteSize = false;
     bool badStopBits = false;
+    // A speed without a termios constant, set by number after the record.
+    int32_t customBaud = 0;
 };
 
 SerialLine::SerialLine() : native_(new (std::nothrow) Native) {}
@@ -169,13 +175,27 @@ bool SerialLine::SetReadsReturnAtOnce() {
 bool SerialLine::SetState() {
     if (!IsOpen() || !native_->haveState) return false;
     if (native_->badBaud || native_->badParity || native_->badByteSize || native_->badStopBits) return false;
-    return Apply(native_->fd, native_->tio);
+    if (!Apply(native_->fd, native_->tio)) return false;
+#ifdef __linux__
+    if (native_->customBaud > 0) return SetCustomSerialSpeed(native_->fd, native_->customBaud);
+#endif
+    return true;
 }
 
 void SerialLine::SetBaudRate(int32_t baud) {
     if (!native_) return;
     speed_t speed;
+    native_->customBaud = 0;
     native_->badBaud = !SpeedFor(baud, &speed);
+#ifdef __linux__
+    if (native_->badBaud && baud > 0) {
+        // Any other positive speed goes by number, as on Windows; the
+        // record keeps a standard one until then.
+        native_->badBaud = false;
+        native_->customBaud = baud;
+        speed = B38400;
+    }
+#endif
     if (native_->badBaud) return;
     cfsetispeed(&native_->tio, speed);
     cfsetospeed(&native_->tio, speed);
