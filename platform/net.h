@@ -48,6 +48,10 @@ long SocketReceive(SocketHandle s, void* buffer, size_t size);
 // Looks at waiting bytes without taking them: as SocketReceive.
 long SocketPeek(SocketHandle s, void* buffer, size_t size);
 
+// Sends `size` bytes as TCP urgent (out-of-band) data; as SocketSend. For
+// tests of a peer that sends urgent data.
+long SocketSendUrgent(SocketHandle s, const void* data, size_t size);
+
 void CloseSocket(SocketHandle s);
 
 // Listener on 127.0.0.1 (port 0 picks a free one); kInvalidSocket on

@@ -173,6 +173,12 @@ long SocketPeek(SocketHandle s, void* buffer, size_t size) {
     }
 }
 
+long SocketSendUrgent(SocketHandle s, const void* data, size_t size) {
+    if (s == kInvalidSocket) return -1;
+    ssize_t n = ::send(Fd(s), data, size, kSendFlags | MSG_DONTWAIT | MSG_OOB);
+    return n >= 0 ? static_cast<long>(n) : -1;
+}
+
 void CloseSocket(SocketHandle s) {
     if (s != kInvalidSocket) ::close(Fd(s));
 }

@@ -25,13 +25,17 @@ int Select(SocketHandle s, bool write, long timeoutUs) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(Sock(s), &set);
+    // Exceptions matter to the write wait only, where a failed connect shows
+    // as one. In a read wait the only exception is urgent data, which recv
+    // never takes: it would fail every wait at once for the rest of the
+    // connection.
     fd_set except;
     FD_ZERO(&except);
     FD_SET(Sock(s), &except);
     timeval tv;
     tv.tv_sec = timeoutUs / 1000000;
     tv.tv_usec = timeoutUs % 1000000;
-    int r = select(0, write ? nullptr : &set, write ? &set : nullptr, &except, &tv);
+    int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &except : nullptr, &tv);
     if (r == SOCKET_ERROR) return -1;
     if (r == 0) return 0;
     return FD_ISSET(Sock(s), &set) ? 1 : -1;
@@ -128,6 +132,12 @@ long SocketPeek(SocketHandle s, void* buffer, size_t size) {
     int n = recv(Sock(s), static_cast<char*>(buffer), size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size), MSG_PEEK);
     if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
     return n;
+}
+
+long SocketSendUrgent(SocketHandle s, const void* data, size_t size) {
+    if (s == kInvalidSocket) return -1;
+    int n = send(Sock(s), static_cast<const char*>(data), size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size), MSG_OOB);
+    return n == SOCKET_ERROR ? -1 : n;
 }
 
 void CloseSocket(SocketHandle s) {

@@ -100,6 +100,36 @@ TEST(ZelSocket, ReceiveTakesOnlyWhatIsWaiting) {
     EXPECT_EQ(invalid.Receive(buf, sizeof buf), -1);
 }
 
+// An urgent byte from the scale's side is no input for the line: the waits
+// for input run their whole time (rather than failing at once over and
+// over, which kept a listener spinning), and ordinary bytes that follow
+// still end them.
+TEST(ZelSocket, UrgentByteNeitherEndsNorFailsTheWaitForInput) {
+    Listener listener;
+    CZelClientSocket s;
+    ASSERT_EQ(s.Connect("127.0.0.1", listener.port), 0);
+    platform::SocketHandle peer = platform::AcceptWithin(listener.handle, 1000);
+    ASSERT_NE(peer, platform::kInvalidSocket);
+    ASSERT_EQ(platform::SocketSendUrgent(peer, "!", 1), 1);
+    platform::SleepMs(50);  // let it land
+
+    uint64_t t0 = platform::MonotonicMs();
+    EXPECT_EQ(platform::WaitReadable(s.Handle(), 150000), 0);
+    EXPECT_GE(platform::MonotonicMs() - t0, 120u);
+    t0 = platform::MonotonicMs();
+    EXPECT_FALSE(s.WaitForInput(150));
+    EXPECT_GE(platform::MonotonicMs() - t0, 120u);
+    char buf[8];
+    EXPECT_EQ(s.Receive(buf, sizeof buf), 0);
+
+    ASSERT_EQ(platform::SocketSend(peer, "12", 2), 2);
+    EXPECT_TRUE(s.WaitForInput(1000));
+    platform::SleepMs(5);
+    EXPECT_EQ(s.Receive(buf, sizeof buf), 2);
+    EXPECT_EQ(std::string(buf, 2), "12");
+    platform::CloseSocket(peer);
+}
+
 TEST(ZelComLanPort, EthernetOpenReadWriteClose) {
     Listener listener;
     CZelComLanPort port;
