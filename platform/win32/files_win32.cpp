@@ -15,7 +15,10 @@ FileHandle OpenLogFile(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
-    SetFilePointer(h, 0, nullptr, FILE_END);
+    // With no high part SetFilePointer refuses an end past 4 GiB and leaves
+    // the position at 0, so a long-kept log would be overwritten from its start.
+    LONG high = 0;
+    SetFilePointer(h, 0, &high, FILE_END);
     return reinterpret_cast<FileHandle>(h);
 }
 
