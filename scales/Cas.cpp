@@ -45,6 +45,18 @@ int32_t Signed32(uint32_t v) {
 const uint8_t kCasRequest[] = {0x05, 0x11};
 const uint8_t kLpRequest[] = {0x01, 0x89};
 
+// The status byte gives stability; an 'F' opening the weight field is an
+// overload, which reads as weight 0, not stable.
+int32_t StatusAndOverload(const uint8_t* frame, Reading& out, int32_t result) {
+    out.stable = frame[3] == 'S' ? 1 : 0;
+    if (frame[kWeightOffset] == 'F') {
+        out.weight = 0.0;
+        out.stable = 0;
+        return kOverload;
+    }
+    return result;
+}
+
 }  // namespace
 
 bool AcceptsTextFrame(const uint8_t* frame, size_t length) {
@@ -56,13 +68,7 @@ int32_t DecodeCasText(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kTextFrameLength) return kNoAnswer;
     char text[kWeightLength + 1];
     if (WeightText(frame, false, text) > 0) out.weight = ParseNumberText(text);
-    out.stable = frame[3] == 'S' ? 1 : 0;
-    if (frame[kWeightOffset] == 'F') {
-        out.weight = 0.0;
-        out.stable = 0;
-        return kOverload;
-    }
-    return kOk;
+    return StatusAndOverload(frame, out, kOk);
 }
 
 int32_t DecodeSdl07Text(const uint8_t* frame, size_t length, Reading& out) {
@@ -73,13 +79,7 @@ int32_t DecodeSdl07Text(const uint8_t* frame, size_t length, Reading& out) {
         out.weight = ParseNumberText(text);
         result = kOk;
     }
-    out.stable = frame[3] == 'S' ? 1 : 0;
-    if (frame[kWeightOffset] == 'F') {
-        out.weight = 0.0;
-        out.stable = 0;
-        return kOverload;
-    }
-    return result;
+    return StatusAndOverload(frame, out, result);
 }
 
 bool AcceptsLpFrame(const uint8_t* frame, size_t length) {
