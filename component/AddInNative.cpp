@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "core/Text.h"
 #include "platform/sys.h"
@@ -11,7 +12,31 @@ namespace {
 
 const char16_t kExtensionName[] = u"ZelvatScalesDriver";
 
+// The connection is the platform's object, laid out by the platform's
+// compiler; the sanitizer's dynamic-type check cannot know its type.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+void RaiseExternalEvent(IAddInDefBase* target, WCHAR_T* source, WCHAR_T* message, WCHAR_T* data) {
+    target->ExternalEvent(source, message, data);
+}
+
+// A text as the platform's character type, with its terminator.
+std::vector<WCHAR_T> PlatformText(const char16_t* text) {
+    std::vector<WCHAR_T> out;
+    for (const char16_t* p = text; p && *p; ++p) out.push_back(static_cast<WCHAR_T>(*p));
+    out.push_back(0);
+    return out;
+}
+
 }  // namespace
+
+void CPlatformEvents::ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) {
+    IAddInDefBase* target = target_.load();
+    if (!target) return;
+    std::vector<WCHAR_T> s = PlatformText(source), m = PlatformText(message), d = PlatformText(data);
+    RaiseExternalEvent(target, s.data(), m.data(), d.data());
+}
 
 CAddInNative::CAddInNative() : connection(nullptr), memoryManager(nullptr) {}
 
@@ -26,7 +51,8 @@ CAddInNative::~CAddInNative() {
 
 bool ADDIN_API CAddInNative::Init(void* newConnection) {
     connection = static_cast<IAddInDefBase*>(newConnection);
-    manager.connection = connection;
+    events.Set(connection);
+    manager.connection = connection ? &events : nullptr;
     try {
         manager.LoadSettings();
     } catch (...) {

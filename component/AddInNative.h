@@ -3,10 +3,23 @@
 // driver's texts and numbers.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "component/native_api.h"
-#include "core/ScalesManager.h"
+#include "devices/ScalesManager.h"
+#include "scales/IScalesObject.h"
+
+// The platform's connection as the target of the listeners' readings. The
+// listener threads read it while the platform's thread may replace it (Init).
+class CPlatformEvents final : public zel::IPlatformEvents {
+public:
+    void Set(IAddInDefBase* connection) { target_.store(connection); }
+    void ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) override;
+
+private:
+    std::atomic<IAddInDefBase*> target_{nullptr};
+};
 
 class CAddInNative final : public IComponentBase {
 public:
@@ -74,6 +87,7 @@ private:
 
     IAddInDefBase* connection;
     IMemoryManager* memoryManager;
+    CPlatformEvents events;  // declared before the manager: outlives its listeners
     CScalesManager manager;
 };
 

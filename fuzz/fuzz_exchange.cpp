@@ -25,12 +25,12 @@ int32_t DecodeFirst(const uint8_t* f, size_t, Reading& out) {
 
 // A continuous scale with a hunted two-value header and a per-call budget.
 const PolledProtocol kHuntedPerCall = {nullptr, 0, false, 7, {0x2B, 0x2D}, 2, HeaderPolicy::kHunted, 500,
-                                       BudgetScope::kPerCall, 3, true, zel::exchange::LineVariant::k8N1,
+                                       BudgetScope::kPerCall, 3, true,
                                        zel::exchange::OutputInit::kClearAll, true, 10240, AcceptAny, DecodeFirst};
 const uint8_t kReq[] = {0x00, 0x00, 0x03};
 // Every attempt runs; caller's values kept.
 const PolledProtocol kAllAttempts = {kReq, 3, false, 18, {0, 0}, 0, HeaderPolicy::kNone, 300,
-                                     BudgetScope::kPerAttempt, 3, false, zel::exchange::LineVariant::k8E1,
+                                     BudgetScope::kPerAttempt, 3, false,
                                      zel::exchange::OutputInit::kKeepValuesStable1, true, 102400, AcceptAny,
                                      DecodeFirst};
 

@@ -7,7 +7,6 @@ namespace cas {
 
 using exchange::BudgetScope;
 using exchange::HeaderPolicy;
-using exchange::LineVariant;
 using exchange::OutputInit;
 using exchange::PolledProtocol;
 using exchange::Reading;
@@ -99,19 +98,19 @@ int32_t DecodeLp16(const uint8_t* frame, size_t length, Reading& out) {
 }
 
 // request, length, split, N, header, header count, policy, budget, scope,
-// attempts, stop on success, line, outputs, disconnect on error, drain
+// attempts, stop on success, outputs, disconnect on error, drain
 // buffer, accepts, decode
 const PolledProtocol kCasProtocol = {
     kCasRequest, 2, true, 16, {0x06, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, LineVariant::k8N1, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeCasText};
+    3, true, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeCasText};
 
 const PolledProtocol kSdl07Protocol = {
     kCasRequest, 2, true, 16, {0x06, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, LineVariant::k8N1, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeSdl07Text};
+    3, true, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeSdl07Text};
 
 const PolledProtocol kLp16Protocol = {
     kLpRequest, 2, true, 18, {0x01, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, LineVariant::k8N1, OutputInit::kClearAll, true, 10240, AcceptsLpFrame, DecodeLp16};
+    3, true, OutputInit::kClearAll, true, 10240, AcceptsLpFrame, DecodeLp16};
 
 }  // namespace cas
 }  // namespace zel

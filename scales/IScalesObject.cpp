@@ -3,7 +3,7 @@
 #include <cstring>
 
 IScalesObject::IScalesObject()
-    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), eventSink(nullptr), connection(nullptr) {
+    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), eventSink(nullptr), connection(nullptr), line(zel::LineVariant::k8N1) {
     std::memset(portName, 0, sizeof(portName));
     std::memset(deviceId, 0, sizeof(deviceId));
 }
@@ -19,7 +19,7 @@ bool IScalesObject::StoreLine(const char* name, int32_t baud, int32_t tcp) {
     return true;
 }
 
-int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, IAddInDefBase* conn) {
+int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, zel::IPlatformEvents* conn) {
     eventSink = sink;
     connection = conn;
     // A name longer than the field is refused rather than cut: a cut name
@@ -30,7 +30,7 @@ int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, IAddI
     return r;
 }
 
-int32_t IScalesObject::OpenTcp(const char* host, int32_t tcp, void* sink, IAddInDefBase* conn) {
+int32_t IScalesObject::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
     eventSink = sink;
     connection = conn;
     if (!StoreLine(host, 0, tcp)) return 1;
@@ -45,7 +45,9 @@ int32_t IScalesObject::Connect() {
     return port.OpenComPort(portName);
 }
 
-int32_t IScalesObject::ConnectLine(int32_t parity, int32_t stopBits) {
+int32_t IScalesObject::ConnectLine() {
+    int32_t parity = 0, stopBits = 0;
+    zel::LineCodes(line, parity, stopBits);
     Disconnect();
     int32_t r = tcpPort > 0 ? port.OpenTcpPort(portName, tcpPort) : port.OpenComPort(portName);
     port.SetBaudRate(baudRate);

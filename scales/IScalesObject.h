@@ -4,9 +4,23 @@
 
 #include <cstdint>
 
+#include "scales/Line.h"
 #include "transport/ZelComLanPort.h"
 
-class IAddInDefBase;
+namespace zel {
+
+// Where an event-driven scale's readings go: the platform's external events.
+// The component implements it over the platform's connection, so the scales
+// never see the platform's interface. May be called from any thread.
+class IPlatformEvents {
+public:
+    virtual void ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) = 0;
+
+protected:
+    ~IPlatformEvents() = default;
+};
+
+}  // namespace zel
 
 class IScalesObject {
 public:
@@ -17,8 +31,8 @@ public:
     IScalesObject(const IScalesObject&) = delete;
     IScalesObject& operator=(const IScalesObject&) = delete;
 
-    virtual int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, IAddInDefBase* connection);
-    virtual int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, IAddInDefBase* connection);
+    virtual int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection);
+    virtual int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection);
     virtual int32_t Connect();
     virtual int32_t Disconnect();
     virtual int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) = 0;
@@ -35,14 +49,18 @@ public:
     virtual int32_t ReleaseConnection();
 
     const char* DeviceId() const { return deviceId; }
+    // The framing Connect sets on a serial line; the factory takes it from
+    // the model table before the device is opened.
+    void SetLineVariant(zel::LineVariant variant) { line = variant; }
+    zel::LineVariant Line() const { return line; }
 
 protected:
     // Copies the settings for a line and stores the event targets; false
     // (result 1) for a null or over-long name.
     bool StoreLine(const char* name, int32_t baud, int32_t tcp);
-    // The shared Connect of the polled classes: open, then baud rate, parity,
-    // 8 data bits and stop bits, whatever the open gave.
-    int32_t ConnectLine(int32_t parity, int32_t stopBits);
+    // The shared Connect of the polled and listener classes: open, then baud
+    // rate, parity, 8 data bits and stop bits of `line`, whatever the open gave.
+    int32_t ConnectLine();
 
     CZelComLanPort port;
     char portName[kTextMax + 1];
@@ -52,7 +70,8 @@ protected:
     double coeff;
     char deviceId[kTextMax + 1];
     void* eventSink;
-    IAddInDefBase* connection;
+    zel::IPlatformEvents* connection;
+    zel::LineVariant line;
 };
 
 // Base for the polled protocols whose scale lacks tare, zero and price

@@ -7,7 +7,6 @@ namespace massak {
 
 using exchange::BudgetScope;
 using exchange::HeaderPolicy;
-using exchange::LineVariant;
 using exchange::OutputInit;
 using exchange::PolledProtocol;
 using exchange::Reading;
@@ -33,7 +32,7 @@ int32_t DecodeReply(const uint8_t* frame, size_t length, Reading& out) {
 // error raised in the exchange leaves the line as it is.
 const PolledProtocol kProtocol = {
     kRequest, 1, false, 2, {0, 0}, 0, HeaderPolicy::kNone, 300, BudgetScope::kPerAttempt,
-    3, true, LineVariant::k8E1, OutputInit::kKeepValuesStable0, false, 10240, AcceptsReply, DecodeReply};
+    3, true, OutputInit::kKeepValuesStable0, false, 10240, AcceptsReply, DecodeReply};
 
 }  // namespace massak
 }  // namespace zel

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "platform/sys.h"
 #include "tools/commands.h"
 #include "tools/listen.h"
@@ -137,27 +138,31 @@ int RunDeviceTest(const Options& o) {
     return text.rfind("Вес: ", 0) == 0 ? 0 : 1;
 }
 
-// Decodes the few entities the form uses.
-std::string Unescape(const std::string& s) {
-    static const struct {
-        const char* entity;
-        char c;
-    } kEntities[] = {{"&quot;", '"'}, {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}};
-    std::string out;
-    for (size_t i = 0; i < s.size();) {
-        bool replaced = false;
-        for (const auto& e : kEntities) {
-            size_t n = std::strlen(e.entity);
-            if (s.compare(i, n, e.entity) == 0) {
-                out += e.c;
-                i += n;
-                replaced = true;
-                break;
-            }
+// The model table compiled into the driver: number, kind, line, the unit of
+// the weight delivered, the commands taken, and the caption of the setup form.
+int RunModels() {
+    using namespace zel::devices;
+    size_t count = 0;
+    const ModelInfo* models = AllModels(&count);
+    std::printf("%-3s %-12s %-4s %-14s %-16s %s\n", "no", "kind", "line", "unit (to kg)", "commands", "caption");
+    for (size_t i = 0; i < count; ++i) {
+        const ModelInfo& m = models[i];
+        if (m.kind == ModelKind::kReserved) {
+            std::printf("%-3d %-12s %-4s %-14s %-16s %s\n", m.number, "reserved", "-", "-", "-", m.caption);
+            continue;
         }
-        if (!replaced) out += s[i++];
+        std::string commands;
+        if (m.tare) commands += "tare ";
+        if (m.zero) commands += "zero ";
+        if (m.price) commands += "price ";
+        if (commands.empty()) commands = "-";
+        char unit[64];
+        std::snprintf(unit, sizeof unit, "%s (%g)", m.unit, m.toKilograms);
+        std::printf("%-3d %-12s %-4s %-14s %-16s %s%s\n", m.number, KindName(m.kind),
+                    m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line), unit, commands.c_str(), m.caption,
+                    m.create ? "" : "  [not built]");
     }
-    return out;
+    return 0;
 }
 
 int RunInfoCommand(const std::string& command, const Options& o) {
@@ -175,27 +180,8 @@ int RunInfoCommand(const std::string& command, const Options& o) {
     }
     CallResult r = CallLogged(*driver, o, u"GetParameters", {Value()});
     std::string xml = Text(r, 0);
-    if (command == "params") {
-        std::fwrite(xml.data(), 1, xml.size(), stdout);
-        return r.ok && !xml.empty() ? 0 : 1;
-    }
-    // models: the items of the "model" parameter's choice list.
-    size_t at = xml.find("Name=\"model\"");
-    size_t end = xml.find("</ChoiceList>", at == std::string::npos ? 0 : at);
-    if (at == std::string::npos || end == std::string::npos) return Fail("the parameter form has no model list");
-    int listed = 0;
-    for (size_t p = xml.find("<Item Value=\"", at); p != std::string::npos && p < end;
-         p = xml.find("<Item Value=\"", p + 1)) {
-        size_t valueStart = p + 13;
-        size_t valueEnd = xml.find('"', valueStart);
-        size_t textStart = xml.find('>', valueEnd);
-        size_t textEnd = xml.find("</Item>", textStart);
-        if (valueEnd == std::string::npos || textStart == std::string::npos || textEnd == std::string::npos) break;
-        std::printf("%s  %s\n", xml.substr(valueStart, valueEnd - valueStart).c_str(),
-                    Unescape(xml.substr(textStart + 1, textEnd - textStart - 1)).c_str());
-        ++listed;
-    }
-    return listed > 0 ? 0 : 1;
+    std::fwrite(xml.data(), 1, xml.size(), stdout);
+    return r.ok && !xml.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -246,7 +232,8 @@ int main(int argc, char** argv) {
 
     if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
     if (command == "test") return RunDeviceTest(options);
-    if (command == "params" || command == "models" || command == "version") return RunInfoCommand(command, options);
+    if (command == "models") return RunModels();
+    if (command == "params" || command == "version") return RunInfoCommand(command, options);
     std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);
     return 2;
 }

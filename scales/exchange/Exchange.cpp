@@ -179,22 +179,5 @@ void ReversedFieldText(const uint8_t* frame, size_t length, size_t offset, size_
     out[w] = '\0';
 }
 
-void LineSettings(LineVariant variant, int32_t& parity, int32_t& stopBits) {
-    switch (variant) {
-        case LineVariant::k8N1:
-            parity = 0;
-            stopBits = 0;
-            break;
-        case LineVariant::k8E1:
-            parity = 2;
-            stopBits = 0;
-            break;
-        case LineVariant::k8E2:
-            parity = 2;
-            stopBits = 2;
-            break;
-    }
-}
-
 }  // namespace exchange
 }  // namespace zel

@@ -51,8 +51,5 @@ void PriceDigits(int32_t price, bool ascii, uint8_t filler, uint8_t out[6]);
 // Positions beyond `length` are skipped, never read.
 void ReversedFieldText(const uint8_t* frame, size_t length, size_t offset, size_t k, char* out);
 
-// Parity and stop-bits codes of a line variant, as the port takes them.
-void LineSettings(LineVariant variant, int32_t& parity, int32_t& stopBits);
-
 }  // namespace exchange
 }  // namespace zel

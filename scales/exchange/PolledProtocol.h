@@ -32,9 +32,6 @@ enum class BudgetScope : uint8_t {
     kPerCall,     // one budget for the whole call; what is left carries over
 };
 
-// Serial framing set by Connect after the port opens.
-enum class LineVariant : uint8_t { k8N1, k8E1, k8E2 };
-
 // Outputs before the first attempt.
 enum class OutputInit : uint8_t {
     kClearAll,           // weight, price, cost 0.0, stable 0
@@ -61,7 +58,6 @@ struct PolledProtocol {
     BudgetScope scope;
     int attempts;
     bool stopOnSuccess;      // false: every attempt runs, a later frame overwrites
-    LineVariant line;
     OutputInit init;
     bool disconnectOnError;  // an error raised in the exchange closes the line
     int drainBufferSize;     // scratch size of one drain read

@@ -6,11 +6,7 @@ using zel::exchange::PortByteLine;
 using zel::exchange::Reading;
 using zel::exchange::ScaleSession;
 
-int32_t CPolledProtocolScale::Connect() {
-    int32_t parity = 0, stopBits = 0;
-    zel::exchange::LineSettings(protocol_.line, parity, stopBits);
-    return ConnectLine(parity, stopBits);
-}
+int32_t CPolledProtocolScale::Connect() { return ConnectLine(); }
 
 int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& cost, int32_t& stable) {
     Reading io;

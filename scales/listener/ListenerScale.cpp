@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "component/native_api.h"
 #include "core/Text.h"
 #include "platform/sys.h"
 
@@ -53,21 +52,11 @@ using namespace zel::listener;
 
 namespace {
 
-// The connection is the platform's object, laid out by the platform's
-// compiler; the sanitizer's dynamic-type check cannot know its type.
-#if defined(__GNUC__) || defined(__clang__)
-__attribute__((no_sanitize("vptr")))
-#endif
-void RaiseExternalEvent(IAddInDefBase* target, WCHAR_T* source, WCHAR_T* message, WCHAR_T* data) {
-    target->ExternalEvent(source, message, data);
-}
-
 // The names IScalesObject stores; a null or over-long one is refused.
 bool UsableName(const char* name) { return name && std::strlen(name) <= static_cast<size_t>(IScalesObject::kTextMax); }
 }  // namespace
 
-CScalesListener::CScalesListener(int32_t parity)
-    : stopRequested(0), parity_(parity), windowMessage_(0) {}
+CScalesListener::CScalesListener() : stopRequested(0), windowMessage_(0) {}
 
 CScalesListener::~CScalesListener() {
     // The concrete class has stopped the thread already; this only covers a
@@ -108,7 +97,7 @@ bool CScalesListener::StartListener() {
 
 bool CScalesListener::Listening() { return listenerThread.Started() && !listenerThread.WaitFor(0); }
 
-int32_t CScalesListener::OpenCom(const char* name, int32_t baud, void* sink, IAddInDefBase* conn) {
+int32_t CScalesListener::OpenCom(const char* name, int32_t baud, void* sink, zel::IPlatformEvents* conn) {
     StopListener(true);
     CAutoLockMutex guard(lock);
     int32_t r = IScalesObject::OpenCom(name, baud, sink, conn);
@@ -117,7 +106,7 @@ int32_t CScalesListener::OpenCom(const char* name, int32_t baud, void* sink, IAd
     return StartListener() ? 0 : r;
 }
 
-int32_t CScalesListener::OpenTcp(const char* host, int32_t tcp, void* sink, IAddInDefBase* conn) {
+int32_t CScalesListener::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
     StopListener(true);
     CAutoLockMutex guard(lock);
     int32_t r = IScalesObject::OpenTcp(host, tcp, sink, conn);
@@ -127,7 +116,7 @@ int32_t CScalesListener::OpenTcp(const char* host, int32_t tcp, void* sink, IAdd
 
 int32_t CScalesListener::Connect() {
     CAutoLockMutex guard(lock);
-    return ConnectLine(parity_, 0);
+    return ConnectLine();
 }
 
 int32_t CScalesListener::Disconnect() {
@@ -250,7 +239,7 @@ int CScalesListener::SendCommand(const uint8_t* data, int length, unsigned pause
 }
 
 void CScalesListener::NotifyPlatform(const std::string& line) {
-    IAddInDefBase* target;
+    zel::IPlatformEvents* target;
     {
         CAutoLockMutex guard(lock);
         target = connection;
@@ -259,15 +248,7 @@ void CScalesListener::NotifyPlatform(const std::string& line) {
     // The line travels as UTF-16 in a buffer of 1020 characters.
     std::u16string wide = platform::AnsiToWide(BoundedLine(line).c_str());
     if (wide.size() > 1019) wide.resize(1019);
-    std::vector<WCHAR_T> data(wide.begin(), wide.end());
-    data.push_back(0);
-    static const char16_t kSource[] = u"EventScales";
-    static const char16_t kMessage[] = u"NewData";
-    WCHAR_T source[sizeof(kSource) / sizeof(kSource[0])];
-    WCHAR_T message[sizeof(kMessage) / sizeof(kMessage[0])];
-    std::copy(std::begin(kSource), std::end(kSource), source);
-    std::copy(std::begin(kMessage), std::end(kMessage), message);
-    RaiseExternalEvent(target, source, message, data.data());
+    target->ExternalEvent(u"EventScales", u"NewData", wide.c_str());
 }
 
 void CScalesListener::Publish(const std::string& line, uint32_t wParam, uint32_t lParam) {

@@ -53,8 +53,8 @@ class CScalesListener : public IScalesObject {
 public:
     ~CScalesListener() override;
 
-    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, IAddInDefBase* connection) override;
-    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, IAddInDefBase* connection) override;
+    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection) override;
     int32_t Connect() override;
     int32_t Disconnect() override;
     int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
@@ -65,8 +65,7 @@ public:
     bool Listening();
 
 protected:
-    // `parity` is the serial parity code the scale needs (0 none, 2 even).
-    explicit CScalesListener(int32_t parity);
+    CScalesListener();
 
     // Stops the listener and closes the port. Every concrete class calls it
     // first thing in its destructor, while its own members and overrides
@@ -114,7 +113,6 @@ private:
     void StopListener(bool reopen);
     bool StartListener();  // with `lock` held
 
-    int32_t parity_;
     unsigned windowMessage_;
     platform::Event wake_;
 };

@@ -94,7 +94,7 @@ using zel::listener::WeightMessageParam;
 
 // Model 5.
 
-ScalesVN_220_Thread_v1107::ScalesVN_220_Thread_v1107() : CScalesListener(0), ackPending(0) {}
+ScalesVN_220_Thread_v1107::ScalesVN_220_Thread_v1107() : CScalesListener(), ackPending(0) {}
 
 ScalesVN_220_Thread_v1107::~ScalesVN_220_Thread_v1107() { Shutdown(); }
 
@@ -122,7 +122,7 @@ CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* fram
 
 // Model 32.
 
-ScalesVN_220_Th_TARA::ScalesVN_220_Th_TARA() : CScalesListener(0), tarePending(0), ackPending(0), tareValue(0) {}
+ScalesVN_220_Th_TARA::ScalesVN_220_Th_TARA() : CScalesListener(), tarePending(0), ackPending(0), tareValue(0) {}
 
 ScalesVN_220_Th_TARA::~ScalesVN_220_Th_TARA() { Shutdown(); }
 

@@ -69,7 +69,7 @@ using namespace zel::vta60;
 
 // Model 15.
 
-ScalesVTA_Thread_Sbarco::ScalesVTA_Thread_Sbarco() : CScalesListener(0) {}
+ScalesVTA_Thread_Sbarco::ScalesVTA_Thread_Sbarco() : CScalesListener() {}
 
 ScalesVTA_Thread_Sbarco::~ScalesVTA_Thread_Sbarco() { Shutdown(); }
 
@@ -83,7 +83,7 @@ CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame,
 
 // Model 22 (even parity).
 
-ScalesVTA_Thread_Prot4::ScalesVTA_Thread_Prot4() : CScalesListener(2), pricePending(0), tarePending(0), pendingPrice(0) {}
+ScalesVTA_Thread_Prot4::ScalesVTA_Thread_Prot4() : CScalesListener(), pricePending(0), tarePending(0), pendingPrice(0) {}
 
 ScalesVTA_Thread_Prot4::~ScalesVTA_Thread_Prot4() { Shutdown(); }
 

@@ -1,4 +1,5 @@
 // The parameter form handed out by GetParameters, read as XML.
+#include "devices/ModelTable.h"
 #include "tests/host/support.h"
 
 namespace zeltest {
@@ -131,6 +132,16 @@ TEST_F(SchemaTest, ModelList) {
     // The quoted letter in 15 and 22 is the Cyrillic "Х".
     EXPECT_NE(list.children[15].text.find("\"\u0425\""), std::string::npos);
     EXPECT_NE(list.children[22].text.find("\"\u0425\""), std::string::npos);
+}
+
+// The driver's model table and the form the library hands out list the same
+// models under the same captions.
+TEST_F(SchemaTest, ModelListIsTheModelTable) {
+    const XmlElement& list = root.All("Parameter")[0]->children.at(0);
+    size_t count = 0;
+    const zel::devices::ModelInfo* models = zel::devices::AllModels(&count);
+    ASSERT_EQ(list.children.size(), count);
+    for (size_t i = 0; i < count; ++i) EXPECT_EQ(list.children[i].text, models[i].caption) << i;
 }
 
 TEST_F(SchemaTest, SameTextEveryTime) {

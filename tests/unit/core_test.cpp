@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/ResultCodes.h"
-#include "core/ScalesManager.h"
+#include "devices/ScalesManager.h"
 #include "core/Text.h"
 #include "scales/IScalesObject.h"
 #include "scales/ScalesEmulyator.h"

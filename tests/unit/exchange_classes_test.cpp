@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "scales/Cas.h"
-#include "scales/Factory.h"
+#include "devices/ModelTable.h"
 #include "scales/MassaK.h"
 
 TEST(PolledClasses, FactoryMakesTheClassForEachModel) {
@@ -20,19 +20,19 @@ TEST(PolledClasses, FactoryMakesTheClassForEachModel) {
         {27, [](IScalesObject* o) { return dynamic_cast<ScalesBTHE_SDL_07*>(o) != nullptr; }},
     };
     for (const Case& c : cases) {
-        std::unique_ptr<IScalesObject> o(CreatePolledScale(c.model));
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(c.model));
         ASSERT_NE(o, nullptr) << c.model;
         EXPECT_TRUE(c.is(o.get())) << c.model;
     }
-    for (int32_t model : {-1, 20, 42, 45, 1000}) {
-        std::unique_ptr<IScalesObject> o(CreatePolledScale(model));
+    for (int32_t model : {-1, 42, 45, 1000}) {
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
         EXPECT_EQ(o, nullptr) << model;
     }
 }
 
 TEST(PolledClasses, CommandsTheScalesLackAreRefused) {
     for (int32_t model : {10, 13, 14, 27}) {
-        std::unique_ptr<IScalesObject> o(CreatePolledScale(model));
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
         EXPECT_EQ(o->Tare(0.0), 5) << model;
         EXPECT_EQ(o->Zero(), 5) << model;
         EXPECT_EQ(o->SendPrice(1250), 5) << model;
@@ -46,7 +46,7 @@ TEST(PolledClasses, LineThatCannotOpenGivesOne) {
         double weightAfter;  // Масса-К keeps the caller's weight
     };
     for (Case c : {Case{10, 6.5}, Case{13, 0.0}, Case{14, 0.0}, Case{27, 0.0}}) {
-        std::unique_ptr<IScalesObject> o(CreatePolledScale(c.model));
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(c.model));
         EXPECT_EQ(o->OpenCom("/nonexistent/zel-tty", 9600, nullptr, nullptr), 1);
         double weight = 6.5, price = 2.0, cost = 3.0;
         int32_t stable = 1;

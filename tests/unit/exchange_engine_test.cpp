@@ -60,7 +60,6 @@ PolledProtocol Custom(HeaderPolicy policy, BudgetScope scope, bool withRequest =
                           scope,
                           3,
                           true,
-                          zel::exchange::LineVariant::k8N1,
                           zel::exchange::OutputInit::kClearAll,
                           true,
                           1024,

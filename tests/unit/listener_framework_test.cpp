@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "platform/sys.h"
-#include "scales/Factory.h"
+#include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
 #include "scales/listener/ListenerScale.h"
 

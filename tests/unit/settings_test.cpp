@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "core/ScalesManager.h"
-#include "core/Settings.h"
+#include "devices/ScalesManager.h"
+#include "devices/Settings.h"
 #include "core/Text.h"
 #include "platform/files.h"
 #include "platform/net.h"

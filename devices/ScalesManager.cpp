@@ -1,8 +1,8 @@
-#include "core/ScalesManager.h"
+#include "devices/ScalesManager.h"
 
 #include "core/ResultCodes.h"
 #include "platform/sys.h"
-#include "scales/Factory.h"
+#include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
 
 CScalesManager::CScalesManager()

@@ -1,6 +1,6 @@
-#include "core/Settings.h"
+#include "devices/Settings.h"
 
-#include "core/ScalesManager.h"
+#include "devices/ScalesManager.h"
 #include "core/Text.h"
 #include "platform/files.h"
 #include "platform/sys.h"

@@ -6,7 +6,9 @@
 #include <string>
 
 class IScalesObject;
-class IAddInDefBase;
+namespace zel {
+class IPlatformEvents;
+}
 
 class CScalesManager {
 public:
@@ -29,7 +31,7 @@ public:
 
     int32_t lastResult;
     void* eventSink;
-    IAddInDefBase* connection;
+    zel::IPlatformEvents* connection;
     IScalesObject* devices[kMaxDevices];
 
     // Current parameters, filled by SetParameter and read only by OpenDevice.

@@ -1,0 +1,148 @@
+#include "devices/ModelTable.h"
+
+#include "scales/Cas.h"
+#include "scales/MassaK.h"
+#include "scales/ScalesEmulyator.h"
+#include "scales/listener/Vn220Events.h"
+#include "scales/listener/Vta60Events.h"
+
+namespace zel {
+namespace devices {
+
+namespace {
+
+template <class T>
+IScalesObject* Make() {
+    return new T();
+}
+
+// number, class, caption, kind, line, unit, to kilograms, tare, zero, price,
+// creator
+const ModelInfo kModels[] = {
+    {0, "CScalesVTA5", "0:  ВТА-60 (Промприбор)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, true, false, true,
+     nullptr},
+    {1, "ScalesVN_A_CI", "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {2, "ScalesTBE", "2:  TBE  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {3, "ScalesTB1", "3:  TB1, TB4  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
+     nullptr},
+    {4, "ScalesVN_220_CI_OLD", "4:  ВН-..- 220В (Блок ІЕ03, v1100, по запросу, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {5, "ScalesVN_220_Thread_v1107", "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
+     &Make<ScalesVN_220_Thread_v1107>},
+    {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
+     nullptr},
+    {7, "ScalesA9", "7:  А9, DS3M1  (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
+     nullptr},
+    {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,
+     nullptr},
+    {9, "ScalesAxis_BTU", "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {10, "ScalesMASSAK_MK_TB__MK_TH", "10: Масса-К (МК_ТВ, МК_ТН)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, false, false, false,
+     &Make<ScalesMASSAK_MK_TB__MK_TH>},
+    {11, "Scales_R320", "11: Rinstrum R320,R420", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
+     nullptr},
+    {12, "ScalesDS2", "12: DS2 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "mg", 0.000001, false, false, false,
+     nullptr},
+    {13, "ScalesCAS", "13: CAS (АР, AD, DB, ER, EM, SW, CS)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     &Make<ScalesCAS>},
+    {14, "ScalesCASLP16", "14: CAS-LP (v1.6)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
+     &Make<ScalesCASLP16>},
+    {15, "ScalesVTA_Thread_Sbarco", "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     &Make<ScalesVTA_Thread_Sbarco>},
+    {16, "Scales_KELI", "16: KELI", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, true, false,
+     nullptr},
+    {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
+     nullptr},
+    {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
+     &Make<ScalesEmulyator>},
+    {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
+     nullptr},
+    {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
+     &Make<ScalesVTA_Thread_Prot4>},
+    {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
+     nullptr},
+    {24, "ScalesIQplus355", "24: IQ plus 355  (www.zelscales.example)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
+     nullptr},
+    {25, "ScalesCertusCBA", "25: CERTUS CBA", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {26, "Scales_HBMWE2110", "26: HBM WE2110", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     &Make<ScalesBTHE_SDL_07>},
+    {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
+     nullptr},
+    {29, "ScalesT7E", "29: T7E", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
+     nullptr},
+    {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,
+     &Make<ScalesVN_220_Th_TARA>},
+    {33, "CScalesSMART", "33: SMART", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {34, "CScalesA9Contin", "34: А9 (непрерывный режим передачи)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {35, "CScalesWPT4Radwag", "35: WPT/4  RADWAG", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
+     nullptr},
+    {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
+     nullptr},
+    {38, "ScalesK9Keli", "38: KELI: K9", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
+     nullptr},
+    {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,
+     nullptr},
+    {41, "ScalesBST106", "41: BST106 B60S(M60S)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
+     nullptr},
+    {42, "", "42: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
+     nullptr},
+    {43, "", "43: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
+     nullptr},
+    {44, "", "44: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
+     nullptr},
+    {45, "", "45: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
+     nullptr},
+};
+
+const size_t kModelCount = sizeof(kModels) / sizeof(kModels[0]);
+
+}  // namespace
+
+const ModelInfo* AllModels(size_t* count) {
+    if (count) *count = kModelCount;
+    return kModels;
+}
+
+const ModelInfo* FindModel(int32_t number) {
+    if (number < 0 || static_cast<size_t>(number) >= kModelCount) return nullptr;
+    return &kModels[number];
+}
+
+const char* KindName(ModelKind kind) {
+    switch (kind) {
+        case ModelKind::kPolled: return "polled";
+        case ModelKind::kListener: return "event-driven";
+        case ModelKind::kEmulator: return "emulator";
+        default: return "reserved";
+    }
+}
+
+}  // namespace devices
+}  // namespace zel
+
+IScalesObject* CreateScalesObject(int32_t model) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    if (!row || !row->create) return nullptr;
+    IScalesObject* object = row->create();
+    if (object) object->SetLineVariant(row->line);
+    return object;
+}

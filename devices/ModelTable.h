@@ -1,0 +1,52 @@
+// The one table of scale models: every fact about a model that is not its
+// wire protocol. The factory, the command-line tool's model list and the
+// models reference all read it; a test holds it against the setup form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scales/Line.h"
+
+class IScalesObject;
+
+namespace zel {
+namespace devices {
+
+enum class ModelKind : uint8_t {
+    kPolled,    // the driver asks, the scale answers (or talks all the time)
+    kListener,  // the scale pushes readings; they arrive as platform events
+    kEmulator,  // no line at all
+    kReserved,  // a placeholder of the setup form: creates nothing
+};
+
+struct ModelInfo {
+    int number;
+    const char* className;  // "" for a placeholder
+    const char* caption;    // UTF-8, as the setup form lists it
+    ModelKind kind;
+    LineVariant line;       // serial framing (8 data bits always)
+    // The weight as the driver delivers it (before the device coefficient),
+    // and the coefficient that turns it into kilograms when the scale shows
+    // kilograms with three decimals.
+    const char* unit;
+    double toKilograms;
+    // Commands the class takes (false: the call answers 5).
+    bool tare, zero, price;
+    IScalesObject* (*create)();  // null until the model's protocol is built
+};
+
+// Models 0..45 in order; `count` receives the number of rows.
+const ModelInfo* AllModels(size_t* count);
+// The row of a model number, null outside the table.
+const ModelInfo* FindModel(int32_t number);
+
+const char* KindName(ModelKind kind);
+
+}  // namespace devices
+}  // namespace zel
+
+// A new scale object for the model, its serial framing set from the table;
+// null for a model without a class (outside 0..41, the placeholders 42..45,
+// and models whose protocol is not built).
+IScalesObject* CreateScalesObject(int32_t model);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The driver's layers include one way only:
+#   component -> devices -> scales -> core, transport -> platform
+# and only platform/ includes the operating system's headers.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+declare -A allowed=(
+  [component]="component devices scales core transport platform"
+  [devices]="devices scales core transport platform"
+  [scales]="scales core transport platform"
+  [core]="core platform"
+  [transport]="transport platform"
+  [platform]="platform"
+)
+bad=0
+for layer in "${!allowed[@]}"; do
+  while IFS=: read -r file _ inc; do
+    target=$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$inc")
+    [ "$target" = "$inc" ] && continue
+    if [[ " ${allowed[$layer]} " != *" $target "* ]]; then
+      echo "layers: $file includes $target/ ($inc)"; bad=1
+    fi
+  done < <(grep -rn '#include "[a-z]*/' "$layer" --include=*.cpp --include=*.h)
+  [ "$layer" = platform ] && continue
+  if grep -rnE '#include <(windows\.h|winsock2\.h|termios\.h|sys/socket\.h|unistd\.h|pthread\.h)>' "$layer" --include=*.cpp --include=*.h; then
+    echo "layers: $layer/ includes an operating-system header (only platform/ may)"; bad=1
+  fi
+done
+[ "$bad" = 0 ] && echo "layers: every include points down"
+exit "$bad"
