@@ -6,7 +6,8 @@
 #   fuzz       clang/libFuzzer build, each fuzzer for a short run
 #   windows    MinGW-w64 i686 and x86_64 DLLs, their tests under Wine
 #   package    the platform's archive of all three libraries with MANIFEST.XML
-# With no arguments every stage runs; otherwise only the stages named.
+# With no arguments every stage runs; otherwise only the stages named. Stages
+# run side by side (ZEL_STAGE_JOBS at once, default 3); the package runs last.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -38,15 +39,49 @@ run_stage() {
   esac
 }
 
+# Stages run side by side (their tests mostly wait on lines and clocks), at
+# most ZEL_STAGE_JOBS at once; each one's output is printed whole when it ends.
+logdir=$(mktemp -d /tmp/zel-stages.XXXXXX)
+trap 'rm -rf "$logdir"' EXIT
+max=${ZEL_STAGE_JOBS:-3}
+declare -A pid_of started_at
 passed=0 failed=0 failures=()
-for s in "${stages[@]}"; do
+
+finish() {  # stage
+  local s=$1 rc=0
+  wait "${pid_of[$s]}" || rc=$?
   echo "=== stage: $s"
-  start=$(date +%s)
-  if run_stage "$s"; then
-    passed=$((passed + 1)); echo "=== stage $s passed ($(( $(date +%s) - start )) s)"
+  cat "$logdir/$s.log"
+  if [ "$rc" = 0 ]; then
+    passed=$((passed + 1)); echo "=== stage $s passed ($(( $(date +%s) - started_at[$s] )) s)"
   else
-    failed=$((failed + 1)); failures+=("$s"); echo "=== stage $s FAILED ($(( $(date +%s) - start )) s)"
+    failed=$((failed + 1)); failures+=("$s"); echo "=== stage $s FAILED ($(( $(date +%s) - started_at[$s] )) s)"
   fi
+  unset "pid_of[$s]"
+}
+
+# The package needs the native and Windows builds: it runs last, alone.
+last=()
+for s in "${stages[@]}"; do
+  if [ "$s" = package ]; then last+=("$s"); continue; fi
+  while [ "${#pid_of[@]}" -ge "$max" ]; do
+    wait -n 2>/dev/null || true
+    for r in "${!pid_of[@]}"; do kill -0 "${pid_of[$r]}" 2>/dev/null || finish "$r"; done
+  done
+  started_at[$s]=$(date +%s)
+  run_stage "$s" >"$logdir/$s.log" 2>&1 &
+  pid_of[$s]=$!
+  echo "=== started stage $s"
+done
+while [ "${#pid_of[@]}" -gt 0 ]; do
+  wait -n 2>/dev/null || true
+  for r in "${!pid_of[@]}"; do kill -0 "${pid_of[$r]}" 2>/dev/null || finish "$r"; done
+done
+for s in "${last[@]}"; do
+  started_at[$s]=$(date +%s)
+  run_stage "$s" >"$logdir/$s.log" 2>&1 &
+  pid_of[$s]=$!
+  finish "$s"
 done
 [ ${#failures[@]} -gt 0 ] && echo "failed stages: ${failures[*]}"
 echo "stages: $passed passed, $failed failed"
