@@ -26,7 +26,9 @@ TEST(ModelTable, OneRowPerModelOfTheSetupForm) {
         EXPECT_EQ(std::string(models[i].caption).rfind(std::to_string(i) + ":", 0), 0u);
         const bool reserved = i >= 42;
         EXPECT_EQ(models[i].kind == ModelKind::kReserved, reserved);
-        if (reserved) EXPECT_EQ(models[i].create, nullptr);
+        if (reserved) {
+            EXPECT_EQ(models[i].create, nullptr);
+        }
     }
     EXPECT_EQ(zel::devices::FindModel(-1), nullptr);
     EXPECT_EQ(zel::devices::FindModel(46), nullptr);
