@@ -1,5 +1,6 @@
 // Log files (open-always, shared for reading only, appended to) and the
-// reading of private-profile (INI) settings files.
+// reading of private-profile (INI) settings files. Paths are UTF-8 on every
+// system; on Windows the files are opened by their UTF-16 names.
 #pragma once
 
 #include <cstddef>

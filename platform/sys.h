@@ -27,6 +27,9 @@ uint64_t ProcessCpuMs();
 // Fills `buf` from the operating system's cryptographic random source.
 bool RandomBytes(void* buf, size_t n);
 
+// Paths here are UTF-8 on every system (on Windows converted at the system
+// calls, which take UTF-16), so folders beyond the ANSI code page work.
+
 // Directory of the module holding this code (the driver library when linked
 // into it), without the trailing separator.
 std::string ModuleDirectory();

@@ -33,7 +33,8 @@ build() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE="$BUILD_TYPE" \
     -DZEL_BUILD_TESTS=ON "${@:3}" >/dev/null
-  ninja -C "$dir" -j"$JOBS" ZelvatScalesNativeDriver zelscales unit_tests host_tests windows_wire_tests
+  ninja -C "$dir" -j"$JOBS" ZelvatScalesNativeDriver zelscales unit_tests host_tests windows_wire_tests \
+    windows_unicode_tests
 }
 
 build win32 i686 "$@"

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Runs the Windows builds (from scripts/windows-build.sh) under Wine: the PE
-# checks of both DLLs, then unit_tests.exe and host_tests.exe of the 32-bit
-# and the 64-bit build, each suite in one Wine process, in a throw-away
-# 64-bit Wine prefix. Fails on any failure.
+# checks of both DLLs, then the test programs (unit, host, wire against
+# simulated scales, and the library in a folder beyond the ANSI code page)
+# and the command-line tool of the 32-bit and the 64-bit build, each suite
+# in one Wine process, in a throw-away 64-bit Wine prefix. Fails on any
+# failure.
+#
+# Where the machine cannot execute 32-bit x86 programs (Wine's 32-bit loader
+# fails with "Exec format error"), every Wine step goes through the 64-bit
+# loader and only the 32-bit DLL's PE checks run; its Wine suites are skipped
+# with a notice. ZEL_WINE_WIN32=0 forces that mode.
 set -euo pipefail
 
 # Wine needs a display for windows: the wire test catches the driver's
@@ -20,7 +27,7 @@ SUITE_TIMEOUT="${ZEL_WINE_SUITE_TIMEOUT:-300}"
 TARGETS=(win32:i686 win64:x86_64)
 
 need=()
-for tool in wine wineboot wineserver i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump; do
+for tool in wine wineserver i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump; do
   command -v "$tool" >/dev/null 2>&1 || need+=("$tool")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -36,10 +43,37 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
+# The loader for every Wine step. The `wine` command starts the 32-bit
+# loader, which hands 64-bit programs on to the 64-bit one; a machine that
+# cannot execute 32-bit programs needs the 64-bit loader called directly.
+WINE=wine
+WIN32_RUNS=1
+if [ "${ZEL_WINE_WIN32:-}" = 0 ] || ! wine --version >/dev/null 2>&1; then
+  WIN32_RUNS=0
+  WINE=""
+  for candidate in "$(command -v wine64 2>/dev/null || true)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64 \
+                   /usr/lib/x86_64-linux-gnu/wine/wine64 /opt/wine-stable/bin/wine64; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" --version >/dev/null 2>&1; then
+      WINE="$candidate"
+      break
+    fi
+  done
+  if [ -z "$WINE" ]; then
+    echo "windows-test: no Wine loader runs on this machine (\`wine --version\` fails, no 64-bit loader found)" >&2
+    exit 1
+  fi
+  export WINELOADER="$WINE"
+fi
+WIN32_NOTICE="32-bit programs cannot run on this machine: the win32 DLL is built and its PE tables checked, its Wine suites are skipped"
+if [ "$WIN32_RUNS" = 0 ]; then
+  echo "!! windows-test: $WIN32_NOTICE" >&2
+  echo "!! windows-test: Wine steps run through the 64-bit loader $WINE" >&2
+fi
+
 for t in "${TARGETS[@]}"; do
   dir="$ROOT/build-${t%%:*}"
   for f in component/ZelvatScalesNativeDriver.dll tests/unit_tests.exe tests/host_tests.exe \
-           tests/windows/windows_wire_tests.exe; do
+           tests/windows/windows_wire_tests.exe tests/windows/windows_unicode_tests.exe; do
     [ -f "$dir/$f" ] || { echo "windows-test: $dir/$f missing; run scripts/windows-build.sh" >&2; exit 1; }
   done
 done
@@ -68,7 +102,7 @@ trap 'exit 130' INT TERM
 
 echo "== windows-test: Wine prefix $WINEPREFIX"
 start=$SECONDS
-if ! timeout 300 wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
+if ! timeout 300 "$WINE" wineboot -i >"$WINEPREFIX.boot.log" 2>&1; then
   cat "$WINEPREFIX.boot.log" >&2
   rm -f "$WINEPREFIX.boot.log"
   echo "windows-test: wineboot failed" >&2
@@ -103,7 +137,7 @@ start_sim() {
 com_case() {
   local com="$1" model="$2" expect="$3"; shift 3
   start_sim "$com" --model "$model" --pty --link "$SIMDIR/$com" "$@"
-  wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$SIMDIR/$com" /f >/dev/null 2>&1
+  "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$SIMDIR/$com" /f >/dev/null 2>&1
   WIRE_CASES+="$model,com,\\\\.\\$com,$expect;"
 }
 # tcp_case MODEL EXPECT SIM-ARGS...
@@ -137,45 +171,67 @@ echo "windows-test: simulated scales: $WIRE_CASES"
 failed=0
 total_passed=0
 total_failed=0
+# run_suite NAME SUITE DIR COMMAND... : runs a gtest program under Wine from
+# the folder DIR, adds its counts to the totals and shows what failed. A
+# skipped test of the Windows-only suites fails them: they run only here,
+# where everything they need is set up.
+run_suite() {
+  local name="$1" suite="$2" rundir="$3"; shift 3
+  local log="$WINEPREFIX/$name-$suite.log" rc=0 passed nfailed skipped=0
+  echo "== windows-test: $name $suite"
+  (cd "$rundir" && timeout "$SUITE_TIMEOUT" "$@" --gtest_color=no) >"$log" 2>&1 </dev/null || rc=$?
+  sed -i 's/\r$//' "$log"  # Wine's console writes CR LF
+  # The gtest summary, and the details of whatever failed.
+  grep -E '^model [0-9]+: window message|^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]|^\[  FAILED  \]|^ *[0-9]+ FAILED TEST' "$log" || true
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
+  nfailed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS*$/\1/p' "$log" | tail -1)
+  total_passed=$((total_passed + ${passed:-0}))
+  total_failed=$((total_failed + ${nfailed:-0}))
+  case "$suite" in
+    windows_*) if grep -q '^\[  SKIPPED \]' "$log"; then skipped=1; fi ;;
+  esac
+  if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$log" || [ "$skipped" = 1 ]; then
+    failed=1
+    if [ "$rc" = 124 ]; then echo "windows-test: $name $suite timed out after $SUITE_TIMEOUT s" >&2; fi
+    echo "windows-test: $name $suite failed (exit $rc); its failures:" >&2
+    # Each failed or skipped test's output, from its RUN line to its verdict.
+    awk '/^\[ RUN      \]/ {buf=""} {buf=buf $0 "\n"}
+         /^\[  (FAILED|SKIPPED) \] [^ ]+ \(/ {printf "%s", buf; buf=""}' "$log" | head -200 >&2
+    if ! grep -q '^\[==========\]' "$log"; then tail -40 "$log" >&2; total_failed=$((total_failed + 1)); fi
+  fi
+}
+UNICODE_FOLDER="Пользователь Әлия Ұңғқ"
 for t in "${TARGETS[@]}"; do
   name="${t%%:*}"
   dir="$ROOT/build-$name"
+  if [ "$name" = win32 ] && [ "$WIN32_RUNS" = 0 ]; then
+    echo "== windows-test: $name Wine suites SKIPPED"
+    echo "!! windows-test: $WIN32_NOTICE" >&2
+    continue
+  fi
   dest="$WINEPREFIX/drive_c/zel/$name"
   mkdir -p "$dest"
   cp "$dir/component/ZelvatScalesNativeDriver.dll" "$dir/tests/unit_tests.exe" "$dir/tests/host_tests.exe" \
      "$dir/tests/windows/windows_wire_tests.exe" "$dest/"
   for suite in unit_tests host_tests windows_wire_tests; do
-    log="$WINEPREFIX/$name-$suite.log"
-    echo "== windows-test: $name $suite"
-    rc=0
-    (cd "$dest" && ZEL_LIBRARY="C:\\zel\\$name\\ZelvatScalesNativeDriver.dll" ZEL_WIRE_CASES="$WIRE_CASES" \
-       timeout "$SUITE_TIMEOUT" wine "C:\\zel\\$name\\$suite.exe" --gtest_color=no) \
-       >"$log" 2>&1 </dev/null || rc=$?
-    sed -i 's/\r$//' "$log"  # Wine's console writes CR LF
-    # The gtest summary, and the details of whatever failed.
-    grep -E '^model [0-9]+: window message|^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]|^\[  FAILED  \]|^ *[0-9]+ FAILED TEST' "$log" || true
-    passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -1)
-    nfailed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS*$/\1/p' "$log" | tail -1)
-    total_passed=$((total_passed + ${passed:-0}))
-    total_failed=$((total_failed + ${nfailed:-0}))
-    skipped_wire=0
-    if [ "$suite" = windows_wire_tests ] && grep -q '^\[  SKIPPED \]' "$log"; then skipped_wire=1; fi
-    if [ "$rc" != 0 ] || ! grep -q '^\[  PASSED  \]' "$log" || [ "$skipped_wire" = 1 ]; then
-      failed=1
-      if [ "$rc" = 124 ]; then echo "windows-test: $name $suite timed out after $SUITE_TIMEOUT s" >&2; fi
-      echo "windows-test: $name $suite failed (exit $rc); its failures:" >&2
-      # Each failed test's output, from its RUN line to its FAILED line.
-      awk '/^\[ RUN      \]/ {buf=""} {buf=buf $0 "\n"}
-           /^\[  FAILED  \] [^ ]+ \(/ {printf "%s", buf; buf=""}' "$log" | head -200 >&2
-      if ! grep -q '^\[==========\]' "$log"; then tail -40 "$log" >&2; total_failed=$((total_failed + 1)); fi
-    fi
+    run_suite "$name" "$suite" "$dest" env ZEL_LIBRARY="C:\\zel\\$name\\ZelvatScalesNativeDriver.dll" \
+      ZEL_WIRE_CASES="$WIRE_CASES" "$WINE" "C:\\zel\\$name\\$suite.exe"
   done
+  # The library in a folder whose name the ANSI code page cannot hold (a
+  # Cyrillic or Kazakh user's profile), the program started from there under
+  # an English locale (ANSI code page 1252); the general log's folder exists
+  # so that its level, read from the program's settings.ini, shows.
+  udest="$dest/$UNICODE_FOLDER"
+  mkdir -p "$udest" "$WINEPREFIX/drive_c/Quelvor/v4.0.2"
+  cp "$dir/component/ZelvatScalesNativeDriver.dll" "$dir/tests/windows/windows_unicode_tests.exe" "$udest/"
+  run_suite "$name" windows_unicode_tests "$udest" env LC_ALL=C.UTF-8 LANG=C.UTF-8 "$WINE" windows_unicode_tests.exe
+  rm -rf "$WINEPREFIX/drive_c/Quelvor"
   # The command-line tool, cross-built too: weigh on the emulator (a silent
   # reading is asked again) and send a price, through the DLL beside it.
   cp "$dir/tools/zelscales.exe" "$dest/"
   for args in "weigh --count 2" "version" "price --price 12.50 --attempts 6"; do
     log="$WINEPREFIX/$name-zelscales.log"
-    if (cd "$dest" && timeout 60 wine "C:\\zel\\$name\\zelscales.exe" $args) >"$log" 2>&1 </dev/null; then
+    if (cd "$dest" && timeout 60 "$WINE" "C:\\zel\\$name\\zelscales.exe" $args) >"$log" 2>&1 </dev/null; then
       total_passed=$((total_passed + 1))
       echo "== windows-test: $name zelscales $args: $(tr -d '\r' <"$log" | tail -1)"
     else
@@ -186,5 +242,6 @@ for t in "${TARGETS[@]}"; do
 done
 
 echo "windows-test: $((SECONDS - start)) s under Wine"
+if [ "$WIN32_RUNS" = 0 ]; then echo "!! windows-test: $WIN32_NOTICE" >&2; fi
 echo "windows: $total_passed passed, $total_failed failed"
 exit "$failed"

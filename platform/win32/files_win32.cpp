@@ -2,11 +2,15 @@
 
 #include "platform/files.h"
 
+#include "platform/sys.h"
+#include "platform/win32/paths_win32.h"
+
 namespace platform {
 
 FileHandle OpenLogFile(const std::string& path) {
-    if (path.empty()) return kInvalidFile;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    std::wstring wide;
+    if (!WidePath(path, &wide)) return kInvalidFile;
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
     // With no high part SetFilePointer refuses an end past 4 GiB and leaves
@@ -34,18 +38,43 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+bool RemoveFile(const std::string& path) {
+    std::wstring wide;
+    return WidePath(path, &wide) && DeleteFileW(wide.c_str()) != FALSE;
+}
 
+namespace {
+
+// Section, key and default texts are ANSI, as the settings file is read.
+std::wstring AnsiName(const char* text) {
+    const std::u16string wide = AnsiToWide(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+}  // namespace
+
+// The wide calls read a file without a byte-order mark in the ANSI code
+// page, as the 8-bit ones do; values go back to ANSI, so only the path is
+// read differently.
 int ProfileInt(const std::string& path, const char* section, const char* key, int defaultValue) {
-    return static_cast<int>(GetPrivateProfileIntA(section, key, defaultValue, path.c_str()));
+    std::wstring file;
+    if (!WidePath(path, &file) || !section || !key) return defaultValue;
+    return static_cast<int>(
+        GetPrivateProfileIntW(AnsiName(section).c_str(), AnsiName(key).c_str(), defaultValue, file.c_str()));
 }
 
 std::string ProfileString(const std::string& path, const char* section, const char* key, const char* defaultValue) {
-    char buffer[260] = {};
-    DWORD n = GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer, sizeof(buffer),
-                                       path.c_str());
-    if (n >= sizeof(buffer)) n = sizeof(buffer) - 1;
-    return std::string(buffer, n);
+    const std::string fallback = defaultValue ? defaultValue : "";
+    std::wstring file;
+    if (!WidePath(path, &file) || !section || !key) return fallback.substr(0, 259);
+    wchar_t buffer[260] = {};
+    const DWORD capacity = sizeof(buffer) / sizeof(buffer[0]);
+    DWORD n = GetPrivateProfileStringW(AnsiName(section).c_str(), AnsiName(key).c_str(),
+                                       AnsiName(fallback.c_str()).c_str(), buffer, capacity, file.c_str());
+    if (n >= capacity) n = capacity - 1;
+    std::string text = WideToAnsi(reinterpret_cast<const char16_t*>(buffer), n);
+    if (text.size() > 259) text.resize(259);  // a double-byte code page: cut as the 8-bit call does
+    return text;
 }
 
 }  // namespace platform

@@ -2,22 +2,16 @@
 
 #include <windows.h>
 
+#include "platform/win32/paths_win32.h"
+
 namespace platform {
 
-namespace {
-
-std::wstring Utf8ToWide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-}  // namespace
-
 LibraryHandle LoadLibraryFile(const std::string& path, std::string* error) {
-    std::wstring wide = Utf8ToWide(path);
+    std::wstring wide;
+    if (!WidePath(path, &wide)) {
+        if (error) *error = "cannot load '" + path + "': not a file path";
+        return nullptr;
+    }
     // Let the library's own directory be searched for its dependencies.
     HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module && error) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/sys.h"
+#include "platform/win32/paths_win32.h"
 
 #include <climits>
 #include <cstring>
@@ -10,8 +11,6 @@
 extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
 
 namespace platform {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide characters");
 
 uint64_t MonotonicMs() {
     static LARGE_INTEGER frequency = [] {
@@ -63,16 +62,16 @@ bool RandomBytes(void* buf, size_t n) {
 
 namespace {
 
-// Full path of a module (NULL: the executable), growing the buffer for
-// long paths; empty when the system cannot tell.
+// Full path of a module (NULL: the executable) in UTF-8, growing the buffer
+// for long paths; empty when the system cannot tell.
 std::string ModulePath(HMODULE module) {
-    std::vector<char> path(MAX_PATH + 1);
+    std::vector<wchar_t> path(MAX_PATH + 1);
     for (;;) {
         const DWORD size = static_cast<DWORD>(path.size());
         SetLastError(ERROR_SUCCESS);
-        const DWORD n = GetModuleFileNameA(module, path.data(), size);
+        const DWORD n = GetModuleFileNameW(module, path.data(), size);
         if (n == 0) return std::string();
-        if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string(path.data(), n);
+        if (n < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return NarrowPath(path.data(), n);
         if (path.size() >= 32768) return std::string();
         path.resize(path.size() * 2);
     }
@@ -90,8 +89,8 @@ std::string DirectoryOf(const std::string& path) {
 
 std::string ModuleDirectory() {
     HMODULE self = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&ModuleDirectory), &self)) {
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&ModuleDirectory), &self)) {
         return ".";
     }
     return DirectoryOf(ModulePath(self));
@@ -102,8 +101,8 @@ std::string ExecutableDirectory() { return DirectoryOf(ModulePath(nullptr)); }
 char PathSeparator() { return '\\'; }
 
 bool FileExists(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) return false;
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::wstring wide;
+    return WidePath(path, &wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string WideToAnsi(const char16_t* text, size_t length) {
