@@ -2,8 +2,20 @@
 // files in sim/models/. Everything the simulator knows about a model is in
 // its descriptor; Simulator and CommandMatcher only read descriptors.
 //
-// Adding a model: fill a SimModel in the family's file and push it in the
-// family's Add...Models function (see sim/models/cas.cpp for examples).
+// Adding a model, in its family's file only (sim/models/<family>.cpp):
+//   1. an encoder `std::string Frame(const Display&)` writing the frame from
+//      the display (weight is signed: use ShowsMinus for the sign; clamp
+//      decimals to what the format carries with ClampDecimals);
+//   2. if the format has a marker byte, `std::string Broken(const
+//      std::string&)` spoiling it (WithByte); otherwise leave brk null;
+//   3. in the family's Add...Models: a SimModel with model, name, line,
+//      mode, header, encode, brk; patterns for the read request (Request,
+//      polled models only) and each command (BytesPattern, AddElems); an
+//      effect (StandardEffect or the family's own) and an answer
+//      (EchoAnswer or the family's own) when commands need them;
+//      out.push_back(it).
+// sim/models/cas.cpp, vn220.cpp and vta60.cpp are worked examples. The
+// registry test (sim/tests/sim_models_test.cpp) checks every descriptor.
 #pragma once
 
 #include <string>
@@ -59,7 +71,8 @@ CommandMatcher::Pattern& AddElems(CommandMatcher::Pattern& p, CommandMatcher::El
                                   const std::string& tail = std::string());
 
 // Common effects.
-// Tare with a value in the display's units: value / 10^decimals.
+// Tare with a value in the display's units: value / 10^decimals (a format
+// that carries fewer decimals than the display may show clamps them first).
 void TareFromValue(const CommandMatcher::Message& m, Display& d);
 // Price with a value in hundredths.
 void PriceFromHundredths(const CommandMatcher::Message& m, Display& d);

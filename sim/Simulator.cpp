@@ -131,6 +131,7 @@ struct Simulator::Impl {
     int streamSlowMs = 0;      // SlowBytes: the pause after each byte
     uint64_t streamIdleFrom = 0;   // when the last frame ended (or was skipped)
     int streamMinPauseMs = 0;      // at least this long before the next one
+    uint64_t streamRetryMs = 0;    // no client yet: when to look again
     uint64_t streamByteDueMs = 0;  // SlowBytes: when the next byte may go
 
     CommandMatcher NewMatcher() const {
@@ -377,6 +378,7 @@ struct Simulator::Impl {
     // When the next streamed frame is due: the gap (as set now) after the
     // last one, or later when the last attempt asked for a pause.
     uint64_t StreamDueMs() const {
+        if (streamRetryMs) return streamRetryMs;
         return streamIdleFrom + static_cast<uint64_t>(std::max(StreamGap(), streamMinPauseMs));
     }
 
@@ -393,9 +395,10 @@ struct Simulator::Impl {
         if (streamOut.empty()) {
             if (now < StreamDueMs()) return;
             if (!StreamPeerReady()) {
-                StreamPause(now, kAbsentRecheckMs);
+                streamRetryMs = now + kAbsentRecheckMs;  // starts soon after a client comes
                 return;
             }
+            streamRetryMs = 0;
             Fault f;
             int param;
             TakeFault(&f, &param);
@@ -586,6 +589,7 @@ struct Simulator::Impl {
     }
 
     void PeriodicPush() {
+        if (!streamOut.empty()) return;  // never inside a streamed frame
         bool due = false;
         {
             CAutoLockMutex lock(mu);
@@ -614,6 +618,7 @@ struct Simulator::Impl {
         acked = false;
         DropStream();
         StreamPause(0, 0);
+        streamRetryMs = 0;
         if (!thread.Start(&Impl::ThreadEntry, this)) return false;
         return true;
     }

@@ -37,6 +37,11 @@ std::string Vn220Weight(const Display& d) { return Vn220(d, false); }
 std::string Vn220WithTare(const Display& d) { return Vn220(d, true); }
 std::string Vn220Broken(const std::string& frame) { return WithByte(frame, 6, 0x3F); }  // the closing 3E
 
+// The tare command's digits are in the weight's units (at most 3 decimals).
+void Vn220Tare(const CommandMatcher::Message& m, Display& d) {
+    if (m.kind == CommandMatcher::Tare) d.tare = static_cast<double>(m.value) / Pow10(ClampDecimals(d.decimals));
+}
+
 CommandMatcher::Pattern Ack() { return BytesPattern(CommandMatcher::Ack, std::string("\x3C\x00\x41\x3E", 4)); }
 
 }  // namespace
@@ -58,7 +63,7 @@ void AddVn220Models(std::vector<SimModel>& out) {
     m.model = 32;
     m.encode = Vn220WithTare;
     m.patterns = {Ack(), tare};
-    m.effect = TareFromValue;
+    m.effect = Vn220Tare;
     out.push_back(m);
 }
 
