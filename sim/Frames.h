@@ -1,5 +1,6 @@
-// The simulated scales' frames and the recogniser for what a driver sends to
-// them. Pure functions over bytes: no I/O, no clocks.
+// What a simulated scale shows, its frames, and the recogniser for what a
+// driver sends to it. Pure functions over bytes: no I/O, no clocks. The
+// per-model facts live in the descriptors of sim/Models.h.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +17,27 @@ struct Display {
     double cost = 0.0;    // currency
     bool stable = true;
     bool overload = false;
-    int decimals = 3;     // 0..3
+    int decimals = 3;     // 0..4; formats that carry fewer use at most theirs
+    bool negative = false;  // show the minus sign whatever the weight's sign
+    bool zeroed = false;    // a zero command (or a tare that zeroes) was applied
+    std::string text;       // free text some formats carry (a scanned code)
 };
 
+// True when the display shows a minus sign: a weight below zero, or the
+// sign forced with `negative`.
+bool ShowsMinus(const Display& d);
+
+// Decimals clamped to [0, max] (max at most 4).
+int ClampDecimals(int decimals, int max = 3);
+// 10^decimals for decimals 0..4 (clamped).
+double Pow10(int decimals);
+
+// Thin helpers over the model's descriptor (sim/Models.h).
 // The frame the model sends for this display; empty for an unknown model.
 std::string EncodeFrame(int model, const Display& d);
 
 // The same frame with one marker byte wrong (or one byte short where the
-// format has no markers).
+// format has no markers, or the model's descriptor says nothing).
 std::string BreakFrame(int model, const std::string& frame);
 
 // The first byte of the model's frames, or -1 when frames have no fixed one.
@@ -38,14 +52,34 @@ long long ScaledMagnitude(double value, int decimals, long long max);
 // message or by Flush().
 class CommandMatcher {
 public:
-    enum Kind { Request, Ack, Tare, Price, Unknown };
+    // Request: the read request a polled scale answers with its frame.
+    // Command: any other recognised message (answered or not, see the
+    // model's descriptor).
+    enum Kind { Request, Ack, Tare, Zero, Price, Command, Unknown };
     struct Message {
         Kind kind;
         std::string bytes;
-        long long value;  // Tare (32): the six digits; Price (22): hundredths
+        long long value;  // the pattern's digits (see Pattern), else 0
     };
 
+    // Pattern element: a fixed byte; a packed-decimal byte (two nibbles 0-9,
+    // most significant first); a digit value 0-9 or an ASCII digit '0'-'9'
+    // (both least significant first); any byte at all.
+    enum ElemType { Exact, PackedBcd, DigitValue, AsciiDigit, AnyByte };
+    struct Elem {
+        ElemType type;
+        uint8_t byte;
+    };
+    struct Pattern {
+        Kind kind;
+        std::vector<Elem> elems;
+        // The message's value from its bytes; null: the digits as above.
+        long long (*value)(const std::string& bytes) = nullptr;
+    };
+
+    // The patterns of the model's descriptor; none for an unknown model.
     explicit CommandMatcher(int model);
+    explicit CommandMatcher(std::vector<Pattern> patterns);
 
     // Feeds one byte; appends any finished messages to `out`.
     void Feed(uint8_t byte, std::vector<Message>* out);
@@ -54,18 +88,10 @@ public:
     void Flush(std::vector<Message>* out, bool partialToo);
     bool HasJunk() const { return !junk_.empty(); }
     bool HasPartial() const { return !pending_.empty(); }
-
-    // Pattern element: a fixed byte, a packed-decimal byte (two nibbles
-    // 0-9) or a digit value 0-9.
-    enum ElemType { Exact, PackedBcd, DigitValue };
-    struct Elem {
-        ElemType type;
-        uint8_t byte;
-    };
-    struct Pattern {
-        Kind kind;
-        std::vector<Elem> elems;
-    };
+    // The started but unfinished message's bytes.
+    const std::string& Partial() const { return pending_; }
+    // True when the unfinished message could still become one of kind `k`.
+    bool PartialCouldBe(Kind k) const;
 
 private:
     bool IsPrefix(const std::string& bytes, bool* complete, const Pattern** which) const;

@@ -8,6 +8,7 @@
 #include "platform/sync.h"
 #include "platform/sys.h"
 #include "sim/Frames.h"
+#include "sim/Models.h"
 
 namespace sim {
 
@@ -19,6 +20,8 @@ constexpr int kJunkFlushMs = 20;        // quiet time that ends a run of noise
 constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a message
 constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for this long is dropped
 constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
+constexpr int kSilentFrameMs = 20;      // streaming in silence: the time a frame "takes"
+constexpr int kDefaultStreamGapMs = 100;
 
 Record::Kind KindOf(CommandMatcher::Kind k) {
     switch (k) {
@@ -26,6 +29,8 @@ Record::Kind KindOf(CommandMatcher::Kind k) {
     case CommandMatcher::Ack: return Record::Ack;
     case CommandMatcher::Tare: return Record::Tare;
     case CommandMatcher::Price: return Record::Price;
+    case CommandMatcher::Zero: return Record::Zero;
+    case CommandMatcher::Command: return Record::Command;
     default: return Record::Unknown;
     }
 }
@@ -43,27 +48,41 @@ const char* RecordKindName(Record::Kind kind) {
     case Record::Unknown: return "unknown";
     case Record::Sent: return "sent";
     case Record::LineCut: return "hang-up";
+    case Record::Zero: return "zero";
+    case Record::Command: return "command";
     }
     return "?";
 }
 
 bool ModelSupported(int model) {
-    switch (model) {
-    case 13: case 27: case 14: case 10: case 5: case 32: case 15: case 22: return true;
-    default: return false;
-    }
+    const SimModel* m = FindSimModel(model);
+    return m != nullptr && m->encode != nullptr;
 }
 
-bool ModelPushes(int model) { return model == 5 || model == 32 || model == 15 || model == 22; }
+bool ModelPushes(int model) {
+    const SimModel* m = FindSimModel(model);
+    return m != nullptr && m->mode == SimModel::Pushes;
+}
 
-const char* LineSettings(int model) { return (model == 10 || model == 22) ? "8E1" : "8N1"; }
+bool ModelStreams(int model) {
+    const SimModel* m = FindSimModel(model);
+    return m != nullptr && m->mode == SimModel::Streams;
+}
+
+const char* LineSettings(int model) {
+    const SimModel* m = FindSimModel(model);
+    return m != nullptr && m->line != nullptr ? m->line : "8N1";
+}
 
 struct Simulator::Impl {
     enum Mode { Off, Pty, Tcp };
 
-    explicit Impl(int m) : model(m), matcher(m) {}
+    explicit Impl(int m) : model(m), desc(FindSimModel(m)), matcher(NewMatcher()) {}
+    explicit Impl(const SimModel& d) : model(d.model), own(d), desc(&own), matcher(NewMatcher()) {}
 
     const int model;
+    const SimModel own;          // a descriptor given to the constructor
+    const SimModel* const desc;  // null for a model the simulator does not speak
     mutable platform::RecursiveMutex mu;
 
     // What the scale shows (mu).
@@ -73,6 +92,8 @@ struct Simulator::Impl {
     int faultParam = 0;
     int pushPeriodMs = 0;
     uint64_t nextPushMs = 0;
+    int streamGapMs = kDefaultStreamGapMs;
+    bool ackFirstByte = false;
 
     // The line. Changed only by the scale thread (under mu) or while it is
     // not running; other threads read it under mu.
@@ -104,6 +125,20 @@ struct Simulator::Impl {
     // Scale-thread only.
     CommandMatcher matcher;
     uint64_t lastInputMs = 0;
+    bool acked = false;        // the frame's first byte went for a partial request
+    std::string streamOut;     // the streamed frame being written
+    size_t streamPos = 0;      // bytes of it written
+    int streamSlowMs = 0;      // SlowBytes: the pause after each byte
+    uint64_t streamIdleFrom = 0;   // when the last frame ended (or was skipped)
+    int streamMinPauseMs = 0;      // at least this long before the next one
+    uint64_t streamRetryMs = 0;    // no client yet: when to look again
+    uint64_t streamByteDueMs = 0;  // SlowBytes: when the next byte may go
+
+    CommandMatcher NewMatcher() const {
+        return CommandMatcher(desc ? desc->patterns : std::vector<CommandMatcher::Pattern>());
+    }
+
+    bool Streams() const { return desc != nullptr && desc->mode == SimModel::Streams; }
 
     static void ThreadEntry(void* p) { static_cast<Impl*>(p)->Run(); }
 
@@ -119,6 +154,13 @@ struct Simulator::Impl {
         }
         recordEvent.Signal();
         if (obs) obs(r);
+    }
+
+    std::string Encode(const Display& d) const { return desc && desc->encode ? desc->encode(d) : std::string(); }
+
+    std::string Broken(const std::string& frame) const {
+        if (desc && desc->brk) return desc->brk(frame);
+        return frame.empty() ? frame : frame.substr(0, frame.size() - 1);
     }
 
     Display Current() const {
@@ -155,6 +197,7 @@ struct Simulator::Impl {
     }
 
     void FlushMatcher(bool partialToo) {
+        if (partialToo) acked = false;
         std::vector<CommandMatcher::Message> msgs;
         matcher.Flush(&msgs, partialToo);
         for (const auto& m : msgs) AddRecord(KindOf(m.kind), m.bytes, m.value);
@@ -163,6 +206,7 @@ struct Simulator::Impl {
     // The client went away (pty slave closed, connection closed).
     void PeerGone() {
         FlushMatcher(true);
+        DropStream();
         if (mode == Pty) {
             peerAbsent = true;
         } else if (mode == Tcp) {
@@ -175,6 +219,7 @@ struct Simulator::Impl {
     // Cuts the line on purpose.
     void DoHangUp() {
         FlushMatcher(true);
+        DropStream();
         if (mode == Pty) {
             std::string slave;
             int fresh = platform::PtyOpenMaster(&slave);
@@ -195,7 +240,8 @@ struct Simulator::Impl {
             line = platform::kNoHandle;
             ++hangups;
         }
-        matcher = CommandMatcher(model);
+        matcher = NewMatcher();
+        acked = false;
         AddRecord(Record::LineCut, std::string(), 0);
     }
 
@@ -235,26 +281,23 @@ struct Simulator::Impl {
         return true;
     }
 
-    // Answers a request or pushes a reading, with the current fault.
-    void SendFrame() {
-        Fault f;
-        int param;
-        {
-            CAutoLockMutex lock(mu);
-            f = fault;
-            param = faultParam;
-            if (f == Fault::HangUp) fault = Fault::None;
-        }
-        if (f == Fault::HangUp) {
-            DoHangUp();
-            return;
-        }
-        if (f == Fault::Silence || !EnsurePeer()) return;
-        std::string frame = EncodeFrame(model, Current());
+    // The frame's bytes with the fault applied (garbage first, or broken).
+    std::string FaultedFrame(Fault f, int param) {
+        const std::string frame = Encode(Current());
         std::string bytes;
         if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
-        bytes += (f == Fault::BrokenFrame) ? BreakFrame(model, frame) : frame;
-        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return;
+        bytes += (f == Fault::BrokenFrame) ? Broken(frame) : frame;
+        return bytes;
+    }
+
+    void TakeFault(Fault* f, int* param) {
+        CAutoLockMutex lock(mu);
+        *f = fault;
+        *param = faultParam;
+        if (fault == Fault::HangUp) fault = Fault::None;
+    }
+
+    void FrameDone(const std::string& bytes) {
         const uint64_t now = platform::MonotonicMs();
         {
             CAutoLockMutex lock(mu);
@@ -264,15 +307,167 @@ struct Simulator::Impl {
         AddRecord(Record::Sent, bytes, 0);
     }
 
+    // Answers a request or pushes a reading, with the current fault.
+    // `restOnly`: the first byte went already (SendAckByte).
+    void SendFrame(bool restOnly = false) {
+        Fault f;
+        int param;
+        TakeFault(&f, &param);
+        if (f == Fault::HangUp) {
+            DoHangUp();
+            return;
+        }
+        if (f == Fault::Silence || !EnsurePeer()) return;
+        std::string bytes = FaultedFrame(restOnly && f == Fault::Garbage ? Fault::None : f, param);
+        if (restOnly) bytes.erase(0, 1);
+        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return;
+        FrameDone(bytes);
+    }
+
+    // The first byte of the frame for the first byte of a request (after the
+    // garbage of the Garbage fault). Silence and HangUp send nothing here.
+    bool SendAckByte() {
+        Fault f;
+        int param;
+        {
+            CAutoLockMutex lock(mu);
+            f = fault;
+            param = faultParam;
+        }
+        if (f == Fault::Silence || f == Fault::HangUp || !EnsurePeer()) return false;
+        std::string bytes = FaultedFrame(f, param);
+        if (f == Fault::Garbage) bytes.resize(static_cast<size_t>(param > 0 ? std::min(param, 4096) : 5) + 1);
+        else bytes.resize(bytes.empty() ? 0 : 1);
+        if (bytes.empty() || !Send(bytes, 0)) return false;
+        AddRecord(Record::Sent, bytes, 0);
+        return true;
+    }
+
+    // The answer to a command: Silence and SlowBytes apply, nothing else.
+    void SendAnswer(const std::string& bytes) {
+        Fault f;
+        int param;
+        {
+            CAutoLockMutex lock(mu);
+            f = fault;
+            param = faultParam;
+        }
+        if (bytes.empty() || f == Fault::Silence || !EnsurePeer()) return;
+        if (Send(bytes, f == Fault::SlowBytes ? param : 0)) AddRecord(Record::Sent, bytes, 0);
+    }
+
+    // --- streaming --------------------------------------------------------
+
+    void DropStream() {
+        streamOut.clear();
+        streamPos = 0;
+        streamSlowMs = 0;
+    }
+
+    // A client holds the line in raw mode (a cooked pty would echo frames).
+    bool StreamPeerReady() {
+        if (!EnsurePeer()) return false;
+        return mode != Pty || !platform::PtyPeerCooked(line);
+    }
+
+    int StreamGap() const {
+        CAutoLockMutex lock(mu);
+        return streamGapMs;
+    }
+
+    // When the next streamed frame is due: the gap (as set now) after the
+    // last one, or later when the last attempt asked for a pause.
+    uint64_t StreamDueMs() const {
+        if (streamRetryMs) return streamRetryMs;
+        return streamIdleFrom + static_cast<uint64_t>(std::max(StreamGap(), streamMinPauseMs));
+    }
+
+    void StreamPause(uint64_t now, int minPauseMs) {
+        streamIdleFrom = now;
+        streamMinPauseMs = minPauseMs;
+    }
+
+    // Starts the next frame when due and writes what the line takes of it,
+    // without blocking: the wait in Run resumes when the line is writable.
+    void StreamStep() {
+        if (!Streams() || stop) return;
+        uint64_t now = platform::MonotonicMs();
+        if (streamOut.empty()) {
+            if (now < StreamDueMs()) return;
+            if (!StreamPeerReady()) {
+                streamRetryMs = now + kAbsentRecheckMs;  // starts soon after a client comes
+                return;
+            }
+            streamRetryMs = 0;
+            Fault f;
+            int param;
+            TakeFault(&f, &param);
+            if (f == Fault::HangUp) {
+                DoHangUp();
+                StreamPause(now, 0);
+                return;
+            }
+            if (f == Fault::Silence) {
+                StreamPause(now, kSilentFrameMs);
+                return;
+            }
+            streamOut = FaultedFrame(f, param);
+            streamPos = 0;
+            streamSlowMs = f == Fault::SlowBytes ? std::max(param, 1) : 0;
+            streamByteDueMs = 0;
+            if (streamOut.empty()) {
+                StreamPause(now, kSilentFrameMs);
+                return;
+            }
+        }
+        if (streamSlowMs > 0 && now < streamByteDueMs) return;
+        const size_t want = streamSlowMs > 0 ? 1 : streamOut.size() - streamPos;
+        const long w = platform::IoWrite(line, streamOut.data() + streamPos, want);
+        if (w < 0) {
+            PeerGone();
+            return;
+        }
+        streamPos += static_cast<size_t>(w);
+        now = platform::MonotonicMs();
+        if (streamPos < streamOut.size()) {
+            if (w > 0 && streamSlowMs > 0) streamByteDueMs = now + static_cast<uint64_t>(streamSlowMs);
+            return;
+        }
+        FrameDone(streamOut);
+        DropStream();
+        StreamPause(platform::MonotonicMs(), 0);
+    }
+
+    // How long Run may sleep for the stream, and whether it waits for the
+    // line to take more.
+    int StreamTimeout(uint64_t now, bool* wantWritable) const {
+        *wantWritable = false;
+        if (!Streams()) return kIdleWaitMs;
+        uint64_t due;
+        if (streamOut.empty()) {
+            due = StreamDueMs();
+        } else if (streamSlowMs > 0 && now < streamByteDueMs) {
+            due = streamByteDueMs;
+        } else {
+            *wantWritable = true;
+            return kIdleWaitMs;
+        }
+        const int64_t left = static_cast<int64_t>(due) - static_cast<int64_t>(now);
+        return left > 0 ? static_cast<int>(std::min<int64_t>(left, kIdleWaitMs)) : 0;
+    }
+
     std::string Garbage(int count) {
         if (count > 4096) count = 4096;
         std::string g(static_cast<size_t>(count), '\0');
         if (!platform::RandomBytes(&g[0], g.size())) {
             for (size_t i = 0; i < g.size(); ++i) g[i] = static_cast<char>(0x30 + i % 10);
         }
-        const int header = FrameHeader(model);
+        std::string avoid = desc ? desc->noGarbage : std::string();
+        if (desc && desc->header >= 0) avoid.push_back(static_cast<char>(desc->header));
         for (char& c : g) {
-            if (header >= 0 && static_cast<uint8_t>(c) == header) c = static_cast<char>(header ^ 0xFF);
+            // Steps to another value until it is none of those to avoid (97 is
+            // odd: 256 steps visit every value).
+            for (int i = 0; i < 256 && avoid.find(c) != std::string::npos; ++i) c = static_cast<char>(c + 97);
         }
         return g;
     }
@@ -280,15 +475,25 @@ struct Simulator::Impl {
     // The effect of a command is in place before its record appears, so a
     // caller woken by WaitReceived sees it.
     void Handle(const CommandMatcher::Message& m) {
+        const bool command = m.kind != CommandMatcher::Request && m.kind != CommandMatcher::Unknown;
         {
             CAutoLockMutex lock(mu);
             if (m.kind == CommandMatcher::Request) ++requests;
-            if (m.kind == CommandMatcher::Tare && model == 32)
-                disp.tare = static_cast<double>(m.value) / std::pow(10.0, disp.decimals);
-            if (m.kind == CommandMatcher::Price && model == 22) disp.price = static_cast<double>(m.value) / 100.0;
+            if (command && desc && desc->effect) desc->effect(m, disp);
         }
         AddRecord(KindOf(m.kind), m.bytes, m.value);
-        if (m.kind == CommandMatcher::Request) SendFrame();
+        if (m.kind == CommandMatcher::Request) {
+            const bool restOnly = acked;
+            acked = false;
+            SendFrame(restOnly);
+        } else if (command && desc && desc->answer) {
+            SendAnswer(desc->answer(m, Current()));
+        }
+    }
+
+    bool AckFirstByte() const {
+        CAutoLockMutex lock(mu);
+        return ackFirstByte;
     }
 
     void ReadInput() {
@@ -308,19 +513,28 @@ struct Simulator::Impl {
                 for (const auto& m : msgs) Handle(m);
                 msgs.clear();
                 if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+                if (!matcher.HasPartial()) {
+                    acked = false;
+                } else if (!acked && matcher.PartialCouldBe(CommandMatcher::Request) && AckFirstByte()) {
+                    acked = SendAckByte();
+                    if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+                }
             }
         }
     }
 
+    // Raw bytes and pushes wait while a streamed frame is half written.
     void RunQueued() {
-        int pushes;
+        int pushes = 0;
         std::vector<std::string> raw;
         bool cut;
         {
             CAutoLockMutex lock(mu);
-            pushes = pushRequests;
-            pushRequests = 0;
-            raw.swap(rawQueue);
+            if (streamOut.empty()) {
+                pushes = pushRequests;
+                pushRequests = 0;
+                raw.swap(rawQueue);
+            }
             cut = hangUpRequested;
             hangUpRequested = false;
         }
@@ -340,8 +554,11 @@ struct Simulator::Impl {
             size_t n = 0;
             items[n++] = {wake.Handle(), platform::kWaitReadable, 0};
             const bool watchLine = line != platform::kNoHandle && !(mode == Pty && peerAbsent);
+            bool streamWrite = false;
+            timeout = std::min(timeout, StreamTimeout(now, &streamWrite));
             const size_t lineIdx = n;
-            if (watchLine) items[n++] = {line, platform::kWaitReadable, 0};
+            if (watchLine)
+                items[n++] = {line, platform::kWaitReadable | (streamWrite ? platform::kWaitWritable : 0), 0};
             const size_t listenIdx = n;
             const bool watchListener = mode == Tcp && line == platform::kNoHandle;
             if (watchListener) items[n++] = {listener, platform::kWaitReadable, 0};
@@ -363,14 +580,16 @@ struct Simulator::Impl {
             if (items[0].got) wake.Drain();
             if (watchListener && items[listenIdx].got) EnsurePeer();
             if (mode == Pty && peerAbsent) EnsurePeer();
-            if (watchLine && items[lineIdx].got) ReadInput();
+            if (watchLine && (items[lineIdx].got & ~platform::kWaitWritable)) ReadInput();
             RunQueued();
             PeriodicPush();
+            StreamStep();
             IdleFlush();
         }
     }
 
     void PeriodicPush() {
+        if (!streamOut.empty()) return;  // never inside a streamed frame
         bool due = false;
         {
             CAutoLockMutex lock(mu);
@@ -395,7 +614,11 @@ struct Simulator::Impl {
         stop = false;
         stopEvent.Wait(0);  // forget a stop of an earlier run
         wake.Drain();
-        matcher = CommandMatcher(model);
+        matcher = NewMatcher();
+        acked = false;
+        DropStream();
+        StreamPause(0, 0);
+        streamRetryMs = 0;
         if (!thread.Start(&Impl::ThreadEntry, this)) return false;
         return true;
     }
@@ -428,6 +651,8 @@ struct Simulator::Impl {
 
 Simulator::Simulator(int model) : model_(model), impl_(new Impl(model)) {}
 
+Simulator::Simulator(const SimModel& model) : model_(model.model), impl_(new Impl(model)) {}
+
 Simulator::~Simulator() {
     Stop();
     delete impl_;
@@ -435,7 +660,7 @@ Simulator::~Simulator() {
 
 bool Simulator::StartPty(const std::string& linkPath) {
     Impl& s = *impl_;
-    if (!ModelSupported(model_) || !s.wake.Valid()) return false;
+    if (!s.desc || !s.desc->encode || !s.wake.Valid()) return false;
     {
         CAutoLockMutex lock(s.mu);
         if (s.mode != Impl::Off) return false;
@@ -473,7 +698,7 @@ bool Simulator::StartPty(const std::string& linkPath) {
 
 bool Simulator::StartTcp(uint16_t port) {
     Impl& s = *impl_;
-    if (!ModelSupported(model_) || !s.wake.Valid()) return false;
+    if (!s.desc || !s.desc->encode || !s.wake.Valid()) return false;
     {
         CAutoLockMutex lock(s.mu);
         if (s.mode != Impl::Off) return false;
@@ -535,6 +760,7 @@ void Simulator::SetWeight(double kg) {
     if (!std::isfinite(kg)) return;
     CAutoLockMutex lock(impl_->mu);
     impl_->disp.weight = kg;
+    impl_->disp.zeroed = false;
 }
 
 void Simulator::SetStable(bool stable) {
@@ -568,7 +794,22 @@ void Simulator::SetTare(double kg) {
 
 void Simulator::SetDecimals(int decimals) {
     CAutoLockMutex lock(impl_->mu);
-    impl_->disp.decimals = decimals < 0 ? 0 : (decimals > 3 ? 3 : decimals);
+    impl_->disp.decimals = ClampDecimals(decimals, 4);
+}
+
+void Simulator::SetNegative(bool negative) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.negative = negative;
+}
+
+void Simulator::SetText(const std::string& text) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->disp.text = text;
+}
+
+bool Simulator::Zeroed() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->disp.zeroed;
 }
 
 double Simulator::Weight() const {
@@ -604,7 +845,7 @@ Fault Simulator::CurrentFault() const {
     return impl_->fault;
 }
 
-std::string Simulator::Frame() const { return EncodeFrame(model_, impl_->Current()); }
+std::string Simulator::Frame() const { return impl_->Encode(impl_->Current()); }
 
 void Simulator::SendRaw(const std::string& bytes) {
     {
@@ -629,6 +870,19 @@ void Simulator::SetPushPeriodMs(int ms) {
         impl_->nextPushMs = platform::MonotonicMs() + static_cast<uint64_t>(impl_->pushPeriodMs);
     }
     impl_->Wake();
+}
+
+void Simulator::SetStreamGapMs(int ms) {
+    {
+        CAutoLockMutex lock(impl_->mu);
+        impl_->streamGapMs = ms < 0 ? 0 : (ms > 3600000 ? 3600000 : ms);
+    }
+    impl_->Wake();
+}
+
+void Simulator::SetAckFirstByte(bool on) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->ackFirstByte = on;
 }
 
 void Simulator::HangUp() {

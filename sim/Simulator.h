@@ -2,41 +2,24 @@
 // loopback TCP port, for integration tests and for developing without a
 // scale at hand.
 //
-// Models and what the simulated scale does:
-//   13, 27  CAS text frame. Waits for 05 then 11; answers with 16 bytes
-//           06 01 02 status('S'/'U') weight(7 chars) " kg" 03 04.
-//           Weight field: sign (' ' or '-') and the value right-aligned in 6
-//           characters with Decimals() decimals (fewer when it would not fit);
-//           overload: "FFFFFFF".
-//   14      CAS-LP binary frame. Waits for 01 then 89; answers with 18 bytes
-//           01 80 AA status, weight magnitude (u16 LE), price and cost in
-//           hundredths (i32 LE), 4 zero bytes. Status: bit 0 overload
-//           (also set when the weight does not fit 16 bits), bit 6 stable,
-//           bit 7 negative.
-//   10      Massa-K. Waits for 45; answers with the weight as a signed 16-bit
-//           little-endian number (clamped to its range).
-//   5       VN-220, event. Pushes 3C 00 d1d2 d3d4 d5d6 status 3E: six packed
-//           decimal digits, status bits 0-1 = Decimals(), bit 5 = minus.
-//   32      VN-220 with tare, event. Pushes the same 7 bytes followed by
-//           3D 00 00 tare(u16 BE) 00 3E.
-//   15      VTA-60 text, event. Pushes weight "%7.3f" CR price "%7.2f" CR
-//           cost "%7.2f" CR LF (25 bytes).
-//   22      VTA-60 digits, event. Pushes 18 bytes, each a digit value 0-9:
-//           weight in grams, price and cost in hundredths, six digits each,
-//           least significant first.
-// Integer weights (14, 10, 5, 32 and the tare of 32) are the weight times
-// 10^Decimals(), rounded: grams with the default 3 decimals. Negative
-// weights are sent as 0 by formats without a sign (22). Stability is
-// carried by 13, 27 and 14 only; overload by 13, 27 and 14 only.
+// Every model fact lives in the model's descriptor (sim/Models.h), one per
+// model, in the family files of sim/models/: line settings, whether the
+// scale is polled, pushes or streams, its frame encoder, the marker a
+// broken frame spoils, the requests and commands it recognises, what a
+// command does to the display and what it answers. This class is the
+// model-independent part:
+//   Polled   a recognised Request is answered with the frame of what the
+//            scale shows now (SetAckFirstByte: the frame's first byte goes
+//            at once for the request's first byte, the rest when the whole
+//            request is in; default: silent until the whole request is in).
+//   Pushes   a frame per PushReading, or every SetPushPeriodMs.
+//   Streams  the frame over and over while a client holds the line,
+//            SetStreamGapMs apart (0: back to back at the line's pace).
+// Other recognised messages (acknowledgements, tare, zero, price...) apply
+// the descriptor's effect to the display before they are recorded, and get
+// the descriptor's answer, if any. Bytes that match nothing are recorded as
+// they come, in runs. Faults apply to every frame, whatever the mode.
 // Cost, unless set with SetCost, is weight x price rounded to hundredths.
-//
-// What the driver sends is recognised and recorded (see Received/Log):
-// requests of the polled models; the acknowledgement 3C 00 41 3E (5, 32);
-// the tare command 3C 00 62 ddd 3E (32), which also sets the tare the scale
-// reports, in the same units as the weight; the tare command 00 00 01 (22);
-// the price command 00 00 02 + 5 digits + 00 (22), which also sets the price
-// the scale shows. Bytes that match nothing are recorded as they come, in
-// runs.
 //
 // Lines: a pseudo-terminal behind a stable symbolic link (DevicePath), the
 // slave left at the system's default cooked settings so the client must set
@@ -55,16 +38,17 @@
 
 namespace sim {
 
+struct SimModel;
+
 enum class Fault {
     None,
     Silence,      // answers and pushes nothing (still records what arrives)
     SlowBytes,    // param: milliseconds between the bytes of each frame
     Garbage,      // param: count of random bytes sent before each frame
                   // (never the frame's first byte value; default 5)
-    BrokenFrame,  // a marker byte is wrong: 13/27 ETX, 14 the AA byte, 5/32
-                  // the closing 3E, 15 the final LF (sent as CR); the
-                  // marker-less 10 and 22 send their frame one byte short
-    HangUp,       // once, instead of the next answer or push: the line is cut
+    BrokenFrame,  // a marker byte is wrong (which one: the model's
+                  // descriptor), or the frame is one byte short
+    HangUp,       // once, instead of the next frame: the line is cut
                   // (pty: a fresh pty behind the same DevicePath; TCP: the
                   // connection is closed and the next one accepted); then the
                   // fault clears itself
@@ -74,12 +58,14 @@ enum class Fault {
 struct Record {
     enum Kind {
         Request,  // a polled model's complete request
-        Ack,      // acknowledgement (5, 32)
-        Tare,     // tare command (32: value = tare digits; 22: value 0)
-        Price,    // price command (22: value = price in hundredths)
+        Ack,      // acknowledgement of a pushed frame
+        Tare,     // tare command (value: its digits, if it carries any)
+        Price,    // price command (value: the price's digits)
         Unknown,  // bytes that match no request or command
-        Sent,     // a frame or raw bytes the simulator wrote
+        Sent,     // a frame, an answer or raw bytes the simulator wrote
         LineCut,  // the simulator hung up (bytes empty)
+        Zero,     // zero command
+        Command,  // another recognised command (value: its digits, if any)
     };
     Kind kind;
     std::string bytes;
@@ -91,14 +77,19 @@ const char* RecordKindName(Record::Kind kind);
 
 // True for the models the simulator speaks.
 bool ModelSupported(int model);
-// True for models that push readings on their own (5, 32, 15, 22).
+// True for models that push readings when told (PushReading).
 bool ModelPushes(int model);
+// True for models that send their frame over and over.
+bool ModelStreams(int model);
 // The serial settings the model's scale uses, e.g. "8N1" or "8E1".
 const char* LineSettings(int model);
 
 class Simulator {
 public:
     explicit Simulator(int model);
+    // A scale speaking this descriptor rather than the registry's (tests of
+    // the simulator itself, formats under development).
+    explicit Simulator(const SimModel& model);
     ~Simulator();  // stops
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -134,11 +125,16 @@ public:
     void SetPrice(double perKg);
     void SetCost(double cost);  // fixes the cost shown (default: computed)
     void SetTare(double kg);
-    void SetDecimals(int decimals);  // 0..3, default 3
+    void SetDecimals(int decimals);  // 0..4, default 3
+    void SetNegative(bool negative);  // shows the minus sign whatever the weight
+    void SetText(const std::string& text);  // free text of formats that carry one
     double Weight() const;
     double Price() const;
     double Tare() const;
     int Decimals() const;
+    // True once a zero command, or a tare that zeroes the weight, was
+    // applied; SetWeight clears it.
+    bool Zeroed() const;
 
     void SetFault(Fault fault, int param = 0);
     Fault CurrentFault() const;
@@ -152,6 +148,12 @@ public:
     void PushReading();
     // Event models: push a reading every `ms` (0 = off).
     void SetPushPeriodMs(int ms);
+    // Streaming models: the pause between frames (0 = back to back;
+    // default 100).
+    void SetStreamGapMs(int ms);
+    // Polled models: answer a request's first byte at once with the frame's
+    // first byte (see above). Default off.
+    void SetAckFirstByte(bool on);
     // Cuts the line now, as the HangUp fault does.
     void HangUp();
 

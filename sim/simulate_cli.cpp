@@ -9,6 +9,7 @@
 #include "platform/pty.h"
 #include "platform/sync.h"
 #include "platform/sys.h"
+#include "sim/Models.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -19,8 +20,7 @@ extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 const char kUsage[] =
     "usage: simulate --model N (--pty [--link PATH] | --tcp PORT) [options]\n"
-    "  --model N         13, 27 (CAS), 14 (CAS-LP), 10 (Massa-K), 5, 32 (VN-220),\n"
-    "                    15, 22 (VTA-60)\n"
+    "  --model N         the model simulated (below)\n"
     "  --pty             serve a pseudo-terminal; its stable path is printed first\n"
     "  --link PATH       put the pseudo-terminal's link at PATH\n"
     "  --tcp PORT        serve 127.0.0.1:PORT (0 = any free port; printed first)\n"
@@ -28,13 +28,40 @@ const char kUsage[] =
     "  --unstable        weight not settled\n"
     "  --overload        overload shown\n"
     "  --price X         unit price; --cost X fixes the cost (default weight x price)\n"
-    "  --tare KG         tare (model 32)\n"
-    "  --decimals D      0..3, default 3\n"
+    "  --tare KG         tare (formats that carry one)\n"
+    "  --decimals D      0..4, default 3 (formats with fewer use at most theirs)\n"
+    "  --negative        show the minus sign whatever the weight\n"
+    "  --text TEXT       free text of formats that carry one\n"
     "  --fault F         silence | slow:MS | garbage:N | broken | hangup | none\n"
     "  --push-every MS   event models: push a reading every MS milliseconds\n"
+    "  --gap MS          streaming models: pause between frames (default 100,\n"
+    "                    0 = back to back)\n"
+    "  --ack-first-byte  polled models: send the frame's first byte as soon as\n"
+    "                    the request's first byte arrives, the rest after it\n"
     "  --no-stdin        ignore standard input; run until interrupted\n"
     "standard input: Enter pushes a reading; w KG weight; p X price; c X cost;\n"
-    "  t KG tare; s 0|1 stable; o 0|1 overload; f FAULT; h hang up; q quits.\n";
+    "  t KG tare; s 0|1 stable; o 0|1 overload; n 0|1 minus sign; x TEXT text;\n"
+    "  g MS gap; f FAULT; h hang up; q quits.\n";
+
+const char* ModeName(sim::SimModel::Mode mode) {
+    switch (mode) {
+    case sim::SimModel::Pushes: return "pushes";
+    case sim::SimModel::Streams: return "streams";
+    default: return "polled";
+    }
+}
+
+// The usage text, with the models as the registry has them.
+std::string Usage() {
+    std::string u = kUsage;
+    u += "models:\n";
+    for (const sim::SimModel& m : sim::AllSimModels()) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-4d %-16s %s, %s\n", m.model, m.name, ModeName(m.mode), m.line);
+        u += line;
+    }
+    return u;
+}
 
 bool ParseDouble(const std::string& text, double* out) {
     std::string t = text;
@@ -102,7 +129,7 @@ void PrintRecord(const sim::Record& r) {
     const bool out = r.kind == sim::Record::Sent || r.kind == sim::Record::LineCut;
     std::string line = out ? "-> " : "<- ";
     line += sim::RecordKindName(r.kind);
-    if (r.kind == sim::Record::Tare || r.kind == sim::Record::Price) line += " " + std::to_string(r.value);
+    if (r.kind == sim::Record::Tare || r.kind == sim::Record::Price || r.kind == sim::Record::Command) line += " " + std::to_string(r.value);
     if (!r.bytes.empty()) line += ": " + Hex(r.bytes);
     PrintLine(line);
 }
@@ -146,6 +173,15 @@ bool Command(sim::Simulator& s, std::string line) {
         if (ParseInt(arg, 0, 1, &n)) s.SetOverload(n != 0);
         else PrintLine("? overload: o 0 or o 1");
         return true;
+    case 'n':
+        if (ParseInt(arg, 0, 1, &n)) s.SetNegative(n != 0);
+        else PrintLine("? minus sign: n 0 or n 1");
+        return true;
+    case 'x': s.SetText(arg); return true;
+    case 'g':
+        if (ParseInt(arg, 0, 3600000, &n)) s.SetStreamGapMs(static_cast<int>(n));
+        else PrintLine("? gap: g 100");
+        return true;
     case 'f': {
         sim::Fault f;
         int param = 0;
@@ -154,7 +190,7 @@ bool Command(sim::Simulator& s, std::string line) {
         return true;
     }
     case 'h': s.HangUp(); return true;
-    default: PrintLine("? Enter, w, p, c, t, s, o, f, h or q"); return true;
+    default: PrintLine("? Enter, w, p, c, t, s, o, n, x, g, f, h or q"); return true;
     }
 }
 
@@ -163,8 +199,10 @@ bool Command(sim::Simulator& s, std::string line) {
 int RunSimulate(int argc, char** argv) {
     int i = 1;
     if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
-    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3;
-    bool pty = false, unstable = false, overload = false, noStdin = false;
+    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3, gap = -1;
+    bool pty = false, unstable = false, overload = false, noStdin = false, negative = false, ackFirst = false;
+    bool haveText = false;
+    std::string text;
     bool havePrice = false, haveCost = false;
     double weight = 0, price = 0, cost = 0, tare = 0;
     std::string link;
@@ -176,7 +214,7 @@ int RunSimulate(int argc, char** argv) {
         const std::string value = hasValue ? argv[i + 1] : std::string();
         bool ok = true;
         if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(Usage().c_str(), stdout);
             return 0;
         } else if (a == "--pty") {
             pty = true;
@@ -189,6 +227,12 @@ int RunSimulate(int argc, char** argv) {
             continue;
         } else if (a == "--no-stdin") {
             noStdin = true;
+            continue;
+        } else if (a == "--negative") {
+            negative = true;
+            continue;
+        } else if (a == "--ack-first-byte") {
+            ackFirst = true;
             continue;
         } else if (!hasValue) {
             ok = false;
@@ -207,23 +251,28 @@ int RunSimulate(int argc, char** argv) {
         } else if (a == "--tare") {
             ok = ParseDouble(value, &tare);
         } else if (a == "--decimals") {
-            ok = ParseInt(value, 0, 3, &decimals);
+            ok = ParseInt(value, 0, 4, &decimals);
+        } else if (a == "--text") {
+            text = value;
+            haveText = true;
+        } else if (a == "--gap") {
+            ok = ParseInt(value, 0, 3600000, &gap);
         } else if (a == "--fault") {
             ok = ParseFault(value, &fault, &faultParam);
         } else if (a == "--push-every") {
             ok = ParseInt(value, 0, 3600000, &pushEvery);
         } else {
-            std::fprintf(stderr, "simulate: unknown option %s\n%s", a.c_str(), kUsage);
+            std::fprintf(stderr, "simulate: unknown option %s\n%s", a.c_str(), Usage().c_str());
             return 2;
         }
         if (!ok) {
-            std::fprintf(stderr, "simulate: bad or missing value for %s\n%s", a.c_str(), kUsage);
+            std::fprintf(stderr, "simulate: bad or missing value for %s\n%s", a.c_str(), Usage().c_str());
             return 2;
         }
         ++i;
     }
     if (model < 0 || pty == (tcpPort >= 0)) {
-        std::fprintf(stderr, "simulate: give --model and one of --pty or --tcp\n%s", kUsage);
+        std::fprintf(stderr, "simulate: give --model and one of --pty or --tcp\n%s", Usage().c_str());
         return 2;
     }
 
@@ -235,6 +284,10 @@ int RunSimulate(int argc, char** argv) {
     if (haveCost) s.SetCost(cost);
     s.SetTare(tare);
     s.SetDecimals(static_cast<int>(decimals));
+    s.SetNegative(negative);
+    if (haveText) s.SetText(text);
+    if (gap >= 0) s.SetStreamGapMs(static_cast<int>(gap));
+    s.SetAckFirstByte(ackFirst);
     s.SetFault(fault, faultParam);
     s.SetObserver(PrintRecord);
 
