@@ -1,6 +1,7 @@
 #include "sim/Simulator.h"
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cmath>
 
@@ -94,6 +95,7 @@ struct Simulator::Impl {
     uint64_t nextPushMs = 0;
     int streamGapMs = kDefaultStreamGapMs;
     bool ackFirstByte = false;
+    int paceBaud = 0;  // 0: bytes go as fast as the line takes them
 
     // The line. Changed only by the scale thread (under mu) or while it is
     // not running; other threads read it under mu.
@@ -133,6 +135,9 @@ struct Simulator::Impl {
     int streamMinPauseMs = 0;      // at least this long before the next one
     uint64_t streamRetryMs = 0;    // no client yet: when to look again
     uint64_t streamByteDueMs = 0;  // SlowBytes: when the next byte may go
+    double rxDoneUs = 0;           // paced: when the last byte received would have arrived
+    double streamPaceUs = 0;       // paced stream: the time of one byte
+    double streamStartUs = 0;      // paced stream: when the frame began
 
     CommandMatcher NewMatcher() const {
         return CommandMatcher(desc ? desc->patterns : std::vector<CommandMatcher::Pattern>());
@@ -270,10 +275,55 @@ struct Simulator::Impl {
         return true;
     }
 
-    // Sends bytes, one at a time `slowMs` apart when slowMs > 0.
+    // The time one byte takes on the line at the paced speed, 0 unpaced:
+    // start bit, 8 data bits, parity when the framing has it, stop bits.
+    double ByteUs() const {
+        int baud;
+        {
+            CAutoLockMutex lock(mu);
+            baud = paceBaud;
+        }
+        if (baud <= 0) return 0.0;
+        const char* framing = desc ? desc->line : "8N1";
+        const int bits = 1 + 8 + (framing[1] == 'N' ? 0 : 1) + (framing[2] == '2' ? 2 : 1);
+        return 1e6 * bits / baud;
+    }
+
+    static double NowUs() {
+        using namespace std::chrono;
+        return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
+    }
+
+    // Bytes handed to the line as a UART would finish them: byte i at
+    // (i + 1) byte times after the start.
+    bool SendPaced(const std::string& bytes, double byteUs) {
+        // An answer starts once the request would have arrived in full.
+        const double start = std::max(NowUs(), rxDoneUs);
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            if (stop) return false;
+            const double elapsed = NowUs() - start;
+            const size_t due = std::min(bytes.size(), static_cast<size_t>(elapsed / byteUs));
+            if (due > sent) {
+                if (!WriteAll(bytes.data() + sent, due - sent)) return false;
+                sent = due;
+                continue;
+            }
+            const double waitUs = static_cast<double>(sent + 1) * byteUs - elapsed;
+            const unsigned ms = waitUs >= 2000.0 ? static_cast<unsigned>(waitUs / 1000.0) : 1u;
+            if (stopEvent.Wait(ms) || stop) return false;
+        }
+        return true;
+    }
+
+    // Sends bytes, one at a time `slowMs` apart when slowMs > 0, else at the
+    // paced speed when one is set.
     bool Send(const std::string& bytes, int slowMs) {
         if (bytes.empty()) return true;
-        if (slowMs <= 0) return WriteAll(bytes.data(), bytes.size());
+        if (slowMs <= 0) {
+            const double byteUs = ByteUs();
+            return byteUs > 0 ? SendPaced(bytes, byteUs) : WriteAll(bytes.data(), bytes.size());
+        }
         for (size_t i = 0; i < bytes.size(); ++i) {
             if (!WriteAll(bytes.data() + i, 1)) return false;
             if (i + 1 < bytes.size() && (stopEvent.Wait(static_cast<unsigned>(slowMs)) || stop)) return false;
@@ -415,13 +465,20 @@ struct Simulator::Impl {
             streamPos = 0;
             streamSlowMs = f == Fault::SlowBytes ? std::max(param, 1) : 0;
             streamByteDueMs = 0;
+            streamPaceUs = streamSlowMs > 0 ? 0.0 : ByteUs();
+            streamStartUs = NowUs();
             if (streamOut.empty()) {
                 StreamPause(now, kSilentFrameMs);
                 return;
             }
         }
         if (streamSlowMs > 0 && now < streamByteDueMs) return;
-        const size_t want = streamSlowMs > 0 ? 1 : streamOut.size() - streamPos;
+        size_t want = streamSlowMs > 0 ? 1 : streamOut.size() - streamPos;
+        if (streamPaceUs > 0) {
+            const size_t due = std::min(streamOut.size(), static_cast<size_t>((NowUs() - streamStartUs) / streamPaceUs));
+            if (due <= streamPos) return;
+            want = due - streamPos;
+        }
         const long w = platform::IoWrite(line, streamOut.data() + streamPos, want);
         if (w < 0) {
             PeerGone();
@@ -448,6 +505,10 @@ struct Simulator::Impl {
             due = StreamDueMs();
         } else if (streamSlowMs > 0 && now < streamByteDueMs) {
             due = streamByteDueMs;
+        } else if (streamPaceUs > 0) {
+            const double nextUs = streamStartUs + static_cast<double>(streamPos + 1) * streamPaceUs;
+            const double leftUs = nextUs - NowUs();
+            return leftUs >= 2000.0 ? static_cast<int>(leftUs / 1000.0) : (leftUs > 0 ? 1 : 0);
         } else {
             *wantWritable = true;
             return kIdleWaitMs;
@@ -507,8 +568,12 @@ struct Simulator::Impl {
                 return;
             }
             lastInputMs = platform::MonotonicMs();
+            // On a paced line the driver's bytes take their wire time too:
+            // a byte is in only one byte time after the one before it.
+            const double byteUs = ByteUs();
             std::vector<CommandMatcher::Message> msgs;
             for (long i = 0; i < n; ++i) {
+                if (byteUs > 0) rxDoneUs = std::max(NowUs(), rxDoneUs) + byteUs;
                 matcher.Feed(static_cast<uint8_t>(buf[i]), &msgs);
                 for (const auto& m : msgs) Handle(m);
                 msgs.clear();
@@ -878,6 +943,11 @@ void Simulator::SetStreamGapMs(int ms) {
         impl_->streamGapMs = ms < 0 ? 0 : (ms > 3600000 ? 3600000 : ms);
     }
     impl_->Wake();
+}
+
+void Simulator::SetPaceBaud(int baud) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->paceBaud = baud > 0 ? std::min(baud, 4000000) : 0;
 }
 
 void Simulator::SetAckFirstByte(bool on) {

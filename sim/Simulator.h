@@ -151,6 +151,10 @@ public:
     // Streaming models: the pause between frames (0 = back to back;
     // default 100).
     void SetStreamGapMs(int ms);
+    // Writes frames and answers at the pace of a serial line of this speed
+    // (each byte one start bit, 8 data bits, the model's parity and stop
+    // bits); 0, the default, writes them as fast as the line takes them.
+    void SetPaceBaud(int baud);
     // Polled models: answer a request's first byte at once with the frame's
     // first byte (see above). Default off.
     void SetAckFirstByte(bool on);

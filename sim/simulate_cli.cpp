@@ -34,6 +34,8 @@ const char kUsage[] =
     "  --text TEXT       free text of formats that carry one\n"
     "  --fault F         silence | slow:MS | garbage:N | broken | hangup | none\n"
     "  --push-every MS   event models: push a reading every MS milliseconds\n"
+    "  --pace BAUD       write frames at the pace of a serial line of this speed\n"
+    "                    (a pseudo-terminal or TCP has none of its own)\n"
     "  --gap MS          streaming models: pause between frames (default 100,\n"
     "                    0 = back to back)\n"
     "  --ack-first-byte  polled models: send the frame's first byte as soon as\n"
@@ -199,7 +201,7 @@ bool Command(sim::Simulator& s, std::string line) {
 int RunSimulate(int argc, char** argv) {
     int i = 1;
     if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
-    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3, gap = -1;
+    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3, gap = -1, pace = 0;
     bool pty = false, unstable = false, overload = false, noStdin = false, negative = false, ackFirst = false;
     bool haveText = false;
     std::string text;
@@ -255,6 +257,8 @@ int RunSimulate(int argc, char** argv) {
         } else if (a == "--text") {
             text = value;
             haveText = true;
+        } else if (a == "--pace") {
+            ok = ParseInt(value, 0, 4000000, &pace);
         } else if (a == "--gap") {
             ok = ParseInt(value, 0, 3600000, &gap);
         } else if (a == "--fault") {
@@ -287,6 +291,7 @@ int RunSimulate(int argc, char** argv) {
     s.SetNegative(negative);
     if (haveText) s.SetText(text);
     if (gap >= 0) s.SetStreamGapMs(static_cast<int>(gap));
+    if (pace > 0) s.SetPaceBaud(static_cast<int>(pace));
     s.SetAckFirstByte(ackFirst);
     s.SetFault(fault, faultParam);
     s.SetObserver(PrintRecord);
