@@ -335,9 +335,13 @@ bool CAddInNative::SetParameter(tVariant* params, long count) {
     }
     if (name == u"conleave") {
         if (!value) return false;
-        // The boolean's byte; read as a byte so a foreign tag cannot give an
-        // invalid bool.
-        manager.leaveConnect = value->ui8Val != 0 ? 1 : 0;
+        // A Number is read by value, as for the other number keys (the first
+        // byte of 1.0 is 0); otherwise the boolean's byte, read as a byte so a
+        // foreign tag cannot give an invalid bool.
+        if (value->vt == VTYPE_R8)
+            manager.leaveConnect = IntegerOf(value) != 0 ? 1 : 0;
+        else
+            manager.leaveConnect = value->ui8Val != 0 ? 1 : 0;
         return true;
     }
     std::u16string* text = name == u"cport" ? &manager.comPortName : name == u"ehost" ? &manager.host : nullptr;

@@ -89,6 +89,9 @@ double TextToDouble(const char* text) {
     } else if (res.ec != std::errc()) {
         value = 0.0;
     }
+    // A zero is +0.0 whatever its sign: "-" or "-0" as a coefficient would
+    // otherwise turn every weight into -0.0 ("-0.000" on screen).
+    if (value == 0.0) return 0.0;
     return negative ? -value : value;
 }
 

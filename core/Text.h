@@ -19,7 +19,8 @@ void SetDecimalSeparator(char separator);
 std::string FormatFixed(double value, int width, int decimals);
 
 // strtod-like: leading white space, an optional sign, digits with the
-// component's decimal separator, an optional exponent. 0.0 without a number.
+// component's decimal separator, an optional exponent. +0.0 without a number
+// and for any zero, signed or not.
 double TextToDouble(const char* text);
 
 // Truncates toward zero into a 32-bit integer without undefined behaviour:

@@ -61,4 +61,19 @@ private:
     Native* native_;
 };
 
+#ifndef _WIN32
+// What a terminal device holds now, read back from the system rather than
+// from any copy kept by a SerialLine: for checking what a line really got.
+// On a pseudo-terminal master it describes the slave. A pseudo-terminal
+// keeps the speed and the stop bits but not the parity or data bits.
+struct TtyLineSettings {
+    int32_t baud = 0;  // bits per second; 0 when the speed is unknown
+    int dataBits = 0;
+    bool parity = false;
+    bool oddParity = false;
+    bool twoStopBits = false;
+};
+bool TtyReadLineSettings(int handle, TtyLineSettings* out);
+#endif
+
 }  // namespace platform

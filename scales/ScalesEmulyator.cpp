@@ -23,8 +23,13 @@ int32_t ScalesEmulyator::Connect() {
 int32_t ScalesEmulyator::ReadWeight(double& weight, double& outPrice, double& cost, int32_t& stable) {
     stable = Draw() % 5 == 0 ? 0 : 1;
     // Whole grams from 80 to 104999, from two draws so the whole range is hit.
+    // The draws are taken one statement at a time: within one expression
+    // their order is the compiler's choice, and one seed would give
+    // different weights from different builds.
     const int kLow = 80, kHigh = 104999;
-    int grams = kLow + ((Draw() << 15) | Draw()) % (kHigh - kLow + 1);
+    const int high = Draw();
+    const int low = Draw();
+    int grams = kLow + ((high << 15) | low) % (kHigh - kLow + 1);
     weight = grams / 1000.0;
     int32_t p = price;
     if (p < 0) p = Draw() % 99999;

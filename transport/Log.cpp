@@ -14,8 +14,15 @@ namespace {
 struct GeneralLog {
     platform::RecursiveMutex lock;
     platform::FileHandle file = platform::kInvalidFile;
-    int level = 3;
+    int level = 3;  // LOG_MODE as a signed 8-bit level
 };
+
+// LOG_MODE keeps only its low byte, read as a signed 8-bit level: 256 is 0
+// and 255 is -1, so neither writes a general log.
+int SignedByteLevel(int value) {
+    int low = static_cast<int>(static_cast<unsigned>(value) & 0xFFu);
+    return low >= 0x80 ? low - 0x100 : low;
+}
 
 // Made on first use, so it exists whatever order the load hooks run in. It
 // is first used by the load hook, so it is destroyed after the unload hook
@@ -69,7 +76,7 @@ void GeneralLogStart(const std::string& settingsPath, const std::string& logPath
         platform::CloseFile(log.file);
         log.file = platform::kInvalidFile;
     }
-    log.level = platform::ProfileInt(settingsPath, "GLOBAL", "LOG_MODE", 3);
+    log.level = SignedByteLevel(platform::ProfileInt(settingsPath, "GLOBAL", "LOG_MODE", 3));
     if (log.level > 0) log.file = platform::OpenLogFile(logPath);
 }
 

@@ -17,8 +17,9 @@ std::string GeneralLogPath();
 // settings.ini beside the host process's executable ([GLOBAL] LOG_MODE).
 std::string HostSettingsPath();
 
-// Reads LOG_MODE (default 3) from [GLOBAL] of `settingsPath` and, when it is
-// above 0, opens `logPath` (created if missing, appended to, shared for
+// Reads LOG_MODE (default 3) from [GLOBAL] of `settingsPath` as a signed
+// 8-bit level (its low byte: 256 is 0, 255 is -1) and, when that is above 0,
+// opens `logPath` (created if missing, appended to, shared for
 // reading only). Without arguments: the fixed paths above.
 void GeneralLogStart();
 void GeneralLogStart(const std::string& settingsPath, const std::string& logPath);

@@ -338,6 +338,31 @@ bool SerialLine::WaitReadable(unsigned ms) {
     }
 }
 
+#ifndef __linux__
+// Linux reads the termios2 record instead (serial_speed_linux.cpp), which
+// also sees the speeds set by number.
+bool TtyReadLineSettings(int handle, TtyLineSettings* out) {
+    termios t;
+    if (!out || tcgetattr(handle, &t) != 0) return false;
+    TtyLineSettings s;
+    const speed_t speed = cfgetospeed(&t);
+    for (const SpeedEntry& e : kSpeeds) {
+        if (e.speed == speed) s.baud = e.baud;
+    }
+    switch (t.c_cflag & CSIZE) {
+    case CS5: s.dataBits = 5; break;
+    case CS6: s.dataBits = 6; break;
+    case CS7: s.dataBits = 7; break;
+    default: s.dataBits = 8; break;
+    }
+    s.parity = (t.c_cflag & PARENB) != 0;
+    s.oddParity = (t.c_cflag & PARODD) != 0;
+    s.twoStopBits = (t.c_cflag & CSTOPB) != 0;
+    *out = s;
+    return true;
+}
+#endif
+
 bool SerialLine::Close() {
     if (!IsOpen()) return true;
     int fd = native_->fd;

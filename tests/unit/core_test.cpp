@@ -71,6 +71,21 @@ TEST(Text, TextToDoubleOutOfRange) {
     EXPECT_DOUBLE_EQ(zel::TextToDouble(huge.c_str()), 0.0);
 }
 
+TEST(Text, TextToDoubleNeverGivesNegativeZero) {
+    // A coefficient of "-" must not turn every weight into -0.0.
+    const char* const zeros[] = {"-", "-abc", "  -", "- 1", "--1", "+", "", "abc", "-0", "-0.000", "-0e5", "-1e-400"};
+    for (const char* text : zeros) {
+        double v = zel::TextToDouble(text);
+        EXPECT_EQ(v, 0.0) << '"' << text << '"';
+        EXPECT_FALSE(std::signbit(v)) << '"' << text << '"';
+    }
+    EXPECT_FALSE(std::signbit(zel::TextToDouble(nullptr)));
+    // Negative numbers keep their sign.
+    EXPECT_DOUBLE_EQ(zel::TextToDouble("-0.5"), -0.5);
+    EXPECT_DOUBLE_EQ(zel::TextToDouble(" -3kg"), -3.0);
+    EXPECT_TRUE(std::signbit(zel::TextToDouble("-1e-300")));
+}
+
 TEST(Text, TruncToInt32NeverOverflows) {
     EXPECT_EQ(zel::TruncToInt32(1234.9), 1234);
     EXPECT_EQ(zel::TruncToInt32(-1234.9), -1234);
@@ -133,6 +148,32 @@ TEST(Emulator, RangesAndProportions) {
     }
     EXPECT_EQ(scale.Tare(0.0), 0);
     EXPECT_EQ(scale.Zero(), 5);
+}
+
+TEST(Emulator, OneSeedGivesOneSequence) {
+    // Fixed for every compiler: the generator's draws are taken in a fixed
+    // order (stable, weight high and low parts, price, answer).
+    struct Reading {
+        int32_t result;
+        double weight, price, cost;
+        int32_t stable;
+    } const expected[] = {
+        {0, 63.501, 34.98, 2221.26, 1}, {0, 53.490, 84.10, 4498.50, 0},  {0, 50.310, 210.87, 10608.86, 1},
+        {0, 8.676, 176.61, 1532.26, 1}, {0, 78.711, 320.96, 25263.08, 1}, {0, 70.060, 56.61, 3966.09, 1},
+    };
+    for (int pass = 0; pass < 2; ++pass) {  // reseeding starts the sequence again
+        ScalesEmulyator scale;
+        scale.Seed(12345);
+        for (const Reading& e : expected) {
+            double w = -1, p = -1, c = -1;
+            int32_t s = -1;
+            EXPECT_EQ(scale.ReadWeight(w, p, c, s), e.result);
+            EXPECT_DOUBLE_EQ(w, e.weight);
+            EXPECT_DOUBLE_EQ(p, e.price);
+            EXPECT_NEAR(c, e.cost, 1e-9);
+            EXPECT_EQ(s, e.stable);
+        }
+    }
 }
 
 TEST(Manager, TableFillsAndFrees) {

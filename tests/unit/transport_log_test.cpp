@@ -99,6 +99,15 @@ TEST(GeneralLog, LogModeDecidesFileAndClosingRecord) {
         {"[global]\r\nlog_mode = 1\r\n", true, false},   // names in any case
         {"[GLOBAL]\r\nLOG_MODE=3\r\n", true, true},
         {"[GLOBAL]\nLOG_MODE=4\n", true, true},
+        // A signed 8-bit level: only the low byte counts.
+        {"[GLOBAL]\r\nLOG_MODE=256\r\n", false, false},   // 0
+        {"[GLOBAL]\r\nLOG_MODE=255\r\n", false, false},   // -1
+        {"[GLOBAL]\r\nLOG_MODE=128\r\n", false, false},   // -128
+        {"[GLOBAL]\r\nLOG_MODE=127\r\n", true, true},
+        {"[GLOBAL]\r\nLOG_MODE=258\r\n", true, false},    // 2
+        {"[GLOBAL]\r\nLOG_MODE=259\r\n", true, true},     // 3
+        {"[GLOBAL]\r\nLOG_MODE=-253\r\n", true, true},    // 3
+        {"[GLOBAL]\r\nLOG_MODE=4294967299\r\n", true, true},  // wraps to 3 in 32 bits
     };
     int i = 0;
     for (const Case& c : cases) {
