@@ -148,8 +148,35 @@ struct Session {
         if (num == kOpen || num == kDeviceTest) NoRealLines();
         if (proc) {
             c.CallAsProc(num, args);
-        } else {
-            Keep(c.CallNumber(num, args, options));
+            return;
+        }
+        CallResult r = c.CallNumber(num, args, options);
+        Keep(r);
+        // Past the count the platform gave, the array is not the component's.
+        long count = options.nullParams ? 0 : options.count ? *options.count : static_cast<long>(args.size());
+        for (size_t i = count < 0 ? 0 : static_cast<size_t>(count); i < args.size(); ++i) {
+            if (!Same(args[i], r.params[i])) {
+                std::fprintf(stderr, "method %ld, count %ld: parameter %zu changed from %s to %s\n", num, count, i,
+                             args[i].Describe().c_str(), r.params[i].Describe().c_str());
+                std::abort();
+            }
+        }
+    }
+
+    // The variant the host passed, read back unchanged.
+    static bool Same(const Value& in, const Value& out) {
+        if (in.type != out.type) return false;
+        switch (in.type) {
+            case abi::VT_EMPTY:
+            case abi::VT_NULL: return true;
+            case abi::VT_BOOL:
+                return static_cast<uint8_t>(in.integer != 0 ? in.integer : in.boolean) == out.integer;
+            case abi::VT_I4: return static_cast<int32_t>(in.integer) == out.integer;
+            case abi::VT_UI4: return static_cast<uint32_t>(in.integer) == out.integer;
+            case abi::VT_R8: return std::memcmp(&in.number, &out.number, sizeof(double)) == 0;
+            case abi::VT_PWSTR: return in.nullPointer == out.nullPointer && in.text == out.text;
+            case abi::VT_PSTR: return in.nullPointer == out.nullPointer && in.ansi == out.ansi;
+            default: return in.integer == out.integer;
         }
     }
 
