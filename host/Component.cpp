@@ -53,6 +53,16 @@ Library::Library(const std::string& path) : path_(path) {
     }
 }
 
+Library::Library(const EntryPoints& entries)
+    : path_("(in process)"),
+      getClassNames_(entries.getClassNames),
+      getClassObject_(entries.getClassObject),
+      destroyObject_(entries.destroyObject),
+      setPlatformCapabilities_(entries.setPlatformCapabilities) {
+    if (!getClassNames_ || !getClassObject_ || !destroyObject_ || !setPlatformCapabilities_)
+        throw HostError("the four add-in entry points are needed");
+}
+
 // The platform keeps an attached add-in loaded until the process ends; so
 // does the host. Each Library holds one load, released by the system at exit.
 Library::~Library() {}
@@ -164,6 +174,14 @@ Component::Component(const std::string& libraryPath, const Options& options)
     : library_(std::make_shared<Library>(libraryPath)), objects_(new HostObjects()) {
     if (library_->GetClassObject(u"CAddInNative", &object_) == 0 || !object_)
         throw HostError("the driver library created no component");
+    if (options.memoryManager) SetMemManager(true);
+    if (options.init) Init(options.connection);
+}
+
+Component::Component(const EntryPoints& entries, const Options& options)
+    : library_(std::make_shared<Library>(entries)), objects_(new HostObjects()) {
+    if (library_->GetClassObject(u"CAddInNative", &object_) == 0 || !object_)
+        throw HostError("the driver created no component");
     if (options.memoryManager) SetMemManager(true);
     if (options.init) Init(options.connection);
 }
@@ -470,6 +488,7 @@ int32_t Component::LastError(std::u16string* text) {
 }
 
 void Component::RefuseMemory(bool refuse) { objects_->Refuse(refuse); }
+void Component::RefuseMemoryPattern(uint64_t bits) { objects_->RefusePattern(bits); }
 uint64_t Component::AllocationCount() const { return objects_->allocations(); }
 size_t Component::LiveBlocks() const { return objects_->LiveBlocks(); }
 uint64_t Component::BadStrings() const { return objects_->badStrings(); }

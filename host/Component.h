@@ -83,6 +83,15 @@ struct ExternalEvent {
 class Library;
 class HostObjects;
 
+// The four entry points of a component already in this process (linked into
+// the program, as the fuzzers link it); nothing is loaded.
+struct EntryPoints {
+    abi::GetClassNamesFn getClassNames = nullptr;
+    abi::GetClassObjectFn getClassObject = nullptr;
+    abi::DestroyObjectFn destroyObject = nullptr;
+    abi::SetPlatformCapabilitiesFn setPlatformCapabilities = nullptr;
+};
+
 class Component {
 public:
     struct Options {
@@ -94,6 +103,8 @@ public:
     explicit Component(const std::string& libraryPath);
     Component(const std::string& libraryPath, const Options& options);
     Component() : Component(DefaultLibraryPath()) {}
+    // A component whose entry points are in this process.
+    Component(const EntryPoints& entries, const Options& options);
     ~Component();  // DestroyObject
     Component(const Component&) = delete;
     Component& operator=(const Component&) = delete;
@@ -137,6 +148,9 @@ public:
     // ---- What the host objects saw ----
     // Makes the memory manager refuse (true) or grant (false) every request.
     void RefuseMemory(bool refuse);
+    // Refuses some requests: request k counted from this call is refused
+    // when bit k % 64 of `bits` is set (0: grant them all again).
+    void RefuseMemoryPattern(uint64_t bits);
     uint64_t AllocationCount() const;
     // Blocks handed to the component and not yet taken back: after a call
     // every block must have come back as a result.
@@ -170,6 +184,8 @@ private:
 class Library {
 public:
     explicit Library(const std::string& path);
+    // Entry points already in this process; throws when one is missing.
+    explicit Library(const EntryPoints& entries);
     ~Library();
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;

@@ -64,6 +64,7 @@ bool ZEL_HOST_CALL HostObjects::AllocMemory(void* self, void** block, unsigned l
     if (!block) return false;
     ++owner->allocations_;
     if (owner->refuse_ || bytes == 0) return false;
+    if ((owner->pattern_ >> (owner->patternNext_++ % 64)) & 1u) return false;
     void* p = std::malloc(bytes);
     if (!p) return false;
     // A fill that is not a terminator, so an unwritten terminator shows.

@@ -30,6 +30,11 @@ public:
 
     // ---- memory manager ----
     void Refuse(bool refuse) { refuse_ = refuse; }
+    // Request k from now is refused when bit k % 64 of `bits` is set.
+    void RefusePattern(uint64_t bits) {
+        patternNext_ = 0;
+        pattern_ = bits;
+    }
     bool Owns(const void* block) const;
     // Reads a text block the component returned and gives it back. `length`
     // is the character count the component claimed (-1: up to the
@@ -77,6 +82,8 @@ private:
     mutable platform::RecursiveMutex memoryLock_;
     std::map<const void*, size_t> blocks_;
     std::atomic<bool> refuse_{false};
+    std::atomic<uint64_t> pattern_{0};
+    std::atomic<uint64_t> patternNext_{0};
     std::atomic<uint64_t> allocations_{0};
     std::atomic<uint64_t> badStrings_{0};
 

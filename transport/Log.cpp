@@ -163,4 +163,16 @@ std::string TrafficRow(const unsigned char* bytes, int32_t count, int32_t offset
     return row;
 }
 
+std::string TrafficBlock(int direction, const unsigned char* bytes, int32_t length, const std::string& line,
+                         const platform::LocalTime& time) {
+    std::string block = TrafficBlockHeader(direction, length, line, time);
+    if (!bytes) return block;
+    int32_t count = 0;
+    for (int32_t offset = 0; offset < length; offset += count) {
+        count = length - offset < 20 ? length - offset : 20;
+        block += TrafficRow(bytes + offset, count, offset);
+    }
+    return block;
+}
+
 }  // namespace zel

@@ -45,5 +45,8 @@ std::string TrafficBlockHeader(int direction, int32_t length, const std::string&
                                const platform::LocalTime& time);
 // One row of up to 20 bytes starting at byte `offset` of the transfer.
 std::string TrafficRow(const unsigned char* bytes, int32_t count, int32_t offset);
+// One whole block of a transfer of `length` bytes: its header, then its rows.
+std::string TrafficBlock(int direction, const unsigned char* bytes, int32_t length, const std::string& line,
+                         const platform::LocalTime& time);
 
 }  // namespace zel

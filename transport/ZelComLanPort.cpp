@@ -258,14 +258,9 @@ int CZelComLanPort::LogTraffic(const void* data, int32_t length, int direction) 
     } else if (s.mode == 2) {
         line = zel::TrafficTcpLine(s.host.c_str(), s.tcpPort);
     }
-    std::string header = zel::TrafficBlockHeader(direction, length, line, platform::Now());
-    platform::WriteFileBytes(s.logFile, header.data(), header.size());
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (int32_t offset = 0; offset < length; offset += 20) {
-        int32_t count = length - offset < 20 ? length - offset : 20;
-        std::string row = zel::TrafficRow(bytes + offset, count, offset);
-        platform::WriteFileBytes(s.logFile, row.data(), row.size());
-    }
+    std::string block =
+        zel::TrafficBlock(direction, static_cast<const unsigned char*>(data), length, line, platform::Now());
+    platform::WriteFileBytes(s.logFile, block.data(), block.size());
     return 0;
 }
 

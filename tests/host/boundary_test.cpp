@@ -230,5 +230,37 @@ TEST_F(DriverTest, RefusedBlocksAreNeverWritten) {
     EXPECT_GT(c->AllocationCount(), 0u);
 }
 
+// Some requests refused, others granted, within one call: each text is
+// either whole or VTYPE_EMPTY, and every granted block comes back.
+TEST_F(DriverTest, PartlyRefusedBlocks) {
+    const struct {
+        uint64_t pattern;  // bit k: request k refused
+        bool texts[4];     // GetDescription's texts 0, 1, 2 and 6 handed over
+    } cases[] = {
+        {0x1, {false, true, true, true}},
+        {0x2, {true, false, true, true}},
+        {0x5, {false, true, false, true}},
+        {0xA, {true, false, true, false}},
+        {0x0, {true, true, true, true}},
+    };
+    const int textParams[4] = {0, 1, 2, 6};
+    for (const auto& k : cases) {
+        c->RefuseMemoryPattern(k.pattern);
+        CallResult d = c->Call(u"GetDescription", std::vector<Value>(7));
+        EXPECT_TRUE(d.ok);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(d.params[textParams[i]].type, k.texts[i] ? abi::VT_PWSTR : abi::VT_EMPTY)
+                << "pattern " << k.pattern << ", parameter " << textParams[i];
+        EXPECT_EQ(d.params[3].type, abi::VT_UI4);
+        EXPECT_EQ(c->LiveBlocks(), 0u);
+    }
+    c->RefuseMemoryPattern(0x1);
+    EXPECT_FALSE(c->GetMethodName(0, 0, nullptr));
+    std::u16string name;
+    EXPECT_TRUE(c->GetMethodName(0, 1, &name));
+    EXPECT_EQ(name, u"ПолучитьНомерВерсии");
+    c->RefuseMemoryPattern(0);
+}
+
 }  // namespace
 }  // namespace zeltest

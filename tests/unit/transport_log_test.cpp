@@ -47,6 +47,27 @@ TEST(TrafficLog, ReproducesTheExampleByteForByte) {
     EXPECT_EQ(text, kExample);
 }
 
+// The whole block as one text, as the device log writes it, is the header
+// and rows of the example; a block without bytes is its header alone.
+TEST(TrafficLog, WholeBlockMatchesHeaderAndRows) {
+    const platform::LocalTime t{2020, 3, 5, 14, 7, 9, 601};
+    const std::string line = zel::TrafficComLine("\\\\.\\COM1", 9600, 0, 8, 0, 0, 0);
+    for (size_t n : {size_t(1), size_t(19), size_t(20), size_t(21), size_t(40), size_t(41), size_t(257)}) {
+        std::string data;
+        for (size_t i = 0; i < n; ++i) data += static_cast<char>(i * 37);
+        EXPECT_EQ(zel::TrafficBlock(2, reinterpret_cast<const unsigned char*>(data.data()),
+                                    static_cast<int32_t>(n), line, t),
+                  Block(2, data, line, t))
+            << n << " bytes";
+    }
+    const std::string example(kExample);
+    const std::string second = example.substr(example.find("\r\n____", 2));
+    EXPECT_EQ(zel::TrafficBlock(2, reinterpret_cast<const unsigned char*>("ww 0001.234kg\r\nww 0001.234kg\r\n"), 30,
+                                line, t),
+              second);
+    EXPECT_EQ(zel::TrafficBlock(1, nullptr, 0, line, t), zel::TrafficBlockHeader(1, 0, line, t));
+}
+
 TEST(TrafficLog, RowsAndLineDescriptions) {
     struct Case {
         std::string bytes;
