@@ -73,6 +73,7 @@ struct Simulator::Impl {
     int faultParam = 0;
     int pushPeriodMs = 0;
     uint64_t nextPushMs = 0;
+    bool closeAfterReply = false;  // TCP: hang up after every answer
 
     // The line. Changed only by the scale thread (under mu) or while it is
     // not running; other threads read it under mu.
@@ -89,7 +90,7 @@ struct Simulator::Impl {
     bool hangUpRequested = false;
 
     // Counters and records (mu).
-    int requests = 0, frames = 0, hangups = 0;
+    int requests = 0, frames = 0, hangups = 0, connections = 0;
     uint64_t lastSentMs = 0;
     std::vector<Record> log;
     size_t receivedTotal = 0;
@@ -149,6 +150,7 @@ struct Simulator::Impl {
             if (c != platform::kNoHandle) {
                 CAutoLockMutex lock(mu);
                 line = c;
+                ++connections;
             }
         }
         return line != platform::kNoHandle;
@@ -235,8 +237,9 @@ struct Simulator::Impl {
         return true;
     }
 
-    // Answers a request or pushes a reading, with the current fault.
-    void SendFrame() {
+    // Answers a request or pushes a reading, with the current fault; true
+    // when a frame went out.
+    bool SendFrame() {
         Fault f;
         int param;
         {
@@ -247,14 +250,14 @@ struct Simulator::Impl {
         }
         if (f == Fault::HangUp) {
             DoHangUp();
-            return;
+            return false;
         }
-        if (f == Fault::Silence || !EnsurePeer()) return;
+        if (f == Fault::Silence || !EnsurePeer()) return false;
         std::string frame = EncodeFrame(model, Current());
         std::string bytes;
         if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
         bytes += (f == Fault::BrokenFrame) ? BreakFrame(model, frame) : frame;
-        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return;
+        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return false;
         const uint64_t now = platform::MonotonicMs();
         {
             CAutoLockMutex lock(mu);
@@ -262,6 +265,22 @@ struct Simulator::Impl {
             lastSentMs = now;
         }
         AddRecord(Record::Sent, bytes, 0);
+        return true;
+    }
+
+    // A converter that drops the connection after each exchange: the reply
+    // is written, then the connection closed; the next one is accepted.
+    void CloseAfterReply() {
+        bool close;
+        {
+            CAutoLockMutex lock(mu);
+            close = closeAfterReply && mode == Tcp && line != platform::kNoHandle;
+            if (close) {
+                platform::IoClose(line);
+                line = platform::kNoHandle;
+            }
+        }
+        if (close) matcher = CommandMatcher(model);
     }
 
     std::string Garbage(int count) {
@@ -288,7 +307,7 @@ struct Simulator::Impl {
             if (m.kind == CommandMatcher::Price && model == 22) disp.price = static_cast<double>(m.value) / 100.0;
         }
         AddRecord(KindOf(m.kind), m.bytes, m.value);
-        if (m.kind == CommandMatcher::Request) SendFrame();
+        if (m.kind == CommandMatcher::Request && SendFrame()) CloseAfterReply();
     }
 
     void ReadInput() {
@@ -589,6 +608,16 @@ double Simulator::Tare() const {
 int Simulator::Decimals() const {
     CAutoLockMutex lock(impl_->mu);
     return impl_->disp.decimals;
+}
+
+void Simulator::SetCloseAfterReply(bool on) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->closeAfterReply = on;
+}
+
+int Simulator::Connections() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->connections;
 }
 
 void Simulator::SetFault(Fault fault, int param) {

@@ -32,6 +32,8 @@ const char kUsage[] =
     "  --decimals D      0..3, default 3\n"
     "  --fault F         silence | slow:MS | garbage:N | broken | hangup | none\n"
     "  --push-every MS   event models: push a reading every MS milliseconds\n"
+    "  --close-after-reply  TCP: close the connection after each answer, as a\n"
+    "                    converter that hangs up after every exchange\n"
     "  --no-stdin        ignore standard input; run until interrupted\n"
     "standard input: Enter pushes a reading; w KG weight; p X price; c X cost;\n"
     "  t KG tare; s 0|1 stable; o 0|1 overload; f FAULT; h hang up; q quits.\n";
@@ -164,7 +166,7 @@ int RunSimulate(int argc, char** argv) {
     int i = 1;
     if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
     long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3;
-    bool pty = false, unstable = false, overload = false, noStdin = false;
+    bool pty = false, unstable = false, overload = false, noStdin = false, closeAfterReply = false;
     bool havePrice = false, haveCost = false;
     double weight = 0, price = 0, cost = 0, tare = 0;
     std::string link;
@@ -189,6 +191,9 @@ int RunSimulate(int argc, char** argv) {
             continue;
         } else if (a == "--no-stdin") {
             noStdin = true;
+            continue;
+        } else if (a == "--close-after-reply") {
+            closeAfterReply = true;
             continue;
         } else if (!hasValue) {
             ok = false;
@@ -236,6 +241,7 @@ int RunSimulate(int argc, char** argv) {
     s.SetTare(tare);
     s.SetDecimals(static_cast<int>(decimals));
     s.SetFault(fault, faultParam);
+    s.SetCloseAfterReply(closeAfterReply);
     s.SetObserver(PrintRecord);
 
     const bool started = pty ? s.StartPty(link) : s.StartTcp(static_cast<uint16_t>(tcpPort));

@@ -175,21 +175,57 @@ TEST(PolledFaults, SlowBytes) {
 }
 
 TEST(PolledFaults, LineReopensAfterAHangUp) {
-    for (Wire wire : {Wire::Pty, Wire::Tcp}) {
-        SCOPED_TRACE(zeltest::WireName(wire));
-        PolledRig rig(13, wire, /*keepConnection=*/true);
+    // TCP: the next call's drain finds the connection ended and opens a new
+    // one before its request, so no call fails. A pty: the serial read fails,
+    // the port closes, that call answers 3 and the next one reopens.
+    struct Case {
+        Wire wire;
+        std::vector<int32_t> codes;  // of the calls after the cut
+    };
+    for (const Case& c : {Case{Wire::Tcp, {0, 0}}, Case{Wire::Pty, {3, 0, 0}}}) {
+        SCOPED_TRACE(zeltest::WireName(c.wire));
+        PolledRig rig(13, c.wire, /*keepConnection=*/true);
         rig.sim.SetWeight(4.0);
         ASSERT_EQ(rig.Weigh().code, 0);
         rig.sim.HangUp();
-        // The cut is seen by a failing read or write, which closes the port;
-        // a later call opens it again.
-        int32_t code = -1;
-        for (int i = 0; i < 4 && code != 0; ++i) code = rig.Weigh().code;
-        EXPECT_EQ(code, 0);
-        EXPECT_EQ(rig.sim.HangUps(), 1);
-        Weighing w = rig.Weigh();
-        EXPECT_EQ(w.code, 0);
-        EXPECT_EQ(w.weight, 4.0);
+        for (int spin = 0; spin < 500 && rig.sim.HangUps() < 1; ++spin) platform::SleepMs(10);
+        ASSERT_EQ(rig.sim.HangUps(), 1);
+        std::vector<int32_t> codes;
+        for (size_t i = 0; i < c.codes.size(); ++i) {
+            Weighing w = rig.Weigh();
+            codes.push_back(w.code);
+            if (w.code == 0) {
+                EXPECT_EQ(w.weight, 4.0);
+            }
+        }
+        EXPECT_EQ(codes, c.codes);
+    }
+}
+
+TEST(PolledFaults, ConverterThatClosesAfterEachReply) {
+    // Many serial-to-Ethernet converters drop the connection after every
+    // exchange. Each call finds the connection gone before its request and
+    // connects again, with the line kept open between calls or not.
+    for (int model : {13, 10}) {
+        for (bool keep : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "model " << model << (keep ? ", kept" : ", released"));
+            PolledRig rig(model, Wire::Tcp, keep);
+            ASSERT_EQ(rig.openCode, 0);
+            rig.sim.SetCloseAfterReply(true);
+            rig.sim.SetWeight(2.5);
+            std::vector<int32_t> codes;
+            for (int i = 0; i < 4; ++i) {
+                Weighing w = rig.Weigh();
+                codes.push_back(w.code);
+                if (w.code == 0) {
+                    EXPECT_EQ(w.weight, model == 13 ? 2.5 : 2500.0);
+                }
+            }
+            EXPECT_EQ(codes, std::vector<int32_t>({0, 0, 0, 0}));
+            // One request per call: no call needed a second attempt.
+            EXPECT_EQ(rig.sim.RequestsSeen(), 4);
+            EXPECT_EQ(rig.sim.Connections(), 1 + 4);  // Open's, then one per call
+        }
     }
 }
 
