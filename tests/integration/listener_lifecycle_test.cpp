@@ -1,7 +1,9 @@
 // Listener threads through the loaded library: prompt publishing and
 // closing, no thread left behind, a lost connection regained, and commands
 // from the platform's thread while readings arrive.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/sync.h"
 #include "platform/threads_count.h"
@@ -19,15 +21,22 @@ TEST_P(ListenerTiming, FrameIsPublishedAsItLands) {
     ListenerRig rig(22, GetParam());
     ASSERT_TRUE(rig.Settle());
     // Frames landing at any point of the listener's cycle, also in its pause.
-    for (int i = 0; i < 6; ++i) {
+    // A listener that only looked every 50 ms step, or slept through its
+    // 100 ms pause, would put the median lag near 25 ms or beyond; the median
+    // stands a busy machine's occasional stall of one frame. Tight figures
+    // belong to the benchmarks.
+    std::vector<uint64_t> lags;
+    for (int i = 0; i < 9; ++i) {
         platform::SleepMs(static_cast<unsigned>(37 * i));
         rig.sim.PushReading();
         Event e;
         ASSERT_TRUE(rig.NextEvent(&e, 1000));
         uint64_t sent = rig.sim.LastFrameSentMs();
         ASSERT_GE(e.atMs, sent);
-        EXPECT_LT(e.atMs - sent, 30u) << "frame " << i;
+        lags.push_back(e.atMs - sent);
     }
+    std::sort(lags.begin(), lags.end());
+    EXPECT_LT(lags[lags.size() / 2], 15u) << "median lag";
 }
 
 TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
