@@ -269,3 +269,45 @@ TEST(ListenerCommands, UnsupportedOperations) {
 }
 
 }  // namespace
+
+namespace {
+
+// Commands flagged while the scale's line is down wait for it: once the line
+// is back they are written, each exactly once (a price frame of model 22
+// goes twice by design), and the listener keeps publishing.
+struct DownCase {
+    int model;
+    bool price, tare;
+    size_t prices, tares;  // records the scale sees
+};
+
+class ListenerLineDown : public ::testing::TestWithParam<DownCase> {};
+
+TEST_P(ListenerLineDown, CommandsFlaggedWhileDownAreWrittenOnceWhenItReturns) {
+    const DownCase c = GetParam();
+    ListenerRig rig(c.model, Line::Tcp, c.model == 32 ? "0.001" : nullptr);
+    ASSERT_TRUE(rig.Settle());
+    const uint16_t port = rig.sim.TcpPort();
+    rig.sim.Stop();
+    platform::SleepMs(400);  // the listener has found its line gone and is retrying
+    if (c.price) EXPECT_TRUE(rig.SetPrice(c.model == 32 ? 1250 : 4321));
+    if (c.tare) EXPECT_TRUE(rig.Calibrate());
+    platform::SleepMs(400);  // nothing may be spent on the dead line meanwhile
+    rig.sim.ClearReceived();
+    ASSERT_TRUE(rig.sim.StartTcp(port));
+    ASSERT_TRUE(rig.sim.WaitReceived(c.prices + c.tares, 3000));
+    platform::SleepMs(600);  // and nothing more follows
+    EXPECT_EQ(rig.Seen(sim::Record::Price).size(), c.prices);
+    EXPECT_EQ(rig.Seen(sim::Record::Tare).size(), c.tares);
+    for (const sim::Record& r : rig.Seen(sim::Record::Price)) EXPECT_EQ(r.value, 4321);
+    EXPECT_EQ(rig.Seen(sim::Record::Unknown).size(), 0u);
+    rig.sim.PushReading();
+    Event e;
+    EXPECT_TRUE(rig.NextEvent(&e, 1500));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ListenerLineDown,
+                         ::testing::Values(DownCase{22, true, true, 2, 1}, DownCase{32, true, false, 0, 1},
+                                           DownCase{32, false, true, 0, 1}));
+
+}  // namespace

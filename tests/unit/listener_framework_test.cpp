@@ -4,15 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
 
+#include "component/native_api.h"
+#include "platform/pty.h"
+#include "platform/sync.h"
 #include "platform/sys.h"
 #include "scales/Factory.h"
 #include "scales/IScalesObject.h"
 #include "scales/listener/ListenerScale.h"
+#include "tests/unit/transport_test_util.h"
 
 using zel::listener::TareMessageParam;
 using zel::listener::WeightMessageParam;
@@ -154,3 +160,102 @@ TEST(ListenerObject, NoListenerWithoutAName) {
     EXPECT_EQ(object->OpenCom(tooLong.c_str(), 9600, nullptr, nullptr), 1);
     EXPECT_FALSE(AsListener(object.get())->Listening());
 }
+
+#ifndef _WIN32
+namespace {
+
+// The platform connection as far as the listener uses it: counts the events
+// and runs a hook on the listener's thread inside ExternalEvent.
+class CountingConnection : public IAddInDefBase {
+public:
+    std::atomic<int> events{0};
+    std::function<void()> onEvent;
+
+    bool ADDIN_API AddError(unsigned short, const WCHAR_T*, const WCHAR_T*, long) override { return true; }
+    bool ADDIN_API Read(WCHAR_T*, tVariant*, long*, WCHAR_T**) override { return false; }
+    bool ADDIN_API Write(WCHAR_T*, tVariant*) override { return false; }
+    bool ADDIN_API RegisterProfileAs(WCHAR_T*) override { return false; }
+    bool ADDIN_API SetEventBufferDepth(long) override { return true; }
+    long ADDIN_API GetEventBufferDepth() override { return 1; }
+    bool ADDIN_API ExternalEvent(WCHAR_T*, WCHAR_T*, WCHAR_T*) override {
+        ++events;
+        if (onEvent) onEvent();
+        return true;
+    }
+    void ADDIN_API CleanEventBuffer() override {}
+    bool ADDIN_API SetStatusLine(WCHAR_T*) override { return true; }
+    void ADDIN_API ResetStatusLine() override {}
+};
+
+// 1.234 kg in a model 5 frame.
+const char kVn220Frame[] = {0x3C, 0x00, 0x00, 0x12, 0x34, 0x03, 0x3E};
+
+// What the driver wrote to the scale within `ms`.
+std::string ReadMaster(int master, int ms) {
+    std::string out;
+    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(ms);
+    for (;;) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) break;
+        platform::WaitItem item{master, platform::kWaitReadable, 0};
+        platform::WaitHandles(&item, 1, static_cast<int>(end - now));
+        char buf[64];
+        long n = platform::IoRead(master, buf, sizeof buf);
+        if (n > 0) out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ListenerObject, StopAsItsFrameCompletesPublishesThatFrameOnly) {
+    // The close is requested the moment the frame is complete (from inside
+    // its event, before the listener goes on), while a second frame already
+    // waits on the line: that frame is still published, nothing is read
+    // after the stop and the scale is not acknowledged.
+    zeltest::Pty pty;
+    ASSERT_NE(pty.master, platform::kNoHandle);
+    CountingConnection connection;
+    std::unique_ptr<IScalesObject> object = Make(5);
+    object->SetDeviceId("T1");
+    ASSERT_EQ(object->OpenCom(pty.slave.c_str(), 9600, nullptr, &connection), 0);
+
+    // Once the listener holds the line, a first frame comes back as an event
+    // and is acknowledged.
+    for (int attempt = 0; attempt < 30 && connection.events == 0; ++attempt) {
+        platform::SleepMs(100);
+        platform::IoWrite(pty.master, kVn220Frame, sizeof kVn220Frame);
+        ReadMaster(pty.master, 200);
+    }
+    ASSERT_GE(connection.events, 1);
+    ReadMaster(pty.master, 400);  // its acknowledgement
+    const int before = connection.events;
+
+    struct Closer {
+        std::unique_ptr<IScalesObject>* object;
+        std::atomic<bool> started{false};
+        static void Run(void* p) {
+            auto* c = static_cast<Closer*>(p);
+            c->started = true;
+            c->object->reset();
+        }
+    } closer{&object};
+    platform::Thread closerThread;
+    std::atomic<bool> armed{true};
+    connection.onEvent = [&] {
+        if (!armed.exchange(false)) return;
+        ASSERT_TRUE(closerThread.Start(&Closer::Run, &closer));
+        while (!closer.started) platform::SleepMs(1);
+        platform::SleepMs(200);  // the stop is requested by now
+    };
+    std::string two(kVn220Frame, sizeof kVn220Frame);
+    two += two;
+    platform::IoWrite(pty.master, two.data(), two.size());
+    for (int i = 0; i < 300 && !closer.started; ++i) platform::SleepMs(10);
+    ASSERT_TRUE(closer.started);
+    closerThread.Join();
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(connection.events - before, 1);
+    EXPECT_EQ(ReadMaster(pty.master, 100), "") << "no acknowledgement after the stop";
+}
+#endif
