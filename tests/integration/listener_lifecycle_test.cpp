@@ -54,16 +54,34 @@ TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
 TEST_P(ListenerTiming, FrameOfASlowLineIsRead) {
     // Bytes that come one by one, 4 ms apart (a slow line, or a converter
     // that hands on every byte), spend only the time really waited: the
-    // 25-byte frame takes about 100 ms of the 500 ms budget.
-    ListenerRig rig(15, GetParam());
-    ASSERT_TRUE(rig.Settle());
-    rig.sim.SetFault(sim::Fault::SlowBytes, 4);
-    for (int i = 0; i < 3; ++i) {
+    // 25-byte frame takes about 100 ms of the 500 ms budget, where a whole
+    // 50 ms step per byte would spend 1200 ms. The slow frame follows a
+    // prompt one, so it meets a read with its budget whole. A busy machine
+    // may stretch the simulator's gaps until the frame itself outlasts the
+    // budget; such a frame proves nothing, and the line is set up afresh
+    // (a cut frame leaves the line out of step) for another.
+    int judged = 0;
+    for (int attempt = 0; attempt < 4 && judged < 2; ++attempt) {
+        ListenerRig rig(15, GetParam());
+        ASSERT_TRUE(rig.Settle());
         rig.sim.PushReading();
         Event e;
-        ASSERT_TRUE(rig.NextEvent(&e, 1500)) << "frame " << i;
-        EXPECT_EQ(e.data.size(), 24u);
+        ASSERT_TRUE(rig.NextEvent(&e, 1500));
+        rig.sim.SetFault(sim::Fault::SlowBytes, 4);
+        const int framesBefore = rig.sim.FramesSent();
+        const uint64_t pushed = platform::MonotonicMs();
+        rig.sim.PushReading();
+        const bool got = rig.NextEvent(&e, 1500);
+        for (int spin = 0; spin < 200 && rig.sim.FramesSent() == framesBefore; ++spin) platform::SleepMs(10);
+        const uint64_t took = rig.sim.LastFrameSentMs() - pushed;
+        if (!got && took > 400) continue;  // the frame itself was too slow
+        ++judged;
+        EXPECT_TRUE(got) << "a frame sent in " << took << " ms";
+        if (got) {
+            EXPECT_EQ(e.data.size(), 24u);
+        }
     }
+    if (judged == 0) GTEST_SKIP() << "the machine stretched every frame beyond the budget";
 }
 
 class ListenerLine : public ::testing::TestWithParam<Line> {};
