@@ -215,8 +215,26 @@ TEST(ListenerObject, StopAsItsFrameCompletesPublishesThatFrameOnly) {
     // after the stop and the scale is not acknowledged.
     zeltest::Pty pty;
     ASSERT_NE(pty.master, platform::kNoHandle);
-    CountingConnection connection;
     std::unique_ptr<IScalesObject> object = Make(5);
+    struct Closer {
+        std::unique_ptr<IScalesObject>* object;
+        std::atomic<bool> started{false};
+        static void Run(void* p) {
+            auto* c = static_cast<Closer*>(p);
+            c->started = true;
+            c->object->reset();
+        }
+    } closer{&object};
+    platform::Thread closerThread;
+    std::atomic<bool> armed{false}, launched{false};
+    CountingConnection connection;
+    connection.onEvent = [&] {
+        if (!armed.exchange(false)) return;
+        ASSERT_TRUE(closerThread.Start(&Closer::Run, &closer));
+        launched = true;  // the thread object is set: the test may join it
+        while (!closer.started) platform::SleepMs(1);
+        platform::SleepMs(200);  // the stop is requested by now
+    };
     object->SetDeviceId("T1");
     ASSERT_EQ(object->OpenCom(pty.slave.c_str(), 9600, nullptr, &connection), 0);
 
@@ -231,28 +249,12 @@ TEST(ListenerObject, StopAsItsFrameCompletesPublishesThatFrameOnly) {
     ReadMaster(pty.master, 400);  // its acknowledgement
     const int before = connection.events;
 
-    struct Closer {
-        std::unique_ptr<IScalesObject>* object;
-        std::atomic<bool> started{false};
-        static void Run(void* p) {
-            auto* c = static_cast<Closer*>(p);
-            c->started = true;
-            c->object->reset();
-        }
-    } closer{&object};
-    platform::Thread closerThread;
-    std::atomic<bool> armed{true};
-    connection.onEvent = [&] {
-        if (!armed.exchange(false)) return;
-        ASSERT_TRUE(closerThread.Start(&Closer::Run, &closer));
-        while (!closer.started) platform::SleepMs(1);
-        platform::SleepMs(200);  // the stop is requested by now
-    };
+    armed = true;
     std::string two(kVn220Frame, sizeof kVn220Frame);
     two += two;
     platform::IoWrite(pty.master, two.data(), two.size());
-    for (int i = 0; i < 300 && !closer.started; ++i) platform::SleepMs(10);
-    ASSERT_TRUE(closer.started);
+    for (int i = 0; i < 300 && !launched; ++i) platform::SleepMs(10);
+    ASSERT_TRUE(launched);
     closerThread.Join();
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(connection.events - before, 1);
