@@ -115,6 +115,7 @@ TEST(ZelComLanPort, SerialOpenFailuresAndHangup) {
     char buf[8];
     EXPECT_EQ(first.Read(buf, sizeof buf), 0);
     EXPECT_EQ(first.LineState(), 2);
+    EXPECT_FALSE(first.ConnectionLost()) << "a failed serial line is no ended connection";
     EXPECT_EQ(first.Write("x", 1), -1);
 }
 

@@ -160,12 +160,25 @@ TEST(ZelComLanPort, EthernetOpenReadWriteClose) {
     EXPECT_LT(platform::MonotonicMs() - t0, 1000u);
     EXPECT_EQ(port.Read(buf, sizeof buf), 0);
     EXPECT_EQ(port.LineState(), 2);
+    EXPECT_TRUE(port.ConnectionLost()) << "the exchange may connect again at once";
     EXPECT_EQ(port.Write("x", 1), -1);
     // With the line gone a waiter sleeps its time out rather than spinning.
     t0 = platform::MonotonicMs();
     EXPECT_FALSE(port.WaitForInput(30));
     EXPECT_GE(platform::MonotonicMs() - t0, 29u);
     EXPECT_EQ(port.Close(), 0);
+    EXPECT_FALSE(port.ConnectionLost());
+    // A new connection forgets the loss too.
+    EXPECT_EQ(port.Open(), 0);
+    platform::SocketHandle again = platform::AcceptWithin(listener.handle, 1000);
+    ASSERT_NE(again, platform::kInvalidSocket);
+    platform::CloseSocket(again);
+    ASSERT_TRUE(port.WaitForInput(2000));
+    EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+    EXPECT_TRUE(port.ConnectionLost());
+    EXPECT_EQ(port.Open(), 0);
+    EXPECT_FALSE(port.ConnectionLost());
+    platform::CloseSocket(platform::AcceptWithin(listener.handle, 1000));
 }
 
 TEST(ZelComLanPort, EthernetOpenFailures) {
