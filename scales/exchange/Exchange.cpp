@@ -122,7 +122,10 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
             // request goes out (once per attempt).
             if (line.ConnectionLost()) {
                 r = session.EnsureConnected();
-                if (r != 0) return r;
+                if (r != 0) {
+                    if (result == kNoAnswer) return r;
+                    break;  // keep the frame an earlier attempt accepted
+                }
             }
             SendRequest(p, line);
             if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;

@@ -160,4 +160,28 @@ TEST(ExchangeLineEnd, CasFrameByteByByteWithNoTimePassing) {
     EXPECT_EQ(line.now, 150u);  // the split pause only
 }
 
+TEST(ExchangeLineEnd, ReconnectFailureKeepsAFrameAlreadyAccepted) {
+    // A protocol that runs every attempt: the first attempt's frame stands
+    // when the converter then hangs up and refuses.
+    struct RefusingSession : ScriptedSession {
+        int32_t EnsureConnected() override {
+            ++ensures;
+            return line && line->closed ? 1 : 0;
+        }
+    };
+    ScriptedLine line;
+    RefusingSession session;
+    session.line = &line;
+    line.endsAfterReply = true;
+    line.onWrite = [](ScriptedLine& l, const std::vector<uint8_t>&) { l.Arrive(5, {0x02, 0x01, 0x02, 0x03}); };
+    PolledProtocol p = Plain(500);
+    p.attempts = 3;
+    p.stopOnSuccess = false;
+    Reading io;
+    EXPECT_EQ(RunReadCycle(p, line, session, io), 0);
+    EXPECT_DOUBLE_EQ(io.weight, 258.0);
+    EXPECT_EQ(line.writes.size(), 1u);
+    EXPECT_EQ(session.releases, 1);
+}
+
 }  // namespace
