@@ -96,6 +96,7 @@ struct Simulator::Impl {
     int streamGapMs = kDefaultStreamGapMs;
     bool ackFirstByte = false;
     int paceBaud = 0;  // 0: bytes go as fast as the line takes them
+    bool closeAfterReply = false;  // TCP: hang up after every answer
 
     // The line. Changed only by the scale thread (under mu) or while it is
     // not running; other threads read it under mu.
@@ -112,7 +113,7 @@ struct Simulator::Impl {
     bool hangUpRequested = false;
 
     // Counters and records (mu).
-    int requests = 0, frames = 0, hangups = 0;
+    int requests = 0, frames = 0, hangups = 0, connections = 0;
     uint64_t lastSentMs = 0;
     std::vector<Record> log;
     size_t receivedTotal = 0;
@@ -196,6 +197,7 @@ struct Simulator::Impl {
             if (c != platform::kNoHandle) {
                 CAutoLockMutex lock(mu);
                 line = c;
+                ++connections;
             }
         }
         return line != platform::kNoHandle;
@@ -357,21 +359,40 @@ struct Simulator::Impl {
         AddRecord(Record::Sent, bytes, 0);
     }
 
-    // Answers a request or pushes a reading, with the current fault.
-    // `restOnly`: the first byte went already (SendAckByte).
-    void SendFrame(bool restOnly = false) {
+    // A converter that drops the connection after each exchange: the reply
+    // is written, then the connection closed; the next one is accepted.
+    void CloseAfterReply() {
+        bool close;
+        {
+            CAutoLockMutex lock(mu);
+            close = closeAfterReply && mode == Tcp && line != platform::kNoHandle;
+            if (close) {
+                platform::IoClose(line);
+                line = platform::kNoHandle;
+            }
+        }
+        if (close) {
+            matcher = NewMatcher();
+            acked = false;
+        }
+    }
+
+    // Answers a request or pushes a reading, with the current fault; true
+    // when a frame went out. `restOnly`: the first byte went already (SendAckByte).
+    bool SendFrame(bool restOnly = false) {
         Fault f;
         int param;
         TakeFault(&f, &param);
         if (f == Fault::HangUp) {
             DoHangUp();
-            return;
+            return false;
         }
-        if (f == Fault::Silence || !EnsurePeer()) return;
+        if (f == Fault::Silence || !EnsurePeer()) return false;
         std::string bytes = FaultedFrame(restOnly && f == Fault::Garbage ? Fault::None : f, param);
         if (restOnly) bytes.erase(0, 1);
-        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return;
+        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return false;
         FrameDone(bytes);
+        return true;
     }
 
     // The first byte of the frame for the first byte of a request (after the
@@ -546,7 +567,7 @@ struct Simulator::Impl {
         if (m.kind == CommandMatcher::Request) {
             const bool restOnly = acked;
             acked = false;
-            SendFrame(restOnly);
+            if (SendFrame(restOnly)) CloseAfterReply();
         } else if (command && desc && desc->answer) {
             SendAnswer(desc->answer(m, Current()));
         }
@@ -895,6 +916,16 @@ double Simulator::Tare() const {
 int Simulator::Decimals() const {
     CAutoLockMutex lock(impl_->mu);
     return impl_->disp.decimals;
+}
+
+void Simulator::SetCloseAfterReply(bool on) {
+    CAutoLockMutex lock(impl_->mu);
+    impl_->closeAfterReply = on;
+}
+
+int Simulator::Connections() const {
+    CAutoLockMutex lock(impl_->mu);
+    return impl_->connections;
 }
 
 void Simulator::SetFault(Fault fault, int param) {

@@ -139,6 +139,13 @@ public:
     void SetFault(Fault fault, int param = 0);
     Fault CurrentFault() const;
 
+    // TCP: behave as a serial-to-Ethernet converter that closes the
+    // connection right after writing each answer to a request, then accepts
+    // the next one. No effect on a pty or on pushed readings.
+    void SetCloseAfterReply(bool on);
+    // TCP connections accepted so far.
+    int Connections() const;
+
     // The frame the scale would send now (no fault applied).
     std::string Frame() const;
 

@@ -40,6 +40,8 @@ const char kUsage[] =
     "                    0 = back to back)\n"
     "  --ack-first-byte  polled models: send the frame's first byte as soon as\n"
     "                    the request's first byte arrives, the rest after it\n"
+    "  --close-after-reply  TCP: close the connection after each answer, as a\n"
+    "                    converter that hangs up after every exchange\n"
     "  --no-stdin        ignore standard input; run until interrupted\n"
     "standard input: Enter pushes a reading; w KG weight; p X price; c X cost;\n"
     "  t KG tare; s 0|1 stable; o 0|1 overload; n 0|1 minus sign; x TEXT text;\n"
@@ -202,7 +204,7 @@ int RunSimulate(int argc, char** argv) {
     int i = 1;
     if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
     long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3, gap = -1, pace = 0;
-    bool pty = false, unstable = false, overload = false, noStdin = false, negative = false, ackFirst = false;
+    bool pty = false, unstable = false, overload = false, noStdin = false, negative = false, ackFirst = false, closeAfterReply = false;
     bool haveText = false;
     std::string text;
     bool havePrice = false, haveCost = false;
@@ -235,6 +237,8 @@ int RunSimulate(int argc, char** argv) {
             continue;
         } else if (a == "--ack-first-byte") {
             ackFirst = true;
+        } else if (a == "--close-after-reply") {
+            closeAfterReply = true;
             continue;
         } else if (!hasValue) {
             ok = false;
@@ -294,6 +298,7 @@ int RunSimulate(int argc, char** argv) {
     if (pace > 0) s.SetPaceBaud(static_cast<int>(pace));
     s.SetAckFirstByte(ackFirst);
     s.SetFault(fault, faultParam);
+    s.SetCloseAfterReply(closeAfterReply);
     s.SetObserver(PrintRecord);
 
     const bool started = pty ? s.StartPty(link) : s.StartTcp(static_cast<uint16_t>(tcpPort));

@@ -45,6 +45,7 @@ struct CZelComLanPort::State {
     std::string host;
     int32_t tcpPort = 20108;
     platform::FileHandle logFile = platform::kInvalidFile;
+    bool connectionLost = false;
 };
 
 CZelComLanPort::CZelComLanPort() : state_(new State) {
@@ -126,6 +127,7 @@ int CZelComLanPort::Open() {
 int CZelComLanPort::Close() {
     CAutoLockMutex guard(lock_);
     State& s = *state_;
+    s.connectionLost = false;
     if (s.socket) {
         LogTraffic("CLOSE", 5, kTrafficSys);
         delete s.socket;
@@ -154,7 +156,7 @@ int CZelComLanPort::Read(void* buffer, int32_t size) {
     if (s.socket) {
         n = s.socket->Receive(buffer, size);
         if (n < 0) {
-            if (n == -1) Close();
+            if (n == -1) LoseConnection();
             n = 0;
         }
         peerClosed = s.socket && s.socket->PeerClosed();
@@ -171,7 +173,7 @@ int CZelComLanPort::Read(void* buffer, int32_t size) {
     LogTraffic(buffer, n, kTrafficIn);
     // A connection the scale (or its converter) closed is a lost line, as a
     // failed serial read is: close it so the next request reconnects.
-    if (peerClosed) Close();
+    if (peerClosed) LoseConnection();
     return n;
 }
 
@@ -183,7 +185,7 @@ int CZelComLanPort::Write(const void* data, int32_t size) {
     if (s.socket) {
         n = s.socket->Send(data, size);
         if (n < 0) {
-            if (n == -1) Close();
+            if (n == -1) LoseConnection();
             n = 0;
         }
     } else if (!s.comPort) {
@@ -290,6 +292,16 @@ bool CZelComLanPort::WaitForInput(unsigned ms) {
         }
         if (left == 0 || platform::MonotonicMs() >= deadline) return false;
     }
+}
+
+void CZelComLanPort::LoseConnection() {
+    Close();
+    state_->connectionLost = true;
+}
+
+bool CZelComLanPort::ConnectionLost() {
+    CAutoLockMutex guard(lock_);
+    return state_->connectionLost;
 }
 
 int CZelComLanPort::LineState() {

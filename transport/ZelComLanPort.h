@@ -50,6 +50,11 @@ public:
     // 0 when a line is open and usable, 2 otherwise (CheckConnection).
     int LineState();
 
+    // True when the port closed its TCP connection itself because the other
+    // side ended or reset it (a converter that hangs up after each reply);
+    // false again after the next Open or Close.
+    bool ConnectionLost();
+
     // Closes the traffic-log file and names the next one after `deviceId`
     // ("log_scales_<id>.log" in the component's directory).
     void SetLogDeviceId(const char* deviceId);
@@ -69,6 +74,7 @@ public:
 
 private:
     struct State;
+    void LoseConnection();  // closes the TCP line and notes why
     platform::RecursiveMutex lock_;
     State* state_;
 };

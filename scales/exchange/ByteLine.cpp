@@ -17,6 +17,8 @@ void PortByteLine::Sleep(unsigned ms) { platform::SleepMs(ms); }
 
 uint64_t PortByteLine::NowMs() { return platform::MonotonicMs(); }
 
+bool PortByteLine::ConnectionLost() { return port_.ConnectionLost(); }
+
 int32_t ScaleSession::EnsureConnected() { return scale_.EnsureConnected(); }
 
 int32_t ScaleSession::ReleaseConnection() { return scale_.ReleaseConnection(); }

@@ -24,6 +24,9 @@ public:
     virtual void Sleep(unsigned ms) = 0;
     // A monotonic clock in milliseconds: what a wait really took.
     virtual uint64_t NowMs() = 0;
+    // True when the line closed itself because the other side ended the
+    // connection; a new connection may carry on.
+    virtual bool ConnectionLost() { return false; }
 };
 
 class IExchangeSession {
@@ -43,6 +46,7 @@ public:
     bool WaitForInput(unsigned ms) override;
     void Sleep(unsigned ms) override;
     uint64_t NowMs() override;
+    bool ConnectionLost() override;
 
 private:
     CZelComLanPort& port_;

@@ -117,6 +117,16 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
         int budget = p.budgetMs;
         for (int attempt = 0; attempt < p.attempts; ++attempt) {
             Drain(line, scratch);
+            // A converter that hangs up after each reply leaves a connection
+            // that only the drain finds ended: open a new one before the
+            // request goes out (once per attempt).
+            if (line.ConnectionLost()) {
+                r = session.EnsureConnected();
+                if (r != 0) {
+                    if (result == kNoAnswer) return r;
+                    break;  // keep the frame an earlier attempt accepted
+                }
+            }
             SendRequest(p, line);
             if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;
             // One spare zero byte after the frame, so no decoder can run

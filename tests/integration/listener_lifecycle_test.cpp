@@ -1,7 +1,9 @@
 // Listener threads through the loaded library: prompt publishing and
 // closing, no thread left behind, a lost connection regained, and commands
 // from the platform's thread while readings arrive.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/sync.h"
 #include "platform/threads_count.h"
@@ -19,15 +21,22 @@ TEST_P(ListenerTiming, FrameIsPublishedAsItLands) {
     ListenerRig rig(22, GetParam());
     ASSERT_TRUE(rig.Settle());
     // Frames landing at any point of the listener's cycle, also in its pause.
-    for (int i = 0; i < 6; ++i) {
+    // A listener that only looked every 50 ms step, or slept through its
+    // 100 ms pause, would put the median lag near 25 ms or beyond; the median
+    // stands a busy machine's occasional stall of one frame. Tight figures
+    // belong to the benchmarks.
+    std::vector<uint64_t> lags;
+    for (int i = 0; i < 9; ++i) {
         platform::SleepMs(static_cast<unsigned>(37 * i));
         rig.sim.PushReading();
         Event e;
         ASSERT_TRUE(rig.NextEvent(&e, 1000));
         uint64_t sent = rig.sim.LastFrameSentMs();
         ASSERT_GE(e.atMs, sent);
-        EXPECT_LT(e.atMs - sent, 30u) << "frame " << i;
+        lags.push_back(e.atMs - sent);
     }
+    std::sort(lags.begin(), lags.end());
+    EXPECT_LT(lags[lags.size() / 2], 15u) << "median lag";
 }
 
 TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
@@ -45,16 +54,34 @@ TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
 TEST_P(ListenerTiming, FrameOfASlowLineIsRead) {
     // Bytes that come one by one, 4 ms apart (a slow line, or a converter
     // that hands on every byte), spend only the time really waited: the
-    // 25-byte frame takes about 100 ms of the 500 ms budget.
-    ListenerRig rig(15, GetParam());
-    ASSERT_TRUE(rig.Settle());
-    rig.sim.SetFault(sim::Fault::SlowBytes, 4);
-    for (int i = 0; i < 3; ++i) {
+    // 25-byte frame takes about 100 ms of the 500 ms budget, where a whole
+    // 50 ms step per byte would spend 1200 ms. The slow frame follows a
+    // prompt one, so it meets a read with its budget whole. A busy machine
+    // may stretch the simulator's gaps until the frame itself outlasts the
+    // budget; such a frame proves nothing, and the line is set up afresh
+    // (a cut frame leaves the line out of step) for another.
+    int judged = 0;
+    for (int attempt = 0; attempt < 4 && judged < 2; ++attempt) {
+        ListenerRig rig(15, GetParam());
+        ASSERT_TRUE(rig.Settle());
         rig.sim.PushReading();
         Event e;
-        ASSERT_TRUE(rig.NextEvent(&e, 1500)) << "frame " << i;
-        EXPECT_EQ(e.data.size(), 24u);
+        ASSERT_TRUE(rig.NextEvent(&e, 1500));
+        rig.sim.SetFault(sim::Fault::SlowBytes, 4);
+        const int framesBefore = rig.sim.FramesSent();
+        const uint64_t pushed = platform::MonotonicMs();
+        rig.sim.PushReading();
+        const bool got = rig.NextEvent(&e, 1500);
+        for (int spin = 0; spin < 200 && rig.sim.FramesSent() == framesBefore; ++spin) platform::SleepMs(10);
+        const uint64_t took = rig.sim.LastFrameSentMs() - pushed;
+        if (!got && took > 400) continue;  // the frame itself was too slow
+        ++judged;
+        EXPECT_TRUE(got) << "a frame sent in " << took << " ms";
+        if (got) {
+            EXPECT_EQ(e.data.size(), 24u);
+        }
     }
+    if (judged == 0) GTEST_SKIP() << "the machine stretched every frame beyond the budget";
 }
 
 class ListenerLine : public ::testing::TestWithParam<Line> {};

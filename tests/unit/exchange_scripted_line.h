@@ -30,6 +30,10 @@ public:
     int reads = 0;
     int throwAtRead = -1;  // the read with this index raises an error
     bool closed = false;   // a failed line: reads bring nothing, writes fail
+    bool lost = false;     // closed because the other side ended the connection
+    // A converter that hangs up after each exchange: once bytes were read,
+    // the first read that finds nothing more finds the connection ended.
+    bool endsAfterReply = false;
 
     // Schedules bytes to arrive `delay` ms from now, all at once.
     void Arrive(uint64_t delay, const std::vector<uint8_t>& bytes) {
@@ -43,7 +47,11 @@ public:
             at += gap;
         }
     }
-    size_t Pending() const { return incoming_.size(); }
+    // Bytes that land during a later WaitForInput with no time passing (they
+    // arrive between a read that found nothing and the wait): each call
+    // queues one chunk, each wait delivers the oldest.
+    void ArriveOnWait(const std::vector<uint8_t>& bytes) { onWait_.push_back(bytes); }
+    size_t Pending() const { return incoming_.size() + onWait_.size(); }
 
     int Read(uint8_t* buffer, int size) override {
         if (reads++ == throwAtRead) throw std::runtime_error("line failure");
@@ -52,6 +60,12 @@ public:
         while (n < size && !incoming_.empty() && incoming_.front().at <= now) {
             buffer[n++] = incoming_.front().byte;
             incoming_.pop_front();
+        }
+        if (n > 0) {
+            replied_ = true;
+        } else if (endsAfterReply && replied_ && incoming_.empty()) {
+            closed = lost = true;
+            replied_ = false;
         }
         return n;
     }
@@ -63,6 +77,10 @@ public:
         return size;
     }
     bool WaitForInput(unsigned ms) override {
+        if (!closed && !onWait_.empty()) {
+            for (uint8_t b : onWait_.front()) Insert(now, b);
+            onWait_.pop_front();
+        }
         if (Available()) return true;
         uint64_t until = now + ms;
         if (!closed && !incoming_.empty() && incoming_.front().at <= until) {
@@ -74,6 +92,7 @@ public:
     }
     void Sleep(unsigned ms) override { now += ms; }
     uint64_t NowMs() override { return now; }
+    bool ConnectionLost() override { return lost; }
 
 private:
     struct Byte {
@@ -87,14 +106,24 @@ private:
         incoming_.insert(pos, Byte{at, b});
     }
     std::deque<Byte> incoming_;
+    std::deque<std::vector<uint8_t>> onWait_;
+    bool replied_ = false;
 };
 
 class ScriptedSession : public zel::exchange::IExchangeSession {
 public:
     int32_t ensureResult = 0;
     int ensures = 0, releases = 0, disconnects = 0;
+    int reconnects = 0;
+    // When set, a successful EnsureConnected opens this line again if it is
+    // closed.
+    ScriptedLine* line = nullptr;
     int32_t EnsureConnected() override {
         ++ensures;
+        if (ensureResult == 0 && line && line->closed) {
+            line->closed = line->lost = false;
+            ++reconnects;
+        }
         return ensureResult;
     }
     int32_t ReleaseConnection() override {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "platform/pty.h"
@@ -113,6 +115,7 @@ TEST(ZelComLanPort, SerialOpenFailuresAndHangup) {
     char buf[8];
     EXPECT_EQ(first.Read(buf, sizeof buf), 0);
     EXPECT_EQ(first.LineState(), 2);
+    EXPECT_FALSE(first.ConnectionLost()) << "a failed serial line is no ended connection";
     EXPECT_EQ(first.Write("x", 1), -1);
 }
 
@@ -140,12 +143,20 @@ TEST(ZelComLanPort, WaitForInputWakesWhenBytesArrive) {
             platform::IoWrite(w->master, "\x02", 1);
         }
     } writer{pty.master};
-    platform::Thread thread;
-    ASSERT_TRUE(thread.Start(&Writer::Run, &writer));
-    EXPECT_TRUE(port.WaitForInput(1000));
-    uint64_t woke = platform::MonotonicMs();
-    thread.Join();
-    EXPECT_LE(woke - writer.sentAt, 25u);  // not the next 50 ms step
+    // A wait in 50 ms steps would wake about 40 ms after the byte every
+    // time; the best of three tries stands a busy machine's stall.
+    uint64_t best = UINT64_MAX;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        platform::Thread thread;
+        ASSERT_TRUE(thread.Start(&Writer::Run, &writer));
+        EXPECT_TRUE(port.WaitForInput(1000));
+        uint64_t woke = platform::MonotonicMs();
+        thread.Join();
+        best = std::min(best, woke - writer.sentAt);
+        char buf[4];
+        EXPECT_EQ(port.Read(buf, sizeof buf), 1);
+    }
+    EXPECT_LE(best, 25u);  // not the next 50 ms step
 }
 
 TEST(ZelComLanPort, WaitForInputSurvivesCloseFromAnotherThread) {

@@ -76,7 +76,7 @@ TEST(COMPort, BinaryFramesPassUnchangedBothWays) {
     char buf[16];
     uint64_t t0 = platform::MonotonicMs();
     EXPECT_EQ(port.Read(buf, sizeof buf), 0);
-    EXPECT_LT(platform::MonotonicMs() - t0, 50u);
+    EXPECT_LT(platform::MonotonicMs() - t0, 500u);
 
     ASSERT_EQ(platform::IoWrite(pty.master, kFrame.data(), kFrame.size()), static_cast<long>(kFrame.size()));
     EXPECT_EQ(ReadLine(port, kFrame.size()), kFrame);  // no echo, no CR/LF mapping, XON/XOFF kept

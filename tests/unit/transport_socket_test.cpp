@@ -84,7 +84,7 @@ TEST(ZelSocket, ReceiveTakesOnlyWhatIsWaiting) {
     char buf[13];
     uint64_t t0 = platform::MonotonicMs();
     EXPECT_EQ(s.Receive(buf, sizeof buf), 0);  // nothing waiting: at once
-    EXPECT_LT(platform::MonotonicMs() - t0, 50u);
+    EXPECT_LT(platform::MonotonicMs() - t0, 500u);
     ASSERT_EQ(platform::SocketSend(peer, "12345", 5), 5);
     ASSERT_TRUE(s.WaitForInput(1000));
     platform::SleepMs(5);
@@ -146,8 +146,8 @@ TEST(ZelComLanPort, EthernetOpenReadWriteClose) {
     // WaitForInput returns as soon as the reply lands.
     platform::SocketSend(peer, "\x06", 1);
     uint64_t t0 = platform::MonotonicMs();
-    EXPECT_TRUE(port.WaitForInput(500));
-    EXPECT_LT(platform::MonotonicMs() - t0, 100u);
+    EXPECT_TRUE(port.WaitForInput(2000));
+    EXPECT_LT(platform::MonotonicMs() - t0, 1000u);
     char buf[8];
     EXPECT_EQ(port.Read(buf, sizeof buf), 1);
 
@@ -156,16 +156,29 @@ TEST(ZelComLanPort, EthernetOpenReadWriteClose) {
     // connection; writing never raises SIGPIPE.
     platform::CloseSocket(peer);
     t0 = platform::MonotonicMs();
-    EXPECT_TRUE(port.WaitForInput(500));
-    EXPECT_LT(platform::MonotonicMs() - t0, 100u);
+    EXPECT_TRUE(port.WaitForInput(2000));
+    EXPECT_LT(platform::MonotonicMs() - t0, 1000u);
     EXPECT_EQ(port.Read(buf, sizeof buf), 0);
     EXPECT_EQ(port.LineState(), 2);
+    EXPECT_TRUE(port.ConnectionLost()) << "the exchange may connect again at once";
     EXPECT_EQ(port.Write("x", 1), -1);
     // With the line gone a waiter sleeps its time out rather than spinning.
     t0 = platform::MonotonicMs();
     EXPECT_FALSE(port.WaitForInput(30));
     EXPECT_GE(platform::MonotonicMs() - t0, 29u);
     EXPECT_EQ(port.Close(), 0);
+    EXPECT_FALSE(port.ConnectionLost());
+    // A new connection forgets the loss too.
+    EXPECT_EQ(port.Open(), 0);
+    platform::SocketHandle again = platform::AcceptWithin(listener.handle, 1000);
+    ASSERT_NE(again, platform::kInvalidSocket);
+    platform::CloseSocket(again);
+    ASSERT_TRUE(port.WaitForInput(2000));
+    EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+    EXPECT_TRUE(port.ConnectionLost());
+    EXPECT_EQ(port.Open(), 0);
+    EXPECT_FALSE(port.ConnectionLost());
+    platform::CloseSocket(platform::AcceptWithin(listener.handle, 1000));
 }
 
 TEST(ZelComLanPort, EthernetOpenFailures) {
