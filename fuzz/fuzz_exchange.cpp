@@ -18,7 +18,7 @@ using zel::exchange::Reading;
 namespace {
 
 bool AcceptAny(const uint8_t*, size_t) { return true; }
-int32_t DecodeFirst(const uint8_t* f, size_t, Reading& out) {
+zel::exchange::Decoded DecodeFirst(const uint8_t* f, size_t, Reading& out) {
     out.weight = f[0];
     return 0;
 }

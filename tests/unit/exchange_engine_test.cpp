@@ -40,7 +40,7 @@ void AnswerCas(ScriptedLine& line, std::function<std::vector<uint8_t>(int)> repl
 }
 
 bool Accept4(const uint8_t* f, size_t n) { return n == 4 && f[3] == 0x03; }
-int32_t Decode4(const uint8_t* f, size_t, Reading& out) {
+zel::exchange::Decoded Decode4(const uint8_t* f, size_t, Reading& out) {
     out.weight = f[1] * 256 + f[2];
     out.stable = 1;
     return 0;
@@ -49,23 +49,17 @@ const uint8_t kOneByteRequest[] = {0x51};
 
 // A small request/reply protocol, varied per test: STX, two weight bytes, ETX.
 PolledProtocol Custom(HeaderPolicy policy, BudgetScope scope, bool withRequest = true) {
-    return PolledProtocol{withRequest ? kOneByteRequest : nullptr,
-                          withRequest ? 1 : 0,
-                          false,
-                          4,
-                          {0x02, 0},
-                          1,
-                          policy,
-                          500,
-                          scope,
-                          3,
-                          true,
-                          zel::exchange::LineVariant::k8N1,
-                          zel::exchange::OutputInit::kClearAll,
-                          true,
-                          1024,
-                          Accept4,
-                          Decode4};
+    return PolledProtocol{.request = withRequest ? kOneByteRequest : nullptr,
+                          .requestLength = withRequest ? 1 : 0,
+                          .replyLength = 4,
+                          .header = {0x02, 0},
+                          .headerCount = 1,
+                          .policy = policy,
+                          .budgetMs = 500,
+                          .scope = scope,
+                          .drainBufferSize = 1024,
+                          .accepts = Accept4,
+                          .decode = Decode4};
 }
 
 struct CycleRun {
