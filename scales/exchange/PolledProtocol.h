@@ -1,7 +1,11 @@
 // A polled scale protocol as a constant description: what to send, what reply
 // to collect and how long to wait for it, plus two pure functions that judge
 // and decode a complete frame. The exchange engine (Exchange.h) runs the
-// cycle; the decoders never touch the line.
+// cycle; the decoders never touch the line. A description names only what
+// differs from the defaults below:
+//   const PolledProtocol kProtocol = {.request = kRequest, .requestLength = 1, .replyLength = 17,
+//                                     .header = {0x02, 0}, .headerCount = 1, .policy = HeaderPolicy::kHunted,
+//                                     .accepts = AcceptsFrame, .decode = DecodeFrame};
 #pragma once
 
 #include <cstddef>
@@ -46,7 +50,8 @@ enum class OutputInit : uint8_t {
 // What a decoder makes of an accepted frame: the result code and how the
 // cycle goes on. A bare result code converts to a Decoded with kAccept.
 enum class Verdict : uint8_t {
-    kAccept,          // the result stands; the cycle ends here when it stops on success
+    kAccept,          // the result stands; the cycle ends here when it stops on success,
+                      // else a later accepted frame overwrites it
     kRetry,           // the result stands unless a later attempt is accepted; next attempt
     kEndCycle,        // the result is final: no further attempt, the line is released
     kEndCycleClosed,  // the result is final: no further attempt, the line is closed, not released
@@ -64,7 +69,8 @@ using AcceptsFn = bool (*)(const uint8_t* frame, size_t length);
 using DecodeFn = Decoded (*)(const uint8_t* frame, size_t length, Reading& out);
 // True when the `count` bytes collected so far end the frame.
 using CompleteFn = bool (*)(const uint8_t* frame, size_t count);
-// Looks at every complete frame before it is judged, accepted or not.
+// Sees every frame that is judged, before accepts and whether it passes or
+// not, so a value can be taken even from a refused frame.
 using PeekFn = void (*)(const uint8_t* frame, size_t count, Reading& out);
 
 // Written with designated initializers; members left out take the values
@@ -76,10 +82,11 @@ struct PolledProtocol {
     int requestLength = 0;
     bool splitSend = false;            // first byte, 150 ms pause, then the rest
     int replyLength = 0;               // frame buffer size N, 1..kMaxReply
-    // Without an end condition a frame is complete at exactly N bytes. With
-    // one, collection also stops as soon as it holds, and whatever was
-    // collected when the collection stops (end condition, N bytes, budget
-    // spent) is judged.
+    // Without an end condition a frame is complete, and judged, at exactly N
+    // bytes. With one, it is checked after every read that brought bytes and
+    // stops the collection as soon as it holds; whatever was collected when
+    // the collection stops (end condition, N bytes, budget spent) is judged,
+    // if it is at least one byte.
     CompleteFn complete = nullptr;
     uint8_t header[2] = {0, 0};        // accepted first-byte values
     int headerCount = 0;               // 0, 1 or 2
