@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool accepted = zel::cas::AcceptsTextFrame(f, n);
         for (auto decode : {zel::cas::DecodeCasText, zel::cas::DecodeSdl07Text}) {
             Reading r;
-            int32_t result = decode(f, n, r);
+            int32_t result = decode(f, n, r).result;
             if (n < zel::cas::kTextFrameLength) {
                 if (result != 3) std::abort();
                 continue;

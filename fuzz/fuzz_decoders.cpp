@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!p.accepts(frame.get(), n)) continue;
         Reading r;
         r.weight = 1.5;  // a caller's value some protocols keep
-        const int32_t result = p.decode(frame.get(), n, r);
+        const int32_t result = p.decode(frame.get(), n, r).result;
         if (!KnownResult(result)) std::abort();
         if (!std::isfinite(r.weight) || !std::isfinite(r.price) || !std::isfinite(r.cost)) std::abort();
         if (r.stable != 0 && r.stable != 1) std::abort();

@@ -17,26 +17,90 @@ using zel::exchange::Reading;
 
 namespace {
 
+using zel::exchange::Decoded;
+using zel::exchange::Verdict;
+
+bool g_closedVerdict = false;
+
 bool AcceptAny(const uint8_t*, size_t) { return true; }
-int32_t DecodeFirst(const uint8_t* f, size_t, Reading& out) {
+Decoded DecodeFirst(const uint8_t* f, size_t, Reading& out) {
     out.weight = f[0];
     return 0;
 }
+// Refuses most frames, so hunted reads resync on header bytes inside them.
+bool AcceptSum(const uint8_t* f, size_t n) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + f[i]);
+    return n > 1 && (sum & 0x0F) == (f[n - 1] & 0x0F);
+}
+// Result and verdict chosen by the frame.
+Decoded DecodeVerdict(const uint8_t* f, size_t n, Reading& out) {
+    static const int32_t kResults[] = {0, 1, 3, 7};
+    if (f[n] != 0) std::abort();  // the spare byte after the frame
+    out.weight += 1.0;
+    const Verdict v = static_cast<Verdict>(f[1] % 4);
+    g_closedVerdict = v == Verdict::kEndCycleClosed;
+    return Decoded(kResults[(f[1] >> 2) % 4], v);
+}
+bool EndsWithEtx(const uint8_t* f, size_t n) { return n > 3 && f[n - 1] == 0x03; }
+void PeekLast(const uint8_t* f, size_t n, Reading& out) { out.stable = f[n - 1] & 1; }
 
 // A continuous scale with a hunted two-value header and a per-call budget.
-const PolledProtocol kHuntedPerCall = {nullptr, 0, false, 7, {0x2B, 0x2D}, 2, HeaderPolicy::kHunted, 500,
-                                       BudgetScope::kPerCall, 3, true,
-                                       zel::exchange::OutputInit::kClearAll, true, 10240, AcceptAny, DecodeFirst};
+const PolledProtocol kHuntedPerCall = {.replyLength = 7,
+                                       .header = {0x2B, 0x2D},
+                                       .headerCount = 2,
+                                       .policy = HeaderPolicy::kHunted,
+                                       .scope = BudgetScope::kPerCall,
+                                       .accepts = AcceptSum,
+                                       .decode = DecodeFirst};
 const uint8_t kReq[] = {0x00, 0x00, 0x03};
 // Every attempt runs; caller's values kept.
-const PolledProtocol kAllAttempts = {kReq, 3, false, 18, {0, 0}, 0, HeaderPolicy::kNone, 300,
-                                     BudgetScope::kPerAttempt, 3, false,
-                                     zel::exchange::OutputInit::kKeepValuesStable1, true, 102400, AcceptAny,
-                                     DecodeFirst};
+const PolledProtocol kAllAttempts = {.request = kReq,
+                                     .requestLength = 3,
+                                     .replyLength = 18,
+                                     .budgetMs = 300,
+                                     .stopOnSuccess = false,
+                                     .init = zel::exchange::OutputInit::kKeepValuesStable1,
+                                     .drainBufferSize = 102400,
+                                     .accepts = AcceptAny,
+                                     .decode = DecodeFirst};
+// Variable length up to the whole buffer, ended by ETX, on a hunted line;
+// the decoder's verdict comes from the frame.
+const PolledProtocol kHuntedTerminated = {.replyLength = 300,
+                                          .complete = EndsWithEtx,
+                                          .header = {0x02, 0},
+                                          .headerCount = 1,
+                                          .policy = HeaderPolicy::kHunted,
+                                          .attempts = 2,
+                                          .peek = PeekLast,
+                                          .accepts = AcceptSum,
+                                          .decode = DecodeVerdict};
+// A request/reply protocol whose decoder gives every verdict.
+const uint8_t kOne[] = {0x51};
+const PolledProtocol kVerdicts = {.request = kOne,
+                                  .requestLength = 1,
+                                  .replyLength = 5,
+                                  .header = {0x02, 0},
+                                  .headerCount = 1,
+                                  .policy = HeaderPolicy::kStrict,
+                                  .budgetMs = 300,
+                                  .accepts = AcceptAny,
+                                  .decode = DecodeVerdict};
+// No header, an end condition, every attempt runs.
+const PolledProtocol kTerminatedAllAttempts = {.request = kOne,
+                                               .requestLength = 1,
+                                               .replyLength = 40,
+                                               .complete = EndsWithEtx,
+                                               .budgetMs = 300,
+                                               .stopOnSuccess = false,
+                                               .peek = PeekLast,
+                                               .accepts = AcceptSum,
+                                               .decode = DecodeVerdict};
 
 const PolledProtocol* const kProtocols[] = {&zel::cas::kCasProtocol, &zel::cas::kSdl07Protocol,
                                             &zel::cas::kLp16Protocol, &zel::massak::kProtocol, &kHuntedPerCall,
-                                            &kAllAttempts};
+                                            &kAllAttempts, &kHuntedTerminated, &kVerdicts,
+                                            &kTerminatedAllAttempts};
 
 struct Script {
     const uint8_t* data;
@@ -71,11 +135,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         burst(line);
 
     Reading io;
+    g_closedVerdict = false;
     int32_t result = zel::exchange::RunReadCycle(p, line, session, io);
     if (result != 0 && result != 1 && result != 3 && result != 7) std::abort();
     const uint64_t perAttempt = (p.splitSend ? 150u : 0u) + static_cast<uint64_t>(p.budgetMs) + 50u;
     if (line.now > perAttempt * static_cast<uint64_t>(p.attempts)) std::abort();
-    if (result == 1 && session.releases != 0) std::abort();
-    if (result != 1 && session.releases != 1) std::abort();
+    // The line is either released or, after a raised error or a closing
+    // verdict, closed; never both.
+    if (session.releases + session.disconnects > 1) std::abort();
+    if (p.disconnectOnError && session.releases + session.disconnects != 1) std::abort();
+    if (g_closedVerdict && (session.disconnects != 1 || session.releases != 0)) std::abort();
+    if (result != 1 && p.decode != DecodeVerdict && session.releases != 1) std::abort();
     return 0;
 }

@@ -8,7 +8,7 @@ using zel::exchange::Reading;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reading r;
     r.weight = 1e9;
-    int32_t result = zel::massak::DecodeReply(data, size, r);
+    int32_t result = zel::massak::DecodeReply(data, size, r).result;
     if (size < zel::massak::kReplyLength) {
         if (result != 3 || r.weight != 1e9) std::abort();
         return 0;

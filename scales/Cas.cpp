@@ -5,9 +5,7 @@
 namespace zel {
 namespace cas {
 
-using exchange::BudgetScope;
 using exchange::HeaderPolicy;
-using exchange::OutputInit;
 using exchange::PolledProtocol;
 using exchange::Reading;
 
@@ -63,14 +61,14 @@ bool AcceptsTextFrame(const uint8_t* frame, size_t length) {
            frame[15] == 0x04;
 }
 
-int32_t DecodeCasText(const uint8_t* frame, size_t length, Reading& out) {
+exchange::Decoded DecodeCasText(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kTextFrameLength) return kNoAnswer;
     char text[kWeightLength + 1];
     if (WeightText(frame, false, text) > 0) out.weight = ParseNumberText(text);
     return StatusAndOverload(frame, out, kOk);
 }
 
-int32_t DecodeSdl07Text(const uint8_t* frame, size_t length, Reading& out) {
+exchange::Decoded DecodeSdl07Text(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kTextFrameLength) return kNoAnswer;
     char text[kWeightLength + 1];
     int32_t result = kOverload;
@@ -85,7 +83,7 @@ bool AcceptsLpFrame(const uint8_t* frame, size_t length) {
     return frame && length == kLpFrameLength && frame[1] == 0x80 && frame[2] == 0xAA;
 }
 
-int32_t DecodeLp16(const uint8_t* frame, size_t length, Reading& out) {
+exchange::Decoded DecodeLp16(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kLpFrameLength) return kNoAnswer;
     const uint8_t status = frame[3];
     if (status & 0x01) return kOverload;
@@ -97,20 +95,41 @@ int32_t DecodeLp16(const uint8_t* frame, size_t length, Reading& out) {
     return kOk;
 }
 
-// request, length, split, N, header, header count, policy, budget, scope,
-// attempts, stop on success, outputs, disconnect on error, drain
-// buffer, accepts, decode
-const PolledProtocol kCasProtocol = {
-    kCasRequest, 2, true, 16, {0x06, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeCasText};
+const PolledProtocol kCasProtocol = {.request = kCasRequest,
+                                     .requestLength = 2,
+                                     .splitSend = true,
+                                     .replyLength = 16,
+                                     .header = {0x06, 0},
+                                     .headerCount = 1,
+                                     .policy = HeaderPolicy::kStrict,
+                                     .budgetMs = 500,
+                                     .attempts = 3,
+                                     .accepts = AcceptsTextFrame,
+                                     .decode = DecodeCasText};
 
-const PolledProtocol kSdl07Protocol = {
-    kCasRequest, 2, true, 16, {0x06, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, OutputInit::kClearAll, true, 10240, AcceptsTextFrame, DecodeSdl07Text};
+const PolledProtocol kSdl07Protocol = {.request = kCasRequest,
+                                       .requestLength = 2,
+                                       .splitSend = true,
+                                       .replyLength = 16,
+                                       .header = {0x06, 0},
+                                       .headerCount = 1,
+                                       .policy = HeaderPolicy::kStrict,
+                                       .budgetMs = 500,
+                                       .attempts = 3,
+                                       .accepts = AcceptsTextFrame,
+                                       .decode = DecodeSdl07Text};
 
-const PolledProtocol kLp16Protocol = {
-    kLpRequest, 2, true, 18, {0x01, 0}, 1, HeaderPolicy::kStrict, 500, BudgetScope::kPerAttempt,
-    3, true, OutputInit::kClearAll, true, 10240, AcceptsLpFrame, DecodeLp16};
+const PolledProtocol kLp16Protocol = {.request = kLpRequest,
+                                      .requestLength = 2,
+                                      .splitSend = true,
+                                      .replyLength = 18,
+                                      .header = {0x01, 0},
+                                      .headerCount = 1,
+                                      .policy = HeaderPolicy::kStrict,
+                                      .budgetMs = 500,
+                                      .attempts = 3,
+                                      .accepts = AcceptsLpFrame,
+                                      .decode = DecodeLp16};
 
 }  // namespace cas
 }  // namespace zel

@@ -18,15 +18,15 @@ const size_t kLpFrameLength = 18;
 bool AcceptsTextFrame(const uint8_t* frame, size_t length);
 // Weight from the digits, '-' and '.' of the weight field; 'S' status is
 // stable; 'F' at the start of the field is an overload (7).
-int32_t DecodeCasText(const uint8_t* frame, size_t length, exchange::Reading& out);
+exchange::Decoded DecodeCasText(const uint8_t* frame, size_t length, exchange::Reading& out);
 // As DecodeCasText, but a space in the weight field reads as '0', and a field
 // without one usable character is reported as an overload (7).
-int32_t DecodeSdl07Text(const uint8_t* frame, size_t length, exchange::Reading& out);
+exchange::Decoded DecodeSdl07Text(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // 01 80 AA <status> <weight u16> <price i32> <cost i32> <4 bytes>, little-endian
 bool AcceptsLpFrame(const uint8_t* frame, size_t length);
 // Status bit 0 overload (7), bit 6 stable, bit 7 negative weight.
-int32_t DecodeLp16(const uint8_t* frame, size_t length, exchange::Reading& out);
+exchange::Decoded DecodeLp16(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 extern const exchange::PolledProtocol kCasProtocol;
 extern const exchange::PolledProtocol kSdl07Protocol;

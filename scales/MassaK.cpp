@@ -5,7 +5,6 @@
 namespace zel {
 namespace massak {
 
-using exchange::BudgetScope;
 using exchange::HeaderPolicy;
 using exchange::OutputInit;
 using exchange::PolledProtocol;
@@ -17,7 +16,7 @@ const uint8_t kRequest[] = {0x45};
 
 bool AcceptsReply(const uint8_t* frame, size_t length) { return frame && length == kReplyLength; }
 
-int32_t DecodeReply(const uint8_t* frame, size_t length, Reading& out) {
+exchange::Decoded DecodeReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kReplyLength) return kNoAnswer;
     int v = frame[0] | frame[1] << 8;
     if (v > 0x7FFF) v -= 0x10000;
@@ -30,9 +29,16 @@ int32_t DecodeReply(const uint8_t* frame, size_t length, Reading& out) {
 
 // Weight, price and cost keep the caller's values until a reply comes, and an
 // error raised in the exchange leaves the line as it is.
-const PolledProtocol kProtocol = {
-    kRequest, 1, false, 2, {0, 0}, 0, HeaderPolicy::kNone, 300, BudgetScope::kPerAttempt,
-    3, true, OutputInit::kKeepValuesStable0, false, 10240, AcceptsReply, DecodeReply};
+const PolledProtocol kProtocol = {.request = kRequest,
+                                  .requestLength = 1,
+                                  .replyLength = 2,
+                                  .policy = HeaderPolicy::kNone,
+                                  .budgetMs = 300,
+                                  .attempts = 3,
+                                  .init = OutputInit::kKeepValuesStable0,
+                                  .disconnectOnError = false,
+                                  .accepts = AcceptsReply,
+                                  .decode = DecodeReply};
 
 }  // namespace massak
 }  // namespace zel

@@ -16,7 +16,7 @@ const size_t kReplyLength = 2;
 bool AcceptsReply(const uint8_t* frame, size_t length);
 // Weight as the signed 16-bit value; price and cost 0; the scale's stable
 // state is not reported (stable 0).
-int32_t DecodeReply(const uint8_t* frame, size_t length, exchange::Reading& out);
+exchange::Decoded DecodeReply(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 extern const exchange::PolledProtocol kProtocol;
 

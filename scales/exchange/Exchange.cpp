@@ -10,6 +10,8 @@ namespace exchange {
 
 namespace {
 
+const size_t kCommandDrainBufferSize = 10240;
+
 bool IsHeader(const PolledProtocol& p, uint8_t b) {
     for (int i = 0; i < p.headerCount && i < 2; ++i)
         if (p.header[i] == b) return true;
@@ -50,37 +52,84 @@ int WaitStep(IByteLine& line) {
     return took < static_cast<uint64_t>(kPollStepMs) ? static_cast<int>(took) : kPollStepMs;
 }
 
-// Collects up to N bytes into `frame`, spending `budget` only on waiting for
-// bytes and on wrong header bytes. Returns the count collected.
-int Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget) {
+bool HasHeader(const PolledProtocol& p) { return p.policy != HeaderPolicy::kNone && p.headerCount > 0; }
+
+bool FrameComplete(const PolledProtocol& p, const uint8_t* frame, int count) {
+    if (count >= p.replyLength) return true;
+    return p.complete && count > 0 && p.complete(frame, static_cast<size_t>(count));
+}
+
+// Goes on collecting into `frame`, which holds `count` bytes, until the frame
+// is complete or the budget is spent, spending budget only on waiting for
+// bytes and on wrong header bytes.
+void Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& count, int& budget) {
     const int n = p.replyLength;
-    const bool hasHeader = p.policy != HeaderPolicy::kNone && p.headerCount > 0;
-    int count = 0;
-    while (budget > 0 && count < n) {
+    const bool hasHeader = HasHeader(p);
+    if (FrameComplete(p, frame, count)) return;
+    while (budget > 0) {
         if (count == 0 && hasHeader) {
             uint8_t b = 0;
             int got = line.Read(&b, 1);
-            if (got == 1 && IsHeader(p, b)) {
-                frame[0] = b;
-                count = 1;
-            } else if (got <= 0) {
+            if (got <= 0) {
                 budget -= WaitStep(line);
-            } else if (p.policy == HeaderPolicy::kStrict) {
-                line.Sleep(kPollStepMs);
-                budget -= kPollStepMs;
-            } else {
-                budget -= kHuntedWrongByteMs;
+                continue;
             }
+            if (!IsHeader(p, b)) {
+                if (p.policy == HeaderPolicy::kStrict) {
+                    line.Sleep(kPollStepMs);
+                    budget -= kPollStepMs;
+                } else {
+                    budget -= kHuntedWrongByteMs;
+                }
+                continue;
+            }
+            frame[0] = b;
+            count = 1;
         } else {
             int got = line.Read(frame + count, n - count);
-            if (got > 0) {
-                count += got < n - count ? got : n - count;
-            } else {
+            if (got <= 0) {
                 budget -= WaitStep(line);
+                continue;
+            }
+            count += got < n - count ? got : n - count;
+        }
+        if (FrameComplete(p, frame, count)) return;
+    }
+}
+
+// A refused frame on a hunted line may have started at a header-valued byte
+// inside another frame: drop its first byte and everything before the next
+// header byte it holds, each at the cost of a wrong header byte, and keep the
+// rest. The tail of the buffer stays zero.
+void Resync(const PolledProtocol& p, uint8_t* frame, int& count, int& budget) {
+    int next = 1;
+    while (next < count && !IsHeader(p, frame[next])) ++next;
+    const int kept = count - next;
+    if (kept > 0) std::memmove(frame, frame + next, static_cast<size_t>(kept));
+    std::memset(frame + kept, 0, static_cast<size_t>(PolledProtocol::kMaxReply + 1 - kept));
+    count = kept;
+    budget -= next * kHuntedWrongByteMs;
+}
+
+// Collects and judges one attempt's frame; true, with the decoder's verdict
+// in `decoded`, when a frame was accepted.
+bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
+               Decoded& decoded) {
+    int count = 0;
+    for (;;) {
+        Collect(p, line, frame, count, budget);
+        const bool judged = p.complete ? count > 0 : count == p.replyLength;
+        if (judged) {
+            const size_t length = static_cast<size_t>(count);
+            if (p.peek) p.peek(frame, length, io);
+            if (p.accepts(frame, length)) {
+                decoded = p.decode(frame, length, io);
+                return true;
             }
         }
+        if (!judged || p.policy != HeaderPolicy::kHunted || !HasHeader(p) || budget <= 0) return false;
+        Resync(p, frame, count, budget);
     }
-    return count;
 }
 
 void InitOutputs(OutputInit init, Reading& io) {
@@ -133,11 +182,18 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
             // off its end when it hands a field to a text conversion.
             uint8_t frame[PolledProtocol::kMaxReply + 1];
             std::memset(frame, 0, sizeof(frame));
-            int count = Collect(p, line, frame, budget);
-            if (count == p.replyLength && p.accepts(frame, static_cast<size_t>(count))) {
-                result = p.decode(frame, static_cast<size_t>(count), io);
-                if (p.stopOnSuccess) break;
+            Decoded decoded(kNoAnswer);
+            if (!TakeFrame(p, line, frame, budget, io, decoded)) continue;
+            result = decoded.result;
+            if (decoded.verdict == Verdict::kEndCycleClosed) {
+                try {
+                    session.Disconnect();
+                } catch (...) {
+                }
+                return result;
             }
+            if (decoded.verdict == Verdict::kEndCycle) break;
+            if (decoded.verdict == Verdict::kAccept && p.stopOnSuccess) break;
         }
         session.ReleaseConnection();
         return result;
@@ -152,12 +208,22 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
     }
 }
 
-int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length, unsigned pauseMs) {
+int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec& c) {
     try {
         int32_t r = session.EnsureConnected();
         if (r != 0) return r;
-        if (bytes && length > 0) line.Write(bytes, length);
-        if (pauseMs > 0) line.Sleep(pauseMs);
+        for (int i = 0; i < c.repeat; ++i) {
+            if (c.bytes && c.length > 0) line.Write(c.bytes, c.length);
+            if (c.pauseMs > 0) line.Sleep(c.pauseMs);
+        }
+        if (c.readAfter > 0) {
+            std::vector<uint8_t> reply(static_cast<size_t>(c.readAfter));
+            line.Read(reply.data(), c.readAfter);
+        }
+        if (c.drainAfter) {
+            std::vector<uint8_t> scratch(kCommandDrainBufferSize);
+            Drain(line, scratch);
+        }
         session.ReleaseConnection();
         return kOk;
     } catch (...) {
@@ -167,6 +233,14 @@ int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* by
         }
         return kNoConnection;
     }
+}
+
+int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length, unsigned pauseMs) {
+    CommandSpec command;
+    command.bytes = bytes;
+    command.length = length;
+    command.pauseMs = pauseMs;
+    return RunCommand(line, session, command);
 }
 
 void PriceDigits(int32_t price, bool ascii, uint8_t filler, uint8_t out[6]) {

@@ -30,13 +30,29 @@ const size_t kDrainLimit = 1u << 20;
 bool IsRunnable(const PolledProtocol& protocol);
 
 // Runs the read cycle. `io` carries the caller's values in and the outputs
-// out. Returns 0 or the decoder's code for an accepted frame, 3 when no frame
-// was accepted, the non-zero code of EnsureConnected, or 1 when an error was
-// raised inside the exchange.
+// out. Returns the decoder's result for an accepted frame (the last one
+// unless a verdict ended the cycle), 3 when no frame was accepted, the
+// non-zero code of EnsureConnected, or 1 when an error was raised inside the
+// exchange.
 int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io);
 
-// Connects, writes the command, pauses, releases; 0, the connect code, or 1
-// when an error was raised (the line is then closed).
+// A command-only exchange (tare, zero, price): the bytes are written and
+// followed by a pause, `repeat` times; then optionally one read of up to
+// readAfter bytes, discarded, and a drain of what is pending.
+struct CommandSpec {
+    const uint8_t* bytes = nullptr;
+    int length = 0;
+    unsigned pauseMs = kCommandPauseMs;  // 0: no pause
+    int repeat = 1;
+    int readAfter = 0;
+    bool drainAfter = false;
+};
+
+// Connects, runs the command, releases; 0, the connect code, or 1 when an
+// error was raised (the line is then closed). A failed write the line
+// absorbs still gives 0.
+int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec& command);
+// The simple case: write once, pause.
 int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length,
                    unsigned pauseMs = kCommandPauseMs);
 

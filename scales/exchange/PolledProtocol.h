@@ -1,7 +1,11 @@
 // A polled scale protocol as a constant description: what to send, what reply
 // to collect and how long to wait for it, plus two pure functions that judge
 // and decode a complete frame. The exchange engine (Exchange.h) runs the
-// cycle; the decoders never touch the line.
+// cycle; the decoders never touch the line. A description names only what
+// differs from the defaults below:
+//   const PolledProtocol kProtocol = {.request = kRequest, .requestLength = 1, .replyLength = 17,
+//                                     .header = {0x02, 0}, .headerCount = 1, .policy = HeaderPolicy::kHunted,
+//                                     .accepts = AcceptsFrame, .decode = DecodeFrame};
 #pragma once
 
 #include <cstddef>
@@ -24,7 +28,8 @@ struct Reading {
 enum class HeaderPolicy : uint8_t {
     kNone,    // no header: bytes go straight into the frame
     kStrict,  // a wrong byte is dropped and costs 50 ms of budget and a 50 ms pause
-    kHunted,  // a wrong byte is dropped and costs 1 ms of budget, no pause
+    kHunted,  // a wrong byte is dropped and costs 1 ms of budget, no pause; a
+              // refused frame goes on from the next header byte it holds
 };
 
 enum class BudgetScope : uint8_t {
@@ -39,30 +44,60 @@ enum class OutputInit : uint8_t {
     kKeepValuesStable1,  // weight, price, cost as the caller passed them; stable 1
 };
 
+// What a decoder makes of an accepted frame: the result code and how the
+// cycle goes on. A bare result code converts to a Decoded with kAccept.
+enum class Verdict : uint8_t {
+    kAccept,          // the result stands; the cycle ends here when it stops on success,
+                      // else a later accepted frame overwrites it
+    kRetry,           // the result stands unless a later attempt is accepted; next attempt
+    kEndCycle,        // the result is final: no further attempt, the line is released
+    kEndCycleClosed,  // the result is final: no further attempt, the line is closed, not released
+};
+
+struct Decoded {
+    int32_t result;
+    Verdict verdict;
+    constexpr Decoded(int32_t r, Verdict v = Verdict::kAccept) : result(r), verdict(v) {}
+};
+
 // True when a complete frame of `length` bytes is a valid reply.
 using AcceptsFn = bool (*)(const uint8_t* frame, size_t length);
-// Decodes an accepted frame into `out`; returns the result code (0, 7, ...).
-using DecodeFn = int32_t (*)(const uint8_t* frame, size_t length, Reading& out);
+// Decodes an accepted frame into `out`.
+using DecodeFn = Decoded (*)(const uint8_t* frame, size_t length, Reading& out);
+// True when the `count` bytes collected so far end the frame.
+using CompleteFn = bool (*)(const uint8_t* frame, size_t count);
+// Sees every frame that is judged, before accepts and whether it passes or
+// not, so a value can be taken even from a refused frame.
+using PeekFn = void (*)(const uint8_t* frame, size_t count, Reading& out);
 
+// Written with designated initializers; members left out take the values
+// most protocols share.
 struct PolledProtocol {
-    static const int kMaxReply = 32;
+    static const int kMaxReply = 300;
 
-    const uint8_t* request;  // null with requestLength 0: nothing is sent
-    int requestLength;
-    bool splitSend;          // first byte, 150 ms pause, then the rest
-    int replyLength;         // N, 1..kMaxReply
-    uint8_t header[2];       // accepted first-byte values
-    int headerCount;         // 0, 1 or 2
-    HeaderPolicy policy;
-    int budgetMs;            // 500 or 300
-    BudgetScope scope;
-    int attempts;
-    bool stopOnSuccess;      // false: every attempt runs, a later frame overwrites
-    OutputInit init;
-    bool disconnectOnError;  // an error raised in the exchange closes the line
-    int drainBufferSize;     // scratch size of one drain read
-    AcceptsFn accepts;
-    DecodeFn decode;
+    const uint8_t* request = nullptr;  // null with requestLength 0: nothing is sent
+    int requestLength = 0;
+    bool splitSend = false;            // first byte, 150 ms pause, then the rest
+    int replyLength = 0;               // frame buffer size N, 1..kMaxReply
+    // Without an end condition a frame is complete, and judged, at exactly N
+    // bytes. With one, it is checked after every read that brought bytes and
+    // stops the collection as soon as it holds; whatever was collected when
+    // the collection stops (end condition, N bytes, budget spent) is judged,
+    // if it is at least one byte.
+    CompleteFn complete = nullptr;
+    uint8_t header[2] = {0, 0};        // accepted first-byte values
+    int headerCount = 0;               // 0, 1 or 2
+    HeaderPolicy policy = HeaderPolicy::kNone;
+    int budgetMs = 500;
+    BudgetScope scope = BudgetScope::kPerAttempt;
+    int attempts = 3;
+    bool stopOnSuccess = true;         // false: every attempt runs, a later frame overwrites
+    OutputInit init = OutputInit::kClearAll;
+    bool disconnectOnError = true;     // an error raised in the exchange closes the line
+    int drainBufferSize = 10240;       // scratch size of one drain read
+    PeekFn peek = nullptr;
+    AcceptsFn accepts = nullptr;
+    DecodeFn decode = nullptr;
 };
 
 }  // namespace exchange

@@ -24,6 +24,12 @@ int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& 
     return r;
 }
 
+int32_t CPolledProtocolScale::SendCommand(const zel::exchange::CommandSpec& command) {
+    PortByteLine line(port);
+    ScaleSession session(*this);
+    return zel::exchange::RunCommand(line, session, command);
+}
+
 int32_t CPolledProtocolScale::SendCommand(const uint8_t* bytes, int length, unsigned pauseMs) {
     PortByteLine line(port);
     ScaleSession session(*this);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scales/IScalesObject.h"
+#include "scales/exchange/Exchange.h"
 #include "scales/exchange/PolledProtocol.h"
 
 class CPolledProtocolScale : public CPolledScalesObject {
@@ -15,7 +16,8 @@ public:
     const zel::exchange::PolledProtocol& Protocol() const { return protocol_; }
 
 protected:
-    // Command-only exchange for the classes whose scale takes commands.
+    // Command-only exchanges for the classes whose scale takes commands.
+    int32_t SendCommand(const zel::exchange::CommandSpec& command);
     int32_t SendCommand(const uint8_t* bytes, int length, unsigned pauseMs);
 
 private:

@@ -71,12 +71,12 @@ TEST(CasDecoders, TextFrames) {
         ASSERT_TRUE(zel::cas::AcceptsTextFrame(f.data(), f.size()));
 
         Reading cas;
-        EXPECT_EQ(zel::cas::DecodeCasText(f.data(), f.size(), cas), c.casResult);
+        EXPECT_EQ(zel::cas::DecodeCasText(f.data(), f.size(), cas).result, c.casResult);
         EXPECT_DOUBLE_EQ(cas.weight, c.casWeight);
         EXPECT_EQ(cas.stable, c.stable);
 
         Reading sdl;
-        EXPECT_EQ(zel::cas::DecodeSdl07Text(f.data(), f.size(), sdl), c.sdlResult);
+        EXPECT_EQ(zel::cas::DecodeSdl07Text(f.data(), f.size(), sdl).result, c.sdlResult);
         EXPECT_DOUBLE_EQ(sdl.weight, c.sdlWeight);
         EXPECT_EQ(sdl.stable, c.stable);
     }
@@ -88,7 +88,7 @@ TEST(CasDecoders, OverloadClearsWeightAndStable) {
         std::vector<uint8_t> f = TextFrame('S', field);
         for (auto decode : {zel::cas::DecodeCasText, zel::cas::DecodeSdl07Text}) {
             Reading r = Sentinel();
-            EXPECT_EQ(decode(f.data(), f.size(), r), 7);
+            EXPECT_EQ(decode(f.data(), f.size(), r).result, 7);
             EXPECT_EQ(r.weight, 0.0);
             EXPECT_EQ(r.stable, 0);
             EXPECT_EQ(r.price, -77.0);  // the text frame carries no price
@@ -149,7 +149,7 @@ TEST(CasDecoders, LpFrames) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(zel::cas::AcceptsLpFrame(c.frame.data(), c.frame.size()));
         Reading r;
-        EXPECT_EQ(zel::cas::DecodeLp16(c.frame.data(), c.frame.size(), r), c.result);
+        EXPECT_EQ(zel::cas::DecodeLp16(c.frame.data(), c.frame.size(), r).result, c.result);
         EXPECT_DOUBLE_EQ(r.weight, c.weight);
         EXPECT_DOUBLE_EQ(r.price, c.price);
         EXPECT_DOUBLE_EQ(r.cost, c.cost);
@@ -161,7 +161,7 @@ TEST(CasDecoders, LpOverloadTouchesNothing) {
     for (uint8_t status : {uint8_t{0x41}, uint8_t{0x01}, uint8_t{0xFF}}) {
         std::vector<uint8_t> f = LpFrame(status, {0x10, 0x27}, {1, 0, 0, 0}, {2, 0, 0, 0});
         Reading r = Sentinel();
-        EXPECT_EQ(zel::cas::DecodeLp16(f.data(), f.size(), r), 7) << int(status);
+        EXPECT_EQ(zel::cas::DecodeLp16(f.data(), f.size(), r).result, 7) << int(status);
         EXPECT_EQ(r.weight, -77.0);
         EXPECT_EQ(r.price, -77.0);
         EXPECT_EQ(r.cost, -77.0);
@@ -183,8 +183,8 @@ TEST(CasDecoders, LpFrameCheck) {
 TEST(CasDecoders, ShortInputIsRefusedWithoutReading) {
     const uint8_t one[1] = {0x06};
     Reading r = Sentinel();
-    EXPECT_EQ(zel::cas::DecodeCasText(one, 1, r), 3);
-    EXPECT_EQ(zel::cas::DecodeSdl07Text(one, 1, r), 3);
-    EXPECT_EQ(zel::cas::DecodeLp16(one, 1, r), 3);
+    EXPECT_EQ(zel::cas::DecodeCasText(one, 1, r).result, 3);
+    EXPECT_EQ(zel::cas::DecodeSdl07Text(one, 1, r).result, 3);
+    EXPECT_EQ(zel::cas::DecodeLp16(one, 1, r).result, 3);
     EXPECT_EQ(r.weight, -77.0);
 }

@@ -21,7 +21,7 @@ TEST(MassaKDecoder, SignedLittleEndianWeight) {
         r.price = 9.0;
         r.cost = 9.0;
         r.stable = 1;
-        EXPECT_EQ(zel::massak::DecodeReply(f, 2, r), 0);
+        EXPECT_EQ(zel::massak::DecodeReply(f, 2, r).result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.weight) << int(c.lo) << " " << int(c.hi);
         EXPECT_EQ(r.price, 0.0);
         EXPECT_EQ(r.cost, 0.0);
@@ -36,6 +36,6 @@ TEST(MassaKDecoder, OnlyTwoBytesAreAReply) {
     EXPECT_FALSE(zel::massak::AcceptsReply(nullptr, 2));
     Reading r;
     r.weight = 4.0;
-    EXPECT_EQ(zel::massak::DecodeReply(f, 1, r), 3);
+    EXPECT_EQ(zel::massak::DecodeReply(f, 1, r).result, 3);
     EXPECT_EQ(r.weight, 4.0);
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "scales/Cas.h"
 #include "scales/MassaK.h"
 #include "scales/exchange/Exchange.h"
@@ -40,7 +41,7 @@ void AnswerCas(ScriptedLine& line, std::function<std::vector<uint8_t>(int)> repl
 }
 
 bool Accept4(const uint8_t* f, size_t n) { return n == 4 && f[3] == 0x03; }
-int32_t Decode4(const uint8_t* f, size_t, Reading& out) {
+zel::exchange::Decoded Decode4(const uint8_t* f, size_t, Reading& out) {
     out.weight = f[1] * 256 + f[2];
     out.stable = 1;
     return 0;
@@ -49,22 +50,17 @@ const uint8_t kOneByteRequest[] = {0x51};
 
 // A small request/reply protocol, varied per test: STX, two weight bytes, ETX.
 PolledProtocol Custom(HeaderPolicy policy, BudgetScope scope, bool withRequest = true) {
-    return PolledProtocol{withRequest ? kOneByteRequest : nullptr,
-                          withRequest ? 1 : 0,
-                          false,
-                          4,
-                          {0x02, 0},
-                          1,
-                          policy,
-                          500,
-                          scope,
-                          3,
-                          true,
-                          zel::exchange::OutputInit::kClearAll,
-                          true,
-                          1024,
-                          Accept4,
-                          Decode4};
+    return PolledProtocol{.request = withRequest ? kOneByteRequest : nullptr,
+                          .requestLength = withRequest ? 1 : 0,
+                          .replyLength = 4,
+                          .header = {0x02, 0},
+                          .headerCount = 1,
+                          .policy = policy,
+                          .budgetMs = 500,
+                          .scope = scope,
+                          .drainBufferSize = 1024,
+                          .accepts = Accept4,
+                          .decode = Decode4};
 }
 
 struct CycleRun {
@@ -576,4 +572,377 @@ TEST(ExchangeHelpers, ReversedFieldText) {
         zel::exchange::ReversedFieldText(frame, sizeof(frame), c.offset, c.k, out);
         EXPECT_STREQ(out, c.text) << c.offset << "+" << c.k;
     }
+}
+
+namespace {
+
+using zel::exchange::CommandSpec;
+using zel::exchange::Decoded;
+using zel::exchange::Verdict;
+
+// A continuously sending scale's frame: STX, status (bit 1 negative), three
+// digits, CR. A negative reading's status is 02, the STX value.
+std::vector<uint8_t> StxFrame(uint8_t status, const char* digits) {
+    return {0x02, status, uint8_t(digits[0]), uint8_t(digits[1]), uint8_t(digits[2]), 0x0D};
+}
+bool AcceptStx(const uint8_t* f, size_t n) { return n == 6 && f[0] == 0x02 && f[5] == 0x0D && f[1] <= 0x02; }
+Decoded DecodeStx(const uint8_t* f, size_t, Reading& out) {
+    out.weight = (f[2] - '0') * 100 + (f[3] - '0') * 10 + (f[4] - '0');
+    if (f[1] & 0x02) out.weight = -out.weight;
+    return 0;
+}
+// A frame opened and ended by CR: CR, sign, three digits, CR.
+bool AcceptCr(const uint8_t* f, size_t n) {
+    return n == 6 && f[0] == 0x0D && f[5] == 0x0D && (f[1] == '+' || f[1] == '-') && f[2] >= '0' && f[2] <= '9';
+}
+Decoded DecodeCr(const uint8_t* f, size_t, Reading& out) {
+    out.weight = (f[2] - '0') * 100 + (f[3] - '0') * 10 + (f[4] - '0');
+    if (f[1] == '-') out.weight = -out.weight;
+    return 0;
+}
+
+PolledProtocol Continuous(uint8_t header, HeaderPolicy policy, zel::exchange::AcceptsFn accepts,
+                          zel::exchange::DecodeFn decode) {
+    return PolledProtocol{.replyLength = 6,
+                          .header = {header, 0},
+                          .headerCount = 1,
+                          .policy = policy,
+                          .attempts = 1,
+                          .accepts = accepts,
+                          .decode = decode};
+}
+
+}  // namespace
+
+TEST(ExchangeEngine, HuntedReadResyncsOnHeaderBytesInsideFrames) {
+    // Frames stream back to back, one byte every 2 ms; each call joins the
+    // stream at a different byte. With one attempt, a hunted read that
+    // locked onto a header-valued byte inside a frame must find the real
+    // start in what it holds; strict keeps ending the attempt on a refused
+    // frame.
+    struct Case {
+        const char* name;
+        PolledProtocol protocol;
+        std::vector<uint8_t> frame;
+        double weight;
+        bool everyCall;  // false: some joining points fail
+    };
+    const Case cases[] = {
+        {"status byte equals STX", Continuous(0x02, HeaderPolicy::kHunted, AcceptStx, DecodeStx),
+         StxFrame(0x02, "123"), -123.0, true},
+        {"CR ends and opens frames", Continuous(0x0D, HeaderPolicy::kHunted, AcceptCr, DecodeCr),
+         {0x0D, '-', '0', '4', '5', 0x0D}, -45.0, true},
+        {"strict loses the attempt", Continuous(0x02, HeaderPolicy::kStrict, AcceptStx, DecodeStx),
+         StxFrame(0x02, "123"), -123.0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int answered = 0;
+        const size_t len = c.frame.size();
+        for (size_t phase = 0; phase < 2 * len; ++phase) {
+            SCOPED_TRACE(phase);
+            ScriptedLine line;
+            ScriptedSession session;
+            std::vector<uint8_t> stream;
+            for (int i = 0; i < 40; ++i) stream.insert(stream.end(), c.frame.begin(), c.frame.end());
+            line.Trickle(0, 2, stream);
+            line.now = 2 * phase;  // bytes 0..phase are drained
+            Reading io;
+            int32_t r = RunReadCycle(c.protocol, line, session, io);
+            if (r == 0) {
+                ++answered;
+                EXPECT_DOUBLE_EQ(io.weight, c.weight);
+            } else {
+                EXPECT_EQ(r, 3);
+            }
+            EXPECT_EQ(session.releases, 1);
+            EXPECT_LE(line.now, 2 * phase + 600);
+        }
+        if (c.everyCall)
+            EXPECT_EQ(answered, static_cast<int>(2 * len));
+        else
+            EXPECT_LT(answered, static_cast<int>(2 * len));
+    }
+}
+
+TEST(ExchangeEngine, HuntedResyncWithoutAHeaderInsideGoesOnHunting) {
+    // The false start 02 is followed by noise without a header, then a
+    // real frame: the refused bytes are dropped and the hunt goes on within
+    // the same attempt.
+    ScriptedLine line;
+    ScriptedSession session;
+    line.Arrive(5, {0x02, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x02, 0x00, '0', '0', '7', 0x0D});
+    Reading io;
+    EXPECT_EQ(RunReadCycle(Continuous(0x02, HeaderPolicy::kHunted, AcceptStx, DecodeStx), line, session, io), 0);
+    EXPECT_DOUBLE_EQ(io.weight, 7.0);
+    EXPECT_EQ(line.Pending(), 0u);
+}
+
+TEST(ExchangeEngine, HeaderFloodThatNeverPassesEndsWithinTheBudget) {
+    // Every byte is a header and no frame passes: each resync drops bytes at
+    // the cost of a wrong header byte, so the attempt still ends.
+    FloodLine line(0x02);
+    ScriptedSession session;
+    Reading io;
+    EXPECT_EQ(RunReadCycle(Custom(HeaderPolicy::kHunted, BudgetScope::kPerAttempt), line, session, io), 3);
+    EXPECT_LE(line.bytes, 4L * 1024 * 1024);
+}
+
+namespace {
+
+// Records what the engine judged.
+std::vector<size_t> g_judged;
+std::vector<int> g_peekedStable;
+uint8_t g_spareByte;
+
+bool EndsWithLf(const uint8_t* f, size_t n) { return n > 3 && f[n - 1] == 0x0A; }
+bool AcceptLf(const uint8_t* f, size_t n) {
+    g_judged.push_back(n);
+    g_spareByte = f[n];
+    return n > 3 && f[n - 1] == 0x0A;
+}
+bool AcceptAtLeast4(const uint8_t* f, size_t n) {
+    g_judged.push_back(n);
+    g_spareByte = f[n];
+    return n >= 4;
+}
+Decoded DecodeText(const uint8_t* f, size_t, Reading& out) {
+    out.weight = ParseNumberText(reinterpret_cast<const char*>(f));
+    return 0;
+}
+
+PolledProtocol Terminated(int buffer, zel::exchange::AcceptsFn accepts) {
+    return PolledProtocol{.request = kOneByteRequest,
+                          .requestLength = 1,
+                          .replyLength = buffer,
+                          .complete = EndsWithLf,
+                          .attempts = 1,
+                          .accepts = accepts,
+                          .decode = DecodeText};
+}
+
+}  // namespace
+
+TEST(ExchangeEngine, EndConditionStopsTheCollection) {
+    std::vector<uint8_t> long300(300, '1');
+    long300.back() = 0x0A;
+    struct Case {
+        const char* name;
+        PolledProtocol protocol;
+        std::vector<uint8_t> reply, later;  // `later` comes 100 ms after the reply
+        int32_t result;
+        std::vector<size_t> judged;
+        size_t pending;
+        uint64_t minMs, maxMs;
+    };
+    const Case cases[] = {
+        {"terminator reached, the rest left", Terminated(12, AcceptLf), {'1', '2', '.', '5', 0x0D, 0x0A},
+         {'9', '9'}, 0, {6}, 2, 0, 20},
+        {"terminator in the full 300", Terminated(300, AcceptLf), long300, {}, 0, {300}, 0, 0, 20},
+        {"buffer full without terminator", Terminated(8, AcceptLf),
+         {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x0A}, {}, 3, {8}, 2, 0, 20},
+        {"buffer full, accepted", Terminated(8, AcceptAtLeast4), {'1', '2', '3', '4', '5', '6', '7', '8', '9'},
+         {}, 0, {8}, 1, 0, 20},
+        {"budget spent, refused", Terminated(12, AcceptLf), {'1', '2', '.', '5', 0x0D}, {}, 3, {5}, 0, 450, 600},
+        {"budget spent, accepted", Terminated(12, AcceptAtLeast4), {'1', '2', '.', '5', 0x0D}, {}, 0, {5}, 0, 450,
+         600},
+        {"budget spent with nothing", Terminated(12, AcceptAtLeast4), {}, {}, 3, {}, 0, 450, 600},
+        {"held bytes are only judged when they end", Terminated(12, AcceptLf), {'1', '2', 0x0A}, {'3', 0x0A}, 0,
+         {5}, 0, 90, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_judged.clear();
+        g_spareByte = 0xEE;
+        ScriptedLine line;
+        ScriptedSession session;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>&) {
+            if (!c.reply.empty()) l.Arrive(3, c.reply);
+            if (!c.later.empty()) l.Arrive(100, c.later);
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(c.protocol, line, session, io), c.result);
+        EXPECT_EQ(g_judged, c.judged);
+        if (!c.judged.empty()) {
+            EXPECT_EQ(g_spareByte, 0);  // a zero byte follows the frame, even a full one
+        }
+        EXPECT_GE(line.now, c.minMs);
+        EXPECT_LE(line.now, c.maxMs);
+        EXPECT_EQ(line.Pending(), c.pending);
+    }
+}
+
+TEST(ExchangeEngine, WithoutEndConditionOnlyAFullFrameIsJudged) {
+    g_judged.clear();
+    PolledProtocol p = Terminated(6, AcceptAtLeast4);
+    p.complete = nullptr;
+    ScriptedLine line;
+    ScriptedSession session;
+    line.onWrite = [](ScriptedLine& l, const std::vector<uint8_t>&) { l.Arrive(3, {'1', '2', 0x0A, '4', '5'}); };
+    Reading io;
+    EXPECT_EQ(RunReadCycle(p, line, session, io), 3);
+    EXPECT_TRUE(g_judged.empty());
+}
+
+namespace {
+
+// Frame 02 <result> <verdict> 03; the decoder gives what the frame says and
+// counts the weight up, so the tests see which frame was decoded last.
+Decoded DecodeVerdict(const uint8_t* f, size_t, Reading& out) {
+    out.weight += 1.0;
+    return Decoded(f[1], static_cast<Verdict>(f[2]));
+}
+bool AcceptVerdictFrame(const uint8_t* f, size_t n) { return n == 4 && f[0] == 0x02 && f[3] == 0x03; }
+
+}  // namespace
+
+TEST(ExchangeEngine, DecoderVerdictsSteerTheCycle) {
+    const int none = -1;
+    struct Case {
+        const char* name;
+        // per attempt: result and verdict of the reply, or none for silence
+        std::vector<std::pair<int, int>> replies;
+        int32_t result;
+        size_t requests;
+        int releases, disconnects;
+        double decoded;  // frames decoded
+    };
+    const int kAccept = int(Verdict::kAccept), kRetry = int(Verdict::kRetry), kEnd = int(Verdict::kEndCycle),
+              kClosed = int(Verdict::kEndCycleClosed);
+    const Case cases[] = {
+        {"accept stops", {{0, kAccept}}, 0, 1, 1, 0, 1},
+        {"three retries keep the last result", {{1, kRetry}, {1, kRetry}, {1, kRetry}}, 1, 3, 1, 0, 3},
+        {"retry then a passing reply", {{1, kRetry}, {0, kAccept}}, 0, 2, 1, 0, 2},
+        {"retry then silence", {{1, kRetry}, {none, 0}, {none, 0}}, 1, 3, 1, 0, 1},
+        {"end cycle", {{3, kEnd}, {0, kAccept}}, 3, 1, 1, 0, 1},
+        {"end cycle after a retry", {{1, kRetry}, {3, kEnd}, {0, kAccept}}, 3, 2, 1, 0, 2},
+        {"end cycle closed", {{3, kClosed}, {0, kAccept}}, 3, 1, 0, 1, 1},
+        {"end cycle closed with 0", {{0, kClosed}}, 0, 1, 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PolledProtocol p = Custom(HeaderPolicy::kStrict, BudgetScope::kPerAttempt);
+        p.accepts = AcceptVerdictFrame;
+        p.decode = DecodeVerdict;
+        ScriptedLine line;
+        ScriptedSession session;
+        auto n = std::make_shared<size_t>(0);
+        line.onWrite = [&c, n](ScriptedLine& l, const std::vector<uint8_t>&) {
+            size_t k = (*n)++;
+            if (k >= c.replies.size() || c.replies[k].first == none) return;
+            l.Arrive(3, {0x02, uint8_t(c.replies[k].first), uint8_t(c.replies[k].second), 0x03});
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(p, line, session, io), c.result);
+        EXPECT_EQ(line.writes.size(), c.requests);
+        EXPECT_EQ(session.releases, c.releases);
+        EXPECT_EQ(session.disconnects, c.disconnects);
+        EXPECT_DOUBLE_EQ(io.weight, c.decoded);
+    }
+}
+
+namespace {
+
+void PeekStable(const uint8_t* f, size_t n, Reading& out) {
+    g_peekedStable.push_back(f[n - 1] & 1);
+    out.stable = f[n - 1] & 1;
+}
+bool AcceptOnlyEven(const uint8_t* f, size_t n) { return n == 4 && f[0] == 0x02 && (f[1] & 1) == 0; }
+
+}  // namespace
+
+TEST(ExchangeEngine, PeekSeesEveryCompleteFrameEvenARefusedOne) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<uint8_t>> replies;  // per attempt
+        int32_t result;
+        std::vector<int> peeked;
+        int32_t stable;
+    };
+    const Case cases[] = {
+        {"refused frames still give stable", {{0x02, 0x01, 0, 0x01}, {0x02, 0x03, 0, 0x01}, {0x02, 0x05, 0, 0x01}},
+         3, {1, 1, 1}, 1},
+        {"last refused frame wins", {{0x02, 0x01, 0, 0x01}, {0x02, 0x01, 0, 0x00}, {}}, 3, {1, 0}, 0},
+        {"short frame is not peeked", {{0x02, 0x01, 0x01}, {}, {}}, 3, {}, 0},
+        {"accepted frame is peeked", {{0x02, 0x02, 0, 0x01}}, 0, {1}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_peekedStable.clear();
+        PolledProtocol p = Custom(HeaderPolicy::kStrict, BudgetScope::kPerAttempt);
+        p.peek = PeekStable;
+        p.accepts = AcceptOnlyEven;
+        p.decode = [](const uint8_t*, size_t, Reading&) -> Decoded { return 0; };
+        ScriptedLine line;
+        ScriptedSession session;
+        auto n = std::make_shared<size_t>(0);
+        line.onWrite = [&c, n](ScriptedLine& l, const std::vector<uint8_t>&) {
+            size_t k = (*n)++;
+            if (k < c.replies.size() && !c.replies[k].empty()) l.Arrive(3, c.replies[k]);
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(p, line, session, io), c.result);
+        EXPECT_EQ(g_peekedStable, c.peeked);
+        EXPECT_EQ(io.stable, c.stable);
+    }
+}
+
+TEST(CommandExchange, CommandSpecSequences) {
+    const uint8_t frame[] = {0x50, 0x31, 0x32};
+    struct Case {
+        const char* name;
+        CommandSpec spec;
+        std::vector<uint8_t> reply;  // arrives 10 ms after the first write
+        int throwAt;
+        int32_t result;
+        std::vector<uint64_t> writeTimes;
+        uint64_t endMs;
+        size_t pending;
+        int releases, disconnects;
+    };
+    const Case cases[] = {
+        {"write and pause", {.bytes = frame, .length = 3}, {}, -1, 0, {0}, 150, 0, 1, 0},
+        {"no pause", {.bytes = frame, .length = 3, .pauseMs = 0}, {}, -1, 0, {0}, 0, 0, 1, 0},
+        {"twice with 200 ms, then one read of up to 100",
+         {.bytes = frame, .length = 3, .pauseMs = 200, .repeat = 2, .readAfter = 100},
+         std::vector<uint8_t>(130, 0x06), -1, 0, {0, 200}, 400, 30, 1, 0},
+        {"write, 600 ms, drain", {.bytes = frame, .length = 3, .pauseMs = 600, .drainAfter = true},
+         std::vector<uint8_t>(50000, 0x20), -1, 0, {0}, 600, 0, 1, 0},
+        {"pending input kept without a drain", {.bytes = frame, .length = 3}, {0x01, 0x02}, -1, 0, {0}, 150, 2, 1, 0},
+        {"error in the read after", {.bytes = frame, .length = 3, .readAfter = 10}, {0x01}, 0, 1, {0}, 150, 1, 0, 1},
+        {"error in the drain", {.bytes = frame, .length = 3, .drainAfter = true}, {0x01}, 0, 1, {0}, 150, 1, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        line.throwAtRead = c.throwAt;
+        bool answered = false;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>&) {
+            if (!answered && !c.reply.empty()) l.Arrive(10, c.reply);
+            answered = true;
+        };
+        EXPECT_EQ(RunCommand(line, session, c.spec), c.result);
+        std::vector<uint64_t> times;
+        for (const auto& w : line.writes) {
+            EXPECT_EQ(w.bytes, std::vector<uint8_t>(frame, frame + 3));
+            times.push_back(w.at);
+        }
+        EXPECT_EQ(times, c.writeTimes);
+        EXPECT_EQ(line.now, c.endMs);
+        EXPECT_EQ(line.Pending(), c.pending);
+        EXPECT_EQ(session.releases, c.releases);
+        EXPECT_EQ(session.disconnects, c.disconnects);
+    }
+}
+
+TEST(CommandExchange, ConnectFailureSendsNothing) {
+    const uint8_t frame[] = {0x54};
+    ScriptedLine line;
+    ScriptedSession session;
+    session.ensureResult = 2;
+    EXPECT_EQ(RunCommand(line, session, CommandSpec{.bytes = frame, .length = 1, .repeat = 2, .drainAfter = true}), 2);
+    EXPECT_TRUE(line.writes.empty());
+    EXPECT_EQ(line.reads, 0);
+    EXPECT_EQ(session.releases, 0);
 }

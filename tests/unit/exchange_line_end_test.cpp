@@ -93,29 +93,21 @@ TEST(ExchangeLineEnd, FailedLineIsNotReopenedWithinTheCall) {
 
 // STX, two weight bytes, ETX, with no header policy and a chosen budget.
 bool Accept4(const uint8_t* f, size_t n) { return n == 4 && f[0] == 0x02 && f[3] == 0x03; }
-int32_t Decode4(const uint8_t* f, size_t, Reading& out) {
+zel::exchange::Decoded Decode4(const uint8_t* f, size_t, Reading& out) {
     out.weight = f[1] * 256 + f[2];
     return 0;
 }
 const uint8_t kRequest[] = {0x51};
 
 PolledProtocol Plain(int budgetMs) {
-    return PolledProtocol{kRequest,
-                          1,
-                          false,
-                          4,
-                          {0, 0},
-                          0,
-                          zel::exchange::HeaderPolicy::kNone,
-                          budgetMs,
-                          zel::exchange::BudgetScope::kPerAttempt,
-                          1,
-                          true,
-                          zel::exchange::OutputInit::kClearAll,
-                          true,
-                          64,
-                          Accept4,
-                          Decode4};
+    return PolledProtocol{.request = kRequest,
+                          .requestLength = 1,
+                          .replyLength = 4,
+                          .budgetMs = budgetMs,
+                          .attempts = 1,
+                          .drainBufferSize = 64,
+                          .accepts = Accept4,
+                          .decode = Decode4};
 }
 
 TEST(ExchangeLineEnd, WaitEndedByBytesWithNoTimePassingCostsOneMs) {
