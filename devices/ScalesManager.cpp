@@ -40,6 +40,7 @@ int32_t CScalesManager::CreateDevice(const char* portText, int32_t portNumber, i
     IScalesObject* object = CreateScalesObject(newModel);
     if (!object) return lastResult = zel::kNotSupported;
     devices[slot] = object;
+    object->SetFixedSplitPause(fixedSplitPause);
     object->SetDeviceId(deviceId);
     object->SetCoeff(coefficient);
     object->SetLeaveConnect(leave);

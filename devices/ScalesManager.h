@@ -27,7 +27,7 @@ public:
     int32_t OpenDevice(std::string& deviceId);
     int32_t ReadDeviceWeight(const char* deviceId, double& weight, double& price, double& cost, int32_t& stable);
     const char16_t* ResultText() const;
-    int32_t LoadSettings();  // core/Settings.cpp
+    int32_t LoadSettings();  // devices/Settings.cpp
 
     int32_t lastResult;
     void* eventSink;
@@ -44,6 +44,10 @@ public:
     int32_t baudRate;
     std::u16string host;
     int32_t tcpPort;
+
+    // From settings.ini beside the library, [OPTIONS]: split requests sleep
+    // their whole pause (FixedSplitPause=1). Handed to every device created.
+    bool fixedSplitPause = false;
 
 private:
     void Destroy(int index);

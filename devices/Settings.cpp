@@ -34,6 +34,7 @@ bool ReadDeviceSettings(const std::string& path, int index, DeviceSettings* out)
 int32_t CScalesManager::LoadSettings() {
     CloseAllDevices();
     const std::string path = LibrarySettingsPath();
+    fixedSplitPause = platform::ProfileInt(path, "OPTIONS", "FixedSplitPause", 0) != 0;
     for (int n = 0; n < kMaxDevices; ++n) {
         DeviceSettings d;
         if (!ReadDeviceSettings(path, n, &d)) break;

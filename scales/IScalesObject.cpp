@@ -3,7 +3,7 @@
 #include <cstring>
 
 IScalesObject::IScalesObject()
-    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), eventSink(nullptr), connection(nullptr), line(zel::LineVariant::k8N1) {
+    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), eventSink(nullptr), connection(nullptr), line(zel::LineVariant::k8N1), fixedSplitPause(false) {
     std::memset(portName, 0, sizeof(portName));
     std::memset(deviceId, 0, sizeof(deviceId));
 }

@@ -53,6 +53,9 @@ public:
     // the model table before the device is opened.
     void SetLineVariant(zel::LineVariant variant) { line = variant; }
     zel::LineVariant Line() const { return line; }
+    // A split request sleeps its whole pause even when the scale answers
+    // the first byte at once (settings.ini [OPTIONS] FixedSplitPause=1).
+    void SetFixedSplitPause(bool fixed) { fixedSplitPause = fixed; }
 
 protected:
     // Copies the settings for a line and stores the event targets; false
@@ -72,6 +75,7 @@ protected:
     void* eventSink;
     zel::IPlatformEvents* connection;
     zel::LineVariant line;
+    bool fixedSplitPause;
 };
 
 // Base for the polled protocols whose scale lacks tare, zero and price

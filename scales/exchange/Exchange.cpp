@@ -27,15 +27,45 @@ void Drain(IByteLine& line, std::vector<uint8_t>& scratch) {
     }
 }
 
-void SendRequest(const PolledProtocol& p, IByteLine& line) {
-    if (!p.request || p.requestLength <= 0) return;
-    if (p.splitSend) {
-        line.Write(p.request, 1);
-        line.Sleep(kSplitPauseMs);
-        if (p.requestLength > 1) line.Write(p.request + 1, p.requestLength - 1);
-    } else {
-        line.Write(p.request, p.requestLength);
+// The pause of a split send, spent waiting for the scale's answer to the
+// first byte: a CAS scale answers ENQ with ACK at once, and that ACK is the
+// frame's header. When the header comes, the rest goes at once; any other
+// byte (a NAK) or silence gets the whole pause, as with a plain sleep. The
+// byte read is handed back (-1 for none) to open the collection, so the
+// frame is collected exactly as if it had stayed in the input.
+int AwaitFirstAnswer(const PolledProtocol& p, IByteLine& line) {
+    const uint64_t start = line.NowMs();
+    auto spent = [&] {
+        const uint64_t now = line.NowMs();
+        return now > start ? now - start : 0;
+    };
+    uint8_t b = 0;
+    const bool got = line.WaitForInput(kSplitPauseMs) && line.Read(&b, 1) == 1;
+    // A byte that is not the header, silence, or a line that cannot deliver
+    // (it closed): the rest of the pause is slept out.
+    if (!got || !IsHeader(p, b)) {
+        const uint64_t used = spent();
+        if (used < kSplitPauseMs) line.Sleep(static_cast<unsigned>(kSplitPauseMs - used));
     }
+    return got ? b : -1;
+}
+
+// Writes the request; returns a byte the scale already sent (-1 for none).
+int SendRequest(const PolledProtocol& p, IByteLine& line, const CycleOptions& options) {
+    if (!p.request || p.requestLength <= 0) return -1;
+    if (!p.splitSend) {
+        line.Write(p.request, p.requestLength);
+        return -1;
+    }
+    line.Write(p.request, 1);
+    int first = -1;
+    if (options.fixedSplitPause || p.headerCount == 0) {
+        line.Sleep(kSplitPauseMs);
+    } else {
+        first = AwaitFirstAnswer(p, line);
+    }
+    if (p.requestLength > 1) line.Write(p.request + 1, p.requestLength - 1);
+    return first;
 }
 
 // One polling step on an empty line, returning the budget it costs: the full
@@ -62,14 +92,23 @@ bool FrameComplete(const PolledProtocol& p, const uint8_t* frame, int count) {
 // Goes on collecting into `frame`, which holds `count` bytes, until the frame
 // is complete or the budget is spent, spending budget only on waiting for
 // bytes and on wrong header bytes.
-void Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& count, int& budget) {
+// `pending` is a byte already read from the line (-1 for none): it is taken
+// before anything else is read.
+void Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& count, int& budget, int& pending) {
     const int n = p.replyLength;
     const bool hasHeader = HasHeader(p);
     if (FrameComplete(p, frame, count)) return;
     while (budget > 0) {
         if (count == 0 && hasHeader) {
             uint8_t b = 0;
-            int got = line.Read(&b, 1);
+            int got;
+            if (pending >= 0) {
+                b = static_cast<uint8_t>(pending);
+                pending = -1;
+                got = 1;
+            } else {
+                got = line.Read(&b, 1);
+            }
             if (got <= 0) {
                 budget -= WaitStep(line);
                 continue;
@@ -85,6 +124,9 @@ void Collect(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& coun
             }
             frame[0] = b;
             count = 1;
+        } else if (pending >= 0) {
+            frame[count++] = static_cast<uint8_t>(pending);
+            pending = -1;
         } else {
             int got = line.Read(frame + count, n - count);
             if (got <= 0) {
@@ -114,10 +156,10 @@ void Resync(const PolledProtocol& p, uint8_t* frame, int& count, int& budget) {
 // Collects and judges one attempt's frame; true, with the decoder's verdict
 // in `decoded`, when a frame was accepted.
 bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
-               Decoded& decoded) {
+               Decoded& decoded, int pending) {
     int count = 0;
     for (;;) {
-        Collect(p, line, frame, count, budget);
+        Collect(p, line, frame, count, budget, pending);
         const bool judged = p.complete ? count > 0 : count == p.replyLength;
         if (judged) {
             const size_t length = static_cast<size_t>(count);
@@ -154,7 +196,8 @@ bool IsRunnable(const PolledProtocol& p) {
            (p.requestLength == 0 || p.request);
 }
 
-int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io) {
+int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io,
+                     const CycleOptions& options) {
     InitOutputs(p.init, io);
     if (!IsRunnable(p)) return kNotSupported;
     try {
@@ -176,14 +219,14 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
                     break;  // keep the frame an earlier attempt accepted
                 }
             }
-            SendRequest(p, line);
+            const int pending = SendRequest(p, line, options);
             if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;
             // One spare zero byte after the frame, so no decoder can run
             // off its end when it hands a field to a text conversion.
             uint8_t frame[PolledProtocol::kMaxReply + 1];
             std::memset(frame, 0, sizeof(frame));
             Decoded decoded(kNoAnswer);
-            if (!TakeFrame(p, line, frame, budget, io, decoded)) continue;
+            if (!TakeFrame(p, line, frame, budget, io, decoded, pending)) continue;
             result = decoded.result;
             if (decoded.verdict == Verdict::kEndCycleClosed) {
                 try {

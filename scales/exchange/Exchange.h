@@ -34,7 +34,15 @@ bool IsRunnable(const PolledProtocol& protocol);
 // unless a verdict ended the cycle), 3 when no frame was accepted, the
 // non-zero code of EnsureConnected, or 1 when an error was raised inside the
 // exchange.
-int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io);
+// Per-device choices that are not part of a protocol.
+struct CycleOptions {
+    // A split send sleeps its whole pause even when the scale answers the
+    // first byte at once (for a scale that would need it).
+    bool fixedSplitPause = false;
+};
+
+int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io,
+                     const CycleOptions& options = CycleOptions());
 
 // A command-only exchange (tare, zero, price): the bytes are written and
 // followed by a pause, `repeat` times; then optionally one read of up to

@@ -16,7 +16,9 @@ int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& 
     io.stable = stable;
     PortByteLine line(port);
     ScaleSession session(*this);
-    int32_t r = zel::exchange::RunReadCycle(protocol_, line, session, io);
+    zel::exchange::CycleOptions options;
+    options.fixedSplitPause = fixedSplitPause;
+    int32_t r = zel::exchange::RunReadCycle(protocol_, line, session, io, options);
     weight = io.weight;
     price = io.price;
     cost = io.cost;
