@@ -44,7 +44,7 @@ run_stage() {
 logdir=$(mktemp -d /tmp/zel-stages.XXXXXX)
 trap 'rm -rf "$logdir"' EXIT
 max=${ZEL_STAGE_JOBS:-3}
-declare -A pid_of started_at
+declare -A pid_of=() started_at=()
 passed=0 failed=0 failures=()
 
 finish() {  # stage
@@ -85,4 +85,5 @@ for s in "${last[@]}"; do
 done
 [ ${#failures[@]} -gt 0 ] && echo "failed stages: ${failures[*]}"
 echo "stages: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+# Every stage asked for must have run and passed.
+[ "$failed" -eq 0 ] && [ "$passed" -eq "${#stages[@]}" ]
