@@ -25,6 +25,13 @@ std::vector<abi::Char> ToChars(const std::u16string& text) {
 
 // ---- Library ----------------------------------------------------------------
 
+std::string BesideLibrary(const std::string& name) {
+    const std::string lib = DefaultLibraryPath();
+    const size_t cut = lib.find_last_of("/\\");
+    const std::string dir = cut == std::string::npos ? std::string(".") : lib.substr(0, cut);
+    return dir + platform::PathSeparator() + name;
+}
+
 std::string DefaultLibraryPath() {
     const char* fromEnvironment = std::getenv("ZEL_LIBRARY");
     if (fromEnvironment && *fromEnvironment) return fromEnvironment;

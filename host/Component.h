@@ -35,6 +35,9 @@ std::u16string FromUtf8(const std::string& text);
 // Path of the driver library: $ZEL_LIBRARY, else the library beside the
 // executable, else the one in the build tree this host was built in.
 std::string DefaultLibraryPath();
+// A file in the folder of the default library (its settings.ini, log.txt,
+// traffic logs).
+std::string BesideLibrary(const std::string& name);
 
 // A variant's content, owned by the host.
 struct Value {

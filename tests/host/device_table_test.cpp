@@ -11,13 +11,6 @@ using namespace zeltest;
 
 namespace {
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : lib.substr(0, cut);
-    return dir + platform::PathSeparator() + name;
-}
-
 // A loopback port where nothing listens.
 uint16_t RefusingPort() {
     uint16_t port = 0;
@@ -72,7 +65,7 @@ int32_t WeighEmulator(Component& c, const std::u16string& id) {
 }
 
 TEST(SettingsDevices, InitWithoutAConnectionCreatesThemAndASecondInitReloads) {
-    const std::string path = BesideLibrary("settings.ini");
+    const std::string path = zel::host::BesideLibrary("settings.ini");
     ScopedFile settings(path, "[SCALES0]\r\nfNum=31\r\nfType=20\r\n");
     Component::Options noConnection;
     noConnection.connection = false;

@@ -17,13 +17,6 @@
 namespace zeltest {
 namespace {
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : lib.substr(0, cut);
-    return dir + platform::PathSeparator() + name;
-}
-
 // GetWeight until the emulator answers (it skips about one reading in ten).
 bool EmulatorWeight(Component& c, const std::u16string& id, double* weight) {
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -68,7 +61,7 @@ TEST_F(DriverTest, CoefficientSignWithoutANumber) {
 TEST(SettingsFile, CoefficientWithoutANumberGivesPlusZero) {
     // The settings file reads fCoeff as the C runtime does: no leading number
     // is 0.0, and a bare sign is no number either.
-    ScopedFile settings(BesideLibrary("settings.ini"),
+    ScopedFile settings(zel::host::BesideLibrary("settings.ini"),
                         "[SCALES0]\r\nfNum=1\r\nfType=20\r\nfCoeff=-\r\n"
                         "[SCALES1]\r\nfNum=2\r\nfType=20\r\nfCoeff=-abc\r\n"
                         "[SCALES2]\r\nfNum=3\r\nfType=20\r\nfCoeff=abc\r\n"

@@ -17,13 +17,6 @@ using zeltest::Wire;
 
 namespace {
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : lib.substr(0, cut);
-    return dir + platform::PathSeparator() + name;
-}
-
 // One block of a traffic log: its direction, its time of day in ms and its
 // bytes in hex ("05", "4F 50 45 4E").
 struct Block {
@@ -72,12 +65,12 @@ const char kClose[] = "43 4C 4F 53 45";
 const char kErrorOpen[] = "45 52 52 4F 52 5F 4F 50 45 4E";
 
 TEST(TrafficLog, OneCasExchangeWithTheLineReleased) {
-    zeltest::ScopedFile marker(BesideLibrary("log.txt"), "");
+    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
     PolledRig rig(13, Wire::Pty, /*keepConnection=*/false);
     ASSERT_EQ(rig.openCode, 0);
     rig.sim.SetWeight(1.5);
     ASSERT_EQ(rig.Weigh().code, 0);
-    const std::string path = BesideLibrary("log_scales_" + zel::host::ToUtf8(rig.id) + ".log");
+    const std::string path = zel::host::BesideLibrary("log_scales_" + zel::host::ToUtf8(rig.id) + ".log");
     rig.component.reset();
     const std::vector<Block> blocks = Blocks(zeltest::ReadAll(path));
     platform::RemoveFile(path);
@@ -114,7 +107,7 @@ TEST(TrafficLog, RefusedOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         using zel::host::Value;
-        zeltest::ScopedFile marker(BesideLibrary("log.txt"), "");
+        zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
         std::string path;
         {
             zel::host::Component driver;
@@ -132,7 +125,7 @@ TEST(TrafficLog, RefusedOpen) {
             }
             std::u16string id = driver.Open();
             EXPECT_EQ(driver.LastError(), 1);
-            path = BesideLibrary("log_scales_" + zel::host::ToUtf8(id) + ".log");
+            path = zel::host::BesideLibrary("log_scales_" + zel::host::ToUtf8(id) + ".log");
         }
         std::vector<std::string> seen;
         for (const Block& b : Blocks(zeltest::ReadAll(path))) seen.push_back(b.direction + " " + b.hex);

@@ -68,13 +68,6 @@ const char* const kLine[42] = {
 // that does not set the configured speed is seen.
 const int32_t kBauds[] = {1200, 2400, 9600, 19200, 38400, 56000, 57600, 115200, 256000};
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : lib.substr(0, cut);
-    return dir + platform::PathSeparator() + name;
-}
-
 std::string ExpectedComLine(const std::string& port, int32_t baud, const char* line) {
     const std::string parity = line[1] == 'E' ? "Even" : line[1] == 'O' ? "Odd" : "None";
     return "COMPORT: " + port + ";" + std::to_string(baud) + "\\" + parity + "\\" + line[0] + "\\" + line[2] +
@@ -119,7 +112,7 @@ TEST_P(LineSettings, TrafficLogShowsTheModelsLine) {
     std::string slave;
     int master = platform::PtyOpenMaster(&slave);
     ASSERT_NE(master, platform::kNoHandle);
-    zeltest::ScopedFile marker(BesideLibrary("log.txt"), "");
+    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
     std::string logPath;
     {
         zel::host::Component driver;
@@ -135,7 +128,7 @@ TEST_P(LineSettings, TrafficLogShowsTheModelsLine) {
             GTEST_SKIP() << "the driver does not create model " << model << " yet";
         }
         EXPECT_EQ(code, 0) << "model " << model << " on a pseudo-terminal";
-        logPath = BesideLibrary("log_scales_" + zel::host::ToUtf8(id) + ".log");
+        logPath = zel::host::BesideLibrary("log_scales_" + zel::host::ToUtf8(id) + ".log");
         driver.Call(u"Close", {Value::Text(id)});
     }
     platform::IoClose(master);

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    std::string dir = cut == std::string::npos ? "." : lib.substr(0, cut);
-    return dir + platform::PathSeparator() + name;
-}
-
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -32,10 +25,10 @@ TEST(SettingsFile, ConfiguredDevicesAnswerUnderTheirNumbersAndLogTheirTraffic) {
     scale.SetWeight(1.234);
     scale.SetStable(true);
 
-    const std::string logPath = BesideLibrary("log_scales_7.log");
+    const std::string logPath = zel::host::BesideLibrary("log_scales_7.log");
     platform::RemoveFile(logPath);
-    zeltest::ScopedFile marker(BesideLibrary("log.txt"), "");
-    zeltest::ScopedFile settings(BesideLibrary("settings.ini"),
+    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
+    zeltest::ScopedFile settings(zel::host::BesideLibrary("settings.ini"),
                                  "[SCALES0]\r\nfNum=7\r\nfType=13\r\nfComBaudRate=9600\r\nfComPortName=" +
                                      scale.DevicePath() + "\r\n[SCALES1]\r\nfNum=8\r\nfType=20\r\n");
     {
@@ -56,7 +49,7 @@ TEST(SettingsFile, ConfiguredDevicesAnswerUnderTheirNumbersAndLogTheirTraffic) {
     }
     std::string log = zeltest::ReadAll(logPath);
     platform::RemoveFile(logPath);
-    platform::RemoveFile(BesideLibrary("log_scales_8.log"));
+    platform::RemoveFile(zel::host::BesideLibrary("log_scales_8.log"));
     // Open on creation and on the request, each with its close; the request
     // bytes out; the reply in.
     EXPECT_GE(Count(log, "SYS      "), 4u);

@@ -18,12 +18,6 @@ namespace {
 using zeltest::PolledRig;
 using zeltest::Wire;
 
-std::string BesideLibrary(const std::string& name) {
-    std::string lib = zel::host::DefaultLibraryPath();
-    size_t cut = lib.find_last_of("/\\");
-    return (cut == std::string::npos ? std::string(".") : lib.substr(0, cut)) + platform::PathSeparator() + name;
-}
-
 // Median time of a few weighings with the line kept open.
 uint64_t MedianMs(PolledRig& rig, double expected, int* failures) {
     std::vector<uint64_t> took;
@@ -48,7 +42,7 @@ class SplitSend : public ::testing::TestWithParam<Case> {};
 TEST_P(SplitSend, PauseOnlyWhenTheScaleNeedsIt) {
     const Case c = GetParam();
     std::unique_ptr<zeltest::ScopedFile> settings;
-    if (c.fixedPause) settings.reset(new zeltest::ScopedFile(BesideLibrary("settings.ini"), "[OPTIONS]\r\nFixedSplitPause=1\r\n"));
+    if (c.fixedPause) settings.reset(new zeltest::ScopedFile(zel::host::BesideLibrary("settings.ini"), "[OPTIONS]\r\nFixedSplitPause=1\r\n"));
     PolledRig rig(c.model, Wire::Pty, true);
     ASSERT_EQ(rig.openCode, 0);
     rig.sim.SetWeight(1.234);
