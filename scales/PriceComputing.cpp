@@ -7,7 +7,6 @@
 namespace zel {
 namespace pricecomp {
 
-using exchange::CommandSpec;
 using exchange::OutputInit;
 using exchange::PolledProtocol;
 using exchange::Reading;
@@ -57,7 +56,7 @@ const uint8_t kUns2PriceHead[] = {0x2A, 0x02};
 }  // namespace
 
 int32_t DigitField(const uint8_t* frame, size_t length, size_t offset, size_t k, uint8_t add) {
-    if (!frame || k > kFieldMax) return 0;
+    if (!frame || k > kFieldMax || offset >= length) return 0;
     // Each byte is shifted before the text is cut at a zero byte, so a
     // digit value 0 reads as '0', not as the end.
     char text[kFieldMax + 1];
