@@ -246,21 +246,3 @@ TEST(PriceComputingCycle, ScaleThatAnswersSomeRequests) {
         }
     }
 }
-
-TEST(PriceComputingCycle, ReplyFollowedByMoreBytesIsCutAtItsLength) {
-    // No header and no check: the first N bytes after the request are the
-    // reply, the rest is drained before the next request.
-    for (const Model& m : Models()) {
-        SCOPED_TRACE(m.number);
-        ScriptedLine line;
-        ScriptedSession session;
-        line.onWrite = [&m](ScriptedLine& l, const std::vector<uint8_t>&) {
-            std::vector<uint8_t> bytes = m.reply;
-            bytes.insert(bytes.end(), m.other.begin(), m.other.begin() + 4);
-            l.Arrive(2, bytes);
-        };
-        Reading io;
-        EXPECT_EQ(zel::exchange::RunReadCycle(m.protocol, line, session, io), 0);
-        EXPECT_DOUBLE_EQ(io.weight, 1.234);
-    }
-}
