@@ -163,11 +163,11 @@ int32_t CPriceComputingScale::SendPrice(int32_t price) {
     uint8_t frame[zel::pricecomp::kMaxPriceFrame];
     const int n = zel::pricecomp::BuildPriceFrame(commands_.price, price, frame);
     if (n == 0) return zel::kBadPrice;
-    zel::exchange::CommandSpec spec;
-    spec.bytes = frame;
-    spec.length = n;
-    spec.pauseMs = commands_.price.pauseMs;
-    spec.repeat = commands_.price.repeat;
-    spec.readAfter = commands_.price.readAfter;
-    return SendCommand(spec);
+    zel::exchange::CommandSpec command;
+    command.bytes = frame;
+    command.length = n;
+    command.pauseMs = commands_.price.pauseMs;
+    command.repeat = commands_.price.repeat;
+    command.readAfter = commands_.price.readAfter;
+    return SendCommand(command);
 }
