@@ -2,6 +2,7 @@
 
 #include "scales/Cas.h"
 #include "scales/MassaK.h"
+#include "scales/PriceComputing.h"
 #include "scales/ScalesEmulyator.h"
 #include "scales/listener/Vn220Events.h"
 #include "scales/listener/Vta60Events.h"
@@ -54,7 +55,7 @@ const ModelInfo kModels[] = {
     {16, "Scales_KELI", "16: KELI", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, true, false,
      nullptr},
     {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<CScalesCamry>},
     {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -62,7 +63,7 @@ const ModelInfo kModels[] = {
     {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesEmulyator>},
     {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     nullptr},
+     &Make<ScalesJADEVER_JPL_N>},
     {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
      &Make<ScalesVTA_Thread_Prot4>},
     {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
@@ -76,11 +77,11 @@ const ModelInfo kModels[] = {
     {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesBTHE_SDL_07>},
     {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     nullptr},
+     &Make<ScalesBTHE_UNS_2>},
     {29, "ScalesT7E", "29: T7E", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
-     nullptr},
+     &Make<ScalesICS_NT>},
     {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,

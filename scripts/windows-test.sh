@@ -163,6 +163,10 @@ tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
+# Price-computing scales report kilograms from grams; 17 (8E2) and 30 (8E1)
+# only over TCP.
+com_case COM33 21 1.234 --weight 1.234 --price 12.5
+tcp_case 30 -0.5 --weight -0.5 --price 10
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true

@@ -1,0 +1,173 @@
+#include "scales/PriceComputing.h"
+
+#include <climits>
+
+#include "core/ResultCodes.h"
+
+namespace zel {
+namespace pricecomp {
+
+using exchange::OutputInit;
+using exchange::PolledProtocol;
+using exchange::Reading;
+
+namespace {
+
+const size_t kFieldMax = 6;
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// atoi over a short text, without its undefined overflow: the value
+// saturates instead.
+int32_t TextToInt(const char* s) {
+    while (IsSpace(*s)) ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    int64_t v = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        v = v * 10 + (*s - '0');
+        if (v > INT32_MAX) {
+            v = INT32_MAX;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -v : v);
+}
+
+// Weight (grams) and two money fields, scaled by `money` (100 for
+// hundredths, 1 for values taken as they are).
+void DecodeFields(const uint8_t* frame, size_t length, size_t priceDigits, double money, uint8_t add,
+                  Reading& out) {
+    const size_t priceAt = 6, costAt = priceAt + priceDigits;
+    out.weight = DigitField(frame, length, 0, 6, add) / 1000.0;
+    out.price = DigitField(frame, length, priceAt, priceDigits, add) / money;
+    out.cost = DigitField(frame, length, costAt, 6, add) / money;
+}
+
+const uint8_t kLongRequest[] = {0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
+const uint8_t kIcsRequest[] = {0x00, 0x00, 0x03};
+const uint8_t kUns2Request[] = {0x2A, 0x03};
+
+const uint8_t kTare[] = {0x00, 0x00, 0x01};
+const uint8_t kUns2Tare[] = {0x2A, 0x01};
+const uint8_t kPriceHead[] = {0x00, 0x00, 0x02};
+const uint8_t kUns2PriceHead[] = {0x2A, 0x02};
+
+}  // namespace
+
+int32_t DigitField(const uint8_t* frame, size_t length, size_t offset, size_t k, uint8_t add) {
+    if (!frame || k > kFieldMax || offset >= length) return 0;
+    // Each byte is shifted before the text is cut at a zero byte, so a
+    // digit value 0 reads as '0', not as the end.
+    char text[kFieldMax + 1];
+    size_t w = 0;
+    for (size_t i = k; i > 0; --i) {
+        const size_t at = offset + i - 1;
+        if (at >= length) continue;
+        text[w++] = static_cast<char>(static_cast<uint8_t>(frame[at] + add));
+    }
+    text[w] = '\0';
+    return TextToInt(text);
+}
+
+bool AcceptsShortReply(const uint8_t* frame, size_t length) { return frame && length == kShortReplyLength; }
+
+bool AcceptsLongReply(const uint8_t* frame, size_t length) { return frame && length == kLongReplyLength; }
+
+exchange::Decoded DecodeShortReply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!AcceptsShortReply(frame, length)) return kNoAnswer;
+    DecodeFields(frame, length, 5, 100.0, 0, out);
+    out.stable = 1;
+    return kOk;
+}
+
+exchange::Decoded DecodeIcsReply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!AcceptsLongReply(frame, length)) return kNoAnswer;
+    DecodeFields(frame, length, 6, 1.0, 0, out);
+    out.stable = 1;
+    return kOk;
+}
+
+exchange::Decoded DecodeUns2Reply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!AcceptsLongReply(frame, length)) return kNoAnswer;
+    DecodeFields(frame, length, 6, 100.0, 0x30, out);
+    out.stable = 0;
+    return kOk;
+}
+
+int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[kMaxPriceFrame]) {
+    if (price < 0 || price > kMaxPrice || !command.head || command.headLength < 0 ||
+        command.headLength + 6 > kMaxPriceFrame)
+        return 0;
+    int n = 0;
+    for (int i = 0; i < command.headLength; ++i) out[n++] = command.head[i];
+    exchange::PriceDigits(price, command.asciiDigits, command.filler, out + n);
+    return n + 6;
+}
+
+// Weight, price and cost keep the caller's values until a reply comes;
+// stable is 1 from the start. No header and no check: N bytes are a reply.
+const PolledProtocol kCamryProtocol = {.request = kLongRequest,
+                                       .requestLength = sizeof(kLongRequest),
+                                       .replyLength = static_cast<int>(kShortReplyLength),
+                                       .budgetMs = 300,
+                                       .init = OutputInit::kKeepValuesStable1,
+                                       .accepts = AcceptsShortReply,
+                                       .decode = DecodeShortReply};
+
+const PolledProtocol kJplProtocol = {.request = kLongRequest,
+                                     .requestLength = sizeof(kLongRequest),
+                                     .replyLength = static_cast<int>(kShortReplyLength),
+                                     .budgetMs = 300,
+                                     .init = OutputInit::kKeepValuesStable1,
+                                     .accepts = AcceptsShortReply,
+                                     .decode = DecodeShortReply};
+
+// These two ask three times whatever comes: a later reply overwrites the
+// outputs, a later silence leaves the earlier reply and its result.
+const PolledProtocol kIcsProtocol = {.request = kIcsRequest,
+                                     .requestLength = sizeof(kIcsRequest),
+                                     .replyLength = static_cast<int>(kLongReplyLength),
+                                     .budgetMs = 300,
+                                     .stopOnSuccess = false,
+                                     .init = OutputInit::kKeepValuesStable1,
+                                     .accepts = AcceptsLongReply,
+                                     .decode = DecodeIcsReply};
+
+const PolledProtocol kUns2Protocol = {.request = kUns2Request,
+                                      .requestLength = sizeof(kUns2Request),
+                                      .replyLength = static_cast<int>(kLongReplyLength),
+                                      .budgetMs = 300,
+                                      .stopOnSuccess = false,
+                                      .init = OutputInit::kKeepValuesStable1,
+                                      .accepts = AcceptsLongReply,
+                                      .decode = DecodeUns2Reply};
+
+// JADEVER: the price frame twice, 200 ms apart, then whatever the scale
+// answered is read and dropped.
+const Commands kJplCommands = {kTare, sizeof(kTare),
+                               PriceCommand{kPriceHead, sizeof(kPriceHead), false, 0x00, 200, 2, 100}};
+const Commands kIcsCommands = {kTare, sizeof(kTare),
+                               PriceCommand{kPriceHead, sizeof(kPriceHead), true, '0', 0, 1, 0}};
+const Commands kUns2Commands = {kUns2Tare, sizeof(kUns2Tare),
+                                PriceCommand{kUns2PriceHead, sizeof(kUns2PriceHead), false, 0x00, 0, 1, 0}};
+
+}  // namespace pricecomp
+}  // namespace zel
+
+int32_t CPriceComputingScale::Tare(double) {
+    return SendCommand(commands_.tare, commands_.tareLength, zel::exchange::kCommandPauseMs);
+}
+
+int32_t CPriceComputingScale::SendPrice(int32_t price) {
+    uint8_t frame[zel::pricecomp::kMaxPriceFrame];
+    const int n = zel::pricecomp::BuildPriceFrame(commands_.price, price, frame);
+    if (n == 0) return zel::kBadPrice;
+    zel::exchange::CommandSpec command;
+    command.bytes = frame;
+    command.length = n;
+    command.pauseMs = commands_.price.pauseMs;
+    command.repeat = commands_.price.repeat;
+    command.readAfter = commands_.price.readAfter;
+    return SendCommand(command);
+}

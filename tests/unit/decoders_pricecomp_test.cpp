@@ -1,0 +1,248 @@
+// Price-computing scales with digit-field replies (17, 21, 28, 30): the
+// fields decoded on bytes, the price frames, and the read cycle each model's
+// description makes of a scale that answers some requests only.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scales/PriceComputing.h"
+#include "tests/unit/exchange_scripted_line.h"
+
+using zel::exchange::PolledProtocol;
+using zel::exchange::Reading;
+using zeltest::ScriptedLine;
+using zeltest::ScriptedSession;
+
+namespace {
+
+std::vector<uint8_t> Chars(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+Reading Sentinel() {
+    Reading r;
+    r.weight = -77.0;
+    r.price = -77.0;
+    r.cost = -77.0;
+    r.stable = 5;
+    return r;
+}
+
+}  // namespace
+
+TEST(PriceComputingDecoders, DigitFields) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> field;  // in transmission order
+        uint8_t add;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {"ascii", Chars("432100"), 0, 1234},
+        {"ascii top digit", Chars("000009"), 0, 900000},
+        {"minus in the top place", Chars("43210-"), 0, -1234},
+        {"leading spaces", Chars("4321  "), 0, 1234},
+        {"non-digit cuts: leading digits only", Chars("43x100"), 0, 1},
+        {"starts with a non-digit", Chars("43210x"), 0, 0},
+        {"zero byte in the middle ends the text", {'4', '3', 0x00, '1', '0', '0'}, 0, 1},
+        {"two signs", Chars("4321+-"), 0, 0},
+        {"values", {4, 3, 2, 1, 0, 0}, 0x30, 1234},
+        {"value 0 is a digit, not the end", {0, 0, 0, 0, 0, 1}, 0x30, 100000},
+        {"value F0 reads as a space", {4, 3, 2, 1, 0xF0, 0xF0}, 0x30, 1234},
+        {"value FD reads as a minus", {4, 3, 2, 1, 0, 0xFD}, 0x30, -1234},
+        {"value D0 ends the text", {4, 3, 2, 0xD0, 1, 0}, 0x30, 1},
+        {"value 10 is no digit", {4, 3, 2, 1, 10, 0}, 0x30, 0},
+        {"all ones", std::vector<uint8_t>(6, 0xFF), 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(zel::pricecomp::DigitField(c.field.data(), c.field.size(), 0, c.field.size(), c.add), c.value)
+            << c.name;
+    }
+    // A field reaching past the frame keeps to the bytes that are there.
+    const std::vector<uint8_t> f = Chars("4321");
+    EXPECT_EQ(zel::pricecomp::DigitField(f.data(), f.size(), 1, 6), 123);
+    EXPECT_EQ(zel::pricecomp::DigitField(f.data(), f.size(), 9, 6), 0);
+    EXPECT_EQ(zel::pricecomp::DigitField(nullptr, 6, 0, 6), 0);
+}
+
+TEST(PriceComputingDecoders, Replies) {
+    using Decode = zel::exchange::Decoded (*)(const uint8_t*, size_t, Reading&);
+    struct Case {
+        const char* name;
+        Decode decode;
+        std::vector<uint8_t> frame;
+        double weight, price, cost;
+        int32_t stable;
+    };
+    std::vector<uint8_t> uns2 = {4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 3, 4, 5, 1, 0, 0};
+    std::vector<uint8_t> uns2Odd = uns2;
+    uns2Odd[5] = 0xFD;  // '-' once 30 is added
+    uns2Odd[17] = 0x41;  // 'q': the cost starts with a non-digit
+    const Case cases[] = {
+        {"camry", zel::pricecomp::DecodeShortReply, Chars("432100" "05210" "083100"), 1.234, 12.5, 13.8, 1},
+        {"jpl largest", zel::pricecomp::DecodeShortReply, Chars("999999" "99999" "999999"), 999.999, 999.99,
+         9999.99, 1},
+        {"camry minus and junk", zel::pricecomp::DecodeShortReply, Chars("00500-" "x5000" "      "), -0.5, 0.05, 0, 1},
+        {"ics price taken as it is", zel::pricecomp::DecodeIcsReply, Chars("432100" "005210" "524510"), 1.234, 12500,
+         15425, 1},
+        {"uns2", zel::pricecomp::DecodeUns2Reply, uns2, 1.234, 12.5, 15.43, 0},
+        {"uns2 sign and junk", zel::pricecomp::DecodeUns2Reply, uns2Odd, -1.234, 12.5, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reading r = Sentinel();
+        EXPECT_EQ(c.decode(c.frame.data(), c.frame.size(), r).result, 0);
+        EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        EXPECT_DOUBLE_EQ(r.price, c.price);
+        EXPECT_DOUBLE_EQ(r.cost, c.cost);
+        EXPECT_EQ(r.stable, c.stable);
+    }
+}
+
+TEST(PriceComputingDecoders, ReplyLengths) {
+    const std::vector<uint8_t> f(19, '0');
+    for (size_t n : {size_t{0}, size_t{16}, size_t{17}, size_t{18}, size_t{19}}) {
+        EXPECT_EQ(zel::pricecomp::AcceptsShortReply(f.data(), n), n == 17) << n;
+        EXPECT_EQ(zel::pricecomp::AcceptsLongReply(f.data(), n), n == 18) << n;
+        // A decoder never reads past a short frame, nor takes it.
+        Reading r = Sentinel();
+        EXPECT_EQ(zel::pricecomp::DecodeShortReply(f.data(), n, r).result, n == 17 ? 0 : 3);
+        EXPECT_EQ(zel::pricecomp::DecodeIcsReply(f.data(), n, r).result, n == 18 ? 0 : 3);
+        EXPECT_EQ(zel::pricecomp::DecodeUns2Reply(f.data(), n, r).result, n == 18 ? 0 : 3);
+    }
+    EXPECT_FALSE(zel::pricecomp::AcceptsShortReply(nullptr, 17));
+    EXPECT_FALSE(zel::pricecomp::AcceptsLongReply(nullptr, 18));
+}
+
+TEST(PriceComputingCommands, PriceFrames) {
+    using zel::pricecomp::kIcsCommands;
+    using zel::pricecomp::kJplCommands;
+    using zel::pricecomp::kUns2Commands;
+    struct Case {
+        const char* name;
+        const zel::pricecomp::Commands& commands;
+        int32_t price;
+        std::vector<uint8_t> bytes;  // empty: refused
+    };
+    const Case cases[] = {
+        {"jpl 12.50", kJplCommands, 1250, {0x00, 0x00, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
+        {"ics 12.50", kIcsCommands, 1250, {0x00, 0x00, 0x02, 0x30, 0x35, 0x32, 0x31, 0x30, 0x30}},
+        {"uns2 12.50", kUns2Commands, 1250, {0x2A, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
+        {"uns2 zero", kUns2Commands, 0, {0x2A, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+        {"ics largest", kIcsCommands, 99999, {0x00, 0x00, 0x02, 0x39, 0x39, 0x39, 0x39, 0x39, 0x30}},
+        // Five digits cannot carry more: sent cut, 1234.56 would read 234.56.
+        {"jpl six digits", kJplCommands, 123456, {}},
+        {"ics 1000.00", kIcsCommands, 100000, {}},
+        {"uns2 negative", kUns2Commands, -1, {}},
+        {"largest int", kJplCommands, INT32_MAX, {}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[zel::pricecomp::kMaxPriceFrame];
+        const int n = zel::pricecomp::BuildPriceFrame(c.commands.price, c.price, out);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << c.name;
+    }
+}
+
+TEST(PriceComputingCommands, BadPriceIsRefusedBeforeTheLineIsTouched) {
+    // No device behind these objects: a price that gets as far as the line
+    // reports that no connection could be made (1), one refused first 4.
+    std::unique_ptr<IScalesObject> scales[] = {std::make_unique<ScalesJADEVER_JPL_N>(),
+                                               std::make_unique<ScalesICS_NT>(), std::make_unique<ScalesBTHE_UNS_2>()};
+    for (auto& s : scales) {
+        EXPECT_EQ(s->SendPrice(100000), 4);
+        EXPECT_EQ(s->SendPrice(-5), 4);
+        EXPECT_EQ(s->SendPrice(99999), 1);
+        EXPECT_EQ(s->Tare(0.0), 1);
+        EXPECT_EQ(s->Zero(), 5);
+    }
+    CScalesCamry camry;
+    EXPECT_EQ(camry.Tare(0.0), 5);
+    EXPECT_EQ(camry.SendPrice(1250), 5);
+    EXPECT_EQ(camry.Zero(), 5);
+}
+
+// --- the read cycle of each description ------------------------------------
+
+namespace {
+
+struct Model {
+    int number;
+    const PolledProtocol& protocol;
+    std::vector<uint8_t> request;
+    std::vector<uint8_t> reply;  // weight 1.234 as that scale sends it
+    std::vector<uint8_t> other;  // weight 5.000
+    double price;                // in `reply`
+    int32_t stable;
+};
+
+std::vector<Model> Models() {
+    const std::vector<uint8_t> lr = {0, 0, 3, 0, 0, 0, 0, 0};
+    return {
+        {17, zel::pricecomp::kCamryProtocol, lr, Chars("432100" "05210" "083100"), Chars("000500" "05210" "005260"),
+         12.5, 1},
+        {21, zel::pricecomp::kJplProtocol, lr, Chars("432100" "05210" "083100"), Chars("000500" "05210" "005260"),
+         12.5, 1},
+        {28, zel::pricecomp::kUns2Protocol, {0x2A, 0x03}, {4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 0, 8, 3, 1, 0, 0},
+         {0, 0, 0, 5, 0, 0, 0, 5, 2, 1, 0, 0, 0, 5, 2, 6, 0, 0}, 12.5, 0},
+        {30, zel::pricecomp::kIcsProtocol, {0, 0, 3}, Chars("432100" "005210" "083100"),
+         Chars("000500" "005210" "005260"), 12500, 1},
+    };
+}
+
+}  // namespace
+
+TEST(PriceComputingCycle, ScaleThatAnswersSomeRequests) {
+    // 17 and 21 stop at the first reply; 28 and 30 ask three times whatever
+    // comes: a later reply overwrites, a later silence keeps the earlier
+    // reply and its result. Nothing answered: 3, the caller's values kept,
+    // stable 1.
+    struct Case {
+        const char* name;
+        std::vector<int> answered;  // requests (0..2) that get a reply; 9: the other reply
+    };
+    const Case cases[] = {
+        {"only the first", {0}},
+        {"the second only", {1}},
+        {"first, then the other weight third", {0, 9}},
+        {"none", {}},
+    };
+    for (const Model& m : Models()) {
+        const bool stops = m.number == 17 || m.number == 21;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "model " << m.number << ": " << c.name);
+            ScriptedLine line;
+            ScriptedSession session;
+            auto n = std::make_shared<int>(0);
+            line.onWrite = [&m, &c, n](ScriptedLine& l, const std::vector<uint8_t>&) {
+                const int k = (*n)++;
+                for (int a : c.answered) {
+                    if (a == k) l.Arrive(5, m.reply);
+                    if (a == 9 && k == 2) l.Arrive(5, m.other);
+                }
+            };
+            Reading io;
+            io.weight = -4.0;
+            io.price = 8.5;
+            io.cost = 2.0;
+            io.stable = 0;
+            const int32_t r = zel::exchange::RunReadCycle(m.protocol, line, session, io);
+            const bool any = !c.answered.empty();
+            EXPECT_EQ(r, any ? 0 : 3);
+            for (const auto& w : line.writes) EXPECT_EQ(w.bytes, m.request);
+            // Requests: up to the first reply for 17 and 21, always three for
+            // 28 and 30; every silent one waits out its 300 ms.
+            const int first = any ? c.answered[0] : 3;
+            const size_t requests = stops ? static_cast<size_t>(first < 3 ? first + 1 : 3) : 3u;
+            EXPECT_EQ(line.writes.size(), requests);
+            EXPECT_EQ(session.releases, 1);
+            const bool other = !stops && c.answered.size() == 2;
+            EXPECT_DOUBLE_EQ(io.weight, !any ? -4.0 : other ? 5.0 : 1.234);
+            EXPECT_DOUBLE_EQ(io.price, !any ? 8.5 : m.price);
+            EXPECT_EQ(io.stable, any ? m.stable : 1);
+            int silent = static_cast<int>(requests) - static_cast<int>(c.answered.size());
+            if (stops && any) silent = first;
+            EXPECT_GE(line.now, static_cast<uint64_t>(silent) * 300u);
+            EXPECT_LT(line.now, static_cast<uint64_t>(silent) * 300u + 100u);
+        }
+    }
+}
