@@ -74,8 +74,9 @@ Decoded DecodeTbe(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kTbeReplyLength) return kNoAnswer;
     size_t at = 1;
     while (at < kTbeReplyLength && frame[at] == ' ') ++at;
-    // A blank display: no reading, and asking again would bring the same.
-    if (at == kTbeReplyLength) return Decoded(kNoAnswer, Verdict::kEndCycle);
+    // Nothing but spaces before the frame's ending: the display is blank.
+    // That is no reading (not 0 g), and asking again would bring the same.
+    if (at == kTbeReplyLength || frame[at] == kCr) return Decoded(kNoAnswer, Verdict::kEndCycle);
     char text[kTbeReplyLength + 1];
     FieldText(frame, at, kTbeReplyLength, text);
     out.weight = Thousandths(ParseNumberText(text));
