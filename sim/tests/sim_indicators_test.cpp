@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "sim/Frames.h"
-#include "sim/Models.h"
 
 namespace {
 
@@ -131,22 +130,6 @@ TEST(SimIndicators, RecognisesRequestsAndCommands) {
             EXPECT_EQ(c.expected[i].first, got[i].kind) << c.name << " #" << i;
             EXPECT_EQ(c.expected[i].second, got[i].bytes) << c.name << " #" << i;
         }
-    }
-}
-
-TEST(SimIndicators, TareTakesTheLoad) {
-    for (int model : {2, 3, 4, 9, 24, 37}) {
-        const sim::SimModel* m = sim::FindSimModel(model);
-        ASSERT_NE(nullptr, m) << model;
-        ASSERT_NE(nullptr, m->effect) << model;
-        sim::Display d = Show(2.5);
-        m->effect(sim::CommandMatcher::Message{sim::CommandMatcher::Tare, "", 0}, d);
-        EXPECT_EQ(0.0, d.weight) << model;
-        EXPECT_EQ(2.5, d.tare) << model;
-        // The IQ plus's other commands change nothing shown.
-        sim::Display e = Show(2.5);
-        m->effect(sim::CommandMatcher::Message{sim::CommandMatcher::Command, "EX\r\n", 0}, e);
-        EXPECT_EQ(2.5, e.weight) << model;
     }
 }
 

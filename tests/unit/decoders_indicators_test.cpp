@@ -283,49 +283,6 @@ TEST(IndicatorCycles, HowEachCallEnds) {
     }
 }
 
-TEST(IndicatorCycles, RequestBytes) {
-    struct Case {
-        const PolledProtocol* protocol;
-        std::string request;
-    };
-    const Case cases[] = {
-        {&ind::kTbeProtocol, "G1\r\n"},     {&ind::kTb1Protocol, "G01W\r\n"},
-        {&ind::kVnOldProtocol, std::string("<\x00!>", 4)},
-        {&ind::kAxisProtocol, "SI\r\n"},    {&ind::kIqPlusProtocol, "XN\r\n"},
-        {&ind::kEsitProtocol, "W\r"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(c.protocol->request),
-                              static_cast<size_t>(c.protocol->requestLength)),
-                  c.request);
-        EXPECT_FALSE(c.protocol->splitSend);
-        EXPECT_TRUE(zel::exchange::IsRunnable(*c.protocol));
-    }
-}
-
-TEST(IndicatorCommands, TareIsWrittenOnceThenAPause) {
-    struct Case {
-        const zel::exchange::CommandSpec* tare;
-        std::string bytes;
-    };
-    const Case cases[] = {
-        {&ind::kTbeTare, "ST\r\n"},      {&ind::kTb1Tare, "S01T\r\n"},
-        {&ind::kVnOldTare, std::string("<\x00T>", 4)},
-        {&ind::kAxisTare, "ST\r\n"},     {&ind::kIqPlusTare, "KTARE\r\n"},
-        {&ind::kEsitTare, "T\r"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        zeltest::ScriptedLine line;
-        zeltest::ScriptedSession session;
-        EXPECT_EQ(zel::exchange::RunCommand(line, session, *c.tare), 0);
-        ASSERT_EQ(line.writes.size(), 1u);
-        EXPECT_EQ(line.writes[0].bytes, Bytes(c.bytes));
-        EXPECT_EQ(line.now, 150u);
-        EXPECT_EQ(session.releases, 1);
-    }
-}
-
 TEST(IndicatorCommands, IqPlusPriceSelectsACommand) {
     struct Case {
         int32_t value;
