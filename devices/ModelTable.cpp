@@ -1,6 +1,7 @@
 #include "devices/ModelTable.h"
 
 #include "scales/Cas.h"
+#include "scales/Indicators.h"
 #include "scales/MassaK.h"
 #include "scales/PriceComputing.h"
 #include "scales/ScalesEmulyator.h"
@@ -25,11 +26,11 @@ const ModelInfo kModels[] = {
     {1, "ScalesVN_A_CI", "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      nullptr},
     {2, "ScalesTBE", "2:  TBE  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<ScalesTBE>},
     {3, "ScalesTB1", "3:  TB1, TB4  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     nullptr},
+     &Make<ScalesTB1>},
     {4, "ScalesVN_220_CI_OLD", "4:  ВН-..- 220В (Блок ІЕ03, v1100, по запросу, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<ScalesVN_220_CI_OLD>},
     {5, "ScalesVN_220_Thread_v1107", "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
      &Make<ScalesVN_220_Thread_v1107>},
     {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
@@ -39,7 +40,7 @@ const ModelInfo kModels[] = {
     {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,
      nullptr},
     {9, "ScalesAxis_BTU", "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<ScalesAxis_BTU>},
     {10, "ScalesMASSAK_MK_TB__MK_TH", "10: Масса-К (МК_ТВ, МК_ТН)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, false, false, false,
      &Make<ScalesMASSAK_MK_TB__MK_TH>},
     {11, "Scales_R320", "11: Rinstrum R320,R420", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
@@ -69,7 +70,7 @@ const ModelInfo kModels[] = {
     {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
      nullptr},
     {24, "ScalesIQplus355", "24: IQ plus 355  (www.zelscales.example)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     nullptr},
+     &Make<ScalesIQplus355>},
     {25, "ScalesCertusCBA", "25: CERTUS CBA", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {26, "Scales_HBMWE2110", "26: HBM WE2110", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
@@ -95,7 +96,7 @@ const ModelInfo kModels[] = {
     {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     nullptr},
+     &Make<ScalesESIT_ECI_STATIC>},
     {38, "ScalesK9Keli", "38: KELI: K9", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,

@@ -167,6 +167,9 @@ tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
 # only over TCP.
 com_case COM33 21 1.234 --weight 1.234 --price 12.5
 tcp_case 30 -0.5 --weight -0.5 --price 10
+# Indicators: IQ plus 355 (24) kilograms, ВН-220 on request (4) grams.
+com_case COM24 24 1.234 --weight 1.234
+tcp_case 4 -1500 --weight -1.5
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true

@@ -1,0 +1,144 @@
+// Weighing indicators asked with a short command and answering with a
+// fixed-length reply: Техноваги TBE (model 2) and TB1/TB4 (3), Промприбор
+// ВН-220 unit ІЕ03 on request (4), Axis (9), IQ plus 355 (24) and ESIT ECI
+// STATIC (37). All on 8N1; each takes a tare command (written once, then a
+// 150 ms pause); none takes zero; only the IQ plus takes SendPrice, as a
+// selector of three indicator commands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scales/exchange/PolledScale.h"
+
+namespace zel {
+namespace indicators {
+
+const size_t kTbeReplyLength = 14;
+const size_t kTb1ReplyLength = 12;
+const size_t kVnOldReplyLength = 7;
+const size_t kAxisReplyLength = 16;
+const size_t kIqReplyLength = 17;
+const size_t kEsitReplyLength = 12;
+
+// The ВН-220 unit's address in its request and tare frames. The unit is
+// always addressed as 0.
+const uint8_t kVnOldAddress = 0x00;
+
+// TBE: ' ' then the weight text in kilograms, possibly after spaces; CR LF
+// at 12 and 13, or CR at 13.
+bool AcceptsTbe(const uint8_t* frame, size_t length);
+// Grams, never stable. A reply of nothing but spaces is no reading: 3, and
+// the call asks no more.
+exchange::Decoded DecodeTbe(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// TB1: 'R', two address bytes, the state letter, the weight text from 4;
+// CR at 10 or 11.
+bool AcceptsTb1(const uint8_t* frame, size_t length);
+// Kilograms, never stable. State 'W' weight (a '-' at 4 negates), 'N' the
+// weight negated; 'E' the weight with 1099, any other letter 0 with 1099.
+exchange::Decoded DecodeTb1(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// ВН-220 (ІЕ03): '<', a byte, six packed-decimal digits, status, '>'.
+bool AcceptsVnOld(const uint8_t* frame, size_t length);
+// Status bit 2 is the stable flag, taken from every complete frame,
+// refused or not.
+void PeekVnOld(const uint8_t* frame, size_t count, exchange::Reading& out);
+// The digits scaled to grams by the decimal-places code (status bits 0-1:
+// 0 x1000, 1 x100, 2 x10, 3 x1), negative with status bit 5. Nibbles D and F
+// read as 0; A, B, C or E spoil the frame: weight 0, 3, and the line is
+// closed (the next call opens it again).
+exchange::Decoded DecodeVnOld(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// Axis: the weight text in 0..9 (its first byte ' ' or '-'), CR LF at 14.
+bool AcceptsAxis(const uint8_t* frame, size_t length);
+// Grams, always stable. Digits and '.' are kept, any other byte of the text
+// reads as '0', and a '-' starts the number again from the sign.
+exchange::Decoded DecodeAxis(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// IQ plus 355: 'X' 'N' CR LF, two weight characters, LF, six weight
+// characters, two bytes, CR LF.
+bool AcceptsIqPlus(const uint8_t* frame, size_t length);
+// Kilograms, always stable. The eight weight characters keep digits, '-'
+// and '.', any other byte reads as '0'.
+exchange::Decoded DecodeIqPlus(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// ESIT ECI STATIC: the weight text in 0..9, CR LF at 10.
+bool AcceptsEsit(const uint8_t* frame, size_t length);
+// Kilograms, never stable.
+exchange::Decoded DecodeEsit(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+extern const exchange::PolledProtocol kTbeProtocol;
+extern const exchange::PolledProtocol kTb1Protocol;
+extern const exchange::PolledProtocol kVnOldProtocol;
+extern const exchange::PolledProtocol kAxisProtocol;
+extern const exchange::PolledProtocol kIqPlusProtocol;
+extern const exchange::PolledProtocol kEsitProtocol;
+
+extern const exchange::CommandSpec kTbeTare;
+extern const exchange::CommandSpec kTb1Tare;
+extern const exchange::CommandSpec kVnOldTare;
+extern const exchange::CommandSpec kAxisTare;
+extern const exchange::CommandSpec kIqPlusTare;
+extern const exchange::CommandSpec kEsitTare;
+
+// The IQ plus command a SendPrice value selects: 12345 STREAM=OFF, 1 EX,
+// 2 SX; null for any other value.
+const exchange::CommandSpec* IqPlusPriceCommand(int32_t value);
+// Sends the selected command (0); a value that selects none writes nothing
+// and gives 5, the line connected and released like any command's.
+int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& session, int32_t value);
+
+}  // namespace indicators
+}  // namespace zel
+
+// An indicator bound to its protocol and its tare command.
+class CIndicatorScale : public CPolledProtocolScale {
+public:
+    CIndicatorScale(const zel::exchange::PolledProtocol& protocol, const zel::exchange::CommandSpec& tare)
+        : CPolledProtocolScale(protocol), tare_(tare) {}
+
+    // The indicator tares what is on it; the value is not sent.
+    int32_t Tare(double) override { return SendCommand(tare_); }
+
+private:
+    const zel::exchange::CommandSpec& tare_;
+};
+
+// Model 2.
+class ScalesTBE : public CIndicatorScale {
+public:
+    ScalesTBE() : CIndicatorScale(zel::indicators::kTbeProtocol, zel::indicators::kTbeTare) {}
+};
+
+// Model 3.
+class ScalesTB1 : public CIndicatorScale {
+public:
+    ScalesTB1() : CIndicatorScale(zel::indicators::kTb1Protocol, zel::indicators::kTb1Tare) {}
+};
+
+// Model 4.
+class ScalesVN_220_CI_OLD : public CIndicatorScale {
+public:
+    ScalesVN_220_CI_OLD() : CIndicatorScale(zel::indicators::kVnOldProtocol, zel::indicators::kVnOldTare) {}
+};
+
+// Model 9.
+class ScalesAxis_BTU : public CIndicatorScale {
+public:
+    ScalesAxis_BTU() : CIndicatorScale(zel::indicators::kAxisProtocol, zel::indicators::kAxisTare) {}
+};
+
+// Model 24.
+class ScalesIQplus355 : public CIndicatorScale {
+public:
+    ScalesIQplus355() : CIndicatorScale(zel::indicators::kIqPlusProtocol, zel::indicators::kIqPlusTare) {}
+
+    int32_t SendPrice(int32_t value) override;
+};
+
+// Model 37.
+class ScalesESIT_ECI_STATIC : public CIndicatorScale {
+public:
+    ScalesESIT_ECI_STATIC() : CIndicatorScale(zel::indicators::kEsitProtocol, zel::indicators::kEsitTare) {}
+};

@@ -1,0 +1,323 @@
+// Command-and-reply indicators (models 2, 3, 4, 9, 24, 37): replies decoded
+// on bytes, and the cycle options and commands they use run on a scripted
+// line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "scales/Indicators.h"
+#include "tests/unit/exchange_scripted_line.h"
+
+using zel::exchange::Decoded;
+using zel::exchange::PolledProtocol;
+using zel::exchange::Reading;
+using zel::exchange::Verdict;
+namespace ind = zel::indicators;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+Reading Sentinel() {
+    Reading r;
+    r.weight = -77.0;
+    r.price = -77.0;
+    r.cost = -77.0;
+    r.stable = 5;
+    return r;
+}
+
+struct DecodeCase {
+    const char* name;
+    std::string frame;
+    int32_t result;
+    double weight;
+    int32_t stable;
+    Verdict verdict = Verdict::kAccept;
+};
+
+using AcceptsFn = bool (*)(const uint8_t*, size_t);
+using DecodeFn = Decoded (*)(const uint8_t*, size_t, Reading&);
+
+void RunDecodeCases(AcceptsFn accepts, DecodeFn decode, const std::vector<DecodeCase>& cases) {
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_TRUE(accepts(f.data(), f.size()));
+        Reading r = Sentinel();
+        const Decoded d = decode(f.data(), f.size(), r);
+        EXPECT_EQ(d.result, c.result);
+        EXPECT_EQ(d.verdict, c.verdict);
+        EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        EXPECT_FALSE(std::signbit(r.weight) && r.weight == 0.0) << "minus zero";
+        EXPECT_EQ(r.stable, c.stable);
+        EXPECT_EQ(r.price, -77.0);  // no indicator reports a price
+        EXPECT_EQ(r.cost, -77.0);
+    }
+}
+
+}  // namespace
+
+TEST(IndicatorDecoders, Tbe) {
+    RunDecodeCases(ind::AcceptsTbe, ind::DecodeTbe,
+                   {
+                       {"right-aligned", " " + std::string(6, ' ') + "1.234\r\n", 0, 1234, 0},
+                       {"CR at 13 only", "       1.234 \r", 0, 1234, 0},
+                       {"negative", "      -12.50\r\n", 0, -12500, 0},
+                       {"text from offset 1", " 12.5kg     \r\n", 0, 12500, 0},
+                       // Tenths the double holds a hair low are still whole grams.
+                       {"32.3 kg is 32300 g", "        32.3\r\n", 0, 32300, 0},
+                       {"64.1 kg", "        64.1\r\n", 0, 64100, 0},
+                       {"-32.3 kg", "       -32.3\r\n", 0, -32300, 0},
+                       {"fourth decimal cut", "      1.2349\r\n", 0, 1234, 0},
+                       {"zero", "       0.000\r\n", 0, 0, 0},
+                       {"minus zero", "      -0.000\r\n", 0, 0, 0},
+                       // A blank display is no reading, and asking again brings the same.
+                       {"blank before CR LF", std::string(12, ' ') + "\r\n", 3, -77, 5, Verdict::kEndCycle},
+                       {"blank before CR", std::string(13, ' ') + "\r", 3, -77, 5, Verdict::kEndCycle},
+                   });
+}
+
+TEST(IndicatorDecoders, Tb1) {
+    RunDecodeCases(ind::AcceptsTb1, ind::DecodeTb1,
+                   {
+                       {"W negative", "R01W-0.500\rX", 0, -0.5, 0},
+                       {"W positive", "R01W 1.234\r\n", 0, 1.234, 0},
+                       {"N negates", "R01N 0.500\r\n", 0, -0.5, 0},
+                       {"N of zero", "R01N 0.000\r\n", 0, 0, 0},
+                       {"E keeps the weight with 1099", "R01E 0.500\r\n", 1099, 0.5, 0},
+                       {"other letter", "R01U 0.500\r\n", 1099, 0, 0},
+                       {"letter zero byte", std::string("R01\0 0.500\r\n", 12), 1099, 0, 0},
+                       {"CR at 11", "R01W12.3456\r", 0, 12.3456, 0},
+                       {"text ends at the unit", "R01W 1.2kg\r\n", 0, 1.2, 0},
+                   });
+}
+
+TEST(IndicatorDecoders, Axis) {
+    RunDecodeCases(ind::AcceptsAxis, ind::DecodeAxis,
+                   {
+                       // The spaces read '00', the '-' restarts, letters and
+                       // the last space read '0': '-12.5000'.
+                       {"sign inside", "  -12.5kg     \r\n", 0, -12500, 1},
+                       {"right-aligned", "     1.234 kg \r\n", 0, 1234, 1},
+                       {"sign first", "-     12.5 kg \r\n", 0, -12500, 1},
+                       {"32.3 kg is 32300 g", "      32.3 kg \r\n", 0, 32300, 1},
+                       {"trailing letters are zeros", "  1.5kg   XXXX\r\n", 0, 1500, 1},
+                       {"second point ends", " 1.2.3    XXXX\r\n", 0, 1200, 1},
+                       {"only a sign", "-         XXXX\r\n", 0, 0, 1},
+                       {"last minus wins", "-12-3.0   XXXX\r\n", 0, -3000, 1},
+                   });
+}
+
+TEST(IndicatorDecoders, IqPlus) {
+    RunDecodeCases(ind::AcceptsIqPlus, ind::DecodeIqPlus,
+                   {
+                       {"spaces before", "XN\r\n  \n12.345kg\r\n", 0, 12.345, 1},
+                       {"negative", "XN\r\n- \n 1.500kg\r\n", 0, -1.5, 1},
+                       {"eight digits", "XN\r\n12\n345678  \r\n", 0, 12345678, 1},
+                       {"letters read as zero", "XN\r\n1A\n2.5BCDkg\r\n", 0, 102.5, 1},
+                       {"header byte is the engine's", "?N\r\n  \n 0.000??\r\n", 0, 0, 1},
+                   });
+}
+
+TEST(IndicatorDecoders, Esit) {
+    RunDecodeCases(ind::AcceptsEsit, ind::DecodeEsit,
+                   {
+                       {"right-aligned", "     1.234\r\n", 0, 1.234, 0},
+                       {"negative", "       -20\r\n", 0, -20, 0},
+                       {"ten digits", "1234567890\r\n", 0, 1234567890.0, 0},
+                       {"unit after", "  2.5 kg  \r\n", 0, 2.5, 0},
+                       {"no number", "  OVERLOAD\r\n", 0, 0, 0},
+                   });
+}
+
+TEST(IndicatorDecoders, VnOld) {
+    auto frame = [](uint8_t d1, uint8_t d2, uint8_t d3, uint8_t status) {
+        return std::string{'<', '\x00', static_cast<char>(d1), static_cast<char>(d2), static_cast<char>(d3),
+                           static_cast<char>(status), '>'};
+    };
+    RunDecodeCases(ind::AcceptsVnOld, ind::DecodeVnOld,
+                   {
+                       {"code 3, negative, not stable", frame(0x00, 0x12, 0x34, 0x23), 0, -1234, 0},
+                       {"code 0, stable", frame(0x00, 0x12, 0x34, 0x04), 0, 1234000, 1},
+                       {"code 1", frame(0x01, 0x23, 0x45, 0x01), 0, 1234500, 0},
+                       {"code 2", frame(0x99, 0x99, 0x99, 0x06), 0, 9999990, 1},
+                       {"nibble F reads 0", frame(0xF0, 0x12, 0x3F, 0x07), 0, 1230, 1},
+                       {"nibble D reads 0", frame(0x0D, 0xDD, 0x01, 0x03), 0, 1, 0},
+                       {"negative zero", frame(0x00, 0x00, 0x00, 0x27), 0, 0, 1},
+                       {"other status bits", frame(0x00, 0x00, 0x05, 0xDB), 0, 5, 0},
+                       // Not a reading: weight 0, 3, the line is closed.
+                       {"nibble A", frame(0x0A, 0x00, 0x00, 0x07), 3, 0, 1, Verdict::kEndCycleClosed},
+                       {"nibble B", frame(0x00, 0xB0, 0x00, 0x03), 3, 0, 0, Verdict::kEndCycleClosed},
+                       {"nibble C", frame(0x00, 0x00, 0x0C, 0x07), 3, 0, 1, Verdict::kEndCycleClosed},
+                       {"nibble E", frame(0xEE, 0xEE, 0xEE, 0x03), 3, 0, 0, Verdict::kEndCycleClosed},
+                   });
+}
+
+TEST(IndicatorDecoders, VnOldStableIsTakenFromEveryCompleteFrame) {
+    const std::vector<uint8_t> refused = {'<', 0, 0x00, 0x12, 0x34, 0x04, '?'};
+    ASSERT_FALSE(ind::AcceptsVnOld(refused.data(), refused.size()));
+    Reading r = Sentinel();
+    ind::PeekVnOld(refused.data(), refused.size(), r);
+    EXPECT_EQ(r.stable, 1);
+    EXPECT_EQ(r.weight, -77.0);
+    r = Sentinel();
+    ind::PeekVnOld(refused.data(), 6, r);  // not complete yet
+    EXPECT_EQ(r.stable, 5);
+}
+
+TEST(IndicatorDecoders, FrameChecks) {
+    struct Case {
+        const char* name;
+        AcceptsFn accepts;
+        std::string good;
+        std::vector<size_t> markers;  // each spoiled alone must refuse the frame
+    };
+    const Case cases[] = {
+        {"tbe", ind::AcceptsTbe, "       1.234\r\n", {12}},
+        {"tb1", ind::AcceptsTb1, "R01W 1.234\r\n", {10}},
+        {"vn old", ind::AcceptsVnOld, std::string("<\x00\x00\x12\x34\x07>", 7), {0, 6}},
+        {"axis", ind::AcceptsAxis, "     1.234 kg \r\n", {14, 15}},
+        {"iq plus", ind::AcceptsIqPlus, "XN\r\n  \n12.345kg\r\n", {1, 2, 3, 6, 15, 16}},
+        {"esit", ind::AcceptsEsit, "     1.234\r\n", {10, 11}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> f = Bytes(c.good);
+        EXPECT_TRUE(c.accepts(f.data(), f.size()));
+        EXPECT_FALSE(c.accepts(f.data(), f.size() - 1));
+        EXPECT_FALSE(c.accepts(nullptr, f.size()));
+        for (size_t m : c.markers) {
+            std::vector<uint8_t> bad = f;
+            bad[m] = 'Z';
+            EXPECT_FALSE(c.accepts(bad.data(), bad.size())) << "marker " << m;
+        }
+    }
+    // TBE: either ending will do, TB1: a CR at 10 or at 11.
+    std::vector<uint8_t> tbe = Bytes("       1.234 \r");
+    EXPECT_TRUE(ind::AcceptsTbe(tbe.data(), tbe.size()));
+    std::vector<uint8_t> tb1 = Bytes("R01W12.345\n\r");
+    EXPECT_TRUE(ind::AcceptsTb1(tb1.data(), tb1.size()));
+}
+
+TEST(IndicatorDecoders, ShortInputIsRefusedWithoutReading) {
+    const uint8_t one[1] = {'<'};
+    for (DecodeFn decode : {ind::DecodeTbe, ind::DecodeTb1, ind::DecodeVnOld, ind::DecodeAxis, ind::DecodeIqPlus,
+                            ind::DecodeEsit}) {
+        Reading r = Sentinel();
+        EXPECT_EQ(decode(one, 1, r).result, 3);
+        EXPECT_EQ(r.weight, -77.0);
+        EXPECT_EQ(r.stable, 5);
+    }
+}
+
+// --- the cycle and the commands on a scripted line ----------------------------
+
+namespace {
+
+struct CycleRun {
+    int32_t result;
+    Reading reading;
+    zeltest::ScriptedLine line;
+    zeltest::ScriptedSession session;
+};
+
+// Runs one read cycle; `reply` answers every request.
+void RunCycle(const PolledProtocol& p, const std::vector<uint8_t>& reply, CycleRun& run) {
+    run.session.line = &run.line;
+    if (!reply.empty()) {
+        run.line.onWrite = [reply](zeltest::ScriptedLine& l, const std::vector<uint8_t>&) { l.Arrive(5, reply); };
+    }
+    run.result = zel::exchange::RunReadCycle(p, run.line, run.session, run.reading);
+}
+
+}  // namespace
+
+TEST(IndicatorCycles, HowEachCallEnds) {
+    const std::string vnBad("<\x00\xE1\x00\x00\x07>", 7);
+    const std::string vnRefusedStable("<\x00\x00\x12\x34\x04?", 7);
+    struct Case {
+        const char* name;
+        const PolledProtocol* protocol;
+        std::string reply;  // "" for a silent scale
+        int32_t result;
+        double weight;
+        int32_t stable;
+        size_t requests;
+        int releases, disconnects;
+    };
+    const Case cases[] = {
+        {"tbe reading", &ind::kTbeProtocol, "       1.234\r\n", 0, 1234, 0, 1, 1, 0},
+        {"tbe blank ends the call", &ind::kTbeProtocol, std::string(12, ' ') + "\r\n", 3, 0, 0, 1, 1, 0},
+        {"tbe silent", &ind::kTbeProtocol, "", 3, 0, 0, 3, 1, 0},
+        {"tb1 state E ends the call", &ind::kTb1Protocol, "R01E 0.500\r\n", 1099, 0.5, 0, 1, 1, 0},
+        {"axis silent asks twice", &ind::kAxisProtocol, "", 3, 0, 0, 2, 1, 0},
+        {"axis minus header", &ind::kAxisProtocol, "-     12.5 kg \r\n", 0, -12500, 1, 1, 1, 0},
+        {"iq plus silent", &ind::kIqPlusProtocol, "", 3, 0, 0, 3, 1, 0},
+        {"esit reading", &ind::kEsitProtocol, "     1.234\r\n", 0, 1.234, 0, 1, 1, 0},
+        {"vn old reading", &ind::kVnOldProtocol, std::string("<\x00\x00\x12\x34\x07>", 7), 0, 1234, 1, 1, 1, 0},
+        // Bad digits: 3 at once, the line closed instead of released.
+        {"vn old bad digits", &ind::kVnOldProtocol, vnBad, 3, 0, 1, 1, 0, 1},
+        // Refused every time, yet the stable flag of the last frame stays.
+        {"vn old refused frames", &ind::kVnOldProtocol, vnRefusedStable, 3, 0, 1, 3, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CycleRun run;
+        RunCycle(*c.protocol, Bytes(c.reply), run);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_DOUBLE_EQ(run.reading.weight, c.weight);
+        EXPECT_EQ(run.reading.stable, c.stable);
+        EXPECT_EQ(run.line.writes.size(), c.requests);
+        EXPECT_EQ(run.session.releases, c.releases);
+        EXPECT_EQ(run.session.disconnects, c.disconnects);
+        for (const auto& w : run.line.writes) {
+            EXPECT_EQ(w.bytes, std::vector<uint8_t>(c.protocol->request, c.protocol->request + c.protocol->requestLength));
+        }
+        if (c.reply.empty()) {
+            // Each attempt spends its own 500 ms.
+            EXPECT_EQ(run.line.now, c.requests * 500u);
+        }
+    }
+}
+
+TEST(IndicatorCommands, IqPlusPriceSelectsACommand) {
+    struct Case {
+        int32_t value;
+        std::string bytes;  // "" for none
+        int32_t result;
+    };
+    const Case cases[] = {
+        {12345, "STREAM=OFF\r\n", 0}, {1, "EX\r\n", 0}, {2, "SX\r\n", 0},
+        {7, "", 5},  {0, "", 5},  {112345, "", 5},  {3, "", 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        zeltest::ScriptedLine line;
+        zeltest::ScriptedSession session;
+        EXPECT_EQ(ind::RunIqPlusPrice(line, session, c.value), c.result);
+        EXPECT_EQ(session.ensures, 1);
+        // Released in every case: a value without a command leaves no line
+        // held open behind it.
+        EXPECT_EQ(session.releases, 1);
+        if (c.bytes.empty()) {
+            EXPECT_TRUE(line.writes.empty());
+            EXPECT_EQ(line.now, 0u);
+        } else {
+            ASSERT_EQ(line.writes.size(), 1u);
+            EXPECT_EQ(line.writes[0].bytes, Bytes(c.bytes));
+            EXPECT_EQ(line.now, 150u);
+        }
+    }
+    // No connection: its code, nothing written, nothing released.
+    for (int32_t value : {1, 7}) {
+        zeltest::ScriptedLine line;
+        zeltest::ScriptedSession session;
+        session.ensureResult = 1;
+        EXPECT_EQ(ind::RunIqPlusPrice(line, session, value), 1) << value;
+        EXPECT_TRUE(line.writes.empty());
+        EXPECT_EQ(session.releases, 0);
+    }
+}
