@@ -8,7 +8,9 @@
 
 #include "devices/ModelTable.h"
 #include "scales/AsciiIndicators.h"
+#include "platform/sys.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/transport_test_util.h"
 
 using zel::exchange::PolledProtocol;
 using zel::exchange::Reading;
@@ -405,3 +407,37 @@ TEST(AsciiClasses, FactoryAndCommandsEachClassLacks) {
         EXPECT_EQ(o->SendPrice(1250), 5);
     }
 }
+
+#ifndef _WIN32
+TEST(AsciiClasses, CommandsReachTheLine) {
+    struct Case {
+        int32_t model;
+        bool zero;  // else tare
+        std::string bytes;
+        uint64_t pauseMs;
+    };
+    const Case cases[] = {
+        {35, false, "I\r\n", 600},
+        {26, false, "S1;TAR;", 150},
+        {16, true, std::string("\x02" "E\x03", 3), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        zeltest::Pty pty;
+        ASSERT_NE(pty.master, platform::kNoHandle);
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(c.model));
+        ASSERT_EQ(o->OpenCom(pty.slave.c_str(), 9600, nullptr, nullptr), 0);
+        const uint64_t start = platform::MonotonicMs();
+        EXPECT_EQ(c.zero ? o->Zero() : o->Tare(0.0), 0);
+        EXPECT_GE(platform::MonotonicMs() - start + 2, c.pauseMs);
+        std::string got;
+        char buf[64];
+        for (int spin = 0; spin < 100 && got.size() < c.bytes.size(); ++spin) {
+            long n = platform::IoRead(pty.master, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<size_t>(n));
+            else platform::SleepMs(5);
+        }
+        EXPECT_EQ(got, c.bytes);
+    }
+}
+#endif
