@@ -1,5 +1,6 @@
 #include "devices/ModelTable.h"
 
+#include "scales/AsciiIndicators.h"
 #include "scales/Cas.h"
 #include "scales/Indicators.h"
 #include "scales/MassaK.h"
@@ -44,7 +45,7 @@ const ModelInfo kModels[] = {
     {10, "ScalesMASSAK_MK_TB__MK_TH", "10: Масса-К (МК_ТВ, МК_ТН)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, false, false, false,
      &Make<ScalesMASSAK_MK_TB__MK_TH>},
     {11, "Scales_R320", "11: Rinstrum R320,R420", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     nullptr},
+     &Make<Scales_R320>},
     {12, "ScalesDS2", "12: DS2 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "mg", 0.000001, false, false, false,
      nullptr},
     {13, "ScalesCAS", "13: CAS (АР, AD, DB, ER, EM, SW, CS)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -54,7 +55,7 @@ const ModelInfo kModels[] = {
     {15, "ScalesVTA_Thread_Sbarco", "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesVTA_Thread_Sbarco>},
     {16, "Scales_KELI", "16: KELI", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, true, false,
-     nullptr},
+     &Make<Scales_KELI>},
     {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
      &Make<CScalesCamry>},
     {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -68,13 +69,13 @@ const ModelInfo kModels[] = {
     {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
      &Make<ScalesVTA_Thread_Prot4>},
     {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     nullptr},
+     &Make<Scales_DIGI788>},
     {24, "ScalesIQplus355", "24: IQ plus 355  (www.zelscales.example)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesIQplus355>},
     {25, "ScalesCertusCBA", "25: CERTUS CBA", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {26, "Scales_HBMWE2110", "26: HBM WE2110", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<Scales_HBMWE2110>},
     {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesBTHE_SDL_07>},
     {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
@@ -92,7 +93,7 @@ const ModelInfo kModels[] = {
     {34, "CScalesA9Contin", "34: А9 (непрерывный режим передачи)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {35, "CScalesWPT4Radwag", "35: WPT/4  RADWAG", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     nullptr},
+     &Make<CScalesWPT4Radwag>},
     {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,

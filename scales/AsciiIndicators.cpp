@@ -1,0 +1,241 @@
+#include "scales/AsciiIndicators.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "core/ResultCodes.h"
+
+namespace zel {
+namespace ascii {
+
+using exchange::Decoded;
+using exchange::HeaderPolicy;
+using exchange::PolledProtocol;
+using exchange::Reading;
+using exchange::Verdict;
+
+namespace {
+
+const uint8_t kCr = 0x0D;
+const uint8_t kLf = 0x0A;
+const uint8_t kStx = 0x02;
+const uint8_t kEtx = 0x03;
+
+// The replies of variable length are collected into this much.
+const int kLongReply = PolledProtocol::kMaxReply;
+const int kR320Reply = 30;
+// DIGI, KELI and R320 replies hold more than this many bytes.
+const size_t kShortest = 10;
+const size_t kHbmShortest = 6;
+
+const size_t kR320WeightOffset = 9;
+const size_t kR320MaxChars = 19;
+
+const uint8_t kRadwagRequest[] = {'S', 'U', 'I', kCr, kLf};
+const uint8_t kRadwagTareBytes[] = {'I', kCr, kLf};
+const uint8_t kDigiRequest[] = {0x05};
+const uint8_t kHbmRequest[] = {'S', '1', ';', 'M', 'S', 'V', '?', ';'};
+const uint8_t kHbmTareBytes[] = {'S', '1', ';', 'T', 'A', 'R', ';'};
+const uint8_t kKeliRequest[] = {kStx, 'B', kEtx};
+const uint8_t kKeliZeroBytes[] = {kStx, 'E', kEtx};
+const uint8_t kR320Request[] = {'2', '0', '0', '5', '0', '0', '2', '7', ':', kCr, kLf};
+
+// A zero keeps its plus sign, as the number texts give it.
+double Negated(double v) { return v == 0.0 ? 0.0 : -v; }
+
+// Copies frame[from, to) as text, at most `max` bytes, and terminates it.
+void CopyText(const uint8_t* frame, size_t from, size_t to, char* text, size_t max) {
+    size_t w = 0;
+    for (size_t i = from; i < to && w < max; ++i) text[w++] = static_cast<char>(frame[i]);
+    text[w] = '\0';
+}
+
+}  // namespace
+
+// --- Radwag ------------------------------------------------------------------
+
+bool AcceptsRadwag(const uint8_t* frame, size_t length) {
+    return frame && length == kRadwagLength && frame[0] == 'S' && frame[1] == 'U' && frame[2] == 'I' &&
+           frame[19] == kCr && frame[20] == kLf;
+}
+
+Decoded DecodeRadwag(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length < kRadwagLength) return kNoAnswer;
+    char text[10];
+    CopyText(frame, 6, 15, text, 9);
+    const double v = ParseNumberText(text);
+    out.weight = frame[5] == '-' ? Negated(v) : v;
+    out.stable = frame[3] == '?' ? 0 : 1;
+    return kOk;
+}
+
+// --- DIGI --------------------------------------------------------------------
+
+bool DigiComplete(const uint8_t* frame, size_t count) {
+    return frame && count > kShortest && frame[count - 1] == kLf;
+}
+
+bool AcceptsDigi(const uint8_t* frame, size_t length) {
+    return DigiComplete(frame, length) && frame[2] == kCr && frame[3] == '0' && frame[10] == kCr;
+}
+
+Decoded DecodeDigi(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length <= kShortest) return kNoAnswer;
+    char text[7];
+    CopyText(frame, 4, 10, text, 6);
+    for (char& c : text)
+        if (c == '-') c = '0';
+    const uint8_t status = frame[1];
+    const double v = ParseNumberText(text);
+    out.weight = (status & 0x04) ? Negated(v) : v;
+    out.stable = (status & 0x02) ? 1 : 0;
+    return kOk;
+}
+
+// --- HBM ---------------------------------------------------------------------
+
+bool HbmComplete(const uint8_t* frame, size_t count) {
+    return frame && count >= kHbmShortest && (frame[count - 1] == kCr || frame[count - 1] == kLf);
+}
+
+bool AcceptsHbm(const uint8_t* frame, size_t length) { return frame && length >= kHbmShortest; }
+
+Decoded DecodeHbm(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length < kHbmShortest) return kNoAnswer;
+    char text[kLongReply + 1];
+    CopyText(frame, 0, length, text, kLongReply);
+    bool negative = false;
+    for (char* c = text; *c; ++c) {
+        if (*c == ' ') {
+            *c = '0';
+        } else if (*c == '-') {
+            *c = '0';
+            negative = true;
+        }
+    }
+    const double v = ParseNumberText(text);
+    out.weight = negative ? Negated(v) : v;
+    out.stable = 0;
+    return kOk;
+}
+
+// --- KELI --------------------------------------------------------------------
+
+bool KeliComplete(const uint8_t* frame, size_t count) {
+    return frame && count > kShortest && frame[count - 1] == kEtx;
+}
+
+bool AcceptsKeli(const uint8_t* frame, size_t length) {
+    return KeliComplete(frame, length) && frame[0] == kStx && frame[1] == 'N' && frame[2] == 'W' && frame[3] == ':';
+}
+
+Decoded DecodeKeli(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length <= kShortest) return kNoAnswer;
+    // The text runs from byte 4 up to the closing ETX.
+    const size_t end = frame[length - 1] == kEtx ? length - 1 : length;
+    char text[kLongReply + 1];
+    CopyText(frame, 4, end, text, kLongReply);
+    out.weight = ParseNumberText(text);
+    out.stable = 1;
+    return kOk;
+}
+
+// --- R320 --------------------------------------------------------------------
+
+bool R320Complete(const uint8_t* frame, size_t count) {
+    return frame && count > kShortest && frame[count - 2] == kCr && frame[count - 1] == kLf;
+}
+
+bool AcceptsR320(const uint8_t* frame, size_t length) { return R320Complete(frame, length); }
+
+double Thousandths(double value) {
+    const double scaled = value * 1000.0;
+    if (!std::isfinite(scaled)) return scaled;
+    // A decimal text is seldom exact in binary: 1.005 x 1000 is a hair below
+    // 1005. Within a few units of the last place, the whole number is meant.
+    const double whole = std::nearbyint(scaled);
+    const double r = std::fabs(scaled - whole) <= 4 * DBL_EPSILON * std::fabs(scaled) ? whole : std::trunc(scaled);
+    return r == 0.0 ? 0.0 : r;
+}
+
+Decoded DecodeR320(const uint8_t* frame, size_t length, Reading& out) {
+    out.weight = 0.0;
+    out.stable = 0;
+    if (!frame) return Decoded(kNoAnswer, Verdict::kEndCycle);
+    char text[kR320MaxChars + 1];
+    size_t w = 0;
+    for (size_t i = kR320WeightOffset; i < length && w < kR320MaxChars; ++i) {
+        const char c = static_cast<char>(frame[i]);
+        if ((c >= '0' && c <= '9') || c == '.' || c == '-')
+            text[w++] = c;
+        else if (c != ' ')
+            break;
+    }
+    text[w] = '\0';
+    // A reply with no number is an answer all the same: asking again would
+    // bring the same one.
+    if (w == 0) return Decoded(kNoAnswer, Verdict::kEndCycle);
+    out.weight = Thousandths(ParseNumberText(text));
+    return kOk;
+}
+
+// --- descriptions ------------------------------------------------------------
+
+const PolledProtocol kRadwagProtocol = {.request = kRadwagRequest,
+                                        .requestLength = sizeof(kRadwagRequest),
+                                        .replyLength = static_cast<int>(kRadwagLength),
+                                        .header = {'S', 0},
+                                        .headerCount = 1,
+                                        .policy = HeaderPolicy::kStrict,
+                                        .budgetMs = 500,
+                                        .attempts = 3,
+                                        .accepts = AcceptsRadwag,
+                                        .decode = DecodeRadwag};
+
+const PolledProtocol kDigiProtocol = {.request = kDigiRequest,
+                                      .requestLength = sizeof(kDigiRequest),
+                                      .replyLength = kLongReply,
+                                      .complete = DigiComplete,
+                                      .budgetMs = 500,
+                                      .attempts = 2,
+                                      .accepts = AcceptsDigi,
+                                      .decode = DecodeDigi};
+
+const PolledProtocol kHbmProtocol = {.request = kHbmRequest,
+                                     .requestLength = sizeof(kHbmRequest),
+                                     .replyLength = kLongReply,
+                                     .complete = HbmComplete,
+                                     .budgetMs = 500,
+                                     .attempts = 2,
+                                     .accepts = AcceptsHbm,
+                                     .decode = DecodeHbm};
+
+const PolledProtocol kKeliProtocol = {.request = kKeliRequest,
+                                      .requestLength = sizeof(kKeliRequest),
+                                      .replyLength = kLongReply,
+                                      .complete = KeliComplete,
+                                      .budgetMs = 500,
+                                      .attempts = 2,
+                                      .accepts = AcceptsKeli,
+                                      .decode = DecodeKeli};
+
+const PolledProtocol kR320Protocol = {.request = kR320Request,
+                                      .requestLength = sizeof(kR320Request),
+                                      .replyLength = kR320Reply,
+                                      .complete = R320Complete,
+                                      .budgetMs = 500,
+                                      .attempts = 3,
+                                      .accepts = AcceptsR320,
+                                      .decode = DecodeR320};
+
+const exchange::CommandSpec kRadwagTare = {.bytes = kRadwagTareBytes,
+                                           .length = sizeof(kRadwagTareBytes),
+                                           .pauseMs = 600,
+                                           .drainAfter = true};
+
+const exchange::CommandSpec kHbmTare = {.bytes = kHbmTareBytes, .length = sizeof(kHbmTareBytes), .pauseMs = 150};
+
+const exchange::CommandSpec kKeliZero = {.bytes = kKeliZeroBytes, .length = sizeof(kKeliZeroBytes), .pauseMs = 0};
+
+}  // namespace ascii
+}  // namespace zel

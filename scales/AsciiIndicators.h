@@ -1,0 +1,96 @@
+// Indicators asked with a short ASCII request that answer with a text reply
+// of their own length, ended by a terminator: Radwag WPT/4 (model 35), DIGI
+// DS-788 (23), HBM WE2110 (26), KELI (16) and Rinstrum R320/R420 (11). All on
+// an 8N1 line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scales/exchange/Exchange.h"
+#include "scales/exchange/PolledScale.h"
+
+namespace zel {
+namespace ascii {
+
+// Radwag: "SUI" <'?' unstable> <any> <'-'> <weight, 9 chars> <4 bytes> CR LF,
+// exactly 21 bytes.
+const size_t kRadwagLength = 21;
+bool AcceptsRadwag(const uint8_t* frame, size_t length);
+exchange::Decoded DecodeRadwag(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// DIGI: <any> <status> CR '0' <weight, 6 chars> CR ... LF. Status bit 1
+// stable, bit 2 negative; '-' in the weight reads as '0'.
+bool DigiComplete(const uint8_t* frame, size_t count);
+bool AcceptsDigi(const uint8_t* frame, size_t length);
+exchange::Decoded DecodeDigi(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// HBM: the weight as text ended by CR or LF, at least 6 bytes. Spaces read as
+// '0'; a '-' anywhere reads as '0' and makes the weight negative.
+bool HbmComplete(const uint8_t* frame, size_t count);
+bool AcceptsHbm(const uint8_t* frame, size_t length);
+exchange::Decoded DecodeHbm(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// KELI: STX "NW:" <weight text> ETX, more than 10 bytes. Always stable.
+bool KeliComplete(const uint8_t* frame, size_t count);
+bool AcceptsKeli(const uint8_t* frame, size_t length);
+exchange::Decoded DecodeKeli(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// R320: 9 bytes of address, then the weight text, ended by CR LF; more than
+// 10 bytes. The weight is reported in thousandths of the shown unit; a reply
+// without a number ends the cycle with 3.
+bool R320Complete(const uint8_t* frame, size_t count);
+bool AcceptsR320(const uint8_t* frame, size_t length);
+exchange::Decoded DecodeR320(const uint8_t* frame, size_t length, exchange::Reading& out);
+// trunc(value x 1000), where a value within rounding error of a whole number
+// of thousandths counts as that number (1.005 gives 1005, not 1004).
+double Thousandths(double value);
+
+extern const exchange::PolledProtocol kRadwagProtocol;
+extern const exchange::PolledProtocol kDigiProtocol;
+extern const exchange::PolledProtocol kHbmProtocol;
+extern const exchange::PolledProtocol kKeliProtocol;
+extern const exchange::PolledProtocol kR320Protocol;
+
+// Radwag tare: "I" CR LF, 600 ms for the scale to act, its answer dropped.
+extern const exchange::CommandSpec kRadwagTare;
+// HBM tare: "S1;TAR;", 150 ms.
+extern const exchange::CommandSpec kHbmTare;
+// KELI zero: STX 'E' ETX, no pause.
+extern const exchange::CommandSpec kKeliZero;
+
+}  // namespace ascii
+}  // namespace zel
+
+// Model 35.
+class CScalesWPT4Radwag : public CPolledProtocolScale {
+public:
+    CScalesWPT4Radwag() : CPolledProtocolScale(zel::ascii::kRadwagProtocol) {}
+    int32_t Tare(double) override { return SendCommand(zel::ascii::kRadwagTare); }
+};
+
+// Model 23.
+class Scales_DIGI788 : public CPolledProtocolScale {
+public:
+    Scales_DIGI788() : CPolledProtocolScale(zel::ascii::kDigiProtocol) {}
+};
+
+// Model 26.
+class Scales_HBMWE2110 : public CPolledProtocolScale {
+public:
+    Scales_HBMWE2110() : CPolledProtocolScale(zel::ascii::kHbmProtocol) {}
+    int32_t Tare(double) override { return SendCommand(zel::ascii::kHbmTare); }
+};
+
+// Model 16. Zero is the class's own; the device table never calls it.
+class Scales_KELI : public CPolledProtocolScale {
+public:
+    Scales_KELI() : CPolledProtocolScale(zel::ascii::kKeliProtocol) {}
+    int32_t Zero() override { return SendCommand(zel::ascii::kKeliZero); }
+};
+
+// Model 11.
+class Scales_R320 : public CPolledProtocolScale {
+public:
+    Scales_R320() : CPolledProtocolScale(zel::ascii::kR320Protocol) {}
+};
