@@ -172,11 +172,15 @@ void AddMirvesovModels(std::vector<SimModel>& out) {
     a12.effect = StandardEffect;
     out.push_back(a12);
 
+    // Noise holds neither the frame start nor the end byte: a read that
+    // starts inside a frame could otherwise end on a noise byte of the end
+    // byte's value, a frame no reader can tell from a real one.
     SimModel eh;
     eh.model = 31;
     eh.name = "A12EH";
     eh.mode = SimModel::Streams;
     eh.header = 0x02;
+    eh.noGarbage = "\r";
     eh.encode = A12eh;
     eh.brk = A12ehBroken;
     out.push_back(eh);
@@ -186,6 +190,7 @@ void AddMirvesovModels(std::vector<SimModel>& out) {
     contin.name = "A9 continuous";
     contin.mode = SimModel::Streams;
     contin.header = 0x02;
+    contin.noGarbage = "\x03";
     contin.encode = A9Contin;
     contin.brk = A9ContinBroken;
     out.push_back(contin);
