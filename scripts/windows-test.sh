@@ -163,6 +163,10 @@ tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
+# Мирвесов: the А12EH (31) streams kilograms, a negative reading's status
+# byte equal to the frame start; the А9 (7) reports grams.
+com_case COM31 31 -1.234 --weight -1.234 --gap 20
+tcp_case 7 1234 --weight 1.234
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
