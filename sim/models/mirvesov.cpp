@@ -8,8 +8,8 @@ namespace sim {
 
 namespace {
 
-// Status bits of the binary status byte (А12EH; the А9 formats carry the
-// same byte in a position their readers skip).
+// Status bits of the binary status byte of the А12EH frame; the 'D' and
+// А9 continuous frames carry the same byte where their readers skip it.
 const char kStatusMinus = 0x02;
 const char kStatusOverload = 0x04;
 const char kStatusMoving = 0x08;
