@@ -5,6 +5,7 @@
 #include "scales/Indicators.h"
 #include "scales/MassaK.h"
 #include "scales/PriceComputing.h"
+#include "scales/Mirvesov.h"
 #include "scales/ScalesEmulyator.h"
 #include "scales/listener/Vn220Events.h"
 #include "scales/listener/Vta60Events.h"
@@ -37,9 +38,9 @@ const ModelInfo kModels[] = {
     {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
      nullptr},
     {7, "ScalesA9", "7:  А9, DS3M1  (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     nullptr},
+     &Make<ScalesA9>},
     {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,
-     nullptr},
+     &Make<ScalesA12>},
     {9, "ScalesAxis_BTU", "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      &Make<ScalesAxis_BTU>},
     {10, "ScalesMASSAK_MK_TB__MK_TH", "10: Масса-К (МК_ТВ, МК_ТН)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, false, false, false,
@@ -47,7 +48,7 @@ const ModelInfo kModels[] = {
     {11, "Scales_R320", "11: Rinstrum R320,R420", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
      &Make<Scales_R320>},
     {12, "ScalesDS2", "12: DS2 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "mg", 0.000001, false, false, false,
-     nullptr},
+     &Make<ScalesDS2>},
     {13, "ScalesCAS", "13: CAS (АР, AD, DB, ER, EM, SW, CS)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesCAS>},
     {14, "ScalesCASLP16", "14: CAS-LP (v1.6)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
@@ -85,13 +86,13 @@ const ModelInfo kModels[] = {
     {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
      &Make<ScalesICS_NT>},
     {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesA12EH>},
     {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,
      &Make<ScalesVN_220_Th_TARA>},
     {33, "CScalesSMART", "33: SMART", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {34, "CScalesA9Contin", "34: А9 (непрерывный режим передачи)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<CScalesA9Contin>},
     {35, "CScalesWPT4Radwag", "35: WPT/4  RADWAG", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
      &Make<CScalesWPT4Radwag>},
     {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -99,7 +100,7 @@ const ModelInfo kModels[] = {
     {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
      &Make<ScalesESIT_ECI_STATIC>},
     {38, "ScalesK9Keli", "38: KELI: K9", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesK9Keli>},
     {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,

@@ -173,6 +173,10 @@ tcp_case 30 -0.5 --weight -0.5 --price 10
 # Indicators: IQ plus 355 (24) kilograms, ВН-220 on request (4) grams.
 com_case COM24 24 1.234 --weight 1.234
 tcp_case 4 -1500 --weight -1.5
+# Мирвесов: the А12EH (31) streams kilograms, a negative reading's status
+# byte equal to the frame start; the А9 (7) reports grams.
+com_case COM31 31 -1.234 --weight -1.234 --gap 20
+tcp_case 7 1234 --weight 1.234
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
