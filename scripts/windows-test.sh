@@ -163,6 +163,9 @@ tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
+# Modbus: the BST106 (41) reports its count (grams here), the D12 (40) kilograms.
+com_case COM41 41 1234 --weight 1.234
+tcp_case 40 -12.345 --weight -12.345
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
