@@ -54,7 +54,7 @@ std::string Bst106(const Display& d) {
 std::string D12(const Display& d) {
     const int dec = ClampDecimals(d.decimals, 4);
     const long long v = Count(d, dec, -999999, 9999999);
-    char text[16];
+    char text[32];
     if (v < 0)
         std::snprintf(text, sizeof text, "-%06lld", -v);
     else
