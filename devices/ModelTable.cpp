@@ -6,6 +6,7 @@
 #include "scales/MassaK.h"
 #include "scales/PriceComputing.h"
 #include "scales/Mirvesov.h"
+#include "scales/Modbus.h"
 #include "scales/ScalesEmulyator.h"
 #include "scales/listener/Vn220Events.h"
 #include "scales/listener/Vta60Events.h"
@@ -104,9 +105,9 @@ const ModelInfo kModels[] = {
     {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      nullptr},
     {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,
-     nullptr},
+     &Make<ScalesD12Keli>},
     {41, "ScalesBST106", "41: BST106 B60S(M60S)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<ScalesBST106>},
     {42, "", "42: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
      nullptr},
     {43, "", "43: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,

@@ -177,6 +177,9 @@ tcp_case 4 -1500 --weight -1.5
 # byte equal to the frame start; the А9 (7) reports grams.
 com_case COM31 31 -1.234 --weight -1.234 --gap 20
 tcp_case 7 1234 --weight 1.234
+# Modbus: the BST106 (41) reports its count (grams here), the D12 (40) kilograms.
+com_case COM41 41 1234 --weight 1.234
+tcp_case 40 -12.345 --weight -12.345
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true

@@ -88,6 +88,17 @@ TEST(SimFrames, EncodesEachModelsFrame) {
          "00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 00 00"},
         {"vta digits clamp", 22, WithMoney(Show(1500.0), 0, 0),
          "09 09 09 09 09 09 00 00 00 00 00 00 00 00 00 00 00 00"},
+        // 01 03 06, i32 big-endian, status (bit 5 stable), 00, CRC low first
+        {"bst106 stable", 41, Show(1.234), "01 03 06 00 00 04 D2 20 00 99 BC"},
+        {"bst106 negative unstable", 41, Show(-1.234, 3, false), "01 03 06 FF FF FB 2E 00 00 70 43"},
+        {"bst106 clamps", 41, Show(1e9), "01 03 06 7F FF FF FF 20 00 27 4A"},
+        {"bst106 decimals 1", 41, Show(25.0, 1), "01 03 06 00 00 00 FA 20 00 18 84"},
+        // 01 03 08, 7 ASCII characters, decimals digit, CRC low first
+        {"d12 three decimals", 40, Show(12.345), "01 03 08 30 30 31 32 33 34 35 33 82 EA"},
+        {"d12 negative", 40, Show(-0.5, 2), "01 03 08 2D 30 30 30 30 35 30 32 A9 7A"},
+        {"d12 clamps", 40, Show(1e9), "01 03 08 39 39 39 39 39 39 39 33 E8 12"},
+        {"d12 four decimals", 40, Show(0.1234, 4), "01 03 08 30 30 30 31 32 33 34 34 37 54"},
+        {"d12 zero unstable", 40, Show(0, 0, false), "01 03 08 30 30 30 30 30 30 30 30 F8 2F"},
     };
     for (const FrameCase& c : cases) {
         EXPECT_EQ(c.hex, Hex(sim::EncodeFrame(c.model, c.display))) << c.name;
@@ -98,7 +109,7 @@ TEST(SimFrames, LengthsAndUnknownModels) {
     const struct {
         int model;
         size_t length;
-    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {20, 0}, {-1, 0}};
+    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {41, 11}, {40, 13}, {20, 0}, {-1, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.length, sim::EncodeFrame(c.model, Show(0.25)).size()) << c.model;
     }
@@ -110,7 +121,8 @@ TEST(SimFrames, BrokenFrameSpoilsOneMarker) {
         int offset;     // changed byte, or -1 when the frame is one byte short
         int newValue;
     } cases[] = {{13, 14, 0x00}, {27, 14, 0x00}, {14, 2, 0x55}, {5, 6, 0x3F},
-                 {32, 6, 0x3F},  {15, 24, 0x0D}, {10, -1, 0},   {22, -1, 0}};
+                 {32, 6, 0x3F},  {15, 24, 0x0D}, {10, -1, 0},   {22, -1, 0},
+                 {41, 2, 0x08},  {40, 1, 0x83}};
     for (const auto& c : cases) {
         const std::string good = sim::EncodeFrame(c.model, WithMoney(Show(1.234), 2, 3));
         const std::string bad = sim::BreakFrame(c.model, good);
@@ -149,7 +161,7 @@ struct MatchCase {
     int model;
     std::string input;
     bool flushPartial;
-    // kind letter (R request, A ack, T tare, P price, U unknown), hex, value
+    // kind letter (R request, A ack, T tare, P price, Z zero, U unknown), hex, value
     std::vector<std::tuple<char, const char*, long long>> expected;
 };
 
@@ -159,6 +171,7 @@ char Letter(sim::CommandMatcher::Kind k) {
     case sim::CommandMatcher::Ack: return 'A';
     case sim::CommandMatcher::Tare: return 'T';
     case sim::CommandMatcher::Price: return 'P';
+    case sim::CommandMatcher::Zero: return 'Z';
     default: return 'U';
     }
 }
@@ -196,6 +209,18 @@ TEST(SimCommandMatcher, RecognisesRequestsAndCommands) {
         {"vta price bad filler", 22, B({0x00, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x07}), true,
          {{'U', "00 00 02 01 00 00 00 00 07", 0}}},
         {"vta text takes no commands", 15, B({0x3C, 0x00, 0x41, 0x3E}), true, {{'U', "3C 00 41 3E", 0}}},
+        {"bst106 request then tare", 41,
+         B({0x01, 0x03, 0x00, 0x02, 0x00, 0x03, 0xA4, 0x0B, 0x01, 0x06, 0x00, 0x07, 0xA5, 0x0B, 0x02, 0x9C}), false,
+         {{'R', "01 03 00 02 00 03 A4 0B", 0}, {'T', "01 06 00 07 A5 0B 02 9C", 0}}},
+        {"bst106 request with a bad crc", 41, B({0x01, 0x03, 0x00, 0x02, 0x00, 0x03, 0xA4, 0x0C}), true,
+         {{'U', "01 03 00 02 00 03 A4 0C", 0}}},
+        {"bst106 takes no zero", 41, B({0x01, 0x06, 0x00, 0x01, 0x00, 0x17, 0x98, 0x04}), true,
+         {{'U', "01 06 00 01 00 17 98 04", 0}}},
+        {"d12 zero then request", 40,
+         B({0x01, 0x06, 0x00, 0x01, 0x00, 0x17, 0x98, 0x04, 0x01, 0x03, 0x00, 0x03, 0x00, 0x04, 0xB4, 0x09}), false,
+         {{'Z', "01 06 00 01 00 17 98 04", 0}, {'R', "01 03 00 03 00 04 B4 09", 0}}},
+        {"d12 takes no bst106 request", 40, B({0x01, 0x03, 0x00, 0x02, 0x00, 0x03, 0xA4, 0x0B}), true,
+         {{'U', "01 03 00 02 00 03 A4 0B", 0}}},
     };
     for (const MatchCase& c : cases) {
         sim::CommandMatcher m(c.model);

@@ -1,0 +1,62 @@
+// Indicators read over Modbus RTU, slave 1: BST106 (model 41) and KELI D12
+// (model 40). Each has one fixed read-holding-registers request and one fixed
+// write-single-register command; both carry their CRC already, and the CRC
+// of a reply is not checked. The slave's echo of a write is not read: the
+// next weighing's drain discards it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scales/exchange/PolledScale.h"
+
+namespace zel {
+namespace modbus {
+
+const size_t kBst106ReplyLength = 11;
+const size_t kD12ReplyLength = 13;
+const int kCommandLength = 8;
+
+// Registers 2..4: 01 03 00 02 00 03 <crc>.
+extern const uint8_t kBst106Request[8];
+// Register 7 := A50B: 01 06 00 07 A5 0B <crc>.
+extern const uint8_t kBst106Tare[kCommandLength];
+// Registers 3..6: 01 03 00 03 00 04 <crc>.
+extern const uint8_t kD12Request[8];
+// Register 1 := 0017: 01 06 00 01 00 17 <crc>.
+extern const uint8_t kD12Zero[kCommandLength];
+
+// 01 03 06 <weight i32 big-endian> <status> <byte> <crc>. An exception reply
+// (function 83) is refused.
+bool AcceptsBst106Reply(const uint8_t* frame, size_t length);
+// The weight as the signed count the indicator shows, not scaled; status
+// bit 5 is stable.
+exchange::Decoded DecodeBst106(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// 01 03 <count> <7 weight chars> <decimals digit> <crc>.
+bool AcceptsD12Reply(const uint8_t* frame, size_t length);
+// The weight text scaled by the decimals digit ('1'..'5'; anything else
+// leaves it as it is); stability is not reported (0).
+exchange::Decoded DecodeD12(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+extern const exchange::PolledProtocol kBst106Protocol;
+extern const exchange::PolledProtocol kD12Protocol;
+
+}  // namespace modbus
+}  // namespace zel
+
+// Model 41: tare writes register 7; no zero command.
+class ScalesBST106 : public CPolledProtocolScale {
+public:
+    ScalesBST106() : CPolledProtocolScale(zel::modbus::kBst106Protocol) {}
+    int32_t Tare(double) override;
+};
+
+// Model 40: zero writes register 1; the indicator has no tare of its own, so
+// tare zeroes it.
+class ScalesD12Keli : public CPolledProtocolScale {
+public:
+    ScalesD12Keli() : CPolledProtocolScale(zel::modbus::kD12Protocol) {}
+    int32_t Tare(double) override;
+    int32_t Zero() override;
+};
