@@ -52,7 +52,10 @@ std::string LastErrorText(zel::host::Component& driver, const Options& options);
 bool ParsePrice(const std::string& text, int32_t& hundredths);
 
 // "weight 1.234 kg  stable  price 12.50  cost 15.43"
-std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice);
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit);
+// The unit of the weights the driver delivers for the options' model (from
+// the model table), marked when a coefficient scales them.
+std::string WeightUnit(const Options& options);
 
 }  // namespace zelscales
 

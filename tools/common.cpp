@@ -6,6 +6,8 @@
 
 #include "tools/commands.h"
 
+#include "devices/ModelTable.h"
+
 using zel::host::CallResult;
 using zel::host::Component;
 using zel::host::Value;
@@ -177,14 +179,22 @@ bool ParsePrice(const std::string& text, int32_t& hundredths) {
     return true;
 }
 
-std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice) {
-    char buf[160];
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit) {
+    char buf[200];
     if (withPrice)
-        std::snprintf(buf, sizeof(buf), "weight %.3f kg  %s  price %.2f  cost %.2f", weight,
+        std::snprintf(buf, sizeof(buf), "weight %.3f %s  %s  price %.2f  cost %.2f", weight, unit,
                       stable ? "stable" : "unstable", price, cost);
     else
-        std::snprintf(buf, sizeof(buf), "weight %.3f kg  %s", weight, stable ? "stable" : "unstable");
+        std::snprintf(buf, sizeof(buf), "weight %.3f %s  %s", weight, unit, stable ? "stable" : "unstable");
     return buf;
+}
+
+std::string WeightUnit(const Options& options) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(options.model);
+    std::string unit = row && row->unit[0] ? row->unit : "kg";
+    // A coefficient other than 1 turns the scale's unit into something else.
+    if (!options.coeff.empty()) unit = "(" + unit + " x " + options.coeff + ")";
+    return unit;
 }
 
 }  // namespace zelscales

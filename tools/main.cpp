@@ -72,7 +72,7 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         if (code == 0) {
             ++good;
             std::printf("%s\n", FormatReading(r.params[1].number, r.params[4].integer != 0, r.params[2].number,
-                                              r.params[3].number, withPrice)
+                                              r.params[3].number, withPrice, WeightUnit(o).c_str())
                                     .c_str());
         } else {
             std::printf("no reading: %s\n", LastErrorText(driver, o).c_str());
