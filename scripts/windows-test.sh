@@ -156,11 +156,15 @@ com_case COM10 14 2500 --weight 2.5 --price 10
 # PARENB, and Wine then refuses every other SetCommState asking for parity.
 com_case COM12 13 E3 --weight 1 --fault silence
 com_case COM13 5 P1.234 --weight 1.234 --push-every 300
+# Prompribor: model 1 thousandths of the shown value; model 0 (even parity)
+# grams, at a price where the cost equals the weight and is checked.
+com_case COM61 1 12340 --weight 12.34 --decimals 2
 tcp_case 13 0.5 --weight 0.5
 tcp_case 27 -0.75 --weight -0.75
 tcp_case 14 1250 --weight 1.25 --price 4
 tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
+tcp_case 0 4007 --weight 4.007 --price 10
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
 # Wine reads the port mapping when its server starts.
