@@ -7,8 +7,10 @@
 #include "scales/PriceComputing.h"
 #include "scales/Mirvesov.h"
 #include "scales/Modbus.h"
+#include "scales/Prompribor.h"
 #include "scales/ScalesEmulyator.h"
 #include "scales/listener/Vn220Events.h"
+#include "scales/listener/VnaCiEvents.h"
 #include "scales/listener/Vta60Events.h"
 
 namespace zel {
@@ -25,9 +27,9 @@ IScalesObject* Make() {
 // creator
 const ModelInfo kModels[] = {
     {0, "CScalesVTA5", "0:  ВТА-60 (Промприбор)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, true, false, true,
-     nullptr},
+     &Make<CScalesVTA5>},
     {1, "ScalesVN_A_CI", "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     nullptr},
+     &Make<ScalesVN_A_CI>},
     {2, "ScalesTBE", "2:  TBE  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      &Make<ScalesTBE>},
     {3, "ScalesTB1", "3:  TB1, TB4  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
@@ -37,7 +39,7 @@ const ModelInfo kModels[] = {
     {5, "ScalesVN_220_Thread_v1107", "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
      &Make<ScalesVN_220_Thread_v1107>},
     {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
-     nullptr},
+     &Make<ScalesVN_a_Ci_Thread_v2603>},
     {7, "ScalesA9", "7:  А9, DS3M1  (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
      &Make<ScalesA9>},
     {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,

@@ -158,12 +158,16 @@ com_case COM12 13 E3 --weight 1 --fault silence
 com_case COM13 5 P1.234 --weight 1.234 --push-every 300
 # Radwag (35) kilograms as shown; R320 (11) thousandths.
 com_case COM35 35 -1.234 --weight -1.234
+# Prompribor: model 1 thousandths of the shown value; model 0 (even parity)
+# grams, at a price where the cost equals the weight and is checked.
+com_case COM61 1 12340 --weight 12.34 --decimals 2
 tcp_case 13 0.5 --weight 0.5
 tcp_case 27 -0.75 --weight -0.75
 tcp_case 14 1250 --weight 1.25 --price 4
 tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
 tcp_case 11 12500 --weight 12.5
+tcp_case 0 4007 --weight 4.007 --price 10
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
 # Price-computing scales report kilograms from grams; 17 (8E2) and 30 (8E1)

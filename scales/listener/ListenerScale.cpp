@@ -173,7 +173,6 @@ void CScalesListener::PauseOnLine(unsigned ms) {
 void CScalesListener::RunListener() {
     windowMessage_ = platform::RegisterWindowMessageId(kWindowMessageName);
     uint8_t frame[kMaxFrame];
-    const int length = std::min(FrameLength(), kMaxFrame);
     while (!StopSeen()) {
         int32_t connected;
         {
@@ -185,10 +184,14 @@ void CScalesListener::RunListener() {
             continue;
         }
         BeforeCycle();
-        int count = ReadFrame(frame, length);
+        int count = ReadOneFrame(frame, kMaxFrame);
         if (HandleFrame(frame, count) == Next::Pause) PauseOnLine(kCyclePauseMs);
     }
     Disconnect();
+}
+
+int CScalesListener::ReadOneFrame(uint8_t* frame, int capacity) {
+    return ReadFrame(frame, std::min(FrameLength(), capacity));
 }
 
 int CScalesListener::ReadFrame(uint8_t* frame, int length) {

@@ -20,7 +20,7 @@
 namespace zel {
 namespace listener {
 
-const int kMaxFrame = 32;
+const int kMaxFrame = 64;  // room for the longest frame any listener reads
 const unsigned kReadBudgetMs = 500;
 const unsigned kReadStepMs = 50;
 const unsigned kCyclePauseMs = 100;
@@ -76,6 +76,11 @@ protected:
 
     // Bytes one frame asks for.
     virtual int FrameLength() const = 0;
+    // Reads one frame into `frame`, which has room for `capacity` bytes, and
+    // returns the count read. The default asks for the FrameLength() bytes
+    // still missing at each attempt, against the ReadBudget; a scale whose
+    // frames have no fixed length reads them its own way.
+    virtual int ReadOneFrame(uint8_t* frame, int capacity);
     // Before the frame is read (commands sent once per cycle).
     virtual void BeforeCycle() {}
     // Before each read attempt (commands sent as soon as they are flagged).

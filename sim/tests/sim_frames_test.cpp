@@ -99,10 +99,25 @@ TEST(SimFrames, EncodesEachModelsFrame) {
         {"d12 clamps", 40, Show(1e9), "01 03 08 39 39 39 39 39 39 39 33 E8 12"},
         {"d12 four decimals", 40, Show(0.1234, 4), "01 03 08 30 30 30 31 32 33 34 34 37 54"},
         {"d12 zero unstable", 40, Show(0, 0, false), "01 03 08 30 30 30 30 30 30 30 30 F8 2F"},
+        // Prompribor VTA-60 digit values: grams, price and cost in hundredths
+        {"prompribor vta", 0, WithMoney(Show(1.234), 25.5, 31.47),
+         "04 03 02 01 00 00 00 05 05 02 00 00 07 04 01 03 00 00"},
+        {"prompribor vta negative weight", 0, WithMoney(Show(-0.5), 10, 0),
+         "00 00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 00"},
+        // 3C 00, six weight characters, status (decimals, bit 2 stable), 3E
+        {"ie04 two decimals stable", 1, Show(12.34, 2), "3C 00 30 30 31 32 33 34 06 3E"},
+        {"ie04 negative unstable", 1, Show(-0.15, 3, false), "3C 00 2D 30 30 31 35 30 03 3E"},
+        {"ie04 integer", 1, Show(25, 0), "3C 00 30 30 30 30 32 35 04 3E"},
+        {"ie04 clamps", 1, Show(-5000.0), "3C 00 2D 39 39 39 39 39 07 3E"},
+        // 3C, six weight characters, status, text, CR
+        {"ie04 scanner", 6, Show(1.234), "3C 30 30 31 32 33 34 07 0D"},
     };
     for (const FrameCase& c : cases) {
         EXPECT_EQ(c.hex, Hex(sim::EncodeFrame(c.model, c.display))) << c.name;
     }
+    sim::Display scanned = Show(-1.5, 2);
+    scanned.text = "48;2";
+    EXPECT_EQ("3C 2D 30 30 31 35 30 06 34 38 3B 32 0D", Hex(sim::EncodeFrame(6, scanned)));
 }
 
 TEST(SimFrames, LengthsAndUnknownModels) {
@@ -110,6 +125,7 @@ TEST(SimFrames, LengthsAndUnknownModels) {
         int model;
         size_t length;
     } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {41, 11}, {40, 13}, {20, 0}, {-1, 0}};
+    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {0, 18}, {1, 10}, {6, 9}, {20, 0}, {-1, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.length, sim::EncodeFrame(c.model, Show(0.25)).size()) << c.model;
     }
@@ -123,6 +139,7 @@ TEST(SimFrames, BrokenFrameSpoilsOneMarker) {
     } cases[] = {{13, 14, 0x00}, {27, 14, 0x00}, {14, 2, 0x55}, {5, 6, 0x3F},
                  {32, 6, 0x3F},  {15, 24, 0x0D}, {10, -1, 0},   {22, -1, 0},
                  {41, 2, 0x08},  {40, 1, 0x83}};
+                 {0, -1, 0},     {1, 9, 0x3F},    {6, 8, 0x0A}};
     for (const auto& c : cases) {
         const std::string good = sim::EncodeFrame(c.model, WithMoney(Show(1.234), 2, 3));
         const std::string bad = sim::BreakFrame(c.model, good);
@@ -221,6 +238,12 @@ TEST(SimCommandMatcher, RecognisesRequestsAndCommands) {
          {{'Z', "01 06 00 01 00 17 98 04", 0}, {'R', "01 03 00 03 00 04 B4 09", 0}}},
         {"d12 takes no bst106 request", 40, B({0x01, 0x03, 0x00, 0x02, 0x00, 0x03, 0xA4, 0x0B}), true,
          {{'U', "01 03 00 02 00 03 A4 0B", 0}}},
+        {"prompribor vta read, tare, price", 0,
+         B({0x00, 0x00, 0x03, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x05, 0x04, 0x03, 0x02, 0x01, 0x00}), false,
+         {{'R', "00 00 03", 0}, {'T', "00 00 01", 0}, {'P', "00 00 02 05 04 03 02 01 00", 12345}}},
+        {"ie04 read and tare", 1, B({0x3C, 0x00, 0x21, 0x3E, 0x3C, 0x00, 0x54, 0x3E}), false,
+         {{'R', "3C 00 21 3E", 0}, {'T', "3C 00 54 3E", 0}}},
+        {"ie04 scanner takes no commands", 6, B({0x3C, 0x00, 0x21, 0x3E}), true, {{'U', "3C 00 21 3E", 0}}},
     };
     for (const MatchCase& c : cases) {
         sim::CommandMatcher m(c.model);

@@ -1,0 +1,147 @@
+#include "scales/Prompribor.h"
+
+#include <cmath>
+
+#include "core/ResultCodes.h"
+
+namespace zel {
+namespace prompribor {
+
+using exchange::Decoded;
+using exchange::HeaderPolicy;
+using exchange::OutputInit;
+using exchange::PolledProtocol;
+using exchange::Reading;
+using exchange::Verdict;
+
+namespace {
+
+const int kGroupDigits = 6;
+
+const uint8_t kVtaRequest[] = {0x00, 0x00, 0x03};
+const uint8_t kVtaTare[] = {0x00, 0x00, 0x01};
+const uint8_t kVnRequest[] = {0x3C, 0x00, 0x21, 0x3E};
+const uint8_t kVnTare[] = {0x3C, 0x00, 0x54, 0x3E};
+
+const unsigned kTarePauseMs = 150;
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+int32_t DigitGroupValue(const uint8_t* group) {
+    char text[kGroupDigits];
+    for (int i = 0; i < kGroupDigits; ++i)
+        text[i] = static_cast<char>(static_cast<uint8_t>(group[kGroupDigits - 1 - i] + 0x30));
+    int i = 0;
+    while (i < kGroupDigits && IsSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < kGroupDigits && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int32_t value = 0;
+    for (; i < kGroupDigits && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+int64_t CostOf(int32_t grams, int32_t priceHundredths) {
+    // Integer division cuts toward zero, as the scale does. In doubles,
+    // (W / 1000) x (P / 100) x 100 lands just below the whole number for
+    // many exact readings (4007 g at 10.00 gives 4006.999...), and cutting
+    // that would refuse a correct reply.
+    return static_cast<int64_t>(grams) * priceHundredths / 1000;
+}
+
+bool AcceptsVtaReply(const uint8_t* frame, size_t length) { return frame && length == kVtaReplyLength; }
+
+Decoded DecodeVtaReply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length < kVtaReplyLength) return kNoAnswer;
+    const int32_t grams = DigitGroupValue(frame);
+    const int32_t price = DigitGroupValue(frame + kGroupDigits);
+    const int32_t cost = DigitGroupValue(frame + 2 * kGroupDigits);
+    out.weight = grams;
+    out.price = price;
+    out.cost = cost;
+    if (grams != cost) return kOk;
+    // Weight and cost fields alike: a reply that may have been mangled, to
+    // be believed only when the cost is right for the price.
+    if (cost == CostOf(grams, price)) return kOk;
+    return Decoded(kNoConnection, Verdict::kRetry);
+}
+
+void BuildVtaPriceCommand(int32_t price, uint8_t out[kVtaPriceCommandLength]) {
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x02;
+    exchange::PriceDigits(price, false, 0x00, out + 3);
+}
+
+int64_t WeightThousandths(const uint8_t* field, uint8_t status) {
+    static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};
+    char text[kWeightFieldLength + 1];
+    size_t w = 0;
+    for (size_t i = 0; i < kWeightFieldLength; ++i) {
+        const char c = static_cast<char>(field[i]);
+        if (c >= '0' && c <= '9') {
+            text[w++] = c;
+        } else if (c == '-') {
+            text[0] = '-';
+            w = 1;
+        } else {
+            text[w++] = '0';
+        }
+    }
+    text[w] = '\0';
+    // Six characters at most: the product is an exact integer well inside
+    // 64 bits, and cutting it turns a minus zero into 0.
+    return static_cast<int64_t>(std::trunc(ParseNumberText(text) * kScale[status & 3]));
+}
+
+bool AcceptsVnReply(const uint8_t* frame, size_t length) {
+    return frame && length == kVnReplyLength && frame[0] == 0x3C && frame[9] == 0x3E;
+}
+
+Decoded DecodeVnReply(const uint8_t* frame, size_t length, Reading& out) {
+    if (!frame || length < kVnReplyLength) return kNoAnswer;
+    const uint8_t status = frame[8];
+    out.weight = static_cast<double>(WeightThousandths(frame + 2, status));
+    out.stable = (status & 0x04) ? 1 : 0;
+    return kOk;
+}
+
+// Any 18 bytes make a reply, so there is no header to wait for. Stable is
+// reported 1 whatever the reply; weight, price and cost keep the caller's
+// values until a reply overwrites them.
+const PolledProtocol kVtaProtocol = {.request = kVtaRequest,
+                                     .requestLength = 3,
+                                     .replyLength = 18,
+                                     .policy = HeaderPolicy::kNone,
+                                     .budgetMs = 300,
+                                     .attempts = 3,
+                                     .init = OutputInit::kKeepValuesStable1,
+                                     .accepts = AcceptsVtaReply,
+                                     .decode = DecodeVtaReply};
+
+const PolledProtocol kVnProtocol = {.request = kVnRequest,
+                                    .requestLength = 4,
+                                    .replyLength = 10,
+                                    .header = {0x3C, 0},
+                                    .headerCount = 1,
+                                    .policy = HeaderPolicy::kStrict,
+                                    .budgetMs = 500,
+                                    .attempts = 3,
+                                    .accepts = AcceptsVnReply,
+                                    .decode = DecodeVnReply};
+
+}  // namespace prompribor
+}  // namespace zel
+
+using namespace zel::prompribor;
+
+int32_t CScalesVTA5::Tare(double) { return SendCommand(kVtaTare, sizeof kVtaTare, kTarePauseMs); }
+
+int32_t CScalesVTA5::SendPrice(int32_t price) {
+    uint8_t command[kVtaPriceCommandLength];
+    BuildVtaPriceCommand(price, command);
+    return SendCommand(command, kVtaPriceCommandLength, 0);
+}
+
+int32_t ScalesVN_A_CI::Tare(double) { return SendCommand(kVnTare, sizeof kVnTare, kTarePauseMs); }

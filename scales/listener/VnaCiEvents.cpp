@@ -1,0 +1,119 @@
+#include "scales/listener/VnaCiEvents.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/Text.h"
+#include "scales/Prompribor.h"
+
+namespace zel {
+namespace vnaci {
+
+namespace {
+
+const int kStatusByte = 7;
+const int kTextStart = 8;
+
+// One wait on an empty line, returning the budget it costs: the whole step
+// when nothing came, else the time really waited (at least 1 ms), so a frame
+// whose bytes come one by one on a slow line is not charged a step per byte.
+int WaitStep(exchange::IByteLine& line) {
+    const uint64_t start = line.NowMs();
+    if (!line.WaitForInput(listener::kReadStepMs)) return static_cast<int>(listener::kReadStepMs);
+    const uint64_t now = line.NowMs();
+    const uint64_t took = now > start ? now - start : 0;
+    if (took < 1) return 1;
+    return took < listener::kReadStepMs ? static_cast<int>(took) : static_cast<int>(listener::kReadStepMs);
+}
+
+}  // namespace
+
+int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop) {
+    const int room = std::max(0, std::min(capacity, kFrameCapacity));
+    std::memset(frame, 0, static_cast<size_t>(room));
+    int count = 0;
+    int budget = static_cast<int>(listener::kReadBudgetMs);
+    while (count < room && budget > 0) {
+        uint8_t b = 0;
+        if (line.Read(&b, 1) > 0) {
+            if (count > 0 || b == kFrameStart) {
+                frame[count++] = b;
+                if (b == kFrameEnd) break;
+            } else {
+                // Not a frame start: dropped, and it costs a whole step.
+                line.Sleep(listener::kReadStepMs);
+                budget -= static_cast<int>(listener::kReadStepMs);
+            }
+        } else {
+            budget -= WaitStep(line);
+        }
+        if (stop && stop()) break;
+    }
+    return count;
+}
+
+bool FrameOk(const uint8_t* frame, int count) {
+    return count >= kMinFrameLength && count < kFrameCapacity && frame[0] == kFrameStart &&
+           frame[count - 1] == kFrameEnd;
+}
+
+double FrameWeightKg(const uint8_t* frame) {
+    return static_cast<double>(prompribor::WeightThousandths(frame + 1, frame[kStatusByte])) * 0.001;
+}
+
+std::string FrameText(const uint8_t* frame, int count) {
+    std::string text;
+    for (int i = kTextStart; i < count - 1 && frame[i] != 0; ++i) text += static_cast<char>(frame[i]);
+    return text;
+}
+
+std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& text) {
+    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
+                                 FormatFixed(0.0, 6, 2) + ";" + deviceId + ";" + text + ";");
+}
+
+}  // namespace vnaci
+}  // namespace zel
+
+using namespace zel::vnaci;
+
+namespace {
+
+// The device port as the listener reads it: every read under the object's
+// lock; waits and pauses without it.
+class ListenerPortLine : public zel::exchange::PortByteLine {
+public:
+    ListenerPortLine(platform::RecursiveMutex& lock, CZelComLanPort& port) : PortByteLine(port), lock_(lock) {}
+    int Read(uint8_t* buffer, int size) override {
+        CAutoLockMutex guard(lock_);
+        return PortByteLine::Read(buffer, size);
+    }
+
+private:
+    platform::RecursiveMutex& lock_;
+};
+
+}  // namespace
+
+ScalesVN_a_Ci_Thread_v2603::ScalesVN_a_Ci_Thread_v2603() : CScalesListener() {}
+
+ScalesVN_a_Ci_Thread_v2603::~ScalesVN_a_Ci_Thread_v2603() { Shutdown(); }
+
+bool ScalesVN_a_Ci_Thread_v2603::ReadMustEnd() {
+    CAutoLockMutex guard(lock);
+    // A line that closed (a Disconnect from the platform, a failed read)
+    // brings nothing more: the next cycle reopens it.
+    return stopRequested != 0 || port.LineState() != 0;
+}
+
+int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity) {
+    ListenerPortLine line(lock, port);
+    return ReadCrFrame(line, frame, capacity, [this] { return ReadMustEnd(); });
+}
+
+CScalesListener::Next ScalesVN_a_Ci_Thread_v2603::HandleFrame(const uint8_t* frame, int count) {
+    if (!FrameOk(frame, count)) return Next::Pause;
+    const double weight = FrameWeightKg(frame) * GetCoeff();
+    Publish(VnaCiLine(weight, deviceId, FrameText(frame, count)), zel::listener::WeightMessageParam(weight), 0);
+    return Next::Pause;
+}

@@ -1,0 +1,63 @@
+// VN-a-CI scales with the IE04 weighing block and a barcode scanner that send
+// a line when the operator sends the reading: '<', six weight characters, a
+// status byte, the scanned text and CR. The weight and the text are
+// published together. Nothing is ever written to the scale.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scales/exchange/ByteLine.h"
+#include "scales/listener/ListenerScale.h"
+
+namespace zel {
+namespace vnaci {
+
+const int kFrameCapacity = 50;  // bytes held at most; a frame has fewer
+const int kMinFrameLength = 9;  // '<', weight, status, CR
+const uint8_t kFrameStart = 0x3C;
+const uint8_t kFrameEnd = 0x0D;
+
+// Reads one frame a byte at a time against the 500 ms ReadBudget into
+// `frame` (room for `capacity` bytes; at most kFrameCapacity are used, the
+// rest of those cleared) and returns the count held. Bytes before '<' are
+// dropped, each with a 50 ms pause and 50 ms of budget; a read that brings
+// nothing waits for input up to 50 ms and costs the time waited; CR ends the
+// read at once. `stop`, asked after every other attempt, ends it when true.
+int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop);
+
+// More than 8 and fewer than 50 bytes, '<' first and CR last.
+bool FrameOk(const uint8_t* frame, int count);
+// Weight in kilograms from bytes 1..6 and the decimals of status byte 7, in
+// whole thousandths.
+double FrameWeightKg(const uint8_t* frame);
+// Bytes 8 up to the CR, cut at a zero byte.
+std::string FrameText(const uint8_t* frame, int count);
+
+// "%6.3f;%6.2f;%6.2f;%s;%s;": weight, 0.00, 0.00, device ID, text.
+std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& text);
+
+}  // namespace vnaci
+}  // namespace zel
+
+// Model 6.
+class ScalesVN_a_Ci_Thread_v2603 final : public CScalesListener {
+public:
+    ScalesVN_a_Ci_Thread_v2603();
+    ~ScalesVN_a_Ci_Thread_v2603() override;
+
+    int32_t Tare(double) override { return 5; }
+    int32_t Zero() override { return 5; }
+    // Accepted and ignored: the scale takes no commands.
+    int32_t SendPrice(int32_t) override { return 0; }
+
+protected:
+    int FrameLength() const override { return zel::vnaci::kFrameCapacity; }
+    int ReadOneFrame(uint8_t* frame, int capacity) override;
+    Next HandleFrame(const uint8_t* frame, int count) override;
+
+private:
+    // A stop request, or a line that closed under the read.
+    bool ReadMustEnd();
+};
