@@ -124,8 +124,8 @@ TEST(SimFrames, LengthsAndUnknownModels) {
     const struct {
         int model;
         size_t length;
-    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {41, 11}, {40, 13}, {20, 0}, {-1, 0}};
-    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7}, {32, 14}, {15, 25}, {22, 18}, {0, 18}, {1, 10}, {6, 9}, {20, 0}, {-1, 0}};
+    } cases[] = {{13, 16}, {27, 16}, {14, 18}, {10, 2}, {5, 7},  {32, 14}, {15, 25}, {22, 18},
+                 {41, 11}, {40, 13}, {0, 18},  {1, 10}, {6, 9}, {20, 0},  {-1, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.length, sim::EncodeFrame(c.model, Show(0.25)).size()) << c.model;
     }
@@ -138,8 +138,8 @@ TEST(SimFrames, BrokenFrameSpoilsOneMarker) {
         int newValue;
     } cases[] = {{13, 14, 0x00}, {27, 14, 0x00}, {14, 2, 0x55}, {5, 6, 0x3F},
                  {32, 6, 0x3F},  {15, 24, 0x0D}, {10, -1, 0},   {22, -1, 0},
-                 {41, 2, 0x08},  {40, 1, 0x83}};
-                 {0, -1, 0},     {1, 9, 0x3F},    {6, 8, 0x0A}};
+                 {41, 2, 0x08},  {40, 1, 0x83}, {0, -1, 0},     {1, 9, 0x3F},
+                 {6, 8, 0x0A}};
     for (const auto& c : cases) {
         const std::string good = sim::EncodeFrame(c.model, WithMoney(Show(1.234), 2, 3));
         const std::string bad = sim::BreakFrame(c.model, good);
