@@ -163,6 +163,10 @@ tcp_case 10 3200 --weight 3.2
 tcp_case 14 E3 --weight 1 --fault silence
 # Model 32 reports the raw count, scaled by the coefficient alone (1.0 here).
 tcp_case 32 P2500 --weight 2.5 --tare 0.1 --push-every 300
+# Continuous output (18 OCS, 39 VIS): kilograms as shown, read from a stream;
+# 2.069 gives an OCS check byte equal to the frame header.
+com_case COM41 18 2.069 --weight 2.069 --gap 20 --pace 115200
+tcp_case 39 -7.5 --weight -7.5 --gap 0 --pace 115200
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
