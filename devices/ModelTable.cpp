@@ -2,11 +2,12 @@
 
 #include "scales/AsciiIndicators.h"
 #include "scales/Cas.h"
+#include "scales/Continuous.h"
 #include "scales/Indicators.h"
 #include "scales/MassaK.h"
-#include "scales/PriceComputing.h"
 #include "scales/Mirvesov.h"
 #include "scales/Modbus.h"
+#include "scales/PriceComputing.h"
 #include "scales/Prompribor.h"
 #include "scales/ScalesEmulyator.h"
 #include "scales/listener/Vn220Events.h"
@@ -63,9 +64,9 @@ const ModelInfo kModels[] = {
     {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
      &Make<CScalesCamry>},
     {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<CScalesOCSrc>},
     {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesJADEVER_SNUGII>},
     {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesEmulyator>},
     {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
@@ -77,7 +78,7 @@ const ModelInfo kModels[] = {
     {24, "ScalesIQplus355", "24: IQ plus 355  (www.zelscales.example)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesIQplus355>},
     {25, "ScalesCertusCBA", "25: CERTUS CBA", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesCertusCBA>},
     {26, "Scales_HBMWE2110", "26: HBM WE2110", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      &Make<Scales_HBMWE2110>},
     {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -85,7 +86,7 @@ const ModelInfo kModels[] = {
     {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesBTHE_UNS_2>},
     {29, "ScalesT7E", "29: T7E", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesT7E>},
     {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
      &Make<ScalesICS_NT>},
     {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
@@ -93,19 +94,19 @@ const ModelInfo kModels[] = {
     {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,
      &Make<ScalesVN_220_Th_TARA>},
     {33, "CScalesSMART", "33: SMART", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<CScalesSMART>},
     {34, "CScalesA9Contin", "34: А9 (непрерывный режим передачи)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<CScalesA9Contin>},
     {35, "CScalesWPT4Radwag", "35: WPT/4  RADWAG", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
      &Make<CScalesWPT4Radwag>},
     {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<CScalesESITSMART2>},
     {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
      &Make<ScalesESIT_ECI_STATIC>},
     {38, "ScalesK9Keli", "38: KELI: K9", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesK9Keli>},
     {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     nullptr},
+     &Make<ScalesVIS318L>},
     {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,
      &Make<ScalesD12Keli>},
     {41, "ScalesBST106", "41: BST106 B60S(M60S)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,

@@ -184,6 +184,10 @@ tcp_case 7 1234 --weight 1.234
 # Modbus: the BST106 (41) reports its count (grams here), the D12 (40) kilograms.
 com_case COM41 41 1234 --weight 1.234
 tcp_case 40 -12.345 --weight -12.345
+# Continuous output (18 OCS, 39 VIS): kilograms as shown, read from a stream;
+# 2.069 gives an OCS check byte equal to the frame header.
+com_case COM18 18 2.069 --weight 2.069 --gap 20 --pace 115200
+tcp_case 39 -7.5 --weight -7.5 --gap 0 --pace 115200
 # Wine reads the port mapping when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true

@@ -1,0 +1,309 @@
+// Continuously transmitting scales: their frames decoded on bytes, their
+// checks, and the read cycle following a stream that it joins anywhere.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/ModelTable.h"
+#include "scales/Continuous.h"
+#include "scales/exchange/Exchange.h"
+#include "tests/unit/exchange_scripted_line.h"
+
+using zel::exchange::PolledProtocol;
+using zel::exchange::Reading;
+using zeltest::ScriptedLine;
+using zeltest::ScriptedSession;
+namespace cont = zel::continuous;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+struct Format {
+    int model;
+    const PolledProtocol* protocol;
+    std::string sample;  // a valid frame
+};
+
+// Valid frames as the scales send them.
+const std::string kCertus("\r S,GS,-  12.34 kg\r\n", 20);
+const std::string kJadever("\r ST GS + " "   1.234 kg\r\n", 23);
+const std::string kSmart("\x02-  1.234kg \r", 13);
+const std::string kVis("\nST,GS,  -1.234kg\r", 18);
+const std::string kT7e("=432.100", 8);
+const std::string kEsit("-0\xB1" "234\r", 7);
+const std::string kOcs("\x7F" "1432!0\x01\x14", 9);      // 1.234, stable
+const std::string kOcs7F("\x7F" "1960@0\x01\x7F", 9);      // 2.069, its check byte is 7F
+
+const Format kFormats[] = {
+    {25, &cont::kCertusProtocol, kCertus}, {19, &cont::kJadeverProtocol, kJadever},
+    {33, &cont::kSmartProtocol, kSmart},   {39, &cont::kVisProtocol, kVis},
+    {29, &cont::kT7eProtocol, kT7e},       {36, &cont::kEsitProtocol, kEsit},
+    {18, &cont::kOcsProtocol, kOcs},       {18, &cont::kOcsProtocol, kOcs7F},
+};
+
+Reading Sentinel() {
+    Reading r;
+    r.weight = -77.0;
+    r.price = 0.0;
+    r.cost = 0.0;
+    r.stable = 5;
+    return r;
+}
+
+// Puts a frame's bytes into `field` at `at` of a copy.
+std::string With(std::string frame, size_t at, const std::string& field) {
+    frame.replace(at, field.size(), field);
+    return frame;
+}
+
+}  // namespace
+
+TEST(ContinuousDecoders, Frames) {
+    struct Case {
+        const char* name;
+        const PolledProtocol* protocol;
+        std::string frame;
+        double weight;
+        int32_t stable;
+    };
+    const Case cases[] = {
+        {"certus negative", &cont::kCertusProtocol, kCertus, -12.34, 1},
+        {"certus space ends the number", &cont::kCertusProtocol, With(With(kCertus, 7, "+"), 8, " 12 345"), 12.0, 1},
+        {"certus comma ends it", &cont::kCertusProtocol, With(kCertus, 8, "  1,234"), -1.0, 1},
+        {"certus unstable, no digits", &cont::kCertusProtocol, With(With(kCertus, 2, "U"), 8, "       "), 0.0, 0},
+        {"certus letters end it", &cont::kCertusProtocol, With(kCertus, 8, "   5kg "), -5.0, 1},
+        {"certus text stops at 15", &cont::kCertusProtocol, With(kCertus, 8, "1.23456789"), -1.23456, 1},
+        {"jadever", &cont::kJadeverProtocol, kJadever, 1.234, 1},
+        {"jadever negative unstable", &cont::kJadeverProtocol, With(With(kJadever, 2, "US"), 8, "-"), -1.234, 0},
+        {"jadever eleven digits", &cont::kJadeverProtocol, With(kJadever, 10, "12345.67890"), 12345.6789, 1},
+        {"smart", &cont::kSmartProtocol, kSmart, -1.234, 1},
+        {"smart in motion", &cont::kSmartProtocol, With(kSmart, 11, "M"), -1.234, 0},
+        {"smart text stops at 9", &cont::kSmartProtocol, With(kSmart, 1, " 0001.23456"), 1.23, 0},
+        {"vis", &cont::kVisProtocol, kVis, -1.234, 1},
+        {"vis unstable still weighs", &cont::kVisProtocol, With(kVis, 1, "US"), -1.234, 0},
+        {"vis text stops at 15", &cont::kVisProtocol, With(kVis, 7, "12.345678"), 12.34567, 1},
+        {"t7e reversed", &cont::kT7eProtocol, kT7e, 1.234, 0},
+        {"t7e negative", &cont::kT7eProtocol, "=432.10-", -1.234, 0},
+        {"t7e integer", &cont::kT7eProtocol, "=5200000", 25.0, 0},
+        {"t7e garbage", &cont::kT7eProtocol, "=abcdefg", 0.0, 0},
+        {"esit point after the second digit", &cont::kEsitProtocol, kEsit, -1.234, 1},
+        {"esit positive integer", &cont::kEsitProtocol, "+01234\r", 1234.0, 1},
+        {"esit point after the last digit", &cont::kEsitProtocol, "+1234\xB5\r", 12345.0, 1},
+        {"esit second point ends it", &cont::kEsitProtocol, "+\xB1\xB2" "345\r", 1.2, 1},
+        {"ocs", &cont::kOcsProtocol, kOcs, 1.234, 1},
+        {"ocs check byte 7F", &cont::kOcsProtocol, kOcs7F, 2.069, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_EQ(f.size(), static_cast<size_t>(c.protocol->replyLength));
+        ASSERT_TRUE(c.protocol->accepts(f.data(), f.size()));
+        Reading r = Sentinel();
+        EXPECT_EQ(c.protocol->decode(f.data(), f.size(), r).result, 0);
+        EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        EXPECT_EQ(r.stable, c.stable);
+        EXPECT_EQ(r.price, 0.0);
+        EXPECT_EQ(r.cost, 0.0);
+    }
+}
+
+TEST(ContinuousDecoders, OcsWeightCharacters) {
+    // Offsets 6 down to 2 are the weight, most significant first; the
+    // characters ) ! @ # $ % ^ & * ( are 0-9 followed by the point.
+    const char* withPoint = ")!@#$%^&*(";
+    for (int d = 0; d < 10; ++d) {
+        EXPECT_EQ(cont::OcsPointDigit(static_cast<uint8_t>(withPoint[d])), '0' + d) << d;
+    }
+    for (int other : {0x30, 0x39, 0x2D, 0x20, 0x2E, 0x2B, 0x7F, 0x00, 0xA9}) {
+        EXPECT_EQ(cont::OcsPointDigit(static_cast<uint8_t>(other)), 0) << other;
+    }
+    struct Case {
+        const char* weight;  // offsets 6, 5, 4, 3, 2
+        uint8_t status;
+        double value;
+        int32_t stable;
+    };
+    const Case cases[] = {
+        {"0!234", 0x01, 1.234, 1},  // 30 21 32 33 34: "01.234"
+        {"-!234", 0x00, -1.234, 0},
+        {" 12#4", 0x03, 123.4, 1},  // a space is skipped; bit 0 alone is stable
+        {"1234(", 0x02, 12349.0, 0},
+        {"12345", 0xFE, 12345.0, 0},
+        {"!@345", 0x01, 1.2, 1},    // a second point ends the number
+        {"AB!2C", 0x01, 1.2, 1},    // other characters are skipped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.weight);
+        std::vector<uint8_t> f = {0x7F, '1', 0, 0, 0, 0, 0, c.status, 0};
+        for (int i = 0; i < 5; ++i) f[static_cast<size_t>(6 - i)] = static_cast<uint8_t>(c.weight[i]);
+        for (size_t i = 1; i <= 7; ++i) f[8] ^= f[i];
+        ASSERT_TRUE(cont::AcceptsOcs(f.data(), f.size()));
+        Reading r = Sentinel();
+        cont::DecodeOcs(f.data(), f.size(), r);
+        EXPECT_DOUBLE_EQ(r.weight, c.value);
+        EXPECT_EQ(r.stable, c.stable);
+    }
+}
+
+TEST(ContinuousDecoders, Checks) {
+    struct Case {
+        const char* name;
+        const PolledProtocol* protocol;
+        std::string frame;
+        bool accepted;
+    };
+    std::string ocsFlipped = kOcs;
+    ocsFlipped[4] ^= 0x01;  // one data bit
+    const Case cases[] = {
+        {"certus no CR", &cont::kCertusProtocol, With(kCertus, 18, " "), false},
+        {"certus no LF", &cont::kCertusProtocol, With(kCertus, 19, "\r"), false},
+        {"certus other bytes free", &cont::kCertusProtocol, With(kCertus, 1, "\x01\x02\x03\x04\x05\x06"), true},
+        {"jadever no CR", &cont::kJadeverProtocol, With(kJadever, 21, "\n"), false},
+        {"jadever no LF", &cont::kJadeverProtocol, With(kJadever, 22, " "), false},
+        {"jadever no space at 4", &cont::kJadeverProtocol, With(kJadever, 4, "_"), false},
+        {"jadever no space at 7", &cont::kJadeverProtocol, With(kJadever, 7, "_"), false},
+        {"jadever 9 is free", &cont::kJadeverProtocol, With(kJadever, 9, "x"), true},
+        {"smart no STX", &cont::kSmartProtocol, With(kSmart, 0, "\x03"), false},
+        {"smart no CR", &cont::kSmartProtocol, With(kSmart, 12, "\n"), false},
+        {"vis no LF", &cont::kVisProtocol, With(kVis, 0, "\r"), false},
+        {"vis no CR", &cont::kVisProtocol, With(kVis, 17, "\n"), false},
+        {"t7e anything after '='", &cont::kT7eProtocol, std::string("=\0\xFF\r\n==x", 8), true},
+        {"t7e no '='", &cont::kT7eProtocol, "-432.100", false},
+        {"esit plus", &cont::kEsitProtocol, With(kEsit, 0, "+"), true},
+        {"esit other sign", &cont::kEsitProtocol, With(kEsit, 0, " "), false},
+        {"esit no CR", &cont::kEsitProtocol, With(kEsit, 6, "\n"), false},
+        {"ocs data bit flipped", &cont::kOcsProtocol, ocsFlipped, false},
+        {"ocs check byte wrong", &cont::kOcsProtocol, With(kOcs, 8, "\x15"), false},
+        {"ocs no header", &cont::kOcsProtocol, With(kOcs, 0, "\x7E"), false},
+        // A stream of 2.069 frames read from the check byte of one: the XOR
+        // holds, the header of the next frame sits in the second place.
+        {"ocs a frame one byte early", &cont::kOcsProtocol, kOcs7F.substr(8) + kOcs7F.substr(0, 8), false},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_EQ(f.size(), static_cast<size_t>(c.protocol->replyLength)) << c.name;
+        EXPECT_EQ(c.protocol->accepts(f.data(), f.size()), c.accepted) << c.name;
+        if (c.accepted) {
+            EXPECT_FALSE(c.protocol->accepts(f.data(), f.size() - 1)) << c.name << " short";
+        }
+    }
+    for (const Format& fmt : kFormats) EXPECT_FALSE(fmt.protocol->accepts(nullptr, fmt.sample.size())) << fmt.model;
+}
+
+TEST(ContinuousDecoders, ShortFramesAreNeverRead) {
+    // A decoder handed less than its frame answers 3 without touching it.
+    for (const Format& fmt : kFormats) {
+        const std::vector<uint8_t> f = Bytes(fmt.sample);
+        Reading r = Sentinel();
+        EXPECT_EQ(fmt.protocol->decode(f.data(), f.size() - 1, r).result, 3) << fmt.model;
+        EXPECT_EQ(r.weight, -77.0) << fmt.model;
+        EXPECT_EQ(fmt.protocol->decode(nullptr, f.size(), r).result, 3) << fmt.model;
+    }
+}
+
+TEST(ContinuousClasses, MadeByTheFactoryTakeNoCommands) {
+    for (int32_t model : {18, 19, 25, 29, 33, 36, 39}) {
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
+        ASSERT_NE(o, nullptr) << model;
+        auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
+        ASSERT_NE(polled, nullptr) << model;
+        EXPECT_EQ(polled->Protocol().requestLength, 0) << model;
+        EXPECT_EQ(o->Tare(0.0), 5) << model;
+        EXPECT_EQ(o->Zero(), 5) << model;
+        EXPECT_EQ(o->SendPrice(1250), 5) << model;
+        EXPECT_EQ(o->CheckConnection(), 2) << model;  // nothing was opened
+    }
+}
+
+namespace {
+
+// A byte stream of frames back to back, starting `skip` bytes into the
+// first one, with `gap` bytes of noise (never a frame start) after each.
+std::vector<uint8_t> Stream(const std::string& frame, size_t skip, int frames, size_t gap = 0) {
+    std::vector<uint8_t> s;
+    uint32_t seed = 12345;
+    for (int i = 0; i < frames; ++i) {
+        for (size_t j = i == 0 ? skip : 0; j < frame.size(); ++j) s.push_back(static_cast<uint8_t>(frame[j]));
+        for (size_t j = 0; j < gap; ++j) {
+            seed = seed * 1103515245u + 12345u;
+            uint8_t b = static_cast<uint8_t>(seed >> 16);
+            while (b == 0x0D || b == 0x0A || b == 0x02 || b == '=' || b == '+' || b == '-' || b == 0x7F) b += 3;
+            s.push_back(b);
+        }
+    }
+    return s;
+}
+
+int32_t Read(const PolledProtocol& p, ScriptedLine& line, Reading& r) {
+    ScriptedSession session;
+    r = Sentinel();
+    return zel::exchange::RunReadCycle(p, line, session, r);
+}
+
+}  // namespace
+
+TEST(ContinuousCycle, JoiningTheStreamAnywhereReadsTheNextWholeFrame) {
+    // The drain leaves the line at any byte of a frame: a CR, LF or 7F inside
+    // a frame may look like a header, and the first attempt still ends with
+    // the right weight, with or without noise between the frames.
+    for (const Format& fmt : kFormats) {
+        Reading expected = Sentinel();
+        const std::vector<uint8_t> whole = Bytes(fmt.sample);
+        fmt.protocol->decode(whole.data(), whole.size(), expected);
+        for (size_t gap : {0u, 7u}) {
+            for (size_t skip = 0; skip < fmt.sample.size(); ++skip) {
+                SCOPED_TRACE(testing::Message() << "model " << fmt.model << ", from byte " << skip << ", gap " << gap);
+                ScriptedLine line;
+                line.Arrive(1, Stream(fmt.sample, skip, 3, gap));
+                Reading r;
+                EXPECT_EQ(Read(*fmt.protocol, line, r), 0);
+                EXPECT_DOUBLE_EQ(r.weight, expected.weight);
+                EXPECT_EQ(r.stable, expected.stable);
+                EXPECT_LE(line.now, 2u);  // no 50 ms step, no second attempt
+            }
+        }
+    }
+}
+
+TEST(ContinuousCycle, LongNoiseBeforeTheFrameIsHuntedThrough) {
+    // 200 wrong bytes cost 200 ms of budget and no pause.
+    for (const Format& fmt : kFormats) {
+        SCOPED_TRACE(fmt.model);
+        std::vector<uint8_t> noise = Stream(std::string(), 0, 1, 200);
+        ScriptedLine line;
+        line.Arrive(1, noise);
+        line.Arrive(2, Bytes(fmt.sample));
+        Reading r;
+        EXPECT_EQ(Read(*fmt.protocol, line, r), 0);
+        EXPECT_NE(r.weight, -77.0);
+        EXPECT_LE(line.now, 5u);
+    }
+}
+
+TEST(ContinuousCycle, SilenceAndBrokenStreamsGiveThreeWithinTheBudget) {
+    // Per call: 500 ms in all; per attempt: 500 ms each of three.
+    for (const Format& fmt : kFormats) {
+        const uint64_t total = fmt.protocol->scope == zel::exchange::BudgetScope::kPerCall ? 500 : 1500;
+        SCOPED_TRACE(fmt.model);
+        ScriptedLine silent;
+        Reading r;
+        EXPECT_EQ(Read(*fmt.protocol, silent, r), 3);
+        EXPECT_EQ(r.weight, 0.0);
+        EXPECT_EQ(r.stable, 0);
+        EXPECT_GE(silent.now, total);
+        EXPECT_LE(silent.now, total + 50);
+
+        // Frames whose last byte is wrong, every 40 ms: each is refused.
+        std::string broken = fmt.sample;
+        broken.back() = broken.back() == ' ' ? '_' : ' ';
+        if (fmt.model == 29) broken[0] = ' ';  // any 8 bytes after '=' pass
+        ScriptedLine line;
+        for (uint64_t at = 1; at < 2000; at += 40) line.Arrive(at, Bytes(broken));
+        EXPECT_EQ(Read(*fmt.protocol, line, r), 3);
+        EXPECT_EQ(r.weight, 0.0);
+        EXPECT_LE(line.now, total + 100);
+    }
+}
