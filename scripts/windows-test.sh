@@ -156,6 +156,8 @@ com_case COM10 14 2500 --weight 2.5 --price 10
 # PARENB, and Wine then refuses every other SetCommState asking for parity.
 com_case COM12 13 E3 --weight 1 --fault silence
 com_case COM13 5 P1.234 --weight 1.234 --push-every 300
+# The scanner scale (6): weight and scanned code in one event, and the broadcast.
+com_case COM16 6 P1.234:4820000000017 --weight 1.234 --text 4820000000017 --push-every 300
 # Radwag (35) kilograms as shown; R320 (11) thousandths.
 com_case COM35 35 -1.234 --weight -1.234
 # Prompribor: model 1 thousandths of the shown value; model 0 (even parity)

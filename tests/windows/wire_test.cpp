@@ -6,7 +6,8 @@
 // one case per ';'-separated item: "model,com|tcp,address,expect", where the
 // address is a port name ("\\.\COM7") or a TCP port on 127.0.0.1, and expect
 // is the weight the driver must report, "E<code>" for an expected failure, or
-// "P<weight>" for an event-driven scale that pushes readings on its own.
+// "P<weight>" for an event-driven scale that pushes readings on its own
+// ("P<weight>:<text>" when the data line ends with a scanned text).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,6 +33,7 @@ struct WireCase {
     std::string address;
     bool expectFailure = false;
     bool pushed = false;
+    std::string scanned;  // "P<weight>:<text>": the scanned text closing the data line
     int expectedCode = 0;
     double expectedWeight = 0;
     std::string text;  // as given, for messages
@@ -60,6 +62,10 @@ bool ParseCase(const std::string& item, WireCase* c) {
     } else if (f[3][0] == 'P') {
         c->pushed = true;
         c->expectedWeight = std::strtod(f[3].c_str() + 1, &end);
+        if (*end == ':') {
+            c->scanned = end + 1;
+            end += std::strlen(end);
+        }
     } else {
         c->expectedWeight = std::strtod(f[3].c_str(), &end);
     }
@@ -130,10 +136,12 @@ TEST(WindowsWire, ScalesOnComPortsAndTcp) {
 
         if (w.pushed) {
             // The listener thread raises each reading as an external event:
-            // "%6.3f;" weight first, the device ID last.
+            // "%6.3f;" weight first, the device ID last (then the scanned
+            // text, for a scale with a scanner).
             char weight[32];
             std::snprintf(weight, sizeof weight, "%6.3f;", w.expectedWeight);
-            const std::string tail = zel::host::ToUtf8(id) + ";";
+            std::string tail = zel::host::ToUtf8(id) + ";";
+            if (!w.scanned.empty()) tail += w.scanned + ";";
             bool seen = false;
             const uint64_t until = platform::MonotonicMs() + 4000;
             zel::host::ExternalEvent e;
@@ -154,7 +162,7 @@ TEST(WindowsWire, ScalesOnComPortsAndTcp) {
                 while (!caught && catcher.Wait(&wParam, &lParam, 2000)) caught = wParam == grams;
                 EXPECT_TRUE(caught) << "no window message with wParam " << grams;
                 if (caught) std::printf("model %d: window message wParam %u lParam %u\n", w.model, wParam, lParam);
-                if (caught && w.model == 5) {
+                if (caught && (w.model == 5 || w.model == 6)) {
                     EXPECT_EQ(lParam, 0u);
                 }
             }
