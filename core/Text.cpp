@@ -1,5 +1,7 @@
 #include "core/Text.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -93,6 +95,14 @@ double TextToDouble(const char* text) {
     // otherwise turn every weight into -0.0 ("-0.000" on screen).
     if (value == 0.0) return 0.0;
     return negative ? -value : value;
+}
+
+double WholeTowardZero(double value) {
+    if (!std::isfinite(value)) return value;
+    const double nearest = std::round(value);
+    const double hair = std::max(1e-6, 8 * std::numeric_limits<double>::epsilon() * std::fabs(value));
+    const double whole = std::fabs(value - nearest) <= hair ? nearest : std::trunc(value);
+    return whole == 0.0 ? 0.0 : whole;
 }
 
 int32_t TruncToInt32(double value) {

@@ -23,6 +23,12 @@ std::string FormatFixed(double value, int width, int decimals);
 // and for any zero, signed or not.
 double TextToDouble(const char* text);
 
+// A scaled reading cut toward zero to a whole number, where a value within
+// a hair of a whole number counts as that number: a decimal text is seldom
+// exact in binary, and 1.005 x 1000 is 1004.9999999999999, which means 1005.
+// Zero comes back as +0.0, never -0.0.
+double WholeTowardZero(double value);
+
 // Truncates toward zero into a 32-bit integer without undefined behaviour:
 // out-of-range values saturate, NaN gives 0.
 int32_t TruncToInt32(double value);

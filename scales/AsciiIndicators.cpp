@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/ResultCodes.h"
+#include "core/Text.h"
 
 namespace zel {
 namespace ascii {
@@ -148,15 +149,7 @@ bool R320Complete(const uint8_t* frame, size_t count) {
 
 bool AcceptsR320(const uint8_t* frame, size_t length) { return R320Complete(frame, length); }
 
-double Thousandths(double value) {
-    const double scaled = value * 1000.0;
-    if (!std::isfinite(scaled)) return scaled;
-    // A decimal text is seldom exact in binary: 1.005 x 1000 is a hair below
-    // 1005. Within a few units of the last place, the whole number is meant.
-    const double whole = std::nearbyint(scaled);
-    const double r = std::fabs(scaled - whole) <= 4 * DBL_EPSILON * std::fabs(scaled) ? whole : std::trunc(scaled);
-    return r == 0.0 ? 0.0 : r;
-}
+double Thousandths(double value) { return WholeTowardZero(value * 1000.0); }
 
 Decoded DecodeR320(const uint8_t* frame, size_t length, Reading& out) {
     out.weight = 0.0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/ResultCodes.h"
+#include "core/Text.h"
 
 namespace zel {
 namespace indicators {
@@ -28,16 +29,9 @@ void FieldText(const uint8_t* frame, size_t from, size_t to, char* text) {
     text[w] = '\0';
 }
 
-// Kilograms as whole grams, cut toward zero. A text such as "32.3" parses to
-// a double a hair below 32.3, and cutting 32299.99999... would lose a gram
-// the scale shows; the nudge, far below a gram's fraction that any text
-// carries, keeps the shown value whole.
-double Thousandths(double kg) {
-    const double scaled = kg * 1000.0;
-    const double nudge = std::fabs(scaled) * 1e-9 + 1e-9;
-    const double whole = std::trunc(scaled < 0 ? scaled - nudge : scaled + nudge);
-    return whole == 0.0 ? 0.0 : whole;
-}
+// Kilograms as whole grams, cut toward zero ("32.3" is 32300 g, although
+// 32.3 x 1000 is a hair below it in binary).
+double Thousandths(double kg) { return WholeTowardZero(kg * 1000.0); }
 
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/ResultCodes.h"
+#include "core/Text.h"
 
 namespace zel {
 namespace mirvesov {
@@ -42,15 +43,6 @@ bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
 void FieldText(const uint8_t* frame, size_t offset, size_t count, char* out) {
     for (size_t i = 0; i < count; ++i) out[i] = static_cast<char>(frame[offset + i]);
     out[count] = '\0';
-}
-
-// The value cut toward zero to a whole number. A decimal fraction times a
-// power of ten can fall a hair short of the whole number it stands for
-// (1.001 x 1000 gives 1000.99999...): such a value is that whole number.
-double WholeTowardZero(double v) {
-    const double nearest = std::round(v);
-    if (std::fabs(v - nearest) < 1e-6) return nearest;
-    return std::trunc(v);
 }
 
 double Negated(double v, bool negative) { return negative && v != 0.0 ? -v : v; }

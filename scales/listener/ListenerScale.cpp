@@ -13,18 +13,7 @@ namespace listener {
 
 const char kWindowMessageName[] = "WM_UPDATE_ZELVATSCALES1CDRIVER_V3_0_0";
 
-namespace {
-// Representation error of a product such as 4.007 * 1000 stays far below
-// this; any scale's resolution stays far above it.
-const double kWholeTolerance = 1e-6;
-
-double SnapToWhole(double value) {
-    double nearest = std::round(value);
-    return std::fabs(value - nearest) <= kWholeTolerance ? nearest : value;
-}
-}  // namespace
-
-int32_t WholeValue(double value) { return zel::TruncToInt32(SnapToWhole(value)); }
+int32_t WholeValue(double value) { return zel::TruncToInt32(zel::WholeTowardZero(value)); }
 
 uint32_t MessageValue(double value) {
     // The bit pattern of the signed value: -1500 travels as 0xFFFFFA24, as a

@@ -228,3 +228,21 @@ TEST(Manager, UnknownModelsAndCoefficient) {
     EXPECT_EQ(count, 1);
     (void)first;
 }
+
+// Scaled readings cut to whole units: the text means a whole number even
+// when binary falls a hair short of it; real fractions are still cut.
+TEST(WholeTowardZero, KeepsTheWholeNumberATextMeans) {
+    const struct {
+        double value;
+        double whole;
+    } cases[] = {
+        {1.005 * 1000, 1005}, {32.3 * 1000, 32300}, {4.007 * 1000, 4007}, {-32.3 * 1000, -32300},
+        {1.0057 * 1000, 1005}, {-0.0125 * 1000, -12}, {0.9999 * 1000, 999},  {-0.0001 * 1000, 0},
+        {1e10, 1e10},          {0.0, 0.0},
+    };
+    for (const auto& c : cases) {
+        const double got = zel::WholeTowardZero(c.value);
+        EXPECT_EQ(got, c.whole) << c.value;
+        EXPECT_FALSE(std::signbit(got) && got == 0.0) << c.value << " gave -0";
+    }
+}
