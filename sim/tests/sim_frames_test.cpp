@@ -6,19 +6,12 @@
 #include <vector>
 
 #include "sim/Frames.h"
+#include "sim/tests/sim_test_util.h"
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out.push_back(' ');
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 0x0F]);
-    }
-    return out;
-}
+using simtest::Hex;
+using simtest::B;
 
 sim::Display Show(double weight, int decimals = 3, bool stable = true, bool overload = false) {
     sim::Display d;
@@ -191,12 +184,6 @@ char Letter(sim::CommandMatcher::Kind k) {
     case sim::CommandMatcher::Zero: return 'Z';
     default: return 'U';
     }
-}
-
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s.push_back(static_cast<char>(b));
-    return s;
 }
 
 TEST(SimCommandMatcher, RecognisesRequestsAndCommands) {

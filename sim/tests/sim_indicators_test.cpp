@@ -7,19 +7,11 @@
 #include <vector>
 
 #include "sim/Frames.h"
+#include "sim/tests/sim_test_util.h"
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out.push_back(' ');
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 0x0F]);
-    }
-    return out;
-}
+using simtest::Hex;
 
 sim::Display Show(double weight, int decimals = 3, bool stable = true, bool overload = false, bool negative = false) {
     sim::Display d;

@@ -9,26 +9,13 @@
 #include "platform/pty.h"
 #include "platform/sys.h"
 #include "sim/Frames.h"
+#include "sim/tests/sim_test_util.h"
 #include "sim/Simulator.h"
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out.push_back(' ');
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 0x0F]);
-    }
-    return out;
-}
-
-std::string B(std::initializer_list<int> bytes) {
-    std::string s;
-    for (int b : bytes) s.push_back(static_cast<char>(b));
-    return s;
-}
+using simtest::Hex;
+using simtest::B;
 
 sim::Display Show(double weight, double price = 0, double cost = 0, int decimals = 3, bool negative = false) {
     sim::Display d;
