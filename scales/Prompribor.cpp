@@ -139,6 +139,10 @@ using namespace zel::prompribor;
 int32_t CScalesVTA5::Tare(double) { return SendCommand(kVtaTare, sizeof kVtaTare, kTarePauseMs); }
 
 int32_t CScalesVTA5::SendPrice(int32_t price) {
+    // The frame holds five digits: a price it cannot carry is refused
+    // rather than sent cut to another price (as for the other
+    // price-computing scales).
+    if (price < 0 || price > 99999) return zel::kBadPrice;
     uint8_t command[kVtaPriceCommandLength];
     BuildVtaPriceCommand(price, command);
     return SendCommand(command, kVtaPriceCommandLength, 0);

@@ -159,7 +159,10 @@ TEST_P(PrompriborPolled, PriceOnTheWire) {
         int32_t price;
         long long shown;  // hundredths the scale takes
     };
-    for (const Case& c : {Case{12345, 12345}, Case{123456, 23456}, Case{0, 0}}) {
+    // A price the five digits cannot carry is refused before the line.
+    EXPECT_FALSE(Command(rig, u"SetPrice", Value::Int(123456)));
+    EXPECT_EQ(rig.component->LastError(), 4);
+    for (const Case& c : {Case{12345, 12345}, Case{99999, 99999}, Case{0, 0}}) {
         SCOPED_TRACE(c.price);
         rig.sim.ClearReceived();
         const uint64_t start = platform::MonotonicMs();
