@@ -304,7 +304,8 @@ struct Simulator::Impl {
         size_t sent = 0;
         while (sent < bytes.size()) {
             if (stop) return false;
-            const double elapsed = NowUs() - start;
+            // The start may lie ahead (the request is still "on the wire").
+            const double elapsed = std::max(0.0, NowUs() - start);
             const size_t due = std::min(bytes.size(), static_cast<size_t>(elapsed / byteUs));
             if (due > sent) {
                 if (!WriteAll(bytes.data() + sent, due - sent)) return false;
@@ -496,7 +497,8 @@ struct Simulator::Impl {
         if (streamSlowMs > 0 && now < streamByteDueMs) return;
         size_t want = streamSlowMs > 0 ? 1 : streamOut.size() - streamPos;
         if (streamPaceUs > 0) {
-            const size_t due = std::min(streamOut.size(), static_cast<size_t>((NowUs() - streamStartUs) / streamPaceUs));
+            const double elapsed = std::max(0.0, NowUs() - streamStartUs);
+            const size_t due = std::min(streamOut.size(), static_cast<size_t>(elapsed / streamPaceUs));
             if (due <= streamPos) return;
             want = due - streamPos;
         }
