@@ -7,6 +7,7 @@
 
 #include "scales/listener/ListenerScale.h"
 #include "scales/listener/Vn220Events.h"
+#include "scales/listener/VnaCiEvents.h"
 #include "scales/listener/Vta60Events.h"
 
 namespace {
@@ -44,5 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckLine(zel::vta60::DigitFrameLine(r.grams * 0.001 * coeff, r.price * 0.01, r.cost * 0.01, id));
     uint8_t price[zel::vta60::kPriceCommandLength];
     zel::vta60::BuildPriceCommand(tareValue, price);
+
+    // The scanner scale: a frame of up to 50 bytes with its text.
+    uint8_t line[64] = {};
+    const int count = static_cast<int>(size < 50 ? size : 50);
+    std::memcpy(line, data, static_cast<size_t>(count));
+    if (zel::vnaci::FrameOk(line, count)) {
+        const double scanned = zel::vnaci::FrameWeightKg(line) * coeff;
+        CheckLine(zel::vnaci::VnaCiLine(scanned, id, zel::vnaci::FrameText(line, count)));
+        (void)zel::listener::WeightMessageParam(scanned);
+    }
     return 0;
 }
