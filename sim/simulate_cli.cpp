@@ -42,7 +42,8 @@ const char kUsage[] =
     "                    the request's first byte arrives, the rest after it\n"
     "  --close-after-reply  TCP: close the connection after each answer, as a\n"
     "                    converter that hangs up after every exchange\n"
-    "  --no-stdin        ignore standard input; run until interrupted\n"
+    "  --no-stdin        ignore standard input (the scale also runs on when its\n"
+    "                    input ends); it stops on SIGINT, SIGTERM or q\n"
     "standard input: Enter pushes a reading; w KG weight; p X price; c X cost;\n"
     "  t KG tare; s 0|1 stable; o 0|1 overload; n 0|1 minus sign; x TEXT text;\n"
     "  g MS gap; f FAULT; h hang up; q quits.\n";
@@ -330,7 +331,12 @@ int RunSimulate(int argc, char** argv) {
         if (platform::WaitHandles(&item, 1, 100) <= 0) continue;
         char buf[256];
         const long n = platform::IoRead(in, buf, sizeof buf);
-        if (n < 0) break;  // end of input
+        if (n < 0) {
+            // Standard input ended (a script, a service, `< /dev/null`): the
+            // scale goes on serving until it is interrupted.
+            noStdin = true;
+            continue;
+        }
         pending.append(buf, static_cast<size_t>(n));
         size_t nl;
         while (running && (nl = pending.find('\n')) != std::string::npos) {
