@@ -24,6 +24,7 @@ struct Options {
     int attempts = 3;        // --attempts N per reading when the scale does not answer
     std::string price;       // --price X (currency units, e.g. 12.50)
     std::string cents;       // --cents N (price in hundredths)
+    bool markdown = false;   // --markdown (models)
     std::vector<std::string> positional;
 };
 

@@ -58,6 +58,7 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         else if (arg == "--tcp-port") ok = number(o.tcpPort, INT_MIN, INT_MAX);
         else if (arg == "--coeff") ok = value(o.coeff);
         else if (arg == "--leave") o.leave = true;
+        else if (arg == "--markdown") o.markdown = true;
         else if (arg == "--count") ok = number(o.count, 1, 1000000);
         else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
         else if (arg == "--attempts") ok = number(o.attempts, 1, 100);

@@ -33,7 +33,7 @@ const char kUsage[] =
     "  tare      send the tare command\n"
     "  test      run the driver's device test\n"
     "  params    print the parameter form (XML)\n"
-    "  models    list the scale models\n"
+    "  models    list the scale models (--markdown: as a Markdown table)\n"
     "  version   print the driver's version and description\n"
     "  listen    print the readings an event-driven scale pushes\n"
 #ifdef ZEL_HAVE_SIMULATE
@@ -140,14 +140,34 @@ int RunDeviceTest(const Options& o) {
 
 // The model table compiled into the driver: number, kind, line, the unit of
 // the weight delivered, the commands taken, and the caption of the setup form.
-int RunModels() {
+// With --markdown, the same as the README's models reference.
+int RunModels(bool markdown) {
     using namespace zel::devices;
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
-    std::printf("%-3s %-12s %-4s %-14s %-16s %s\n", "no", "kind", "line", "unit (to kg)", "commands", "caption");
+    if (markdown) {
+        std::printf("| model | caption | kind | line | weight unit | to kg | tare | zero | price |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    } else {
+        std::printf("%-3s %-12s %-4s %-14s %-16s %s\n", "no", "kind", "line", "unit (to kg)", "commands", "caption");
+    }
     for (size_t i = 0; i < count; ++i) {
         const ModelInfo& m = models[i];
-        if (m.kind == ModelKind::kReserved) {
+        const bool reserved = m.kind == ModelKind::kReserved;
+        const char* line = reserved || m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line);
+        if (markdown) {
+            // Captions keep their own characters; a '|' would end the cell.
+            std::string caption = m.caption;
+            for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
+                caption.replace(at, 1, "\\|");
+            char factor[32] = "-";
+            if (!reserved) std::snprintf(factor, sizeof factor, "%g", m.toKilograms);
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(), KindName(m.kind),
+                        line, reserved ? "-" : m.unit, factor, m.tare ? "yes" : "-", m.zero ? "yes" : "-",
+                        m.price ? "yes" : "-");
+            continue;
+        }
+        if (reserved) {
             std::printf("%-3d %-12s %-4s %-14s %-16s %s\n", m.number, "reserved", "-", "-", "-", m.caption);
             continue;
         }
@@ -158,9 +178,8 @@ int RunModels() {
         if (commands.empty()) commands = "-";
         char unit[64];
         std::snprintf(unit, sizeof unit, "%s (%g)", m.unit, m.toKilograms);
-        std::printf("%-3d %-12s %-4s %-14s %-16s %s%s\n", m.number, KindName(m.kind),
-                    m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line), unit, commands.c_str(), m.caption,
-                    m.create ? "" : "  [not built]");
+        std::printf("%-3d %-12s %-4s %-14s %-16s %s%s\n", m.number, KindName(m.kind), line, unit, commands.c_str(),
+                    m.caption, m.create ? "" : "  [not built]");
     }
     return 0;
 }
@@ -232,7 +251,7 @@ int main(int argc, char** argv) {
 
     if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
     if (command == "test") return RunDeviceTest(options);
-    if (command == "models") return RunModels();
+    if (command == "models") return RunModels(options.markdown);
     if (command == "params" || command == "version") return RunInfoCommand(command, options);
     std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);
     return 2;
