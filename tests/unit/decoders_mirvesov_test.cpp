@@ -334,13 +334,13 @@ TEST(MirvesovExchange, StreamReadFromInsideAFrame) {
 
 TEST(MirvesovExchange, A12CommandsGoWithoutAPause) {
     const struct {
-        const zel::exchange::CommandSpec* spec;
+        const zel::exchange::CommandSpec* command;
         uint8_t byte;
     } cases[] = {{&mv::kA12Tare, 'T'}, {&mv::kA12Zero, 'Z'}};
     for (const auto& c : cases) {
         ScriptedLine line;
         ScriptedSession session;
-        EXPECT_EQ(zel::exchange::RunCommand(line, session, *c.spec), 0);
+        EXPECT_EQ(zel::exchange::RunCommand(line, session, *c.command), 0);
         ASSERT_EQ(line.writes.size(), 1u);
         EXPECT_EQ(line.writes[0].bytes, std::vector<uint8_t>({c.byte}));
         EXPECT_EQ(line.now, 0u);

@@ -891,7 +891,7 @@ TEST(CommandExchange, CommandSpecSequences) {
     const uint8_t frame[] = {0x50, 0x31, 0x32};
     struct Case {
         const char* name;
-        CommandSpec spec;
+        CommandSpec command;
         std::vector<uint8_t> reply;  // arrives 10 ms after the first write
         int throwAt;
         int32_t result;
@@ -922,7 +922,7 @@ TEST(CommandExchange, CommandSpecSequences) {
             if (!answered && !c.reply.empty()) l.Arrive(10, c.reply);
             answered = true;
         };
-        EXPECT_EQ(RunCommand(line, session, c.spec), c.result);
+        EXPECT_EQ(RunCommand(line, session, c.command), c.result);
         std::vector<uint64_t> times;
         for (const auto& w : line.writes) {
             EXPECT_EQ(w.bytes, std::vector<uint8_t>(frame, frame + 3));
