@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,9 +30,15 @@ struct Weighing {
 // One driver component and one simulated scale joined by a line.
 class PolledRig {
 public:
-    PolledRig(int model, Wire wire, bool keepConnection = false)
+    // `hook` sees every record of the simulated scale as it is made.
+    PolledRig(int model, Wire wire, bool keepConnection = false,
+              std::function<void(sim::Simulator&, const sim::Record&)> hook = nullptr)
         : sim(model), component(new zel::host::Component(zel::host::DefaultLibraryPath())) {
         using zel::host::Value;
+        if (hook) {
+            sim::Simulator* s = &sim;
+            sim.SetObserver([s, hook](const sim::Record& r) { hook(*s, r); });
+        }
         bool started = wire == Wire::Pty ? sim.StartPty() : sim.StartTcp();
         EXPECT_TRUE(started);
         component->SetParameter(u"model", Value::Int(model));

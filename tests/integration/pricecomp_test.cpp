@@ -17,47 +17,10 @@ using zel::host::Value;
 namespace {
 
 // As PolledRig, with a hook on what the scale sees, set before it starts.
-class PriceRig {
+// The polled rig, plus the commands of the price-computing scales.
+class PriceRig : public zeltest::PolledRig {
 public:
-    PriceRig(int model, Wire wire, bool keepConnection = false,
-             std::function<void(sim::Simulator&, const sim::Record&)> hook = nullptr)
-        : sim(model), component(new zel::host::Component(zel::host::DefaultLibraryPath())) {
-        if (hook) {
-            sim::Simulator* s = &sim;
-            sim.SetObserver([s, hook](const sim::Record& r) { hook(*s, r); });
-        }
-        EXPECT_TRUE(wire == Wire::Pty ? sim.StartPty() : sim.StartTcp());
-        component->SetParameter(u"model", Value::Int(model));
-        component->SetParameter(u"conleave", Value::Bool(keepConnection));
-        if (wire == Wire::Pty) {
-            component->SetParameter(u"conntype", Value::Int(0));
-            component->SetParameter(u"cport", Value::Text(zel::host::FromUtf8(sim.DevicePath())));
-            component->SetParameter(u"cbaudrate", Value::Int(9600));
-        } else {
-            component->SetParameter(u"conntype", Value::Int(1));
-            component->SetParameter(u"ehost", Value::Text(u"127.0.0.1"));
-            component->SetParameter(u"eport", Value::Int(sim.TcpPort()));
-        }
-        id = component->Open();
-        openCode = component->LastError();
-    }
-
-    Weighing Weigh() {
-        Weighing w;
-        const uint64_t start = platform::MonotonicMs();
-        auto r = component->Call(u"GetWeightPriceCost", {Value::Text(id), Value(), Value(), Value(), Value()});
-        w.returnedMs = platform::MonotonicMs();
-        w.tookMs = w.returnedMs - start;
-        w.ok = r.ok && r.ret.boolean;
-        w.code = component->LastError();
-        if (r.params.size() == 5) {
-            w.weight = r.params[1].number;
-            w.price = r.params[2].number;
-            w.cost = r.params[3].number;
-            w.stable = r.params[4].integer;
-        }
-        return w;
-    }
+    using PolledRig::PolledRig;
 
     // The result code of a command, and how long its call took.
     int32_t SetPrice(int32_t hundredths, uint64_t* tookMs = nullptr) {
@@ -73,11 +36,6 @@ public:
             if (r.kind == kind) out.push_back(r);
         return out;
     }
-
-    sim::Simulator sim;
-    std::unique_ptr<zel::host::Component> component;
-    std::u16string id;
-    int32_t openCode = -1;
 
 private:
     int32_t Command(const std::u16string& method, const std::vector<Value>& args, uint64_t* tookMs) {
