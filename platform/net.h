@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/wait.h"
+
 namespace platform {
 
 // The native socket handle; all bits set when invalid (INVALID_SOCKET).
@@ -38,6 +40,10 @@ bool WaitConnected(SocketHandle s, long timeoutUs);
 // Readiness waits: 1 ready, 0 time-out, -1 failure.
 int WaitWritable(SocketHandle s, long timeoutUs);
 int WaitReadable(SocketHandle s, long timeoutUs);
+// Input (or the peer's close) on the socket, or `wake`; `ms` may be
+// kWaitForever. On Windows the socket is non-blocking afterwards (sends and
+// receives here handle either mode).
+WaitOutcome WaitReadableOrWake(SocketHandle s, unsigned ms, WakeSignal* wake);
 
 // Bytes sent / received; -1 on a socket error. Send returns 0 when the
 // send buffer is full; Receive returns 0 when the peer closed the

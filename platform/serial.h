@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/wait.h"
+
 namespace platform {
 
 class SerialLine {
@@ -51,6 +53,8 @@ public:
     // True as soon as input is waiting (or the line reports a hang-up, which
     // the next Read turns into a failure); false after `ms`.
     bool WaitReadable(unsigned ms);
+    // As WaitReadable, also ended by `wake`; `ms` may be kWaitForever.
+    WaitOutcome WaitReadableOrWake(unsigned ms, WakeSignal* wake);
 
     // Closes the device; false when the system refused (the line counts as
     // closed all the same).

@@ -95,6 +95,10 @@ int32_t COMPort::Write(const void* data, int32_t size) {
 
 bool COMPort::WaitForInput(unsigned ms) { return line_.WaitReadable(ms); }
 
+platform::WaitOutcome COMPort::WaitForInputOrWake(unsigned ms, platform::WakeSignal* wake) {
+    return line_.WaitReadableOrWake(ms, wake);
+}
+
 void COMPort::Close() {
     if (!line_.Close()) Fail("COMPort: failed to close.");
 }

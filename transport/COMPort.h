@@ -28,6 +28,8 @@ public:
     int32_t Write(const void* data, int32_t size);
     // True as soon as input is waiting, false after `ms`.
     bool WaitForInput(unsigned ms);
+    // As WaitForInput, also ended by `wake`; `ms` may be kWaitForever.
+    platform::WaitOutcome WaitForInputOrWake(unsigned ms, platform::WakeSignal* wake);
 
     // Closes the line now; raises "COMPort: failed to close." when the
     // system refuses (the line is closed afterwards in any case).

@@ -1,5 +1,6 @@
 #include "transport/ZelComLanPort.h"
 
+#include <atomic>
 #include <exception>
 #include <string>
 
@@ -46,6 +47,9 @@ struct CZelComLanPort::State {
     int32_t tcpPort = 20108;
     platform::FileHandle logFile = platform::kInvalidFile;
     bool connectionLost = false;
+    // Threads inside a wait on the line; Close lets them go first.
+    std::atomic<int> waiters{0};
+    platform::WakeSignal wake;
 };
 
 CZelComLanPort::CZelComLanPort() : state_(new State) {
@@ -127,6 +131,12 @@ int CZelComLanPort::Open() {
 int CZelComLanPort::Close() {
     CAutoLockMutex guard(lock_);
     State& s = *state_;
+    if (s.waiters.load() > 0) {
+        // A thread waits on the line without the lock: end its wait, and
+        // close only once it has let go of the line (within microseconds).
+        s.wake.Raise();
+        for (int spin = 0; s.waiters.load() > 0; ++spin) platform::SleepMs(spin < 100 ? 0 : 1);
+    }
     s.connectionLost = false;
     if (s.socket) {
         LogTraffic("CLOSE", 5, kTrafficSys);
@@ -269,30 +279,70 @@ int CZelComLanPort::LogTraffic(const void* data, int32_t length, int direction) 
 bool CZelComLanPort::WaitForInput(unsigned ms) {
     const uint64_t deadline = platform::MonotonicMs() + ms;
     for (;;) {
-        uint64_t now = platform::MonotonicMs();
-        unsigned left = now >= deadline ? 0u : static_cast<unsigned>(deadline - now);
-        // The lock is held for at most one slice, so a Close from another
-        // thread waits no longer than that.
-        unsigned slice = left < 50u ? left : 50u;
-        bool haveLine = false;
-        {
-            CAutoLockMutex guard(lock_);
-            State& s = *state_;
-            if (s.socket && s.socket->Valid()) {
-                haveLine = true;
-                if (s.socket->WaitForInput(slice)) return true;
-            } else if (!s.socket && s.comPort) {
-                haveLine = true;
-                if (s.comPort->WaitForInput(slice)) return true;
-            }
-        }
-        if (!haveLine) {
+        const uint64_t now = platform::MonotonicMs();
+        const unsigned left = now >= deadline ? 0u : static_cast<unsigned>(deadline - now);
+        bool noLine = false;
+        const platform::WaitOutcome r = WaitOnLine(left, &noLine);
+        if (noLine) {
             if (left > 0) platform::SleepMs(left);
             return false;
         }
-        if (left == 0 || platform::MonotonicMs() >= deadline) return false;
+        // A wake is meant for a listener between its reads (or is a Close
+        // letting this wait go): here it only starts the wait over.
+        if (r == platform::WaitOutcome::kInput) return true;
+        if (r == platform::WaitOutcome::kTimeout || left == 0) return false;
     }
 }
+
+platform::WaitOutcome CZelComLanPort::WaitForInputOrWake(unsigned ms) {
+    bool noLine = false;
+    return WaitOnLine(ms, &noLine);
+}
+
+platform::WaitOutcome CZelComLanPort::SleepOrWake(unsigned ms) {
+    // Without a usable signal nothing could end an endless sleep.
+    if (ms == platform::kWaitForever && !state_->wake.Usable()) return platform::WaitOutcome::kTimeout;
+    return platform::WaitForWake(&state_->wake, ms);
+}
+
+platform::WaitOutcome CZelComLanPort::WaitOnLine(unsigned ms, bool* noLine) {
+    State& s = *state_;
+    const bool forever = ms == platform::kWaitForever;
+    const uint64_t deadline = forever ? 0 : platform::MonotonicMs() + ms;
+    // Without a usable wake signal nothing could end a wait early: wait in
+    // slices, so that a Close never waits on it for long.
+    const unsigned slice = s.wake.Usable() ? platform::kWaitForever : 50u;
+    for (;;) {
+        unsigned left = platform::kWaitForever;
+        if (!forever) {
+            const uint64_t now = platform::MonotonicMs();
+            left = now >= deadline ? 0u : static_cast<unsigned>(deadline - now);
+        }
+        if (left > slice) left = slice;
+        COMPort* com = nullptr;
+        CZelClientSocket* socket = nullptr;
+        {
+            CAutoLockMutex guard(lock_);
+            if (s.socket && s.socket->Valid()) {
+                socket = s.socket;
+            } else if (!s.socket && s.comPort) {
+                com = s.comPort;
+            }
+            if (!socket && !com) {
+                *noLine = true;
+                return platform::WaitOutcome::kTimeout;
+            }
+            s.waiters.fetch_add(1);
+        }
+        const platform::WaitOutcome r =
+            socket ? socket->WaitForInputOrWake(left, &s.wake) : com->WaitForInputOrWake(left, &s.wake);
+        s.waiters.fetch_sub(1);
+        if (r != platform::WaitOutcome::kTimeout || slice == platform::kWaitForever) return r;
+        if (!forever && platform::MonotonicMs() >= deadline) return r;
+    }
+}
+
+void CZelComLanPort::Wake() { state_->wake.Raise(); }
 
 void CZelComLanPort::LoseConnection() {
     Close();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/sync.h"
+#include "platform/wait.h"
 
 class COMPort;
 class CZelClientSocket;
@@ -47,6 +48,16 @@ public:
     // it simply sleeps `ms`. Safe against a concurrent Close.
     bool WaitForInput(unsigned ms);
 
+    // As WaitForInput, and also ended by Wake (kWoken), from any thread;
+    // `ms` may be platform::kWaitForever. With no line open it ends at once
+    // (kTimeout): nothing can come. The wait holds no lock: a Close from
+    // another thread wakes it (kWoken) and closes the line once it has let go.
+    platform::WaitOutcome WaitForInputOrWake(unsigned ms);
+    // A sleep of `ms` that Wake ends early (kWoken).
+    platform::WaitOutcome SleepOrWake(unsigned ms);
+    // Ends the current or the next WaitForInputOrWake or SleepOrWake.
+    void Wake();
+
     // 0 when a line is open and usable, 2 otherwise (CheckConnection).
     int LineState();
 
@@ -75,6 +86,8 @@ public:
 private:
     struct State;
     void LoseConnection();  // closes the TCP line and notes why
+    // One wait on the open line; *noLine when there was none.
+    platform::WaitOutcome WaitOnLine(unsigned ms, bool* noLine);
     platform::RecursiveMutex lock_;
     State* state_;
 };

@@ -66,10 +66,21 @@ int CZelClientSocket::Receive(void* buffer, int32_t size) {
 bool CZelClientSocket::WaitForInput(unsigned ms) {
     if (!Valid()) return false;
     if (platform::WaitReadable(handle, static_cast<long>(ms) * 1000) != 1) return false;
+    NotePeerClose();
+    return true;
+}
+
+platform::WaitOutcome CZelClientSocket::WaitForInputOrWake(unsigned ms, platform::WakeSignal* wake) {
+    if (!Valid()) return platform::WaitForWake(wake, ms);
+    const platform::WaitOutcome r = platform::WaitReadableOrWake(handle, ms, wake);
+    if (r == platform::WaitOutcome::kInput) NotePeerClose();
+    return r;
+}
+
+void CZelClientSocket::NotePeerClose() {
     // Readable with nothing to read is the peer's close: wake the caller so
     // its next Read sees it and the port closes (and is reopened by the next
     // request) instead of waiting on a dead connection.
     unsigned char probe;
     if (platform::SocketPeek(handle, &probe, 1) == 0) peerClosed = true;
-    return true;
 }

@@ -37,9 +37,12 @@ public:
     // True as soon as input is waiting or the peer has closed the
     // connection, false after ms.
     bool WaitForInput(unsigned ms);
+    // As WaitForInput, also ended by `wake`; `ms` may be kWaitForever.
+    platform::WaitOutcome WaitForInputOrWake(unsigned ms, platform::WakeSignal* wake);
     // The peer closed the connection: seen by Receive or WaitForInput.
     bool PeerClosed() const { return peerClosed; }
 
 private:
+    void NotePeerClose();
     bool peerClosed = false;
 };

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/wait_posix.h"
 #include "platform/sys.h"
 
 namespace platform {
@@ -139,6 +140,10 @@ bool WaitConnected(SocketHandle s, long timeoutUs) {
 
 int WaitWritable(SocketHandle s, long timeoutUs) { return WaitFor(s, POLLOUT, timeoutUs); }
 int WaitReadable(SocketHandle s, long timeoutUs) { return WaitFor(s, POLLIN, timeoutUs); }
+
+WaitOutcome WaitReadableOrWake(SocketHandle s, unsigned ms, WakeSignal* wake) {
+    return PollOrWake(s == kInvalidSocket ? -1 : Fd(s), POLLIN, ms, wake);
+}
 
 long SocketSend(SocketHandle s, const void* data, size_t size) {
     if (s == kInvalidSocket) return -1;

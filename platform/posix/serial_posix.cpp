@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/posix/wait_posix.h"
 #include "platform/sys.h"
 
 namespace platform {
@@ -336,6 +337,10 @@ bool SerialLine::WaitReadable(unsigned ms) {
         if (r == 0) return false;
         if (errno != EINTR) return false;
     }
+}
+
+WaitOutcome SerialLine::WaitReadableOrWake(unsigned ms, WakeSignal* wake) {
+    return PollOrWake(IsOpen() ? native_->fd : -1, POLLIN, ms, wake);
 }
 
 #ifndef __linux__

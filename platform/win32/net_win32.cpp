@@ -107,6 +107,31 @@ bool WaitConnected(SocketHandle s, long timeoutUs) {
 int WaitWritable(SocketHandle s, long timeoutUs) { return Select(s, true, timeoutUs); }
 int WaitReadable(SocketHandle s, long timeoutUs) { return Select(s, false, timeoutUs); }
 
+WaitOutcome WaitReadableOrWake(SocketHandle s, unsigned ms, WakeSignal* wake) {
+    if (s == kInvalidSocket) return WaitForWake(wake, ms);
+    if (Select(s, false, 0) != 0) return WaitOutcome::kInput;  // waiting bytes, a close or an error
+    WSAEVENT ready = WSACreateEvent();
+    if (ready == WSA_INVALID_EVENT) {
+        // No event to wait on: look every 50 ms.
+        const unsigned step = ms < 50 ? ms : 50;
+        const WaitOutcome w = WaitForWake(wake, step);
+        if (w == WaitOutcome::kWoken) return w;
+        return Select(s, false, 0) != 0 ? WaitOutcome::kInput : WaitOutcome::kTimeout;
+    }
+    // Bytes already waiting when the selection is made signal at once.
+    WaitOutcome outcome = WaitOutcome::kInput;
+    if (WSAEventSelect(Sock(s), ready, FD_READ | FD_CLOSE) == 0) {
+        HANDLE handles[2] = {ready, wake && wake->Usable() ? reinterpret_cast<HANDLE>(wake->Native()) : nullptr};
+        DWORD r = WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, ms == kWaitForever ? INFINITE : ms);
+        outcome = r == WAIT_OBJECT_0 ? WaitOutcome::kInput
+                  : r == WAIT_OBJECT_0 + 1 ? WaitOutcome::kWoken
+                                           : WaitOutcome::kTimeout;
+        WSAEventSelect(Sock(s), nullptr, 0);
+    }
+    WSACloseEvent(ready);
+    return outcome;
+}
+
 long SocketSend(SocketHandle s, const void* data, size_t size) {
     if (s == kInvalidSocket) return -1;
     int n = send(Sock(s), static_cast<const char*>(data), size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size), 0);

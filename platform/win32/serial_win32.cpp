@@ -8,11 +8,40 @@
 
 namespace platform {
 
+// The handle is overlapped so that a wait for input can also be ended by a
+// WakeSignal; reads and writes still complete before they return.
 struct SerialLine::Native {
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB dcb;           // the line state as last read or written
     COMMTIMEOUTS timeouts;
+    HANDLE ioDone = nullptr;    // reads and writes (made under the port's lock)
+    HANDLE waitDone = nullptr;  // the one wait for a received byte
 };
+
+namespace {
+
+// Runs one overlapped read or write to its end; false on failure.
+template <typename Start>
+bool Complete(HANDLE h, HANDLE done, DWORD* count, Start start) {
+    OVERLAPPED ov;
+    ZeroMemory(&ov, sizeof(ov));
+    ov.hEvent = done;
+    ResetEvent(done);
+    if (!start(&ov) && GetLastError() != ERROR_IO_PENDING) return false;
+    return GetOverlappedResult(h, &ov, count, TRUE) != FALSE;
+}
+
+// Bytes waiting in the driver's input queue; -1 when the line reports an
+// error (the next read turns it into a failure).
+long Queued(HANDLE h) {
+    DWORD errors = 0;
+    COMSTAT stat;
+    ZeroMemory(&stat, sizeof(stat));
+    if (!ClearCommError(h, &errors, &stat)) return -1;
+    return static_cast<long>(stat.cbInQue);
+}
+
+}  // namespace
 
 SerialLine::SerialLine() : native_(new (std::nothrow) Native) {
     if (native_) {
@@ -24,6 +53,10 @@ SerialLine::SerialLine() : native_(new (std::nothrow) Native) {
 
 SerialLine::~SerialLine() {
     Close();
+    if (native_) {
+        if (native_->ioDone) CloseHandle(native_->ioDone);
+        if (native_->waitDone) CloseHandle(native_->waitDone);
+    }
     delete native_;
 }
 
@@ -31,8 +64,11 @@ bool SerialLine::IsOpen() const { return native_ && native_->handle != INVALID_H
 
 bool SerialLine::Open(const char* name) {
     if (!native_ || !name || native_->handle != INVALID_HANDLE_VALUE) return false;
+    if (!native_->ioDone) native_->ioDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!native_->waitDone) native_->waitDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!native_->ioDone || !native_->waitDone) return false;
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_NO_BUFFERING, nullptr);
+                           FILE_FLAG_NO_BUFFERING | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     native_->handle = h;
     return true;
@@ -98,7 +134,9 @@ long SerialLine::Read(void* buffer, size_t size) {
     if (size == 0) return 0;
     DWORD want = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!ReadFile(native_->handle, buffer, want, &got, nullptr)) return -1;
+    HANDLE h = native_->handle;
+    if (!Complete(h, native_->ioDone, &got, [&](OVERLAPPED* ov) { return ReadFile(h, buffer, want, nullptr, ov); }))
+        return -1;
     return static_cast<long>(got);
 }
 
@@ -107,24 +145,44 @@ long SerialLine::Write(const void* data, size_t size) {
     if (size == 0) return 0;
     DWORD want = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
     DWORD done = 0;
-    if (!WriteFile(native_->handle, data, want, &done, nullptr)) return -1;
+    HANDLE h = native_->handle;
+    if (!Complete(h, native_->ioDone, &done, [&](OVERLAPPED* ov) { return WriteFile(h, data, want, nullptr, ov); }))
+        return -1;
     return static_cast<long>(done);
 }
 
-bool SerialLine::WaitReadable(unsigned ms) {
-    if (!IsOpen()) return false;
-    // The handle is not overlapped, so a comm event would block without a
-    // bound: look at the input queue every millisecond instead.
-    uint64_t deadline = MonotonicMs() + ms;
-    for (;;) {
-        DWORD errors = 0;
-        COMSTAT stat;
-        ZeroMemory(&stat, sizeof(stat));
-        if (!ClearCommError(native_->handle, &errors, &stat)) return true;  // the next read reports it
-        if (stat.cbInQue > 0) return true;
-        if (MonotonicMs() >= deadline) return false;
-        Sleep(1);
+bool SerialLine::WaitReadable(unsigned ms) { return WaitReadableOrWake(ms, nullptr) == WaitOutcome::kInput; }
+
+WaitOutcome SerialLine::WaitReadableOrWake(unsigned ms, WakeSignal* wake) {
+    if (!IsOpen()) return WaitForWake(wake, ms);
+    HANDLE h = native_->handle;
+    if (Queued(h) != 0) return WaitOutcome::kInput;
+    OVERLAPPED ov;
+    ZeroMemory(&ov, sizeof(ov));
+    ov.hEvent = native_->waitDone;
+    ResetEvent(ov.hEvent);
+    DWORD mask = 0;
+    if (!SetCommMask(h, EV_RXCHAR)) return WaitOutcome::kInput;  // the next read reports it
+    if (WaitCommEvent(h, &mask, &ov)) return WaitOutcome::kInput;
+    if (GetLastError() != ERROR_IO_PENDING) return WaitOutcome::kInput;
+    // A byte that landed between the look at the queue and the start of the
+    // wait raised no event for it.
+    DWORD r;
+    if (Queued(h) != 0) {
+        r = WAIT_OBJECT_0 + 2;
+    } else {
+        HANDLE handles[2] = {ov.hEvent, wake && wake->Usable() ? reinterpret_cast<HANDLE>(wake->Native()) : nullptr};
+        r = WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, ms == kWaitForever ? INFINITE : ms);
     }
+    DWORD ignored = 0;
+    if (r != WAIT_OBJECT_0) {
+        // Ends the pending wait (a new mask completes it) before `ov` goes.
+        SetCommMask(h, EV_RXCHAR);
+    }
+    GetOverlappedResult(h, &ov, &ignored, TRUE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 2) return WaitOutcome::kInput;
+    if (r == WAIT_OBJECT_0 + 1) return WaitOutcome::kWoken;
+    return WaitOutcome::kTimeout;
 }
 
 bool SerialLine::Close() {

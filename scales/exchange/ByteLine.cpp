@@ -13,6 +13,8 @@ int PortByteLine::Write(const uint8_t* data, int size) { return port_.Write(data
 
 bool PortByteLine::WaitForInput(unsigned ms) { return port_.WaitForInput(ms); }
 
+platform::WaitOutcome PortByteLine::WaitForInputOrWake(unsigned ms) { return port_.WaitForInputOrWake(ms); }
+
 void PortByteLine::Sleep(unsigned ms) { platform::SleepMs(ms); }
 
 uint64_t PortByteLine::NowMs() { return platform::MonotonicMs(); }

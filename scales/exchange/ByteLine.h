@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/wait.h"
+
 class CZelComLanPort;
 class IScalesObject;
 
@@ -21,6 +23,14 @@ public:
     virtual int Write(const uint8_t* data, int size) = 0;
     // Waits up to ms, returning as soon as input is waiting (true).
     virtual bool WaitForInput(unsigned ms) = 0;
+    // As WaitForInput, also ended by a wake-up of the line's reader (a
+    // listener's command or stop). `ms` may be kWaitForever only on a line
+    // that CanSleep.
+    virtual platform::WaitOutcome WaitForInputOrWake(unsigned ms) {
+        return WaitForInput(ms) ? platform::WaitOutcome::kInput : platform::WaitOutcome::kTimeout;
+    }
+    // True when a wait without a bound can be ended by a wake-up.
+    virtual bool CanSleep() const { return false; }
     virtual void Sleep(unsigned ms) = 0;
     // A monotonic clock in milliseconds: what a wait really took.
     virtual uint64_t NowMs() = 0;
@@ -44,6 +54,8 @@ public:
     int Read(uint8_t* buffer, int size) override;
     int Write(const uint8_t* data, int size) override;
     bool WaitForInput(unsigned ms) override;
+    platform::WaitOutcome WaitForInputOrWake(unsigned ms) override;
+    bool CanSleep() const override { return true; }
     void Sleep(unsigned ms) override;
     uint64_t NowMs() override;
     bool ConnectionLost() override;

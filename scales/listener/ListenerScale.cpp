@@ -34,6 +34,50 @@ std::string BoundedLine(std::string line) {
     return line;
 }
 
+bool LandOnCycle(unsigned spentMs, uint64_t sleptMs, unsigned* leftMs) {
+    const uint64_t period = kReadBudgetMs + kCyclePauseMs;
+    const unsigned at = static_cast<unsigned>((spentMs + sleptMs) % period);
+    if (at < kReadBudgetMs) {
+        *leftMs = kReadBudgetMs - at;
+        return true;
+    }
+    *leftMs = static_cast<unsigned>(period - at);
+    return false;
+}
+
+bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameStarted) {
+    using platform::WaitOutcome;
+    if (clock.budgetMs <= 0) return false;
+    const uint64_t start = line.NowMs();
+    const bool idle = !frameStarted && clock.mayIdle && line.CanSleep();
+    const WaitOutcome r = line.WaitForInputOrWake(idle ? platform::kWaitForever : static_cast<unsigned>(clock.budgetMs));
+    const uint64_t now = line.NowMs();
+    uint64_t took = now > start ? now - start : 0;
+    if (r == WaitOutcome::kTimeout) {
+        // The budget ran out, or there is no line to wait on: the cycle's
+        // pause and reconnection follow.
+        clock.budgetMs = 0;
+        return false;
+    }
+    if (took < 1) took = 1;
+    if (r == WaitOutcome::kWoken) clock.mayIdle = false;
+    if (!idle) {
+        clock.budgetMs -= took < static_cast<uint64_t>(clock.budgetMs) ? static_cast<int>(took) : clock.budgetMs;
+        return clock.budgetMs > 0;
+    }
+    unsigned left = 0;
+    const unsigned spent = kReadBudgetMs - static_cast<unsigned>(clock.budgetMs);
+    if (LandOnCycle(spent, took, &left)) {
+        clock.budgetMs = static_cast<int>(left);
+        return true;
+    }
+    // In a pause: bytes end it at once and start a cycle with a whole
+    // budget; a wake-up leaves the rest of it to run.
+    clock.budgetMs = 0;
+    clock.pauseMs = r == WaitOutcome::kInput ? 0 : left;
+    return false;
+}
+
 }  // namespace listener
 }  // namespace zel
 
@@ -64,7 +108,7 @@ void CScalesListener::StopListener(bool reopen) {
         CAutoLockMutex guard(lock);
         stopRequested = 1;
     }
-    wake_.Signal();
+    port.Wake();
     if (listenerThread.Started()) {
         // The loop sees the stop within one read attempt (plus a command
         // being sent), so the bounded wait normally suffices. Should it not,
@@ -79,9 +123,18 @@ void CScalesListener::StopListener(bool reopen) {
     }
 }
 
-bool CScalesListener::StartListener() {
-    wake_.Wait(0);  // forget a wake-up meant for an earlier thread
-    return listenerThread.Start(&CScalesListener::ThreadEntry, this);
+bool CScalesListener::StartListener() { return listenerThread.Start(&CScalesListener::ThreadEntry, this); }
+
+void CScalesListener::WakeListener() { port.Wake(); }
+
+int CScalesListener::PortLine::Read(uint8_t* buffer, int size) {
+    CAutoLockMutex guard(owner_.lock);
+    return PortByteLine::Read(buffer, size);
+}
+
+int CScalesListener::PortLine::LineState() {
+    CAutoLockMutex guard(owner_.lock);
+    return owner_.port.LineState();
 }
 
 bool CScalesListener::Listening() { return listenerThread.Started() && !listenerThread.WaitFor(0); }
@@ -146,16 +199,19 @@ bool CScalesListener::StopSeen() {
 }
 
 void CScalesListener::Pause(unsigned ms) {
-    if (!StopSeen()) wake_.Wait(ms);
-}
-
-void CScalesListener::PauseOnLine(unsigned ms) {
-    // In read-step slices, so that a stop is seen as soon as in a read; bytes
-    // that arrive end the pause, so a frame is taken the moment it lands.
-    for (unsigned left = ms; left > 0 && !StopSeen();) {
-        unsigned slice = std::min(left, kReadStepMs);
-        if (port.WaitForInput(slice)) return;
-        left -= slice;
+    // One wait: bytes on an open line end it, and so does a stop; a command
+    // flagged meanwhile waits for the next cycle.
+    const uint64_t end = platform::MonotonicMs() + ms;
+    while (!StopSeen()) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) return;
+        const unsigned left = static_cast<unsigned>(end - now);
+        platform::WaitOutcome r = port.WaitForInputOrWake(left);
+        if (r == platform::WaitOutcome::kTimeout && port.LineState() != 0) {
+            // No line to wait on (it failed to open, or was closed): sleep.
+            r = port.SleepOrWake(left);
+        }
+        if (r != platform::WaitOutcome::kWoken) return;
     }
 }
 
@@ -173,8 +229,9 @@ void CScalesListener::RunListener() {
             continue;
         }
         BeforeCycle();
+        cycle = ReadClock();
         int count = ReadOneFrame(frame, kMaxFrame);
-        if (HandleFrame(frame, count) == Next::Pause) PauseOnLine(kCyclePauseMs);
+        if (HandleFrame(frame, count) == Next::Pause) Pause(cycle.pauseMs);
     }
     Disconnect();
 }
@@ -184,36 +241,21 @@ int CScalesListener::ReadOneFrame(uint8_t* frame, int capacity) {
 }
 
 int CScalesListener::ReadFrame(uint8_t* frame, int length) {
+    PortLine line(*this);
     int count = 0;
-    int budget = static_cast<int>(kReadBudgetMs);
     while (count < length) {
         BeforeReadAttempt();
-        int n;
-        bool lineOpen;
-        {
-            CAutoLockMutex guard(lock);
-            n = port.Read(frame + count, length - count);
-            lineOpen = n > 0 || port.LineState() == 0;
-        }
+        const int n = line.Read(frame + count, length - count);
         if (n > 0) {
             count += std::min(n, length - count);
         } else {
             // A line that closed under us (a Disconnect from the platform, a
             // failed read) brings nothing more: end the read so that the next
             // cycle reopens it instead of spending the whole budget.
-            if (!lineOpen) break;
-            // Bytes end the wait at once; the wait then costs only the time
-            // it took (at least 1 ms), so a frame whose bytes come one by one
-            // on a slow line is not charged a whole step per byte.
-            const uint64_t start = platform::MonotonicMs();
-            int cost = static_cast<int>(kReadStepMs);
-            if (port.WaitForInput(kReadStepMs)) {
-                const uint64_t took = platform::MonotonicMs() - start;
-                cost = took < 1 ? 1 : (took < kReadStepMs ? static_cast<int>(took) : cost);
-            }
-            budget -= cost;
+            if (line.LineState() != 0) break;
+            if (!WaitForFrameBytes(line, cycle, count > 0)) break;
         }
-        if (count >= length || StopSeen() || budget <= 0) break;
+        if (count >= length || StopSeen()) break;
     }
     return count;
 }

@@ -5,6 +5,12 @@
 // for the scale (acknowledgement, tare, price) are only flagged by the
 // platform's thread and written by the listener.
 //
+// Waiting: on a silent line the thread sleeps in one wait until bytes
+// arrive, a command is flagged or a stop is asked for. The cycles of a 500 ms
+// read budget and a 100 ms pause that would have passed meanwhile read and
+// write nothing, so when something happens the read carries on where the
+// cycles would be at that moment (see ReadClock).
+//
 // Locking: `lock` guards the flags, the values to send, `stopRequested` and
 // every port operation of the object, whichever thread makes it. It is always
 // taken before the port's own lock, never after it. It is never held while a
@@ -16,6 +22,7 @@
 
 #include "platform/sync.h"
 #include "scales/IScalesObject.h"
+#include "scales/exchange/ByteLine.h"
 
 namespace zel {
 namespace listener {
@@ -45,6 +52,30 @@ uint32_t TareMessageParam(double tareKg);
 
 // A data line cut to the 499 bytes its buffer holds.
 std::string BoundedLine(std::string line);
+
+// The budget of one frame read and the pause owed after it.
+struct ReadClock {
+    int budgetMs = static_cast<int>(kReadBudgetMs);
+    unsigned pauseMs = kCyclePauseMs;
+    // No frame begun and nothing happened yet in this read: a wait may
+    // sleep past the budget while nothing happens.
+    bool mayIdle = true;
+};
+
+// One wait on an empty line inside a frame read; false when the read must
+// end (budget spent, line gone, or the wait ended in the pause between two
+// cycles). A wait that ends by bytes costs the time it took, at least 1 ms;
+// one that ends by a wake-up (a command, a stop) costs what it took too, and
+// the read then keeps to its budget. An idle wait (no frame begun, a line
+// that CanSleep) sleeps until something happens and lands on the cycle grid:
+// in a read window with what is left of its budget, or in a pause: bytes end
+// that pause at once (pauseMs 0), a wake-up leaves the rest of it.
+bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameStarted);
+
+// Where a wait that began with `spentMs` of a whole budget spent and slept
+// `sleptMs` lands on the grid of 500 ms reads and 100 ms pauses: true with
+// the budget left in a read window, false with the pause left.
+bool LandOnCycle(unsigned spentMs, uint64_t sleptMs, unsigned* leftMs);
 
 }  // namespace listener
 }  // namespace zel
@@ -90,6 +121,25 @@ protected:
     // cycle, Continue starts the next read at once.
     virtual Next HandleFrame(const uint8_t* frame, int count) = 0;
 
+    // Ends the listener's wait so that it sees a flag just set.
+    void WakeListener();
+
+    // The device port as the listener reads it: each read under `lock`,
+    // waits without it.
+    class PortLine : public zel::exchange::PortByteLine {
+    public:
+        explicit PortLine(CScalesListener& owner) : PortByteLine(owner.port), owner_(owner) {}
+        int Read(uint8_t* buffer, int size) override;
+        // 0 while the line is open (under `lock`).
+        int LineState();
+
+    private:
+        CScalesListener& owner_;
+    };
+
+    // The read of the current cycle.
+    zel::listener::ReadClock cycle;
+
     // Writes a command frame under `lock`, then pauses `pauseMs` still
     // holding it. 0 when written, 1 when the line took less (the command is
     // lost, never repeated).
@@ -111,13 +161,11 @@ private:
     bool StopSeen();
     // Reads up to `length` bytes against the ReadBudget; returns the count.
     int ReadFrame(uint8_t* frame, int length);
-    // A pause that a stop request cuts short (no line open).
+    // The pause between cycles: a stop ends it, and so do bytes on an open
+    // line; a flagged command waits for the next cycle.
     void Pause(unsigned ms);
-    // The pause between cycles on an open line: ends early when bytes arrive.
-    void PauseOnLine(unsigned ms);
     void StopListener(bool reopen);
     bool StartListener();  // with `lock` held
 
     unsigned windowMessage_;
-    platform::Event wake_;
 };

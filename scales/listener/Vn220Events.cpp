@@ -101,6 +101,7 @@ ScalesVN_220_Thread_v1107::~ScalesVN_220_Thread_v1107() { Shutdown(); }
 int32_t ScalesVN_220_Thread_v1107::SendPrice(int32_t) {
     CAutoLockMutex guard(lock);
     ackPending = 1;
+    WakeListener();
     return 0;
 }
 
@@ -132,6 +133,7 @@ int32_t ScalesVN_220_Th_TARA::SendPrice(int32_t tare) {
     CAutoLockMutex guard(lock);
     tareValue = tare;
     tarePending = 1;
+    WakeListener();
     return 0;
 }
 

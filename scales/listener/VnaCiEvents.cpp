@@ -14,26 +14,16 @@ namespace {
 const int kStatusByte = 7;
 const int kTextStart = 8;
 
-// One wait on an empty line, returning the budget it costs: the whole step
-// when nothing came, else the time really waited (at least 1 ms), so a frame
-// whose bytes come one by one on a slow line is not charged a step per byte.
-int WaitStep(exchange::IByteLine& line) {
-    const uint64_t start = line.NowMs();
-    if (!line.WaitForInput(listener::kReadStepMs)) return static_cast<int>(listener::kReadStepMs);
-    const uint64_t now = line.NowMs();
-    const uint64_t took = now > start ? now - start : 0;
-    if (took < 1) return 1;
-    return took < listener::kReadStepMs ? static_cast<int>(took) : static_cast<int>(listener::kReadStepMs);
-}
-
 }  // namespace
 
-int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop) {
+int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop,
+                listener::ReadClock* clock) {
+    listener::ReadClock own;
+    listener::ReadClock& c = clock ? *clock : own;
     const int room = std::max(0, std::min(capacity, kFrameCapacity));
     std::memset(frame, 0, static_cast<size_t>(room));
     int count = 0;
-    int budget = static_cast<int>(listener::kReadBudgetMs);
-    while (count < room && budget > 0) {
+    while (count < room && c.budgetMs > 0) {
         uint8_t b = 0;
         if (line.Read(&b, 1) > 0) {
             if (count > 0 || b == kFrameStart) {
@@ -42,10 +32,10 @@ int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const s
             } else {
                 // Not a frame start: dropped, and it costs a whole step.
                 line.Sleep(listener::kReadStepMs);
-                budget -= static_cast<int>(listener::kReadStepMs);
+                c.budgetMs -= static_cast<int>(listener::kReadStepMs);
             }
-        } else {
-            budget -= WaitStep(line);
+        } else if (!listener::WaitForFrameBytes(line, c, count > 0)) {
+            break;
         }
         if (stop && stop()) break;
     }
@@ -77,24 +67,6 @@ std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& 
 
 using namespace zel::vnaci;
 
-namespace {
-
-// The device port as the listener reads it: every read under the object's
-// lock; waits and pauses without it.
-class ListenerPortLine : public zel::exchange::PortByteLine {
-public:
-    ListenerPortLine(platform::RecursiveMutex& lock, CZelComLanPort& port) : PortByteLine(port), lock_(lock) {}
-    int Read(uint8_t* buffer, int size) override {
-        CAutoLockMutex guard(lock_);
-        return PortByteLine::Read(buffer, size);
-    }
-
-private:
-    platform::RecursiveMutex& lock_;
-};
-
-}  // namespace
-
 ScalesVN_a_Ci_Thread_v2603::ScalesVN_a_Ci_Thread_v2603() : CScalesListener() {}
 
 ScalesVN_a_Ci_Thread_v2603::~ScalesVN_a_Ci_Thread_v2603() { Shutdown(); }
@@ -107,8 +79,8 @@ bool ScalesVN_a_Ci_Thread_v2603::ReadMustEnd() {
 }
 
 int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity) {
-    ListenerPortLine line(lock, port);
-    return ReadCrFrame(line, frame, capacity, [this] { return ReadMustEnd(); });
+    PortLine line(*this);
+    return ReadCrFrame(line, frame, capacity, [this] { return ReadMustEnd(); }, &cycle);
 }
 
 CScalesListener::Next ScalesVN_a_Ci_Thread_v2603::HandleFrame(const uint8_t* frame, int count) {

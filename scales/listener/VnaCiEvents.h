@@ -23,9 +23,12 @@ const uint8_t kFrameEnd = 0x0D;
 // `frame` (room for `capacity` bytes; at most kFrameCapacity are used, the
 // rest of those cleared) and returns the count held. Bytes before '<' are
 // dropped, each with a 50 ms pause and 50 ms of budget; a read that brings
-// nothing waits for input up to 50 ms and costs the time waited; CR ends the
-// read at once. `stop`, asked after every other attempt, ends it when true.
-int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop);
+// nothing waits as WaitForFrameBytes does; CR ends the read at once. `stop`,
+// asked after every other attempt, ends it when true. `clock` (the
+// listener's cycle) carries the budget and the pause owed; none: a budget
+// of its own.
+int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop,
+                listener::ReadClock* clock = nullptr);
 
 // More than 8 and fewer than 50 bytes, '<' first and CR last.
 bool FrameOk(const uint8_t* frame, int count);

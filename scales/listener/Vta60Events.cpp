@@ -90,6 +90,7 @@ ScalesVTA_Thread_Prot4::~ScalesVTA_Thread_Prot4() { Shutdown(); }
 int32_t ScalesVTA_Thread_Prot4::Tare(double) {
     CAutoLockMutex guard(lock);
     tarePending = 1;
+    WakeListener();
     return 0;
 }
 
@@ -98,6 +99,7 @@ int32_t ScalesVTA_Thread_Prot4::SendPrice(int32_t price) {
     CAutoLockMutex guard(lock);
     pendingPrice = price;
     pricePending = 1;
+    WakeListener();
     return 0;
 }
 

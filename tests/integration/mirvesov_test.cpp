@@ -161,6 +161,9 @@ TEST_P(Mirvesov, TareOnlyWhereTheScaleTakesIt) {
     EXPECT_LT(platform::MonotonicMs() - start, 1000u);
     ASSERT_TRUE(rig.sim.WaitReceived(10, 2000));
     for (const sim::Record& rec : rig.sim.Log()) {
+        // The simulator notes its reply to the weighing once its write has
+        // returned, which on a busy machine can be after the clear.
+        if (rec.kind == sim::Record::Sent) continue;
         EXPECT_EQ(rec.kind, sim::Record::Tare);
         EXPECT_EQ(rec.bytes, "T");
     }

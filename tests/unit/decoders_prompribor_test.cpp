@@ -424,6 +424,76 @@ TEST(ScannerRead, StopEndsTheReadAfterTheAttempt) {
     EXPECT_GE(line.now, 8u * 50u);
 }
 
+// A listener on a line it may sleep on waits without a bound while nothing
+// happens, then carries on where the 500 ms reads and 100 ms pauses would be:
+// the cycle grid starts with the read (0..500 read, 500..600 pause, ...).
+TEST(ScannerRead, SleepingReadLandsOnTheCycleGrid) {
+    const Bytes good = ScannerFrame("001234", 0x03, "");
+    struct Case {
+        const char* name;
+        uint64_t at;        // when the frame's first byte (or the wake-up) comes
+        uint64_t gap;       // between the frame's bytes
+        bool wake;          // a wake-up instead of bytes
+        size_t frame;       // bytes read
+        uint64_t endsAt;    // the read's end on the line's clock
+        unsigned pauseMs;   // the pause owed after it
+    };
+    const uint64_t n = good.size();
+    const Case cases[] = {
+        {"frame in a later read window", 1234, 0, false, n, 1234, 100},
+        {"frame in a pause starts a cycle at once", 1150, 0, false, 0, 1150, 0},
+        {"slow frame cut where the window ends", 1050, 20, false, 3, 1100, 100},
+        {"slow frame with its window whole", 1200, 20, false, n, 1200 + 20 * (n - 1), 100},
+        {"wake-up in a window: the window runs out", 1300, 0, true, 0, 1700, 100},
+        {"wake-up in a pause: the rest of the pause", 1120, 0, true, 0, 1120, 80},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        line.canSleep = true;
+        if (c.wake) {
+            line.WakeAt(c.at);
+        } else {
+            line.Trickle(c.at, c.gap, good);
+        }
+        zel::listener::ReadClock clock;
+        uint8_t frame[zel::vnaci::kFrameCapacity];
+        EXPECT_EQ(static_cast<size_t>(zel::vnaci::ReadCrFrame(line, frame, sizeof frame, nullptr, &clock)), c.frame);
+        EXPECT_EQ(line.now, c.endsAt);
+        EXPECT_EQ(clock.pauseMs, c.pauseMs);
+    }
+}
+
+TEST(ScannerRead, NothingToWaitOnEndsTheSleepingRead) {
+    // No line (it closed under the listener): the endless wait ends at once
+    // and the cycle's pause and reconnection follow.
+    ScriptedLine line;
+    line.canSleep = true;
+    line.closed = true;
+    uint8_t frame[zel::vnaci::kFrameCapacity];
+    zel::listener::ReadClock clock;
+    EXPECT_EQ(zel::vnaci::ReadCrFrame(line, frame, sizeof frame, nullptr, &clock), 0);
+    EXPECT_EQ(line.now, 0u);
+    EXPECT_EQ(clock.pauseMs, zel::listener::kCyclePauseMs);
+}
+
+TEST(ListenerClock, LandOnCycle) {
+    struct Case {
+        unsigned spent;
+        uint64_t slept;
+        bool inRead;
+        unsigned left;
+    } const cases[] = {
+        {0, 0, true, 500},   {0, 499, true, 1},    {0, 500, false, 100}, {0, 599, false, 1},
+        {0, 600, true, 500}, {450, 100, false, 50}, {0, 6000000034, true, 466},
+    };
+    for (const Case& c : cases) {
+        unsigned left = 0;
+        EXPECT_EQ(zel::listener::LandOnCycle(c.spent, c.slept, &left), c.inRead) << c.spent << "+" << c.slept;
+        EXPECT_EQ(left, c.left) << c.spent << "+" << c.slept;
+    }
+}
+
 TEST(ScannerRead, SmallBufferIsNeverOverrun) {
     ScriptedLine line;
     line.Arrive(0, ScannerFrame("001234", 0x03, "4820000000017"));

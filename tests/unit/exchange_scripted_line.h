@@ -90,6 +90,28 @@ public:
         now = until;
         return false;
     }
+    // A line whose waits a wake-up can end (the real port is one): it may
+    // be waited on without a bound. Wake-ups are scheduled like bytes.
+    bool canSleep = false;
+    void WakeAt(uint64_t delay) { wakes_.insert(std::upper_bound(wakes_.begin(), wakes_.end(), now + delay), now + delay); }
+    bool CanSleep() const override { return canSleep; }
+    platform::WaitOutcome WaitForInputOrWake(unsigned ms) override {
+        const uint64_t never = ~static_cast<uint64_t>(0);
+        const uint64_t until = ms == platform::kWaitForever ? never : now + ms;
+        const uint64_t wake = wakes_.empty() ? never : std::max(wakes_.front(), now);
+        const uint64_t byte = closed || incoming_.empty() ? never : std::max(incoming_.front().at, now);
+        if (!wakes_.empty() && wake <= until && wake <= byte) {
+            now = wake;
+            wakes_.erase(wakes_.begin());
+            return platform::WaitOutcome::kWoken;
+        }
+        if (byte != never && byte <= until) {
+            now = byte;
+            return platform::WaitOutcome::kInput;
+        }
+        if (until != never) now = until;  // an endless wait with nothing to come ends at once
+        return platform::WaitOutcome::kTimeout;
+    }
     void Sleep(unsigned ms) override { now += ms; }
     uint64_t NowMs() override { return now; }
     bool ConnectionLost() override { return lost; }
@@ -107,6 +129,7 @@ private:
     }
     std::deque<Byte> incoming_;
     std::deque<std::vector<uint8_t>> onWait_;
+    std::vector<uint64_t> wakes_;
     bool replied_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/net.h"
 #include "platform/pty.h"
 #include "platform/sync.h"
 #include "platform/sys.h"
@@ -186,6 +187,76 @@ TEST(ZelComLanPort, WaitForInputSurvivesCloseFromAnotherThread) {
     }
     waiter.stop = true;
     thread.Join();
+}
+
+// A wait without a bound (a listener on a silent line) ends by what happens
+// and by nothing else: bytes, a wake-up, or a Close from another thread,
+// which lets the waiter go before it closes the line.
+TEST(ZelComLanPort, EndlessWaitEndsByWhatHappens) {
+    enum class Act { kBytes, kWake, kClose };
+    struct Case {
+        const char* name;
+        bool tcp;
+        Act act;
+        platform::WaitOutcome expected;
+    } const cases[] = {
+        {"pty bytes", false, Act::kBytes, platform::WaitOutcome::kInput},
+        {"pty wake", false, Act::kWake, platform::WaitOutcome::kWoken},
+        {"pty close", false, Act::kClose, platform::WaitOutcome::kWoken},
+        {"tcp bytes", true, Act::kBytes, platform::WaitOutcome::kInput},
+        {"tcp wake", true, Act::kWake, platform::WaitOutcome::kWoken},
+        {"tcp close", true, Act::kClose, platform::WaitOutcome::kWoken},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pty pty;
+        ASSERT_NE(pty.master, platform::kNoHandle);
+        uint16_t tcpPort = 0;
+        platform::SocketHandle listener = platform::ListenLoopback(0, &tcpPort);
+        ASSERT_NE(listener, platform::kInvalidSocket);
+        CZelComLanPort port;
+        ASSERT_EQ(c.tcp ? port.OpenTcpPort("127.0.0.1", tcpPort) : port.OpenComPort(pty.slave.c_str()), 0);
+        platform::SocketHandle peer = c.tcp ? platform::AcceptWithin(listener, 2000) : platform::kInvalidSocket;
+        struct Actor {
+            const Case* c;
+            CZelComLanPort* port;
+            int master;
+            platform::SocketHandle peer;
+            std::atomic<uint64_t> closeTook{0};
+            static void Run(void* p) {
+                auto* a = static_cast<Actor*>(p);
+                platform::SleepMs(150);  // the waiter is asleep by now
+                if (a->c->act == Act::kBytes) {
+                    if (a->c->tcp) {
+                        platform::SocketSend(a->peer, "\x02", 1);
+                    } else {
+                        platform::IoWrite(a->master, "\x02", 1);
+                    }
+                } else if (a->c->act == Act::kWake) {
+                    a->port->Wake();
+                } else {
+                    const uint64_t t0 = platform::MonotonicMs();
+                    a->port->Close();
+                    a->closeTook = platform::MonotonicMs() - t0;
+                }
+            }
+        } actor{&c, &port, pty.master, peer};
+        platform::Thread thread;
+        ASSERT_TRUE(thread.Start(&Actor::Run, &actor));
+        EXPECT_EQ(port.WaitForInputOrWake(platform::kWaitForever), c.expected);
+        thread.Join();
+        EXPECT_LT(actor.closeTook.load(), 1000u);
+        if (c.act == Act::kClose) {
+            EXPECT_EQ(port.LineState(), 2);
+            // With no line nothing can come: an endless wait ends at once.
+            EXPECT_EQ(port.WaitForInputOrWake(platform::kWaitForever), platform::WaitOutcome::kTimeout);
+        }
+        // A wake-up raised before the wait is not lost.
+        port.Wake();
+        EXPECT_EQ(port.SleepOrWake(platform::kWaitForever), platform::WaitOutcome::kWoken);
+        if (peer != platform::kInvalidSocket) platform::CloseSocket(peer);
+        platform::CloseSocket(listener);
+    }
 }
 
 TEST(ZelComLanPort, TrafficLogBlocks) {
