@@ -438,12 +438,13 @@ TEST(ScannerRead, SleepingReadLandsOnTheCycleGrid) {
         uint64_t endsAt;    // the read's end on the line's clock
         unsigned pauseMs;   // the pause owed after it
     };
-    const uint64_t n = good.size();
+    const size_t n = good.size();
+    const uint64_t slowEnd = 1200 + 20 * static_cast<uint64_t>(n - 1);
     const Case cases[] = {
         {"frame in a later read window", 1234, 0, false, n, 1234, 100},
         {"frame in a pause starts a cycle at once", 1150, 0, false, 0, 1150, 0},
         {"slow frame cut where the window ends", 1050, 20, false, 3, 1100, 100},
-        {"slow frame with its window whole", 1200, 20, false, n, 1200 + 20 * (n - 1), 100},
+        {"slow frame with its window whole", 1200, 20, false, n, slowEnd, 100},
         {"wake-up in a window: the window runs out", 1300, 0, true, 0, 1700, 100},
         {"wake-up in a pause: the rest of the pause", 1120, 0, true, 0, 1120, 80},
     };
