@@ -456,11 +456,19 @@ Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t
         if (length == 0) break;
         Verdict one;
         if (!Recognised(p, b + start, length, one)) continue;
-        // The T7E frame passes any 8 bytes after '=': ask for weight text.
-        if (model == 29) {
+        // Text frames whose checks are a marker or two: the bytes between
+        // are asked to be text too (the T7E passes any 8 bytes after '=';
+        // the A9's STX ... ETX eleven bytes apart turns up in digit-value
+        // frames).
+        if (model == 29 || model == 34) {
             bool text = true;
-            for (size_t i = 1; i < length; ++i)
-                text = text && ((b[start + i] >= '0' && b[start + i] <= '9') || std::strchr(".- ", b[start + i]));
+            // T7E: all seven; A9: sign, weight and decimal code (offsets 1 to 8).
+            const size_t end = model == 29 ? length : std::min<size_t>(length, 9);
+            for (size_t i = 1; i < end; ++i) {
+                const uint8_t c = b[start + i];
+                text = text && (model == 29 ? (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ' '
+                                            : c >= 0x20 && c < 0x7F);
+            }
             if (!text) continue;
         }
         v.reading = one.reading;
