@@ -320,6 +320,16 @@ int RunDetect(int argc, char** argv) {
             outOfTime = true;
             break;
         }
+        // A converter that hangs up after each answer, or a line that failed:
+        // open it again with the settings the port holds.
+        if (port.LineState() != 0) {
+            if (port.Open() != 0) {
+                progress.Clear();
+                std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());
+                break;
+            }
+            setUp = false;
+        }
         if (!tcp && (!setUp || step.baud != baud || step.line != line)) {
             int32_t parity = 0, stopBits = 0;
             zel::LineCodes(step.line, parity, stopBits);
@@ -347,11 +357,6 @@ int RunDetect(int argc, char** argv) {
             } else {
                 port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
             }
-        }
-        if (port.LineState() != 0 && !tcp) {
-            progress.Clear();
-            std::fprintf(stderr, "zelscales: the line to %s failed\n", portName.c_str());
-            break;
         }
         Finding finding;
         const std::string bytes = Collect(port, step, deadline, finding);

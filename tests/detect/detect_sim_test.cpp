@@ -102,6 +102,7 @@ struct DetectRun {
     int model;
     bool tcp;
     bool json;
+    bool hangsUp;  // TCP: the connection closes after each answer
     std::unique_ptr<sim::Simulator> sim;
     std::string out, err;
     int exit = -1;
@@ -148,13 +149,16 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
 
     std::vector<std::unique_ptr<DetectRun>> runs;
     for (const sim::SimModel& m : sim::AllSimModels()) {
-        runs.emplace_back(new DetectRun{m.model, false, false, nullptr, "", "", -1, 0});
+        runs.emplace_back(new DetectRun{m.model, false, false, false, nullptr, "", "", -1, 0});
     }
     // TCP for a polled, a streaming and a pushing scale; JSON once.
-    runs.emplace_back(new DetectRun{35, true, false, nullptr, "", "", -1, 0});
-    runs.emplace_back(new DetectRun{19, true, false, nullptr, "", "", -1, 0});
-    runs.emplace_back(new DetectRun{22, true, false, nullptr, "", "", -1, 0});
-    runs.emplace_back(new DetectRun{14, false, true, nullptr, "", "", -1, 0});
+    runs.emplace_back(new DetectRun{35, true, false, false, nullptr, "", "", -1, 0});
+    runs.emplace_back(new DetectRun{19, true, false, false, nullptr, "", "", -1, 0});
+    runs.emplace_back(new DetectRun{22, true, false, false, nullptr, "", "", -1, 0});
+    runs.emplace_back(new DetectRun{14, false, true, false, nullptr, "", "", -1, 0});
+    // A converter that hangs up after every answer: the scan opens the line
+    // again for the next request.
+    runs.emplace_back(new DetectRun{14, true, false, true, nullptr, "", "", -1, 0});
 
     char dirTemplate[] = "/tmp/zel_detect_XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
@@ -168,6 +172,7 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
         s.SetPrice(d.price);
         s.SetText(d.text);
         if (sim::ModelPushes(run->model)) s.SetPushPeriodMs(300);
+        s.SetCloseAfterReply(run->hangsUp);
         ASSERT_TRUE(run->tcp ? s.StartTcp() : s.StartPty()) << run->model;
     }
     std::vector<std::thread> threads;
