@@ -1,6 +1,7 @@
 #include "tools/detect_plan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
