@@ -235,3 +235,29 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
     for (size_t i = 0; i < runs.size(); ++i) std::remove((dir + "/err" + std::to_string(i)).c_str());
     rmdir(dir.c_str());
 }
+
+TEST(DetectSim, ExitCodes) {
+    const char* tool = std::getenv("ZELSCALES");
+    if (!tool || !*tool) GTEST_SKIP() << "ZELSCALES (the zelscales tool) not set";
+    struct Case {
+        const char* args;
+        int exit;
+    };
+    const Case cases[] = {
+        {"", 2},                                       // no line
+        {"--port /dev/a --host 127.0.0.1", 2},        // two lines
+        {"--port /dev/a --bauds 96x0", 2},
+        {"--port /dev/a --bauds 9600,", 2},
+        {"--host 127.0.0.1 --tcp-port 70000", 2},
+        {"--port /dev/a --frobnicate", 2},
+        {"--help", 0},
+        {"--port /nonexistent/zel-detect-line --bauds 9600", 1},  // cannot open
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string cmd = "'" + std::string(tool) + "' detect " + c.args + " >/dev/null 2>&1";
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.exit);
+    }
+}
