@@ -323,6 +323,12 @@ int RunDetect(int argc, char** argv) {
         // A converter that hangs up after each answer, or a line that failed:
         // open it again with the settings the port holds.
         if (port.LineState() != 0) {
+            // A connect may take its full time: only when that still fits.
+            const uint64_t needs = tcp ? static_cast<uint64_t>(kConnectMs) : 0;
+            if (platform::MonotonicMs() + needs >= deadline) {
+                outOfTime = true;
+                break;
+            }
             if (port.Open() != 0) {
                 progress.Clear();
                 std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());

@@ -233,7 +233,8 @@ int SendMs(const Step& step) {
 }
 
 int PlanBoundMs(const Plan& plan) {
-    int total = kOpenMs;
+    const bool tcp = !plan.steps.empty() && plan.steps.front().baud == 0;
+    int total = tcp ? kConnectMs : kOpenMs;
     bool first = true;
     int baud = 0;
     LineVariant line = LineVariant::k8N1;

@@ -30,7 +30,8 @@ const int kListenMs = 1500;   // silent listening per speed and framing
 const int kReplyMs = 300;     // waiting for a reply, plus the time 30 bytes take
 const int kSplitPauseMs = 150;
 const int kSetupMs = 100;     // per change of speed or framing
-const int kOpenMs = 500;      // opening the port
+const int kOpenMs = 500;      // opening a serial port
+const int kConnectMs = 3000;  // connecting over TCP (the socket's own limit)
 
 // One step of the scan.
 struct Step {
@@ -57,7 +58,8 @@ std::string PlanStream(const Plan& plan);
 
 // The longest a run of the plan may take, in milliseconds: every window,
 // every send (at the step's speed), every split pause, every change of
-// line settings and the opening of the port.
+// line settings and the opening of the port (a TCP connect may take up to
+// kConnectMs).
 int PlanBoundMs(const Plan& plan);
 // The time one step's send takes (split pause and bytes on the wire).
 int SendMs(const Step& step);
