@@ -509,7 +509,6 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
                 v.reading.weight = vn::Vn220WeightKg(b + i);
             } else {
                 v.reading.weight = static_cast<double>(vn::TaraRawWeight(b + i));
-                v.reading.price = vn::TaraRawTare(b + i, vn::kTareFrameLength);
             }
             ++v.frames;
             i += (extended ? vn::kTareFrameLength : vn::kWeightFrameLength) - 1;
