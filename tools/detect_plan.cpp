@@ -329,8 +329,8 @@ bool InsideOwnRequest(const std::string& s, size_t at, size_t length, const std:
 std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
     std::vector<CommandHit> hits;
     for (const CommandPattern& p : CommandPatterns()) {
-        for (size_t at = 0; at + p.bytes.size() <= s.size(); ++at) {
-            if (at + p.bytes.size() <= from) continue;
+        const size_t first = from >= p.bytes.size() ? from - p.bytes.size() + 1 : 0;
+        for (size_t at = first; at + p.bytes.size() <= s.size(); ++at) {
             if (!MatchesAt(s, at, p.bytes)) continue;
             if (InsideOwnRequest(s, at, p.bytes.size(), p.owners)) continue;
             hits.push_back(CommandHit{at, p.bytes.size(), "models " + GroupName(p.owners) + " " + p.what});
@@ -339,7 +339,8 @@ std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
     // Modbus writes to any slave: single coil/register (8 bytes) and
     // multiple coils/registers (7 bytes, the data, the CRC).
     const uint8_t* b = reinterpret_cast<const uint8_t*>(s.data());
-    for (size_t at = 0; at + 8 <= s.size(); ++at) {
+    const size_t longest = 9 + 255;
+    for (size_t at = from > longest ? from - longest : 0; at + 8 <= s.size(); ++at) {
         const uint8_t function = b[at + 1];
         size_t length = 0;
         if (function == 0x05 || function == 0x06) length = 8;

@@ -59,6 +59,24 @@ TEST(DetectGuard, NoCommandAnywhereInTheStreamOfAnyScan) {
     }
 }
 
+// A scan cut short (a scale found, the bound reached, the line lost) sends a
+// prefix of its stream, ending after any request; the next scan may follow.
+TEST(DetectGuard, NoCommandWhereAScanCutShortMeetsTheNext) {
+    for (const Variant& first : Variants()) {
+        const Plan plan = BuildPlan(first.bauds, first.tcp);
+        for (const Variant& next : Variants()) {
+            SCOPED_TRACE(std::string(first.name) + " then " + next.name);
+            const std::string following = PlanStream(BuildPlan(next.bauds, next.tcp));
+            std::string prefix;
+            for (const Step& step : plan.steps) {
+                prefix += step.request;
+                for (const CommandHit& hit : FindCommands(prefix + following, prefix.size()))
+                    ADD_FAILURE() << hit.what << " after " << prefix.size() << " bytes";
+            }
+        }
+    }
+}
+
 // Table-driven over every pattern: planted between two scans (wildcards
 // filled with several values) it is found, so an empty result above means
 // something.
