@@ -8,6 +8,7 @@
 #include "devices/ModelTable.h"
 #include "platform/sys.h"
 #include "tools/commands.h"
+#include "tools/detect.h"
 #include "tools/listen.h"
 
 #if !defined(_WIN32) && defined(__has_include)
@@ -36,6 +37,7 @@ const char kUsage[] =
     "  models    list the scale models (--markdown: as a Markdown table)\n"
     "  version   print the driver's version and description\n"
     "  listen    print the readings an event-driven scale pushes\n"
+    "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
 #endif
@@ -208,7 +210,7 @@ int RunInfoCommand(const std::string& command, const Options& o) {
 int main(int argc, char** argv) {
     // The command is the first word that is not an option or an option's value.
     static const char* const kWithValue[] = {"--library", "--model", "--port",  "--baud",   "--host", "--tcp-port",
-                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts"};
+                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts", "--bauds"};
     int commandAt = -1;
     for (int i = 1; i < argc && commandAt < 0; ++i) {
         bool takesValue = false;
@@ -236,6 +238,7 @@ int main(int argc, char** argv) {
     rest.push_back(nullptr);
 
     if (command == "listen") return RunListen(restCount, rest.data());
+    if (command == "detect") return RunDetect(restCount, rest.data());
 #ifdef ZEL_HAVE_SIMULATE
     if (command == "simulate") return RunSimulate(restCount, rest.data());
 #endif

@@ -1,0 +1,283 @@
+// The scan of `zelscales detect` held against every command of every
+// protocol: the whole stream a scale would see (all speeds, all probes, in
+// order, and a second scan straight after the first) spells none of them,
+// and the matcher that says so does find each one where it is.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "devices/ModelTable.h"
+#include "tools/detect_plan.h"
+
+using namespace zelscales::detect;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int v : b) s.push_back(static_cast<char>(v));
+    return s;
+}
+
+// A pattern with its wildcards filled with `fill`.
+std::string Spell(const CommandPattern& p, int fill) {
+    std::string s;
+    for (int b : p.bytes) s.push_back(static_cast<char>(b < 0 ? fill : b));
+    return s;
+}
+
+struct Variant {
+    const char* name;
+    std::vector<int> bauds;
+    bool tcp;
+};
+
+const std::vector<Variant>& Variants() {
+    static const std::vector<Variant> v = {
+        {"default speeds", DefaultBauds(), false},
+        {"one speed", {9600}, false},
+        {"two speeds", {2400, 115200}, false},
+        {"tcp", {}, true},
+    };
+    return v;
+}
+
+}  // namespace
+
+TEST(DetectGuard, NoCommandAnywhereInTheStreamOfAnyScan) {
+    for (const Variant& v : Variants()) {
+        SCOPED_TRACE(v.name);
+        const std::string stream = PlanStream(BuildPlan(v.bauds, v.tcp));
+        ASSERT_FALSE(stream.empty());
+        // A second scan right after the first: the seam counts too.
+        for (const std::string& s : {stream, stream + stream}) {
+            for (const CommandHit& hit : FindCommands(s))
+                ADD_FAILURE() << hit.what << " at offset " << hit.offset << " of " << s.size();
+        }
+    }
+}
+
+// A scan cut short (a scale found, the bound reached, the line lost) sends a
+// prefix of its stream, ending after any request; the next scan may follow.
+TEST(DetectGuard, NoCommandWhereAScanCutShortMeetsTheNext) {
+    for (const Variant& first : Variants()) {
+        const Plan plan = BuildPlan(first.bauds, first.tcp);
+        for (const Variant& next : Variants()) {
+            SCOPED_TRACE(std::string(first.name) + " then " + next.name);
+            const std::string following = PlanStream(BuildPlan(next.bauds, next.tcp));
+            std::string prefix;
+            for (const Step& step : plan.steps) {
+                prefix += step.request;
+                for (const CommandHit& hit : FindCommands(prefix + following, prefix.size()))
+                    ADD_FAILURE() << hit.what << " after " << prefix.size() << " bytes";
+            }
+        }
+    }
+}
+
+// Table-driven over every pattern: planted between two scans (wildcards
+// filled with several values) it is found, so an empty result above means
+// something.
+TEST(DetectGuard, EveryPatternIsFoundWherePlanted) {
+    const std::string stream = PlanStream(BuildPlan({9600}, false));
+    for (const CommandPattern& p : CommandPatterns()) {
+        for (int fill : {0x00, 0x05, 0x39, 0xFF}) {
+            const std::string command = Spell(p, fill);
+            SCOPED_TRACE(std::string(p.what) + " fill " + std::to_string(fill));
+            const std::string planted = stream + command + stream;
+            bool found = false;
+            for (const CommandHit& hit : FindCommands(planted))
+                found = found || (hit.offset == stream.size() && hit.length == command.size());
+            EXPECT_TRUE(found);
+        }
+    }
+}
+
+TEST(DetectGuard, CommandsAcrossBoundariesAndInsideRequests) {
+    struct Case {
+        const char* name;
+        std::string stream;
+        bool command;
+    };
+    const Case cases[] = {
+        // A read ending in 00 00 followed by one starting with 01 is a tare.
+        {"long read then CAS-LP read", Bytes({0, 0, 3, 0, 0, 0, 0, 0, 0x01, 0x89}), true},
+        {"long read then a Modbus read", Bytes({0, 0, 3, 0, 0, 0, 0, 0, 0x01, 0x03}), true},
+        {"long read then KELI read (price head)", Bytes({0, 0, 3, 0, 0, 0, 0, 0, 0x02, 0x42, 0x03, 0x05, 0x11, 0x01, 0x00}), true},
+        {"long read then VN read", Bytes({0, 0, 3, 0, 0, 0, 0, 0, 0x3C, 0x00, 0x21, 0x3E}), false},
+        // The Radwag reads "SUI" CR LF, which ends in its own tare; the Axis
+        // read "SI" CR LF is a tare to the Radwag.
+        {"Radwag read", "SUI\r\n", false},
+        {"Axis read", "SI\r\n", true},
+        {"Radwag read after a stray S", "SSUI\r\n", false},
+        {"A12 tare letter inside text", "G01WT\r\n", true},
+        {"VN ack at another address", Bytes({0x3C, 0x07, 0x41, 0x3E}), true},
+        {"VN read", Bytes({0x3C, 0x00, 0x21, 0x3E}), false},
+        {"KELI zero across two reads", Bytes({0x02, 0x40, 0x02}) + Bytes({0x45, 0x03}), true},
+        {"UNS read then a tare byte", Bytes({0x2A, 0x03, 0x2A, 0x01}), true},
+        {"Modbus reads", Bytes({1, 3, 0, 3, 0, 4, 0xB4, 0x09, 1, 3, 0, 2, 0, 3, 0xA4, 0x0B}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(!FindCommands(c.stream).empty(), c.command);
+    }
+}
+
+TEST(DetectGuard, ModbusWritesToAnySlaveWithAValidCrc) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> frame;  // without CRC
+        bool goodCrc;
+        bool command;
+    };
+    const Case cases[] = {
+        {"write register, slave 7", {0x07, 0x06, 0x00, 0x10, 0x12, 0x34}, true, true},
+        {"write coil, slave 1", {0x01, 0x05, 0x00, 0x01, 0xFF, 0x00}, true, true},
+        {"write registers", {0x01, 0x10, 0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02}, true, true},
+        {"write register, CRC wrong", {0x07, 0x06, 0x00, 0x10, 0x12, 0x34}, false, false},
+        {"read registers", {0x01, 0x03, 0x00, 0x02, 0x00, 0x03}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string s("\x47\x31\x0D\x0A", 4);  // something before it
+        const uint16_t crc = ModbusCrc(c.frame.data(), c.frame.size()) ^ (c.goodCrc ? 0 : 0x0101);
+        for (uint8_t b : c.frame) s.push_back(static_cast<char>(b));
+        s.push_back(static_cast<char>(crc & 0xFF));
+        s.push_back(static_cast<char>(crc >> 8));
+        EXPECT_EQ(!FindCommands(s).empty(), c.command);
+    }
+    // The two fixed writes of the driver carry their CRC.
+    const uint8_t bst[] = {0x01, 0x06, 0x00, 0x07, 0xA5, 0x0B};
+    EXPECT_EQ(ModbusCrc(bst, sizeof bst), 0x9C02);
+}
+
+TEST(DetectPlan, BoundCoversEveryWindowAndSend) {
+    for (const Variant& v : Variants()) {
+        SCOPED_TRACE(v.name);
+        const Plan plan = BuildPlan(v.bauds, v.tcp);
+        long sum = 0;
+        for (const Step& s : plan.steps) {
+            EXPECT_GT(s.windowMs, 0);
+            sum += s.windowMs + SendMs(s);
+        }
+        EXPECT_GE(PlanBoundMs(plan), sum + kOpenMs);
+    }
+    // A full scan of the usual speeds stays within about a minute.
+    EXPECT_LE(PlanBoundMs(BuildPlan(DefaultBauds(), false)), 75000);
+}
+
+// Every model with a line is either listened for or asked at every speed,
+// or named as left out with the reason; only the Axis read is left out.
+TEST(DetectPlan, EveryModelIsCoveredAtEverySpeedOrNamed) {
+    const std::vector<int> bauds = {9600, 2400};
+    const Plan plan = BuildPlan(bauds, false);
+    ASSERT_EQ(plan.skipped.size(), 1u);
+    EXPECT_EQ(plan.skipped[0].rfind("model 9:", 0), 0u) << plan.skipped[0];
+    size_t count = 0;
+    const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+    for (size_t i = 0; i < count; ++i) {
+        const zel::devices::ModelInfo& row = rows[i];
+        if (row.kind != zel::devices::ModelKind::kPolled && row.kind != zel::devices::ModelKind::kListener) continue;
+        if (row.number == 9) continue;
+        for (int baud : bauds) {
+            SCOPED_TRACE("model " + std::to_string(row.number) + " at " + std::to_string(baud));
+            bool covered = false;
+            for (const Step& s : plan.steps) {
+                if (s.baud != baud) continue;
+                // Asked with its own framing, or listened for at any.
+                for (int m : s.models) covered = covered || (m == row.number && (s.listen || s.line == row.line));
+            }
+            EXPECT_TRUE(covered);
+        }
+    }
+    // Requests that several models share go out once per framing and speed.
+    std::set<std::string> seen;
+    for (const Step& s : plan.steps) {
+        if (s.listen) continue;
+        const std::string key = std::to_string(s.baud) + zel::LineName(s.line) + s.request;
+        EXPECT_TRUE(seen.insert(key).second) << GroupName(s.models);
+    }
+}
+
+TEST(DetectJudge, FormatsWithoutChecksNeedTheirShapeAndLength) {
+    Step vta;  // 00 00 03 at 8E1 is the VTA-60 and ICS NT read
+    vta.models = {0, 30};
+    std::string digitValues(18, '\0');
+    digitValues[0] = 4;
+    digitValues[1] = 3;
+    std::string digitText(18, '0');
+    digitText[17] = '-';
+    struct Case {
+        const char* name;
+        Step step;
+        std::string reply;
+        std::string models;  // GroupName, "" for none
+    };
+    Step camry;
+    camry.models = {17, 21};
+    Step massa;
+    massa.models = {10};
+    const Case cases[] = {
+        {"digit values", vta, digitValues, "0"},
+        {"digit text", vta, digitText, "30"},
+        {"digit text one byte long", vta, digitText + "0", ""},
+        {"letters", vta, std::string(18, 'A'), ""},
+        {"17 digits for the shared long read", camry, std::string(17, '1'), "17/21"},
+        {"18 digits for the long read", camry, std::string(18, '1'), ""},
+        {"two bytes", massa, "\xD2\x04", "10"},
+        {"three bytes", massa, std::string("\xD2\x04\x00", 3), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GroupName(Judge(c.step, c.reply).models), c.models);
+    }
+}
+
+TEST(DetectJudge, HeardFrames) {
+    Step heard;
+    heard.listen = true;
+    heard.models = {5, 32, 6, 15, 22, 29};
+    const std::string vn = Bytes({0x3C, 0x00, 0x00, 0x12, 0x34, 0x03, 0x3E});
+    const std::string tara = vn + Bytes({0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E});
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string models;
+    };
+    const Case cases[] = {
+        {"VN weight frame", vn, "5"},
+        {"VN weight frame with tare", tara + tara, "32"},
+        {"scanner line", "<001234\x03" "4820000000017\r", "6"},
+        {"text frame", "  1.234\r  12.50\r  15.43\r\n", "15"},
+        {"digit values, two frames", std::string(36, '\x01'), "22"},
+        {"digit values, a frame and a half", std::string(27, '\x01'), ""},
+        {"T7E, two frames", "=432.100=432.100", "29"},
+        {"T7E marker with other bytes", "=\x01\x02\x03\x04\x05\x06\x07=\x01\x02\x03\x04\x05\x06\x07", ""},
+        {"noise", "\xFF\xFE\x00\x12", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GroupName(Judge(heard, c.bytes).models), c.models);
+    }
+    // The readings come through the driver's decoders.
+    Finding vnFound = Judge(heard, vn);
+    EXPECT_NEAR(vnFound.verdict.reading.weight, 1.234, 1e-9);  // digits 001234, three decimals
+}
+
+// Every model the table says takes a tare, zero or price puts bytes on the
+// line for it and owns a pattern; the exceptions send nothing: the emulator
+// has no line and model 6 takes a price without writing it.
+TEST(DetectGuard, EveryModelThatTakesCommandsOwnsAPattern) {
+    std::set<int> owners;
+    for (const CommandPattern& p : CommandPatterns()) owners.insert(p.owners.begin(), p.owners.end());
+    size_t count = 0;
+    const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+    for (size_t i = 0; i < count; ++i) {
+        const zel::devices::ModelInfo& row = rows[i];
+        if (row.number == 20 || row.number == 6) continue;
+        SCOPED_TRACE("model " + std::to_string(row.number));
+        EXPECT_EQ(owners.count(row.number) == 1, row.tare || row.zero || row.price);
+    }
+}

@@ -1,0 +1,395 @@
+// `zelscales detect`: runs the scan of tools/detect_plan.h on a serial port
+// or a TCP connection through the driver's port facade, and reports every
+// model that answered with a valid frame.
+#include "tools/detect.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "devices/ModelTable.h"
+#include "platform/sys.h"
+#include "tools/commands.h"
+#include "tools/detect_plan.h"
+#include "transport/ZelComLanPort.h"
+
+using namespace zelscales::detect;
+using zel::exchange::Reading;
+
+namespace {
+
+const char kDetectUsage[] =
+    "usage: zelscales detect (--port NAME | --host H [--tcp-port P]) [--bauds B,B,...] [--json] [--verbose]\n"
+    "\n"
+    "Finds the scale model on a line and its speed. Listens first for scales that\n"
+    "talk by themselves (press the send key of a scale that sends on a key press),\n"
+    "then sends the read request of every polled model at each speed (default\n"
+    "9600,4800,2400,19200), and reports every model that answered with a valid\n"
+    "frame. It never sends a tare, zero, price, acknowledgement or Modbus write.\n"
+    "The time bound of the scan is printed before it starts.\n"
+    "  --bauds B,B,...  the speeds to try, in this order\n"
+    "  --json           one JSON object per model found on standard output\n"
+    "  --verbose        show every step and the bytes received\n";
+
+int Usage(const std::string& message) {
+    if (!message.empty()) std::fprintf(stderr, "zelscales: %s\n", message.c_str());
+    std::fputs(kDetectUsage, stderr);
+    return 2;
+}
+
+bool IsTerminal(FILE* f) {
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) != 0;
+#endif
+}
+
+bool ParseNumber(const std::string& text, long low, long high, long& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != 0 || v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
+bool ParseBauds(const std::string& text, std::vector<int>& out) {
+    out.clear();
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        long v = 0;
+        if (!ParseNumber(text.substr(at, comma - at), 50, 4000000, v)) return false;
+        bool seen = false;
+        for (int b : out) seen = seen || b == v;
+        if (!seen) out.push_back(static_cast<int>(v));
+        at = comma + 1;
+    }
+    return !out.empty();
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(double v) {
+    if (!(v == v) || v > 1e300 || v < -1e300) return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
+
+std::string Hex(const std::string& bytes, size_t limit) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        std::snprintf(buf, sizeof buf, "%s%02X", i ? " " : "", static_cast<unsigned char>(bytes[i]));
+        out += buf;
+    }
+    if (bytes.size() > limit) out += " ...";
+    return out;
+}
+
+std::string Where(const Step& step) {
+    if (step.baud == 0) return "TCP";
+    return std::to_string(step.baud) + " baud " + zel::LineName(step.line);
+}
+
+const char* Caption(int model) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    return row ? row->caption : "";
+}
+
+const char* Unit(int model) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    return row && row->unit[0] ? row->unit : "kg";
+}
+
+struct Found {
+    std::vector<int> models;
+    Step step;
+    Verdict verdict;
+    uint64_t timeMs;
+};
+
+void Report(const Found& f, bool json) {
+    const int first = f.models.front();
+    const Reading& r = f.verdict.reading;
+    if (json) {
+        std::string line = "{";
+        if (f.models.size() == 1) {
+            line += "\"model\":" + std::to_string(first) + ",\"caption\":" + JsonString(Caption(first));
+        } else {
+            line += "\"group\":[";
+            for (size_t i = 0; i < f.models.size(); ++i) line += (i ? "," : "") + std::to_string(f.models[i]);
+            line += "],\"captions\":[";
+            for (size_t i = 0; i < f.models.size(); ++i) line += (i ? "," : "") + JsonString(Caption(f.models[i]));
+            line += "]";
+        }
+        line += ",\"baud\":" + (f.step.baud ? std::to_string(f.step.baud) : std::string("null"));
+        line += ",\"line\":" + (f.step.baud ? JsonString(zel::LineName(f.step.line)) : std::string("null"));
+        line += ",\"how\":" + JsonString(f.step.listen ? "heard" : "answered");
+        line += ",\"weight\":" + JsonNumber(r.weight) + ",\"unit\":" + JsonString(Unit(first));
+        line += ",\"price\":" + JsonNumber(r.price) + ",\"cost\":" + JsonNumber(r.cost);
+        line += ",\"stable\":" + std::string(r.stable ? "true" : "false");
+        line += ",\"result\":" + std::to_string(f.verdict.result);
+        line += ",\"timeMs\":" + std::to_string(f.timeMs) + "}";
+        std::printf("%s\n", line.c_str());
+    } else {
+        const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
+        const bool withPrice = (row && row->price) || r.price != 0.0 || r.cost != 0.0;
+        std::string reading = zelscales::FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, Unit(first));
+        if (f.verdict.result != 0) reading += "  result " + std::to_string(f.verdict.result);
+        std::printf("found %s %s at %s (%s): %s\n", f.models.size() == 1 ? "model" : "group", GroupName(f.models).c_str(),
+                    Where(f.step).c_str(), f.step.listen ? "heard" : "answered", reading.c_str());
+        for (int m : f.models) std::printf("  %s\n", Caption(m));
+    }
+    std::fflush(stdout);
+}
+
+class Progress {
+public:
+    explicit Progress(bool terminal) : terminal_(terminal) {}
+    ~Progress() { Clear(); }
+    void Show(const std::string& text, const std::string& block) {
+        if (terminal_) {
+            std::fprintf(stderr, "\r\033[K%s", text.c_str());
+            shown_ = true;
+        } else if (block != block_) {
+            std::fprintf(stderr, "detect: %s\n", block.c_str());
+        }
+        block_ = block;
+        std::fflush(stderr);
+    }
+    void Clear() {
+        if (terminal_ && shown_) std::fprintf(stderr, "\r\033[K");
+        shown_ = false;
+        std::fflush(stderr);
+    }
+
+private:
+    bool terminal_;
+    bool shown_ = false;
+    std::string block_;
+};
+
+// Reads what arrives within the step's window; returns early once the bytes
+// have gone quiet and one of the step's models recognises them.
+std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, Finding& finding) {
+    std::string bytes;
+    const uint64_t start = platform::MonotonicMs();
+    uint64_t end = start + static_cast<uint64_t>(step.windowMs);
+    if (end > deadline) end = deadline;
+    // Quiet for four byte times (at least 40 ms): a reply is one burst.
+    const unsigned quietMs = step.baud > 0 ? std::max(40u, static_cast<unsigned>(4 * 11 * 1000 / step.baud)) : 40u;
+    uint64_t lastByte = 0;
+    bool judged = true;
+    char buffer[1024];
+    for (;;) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) break;
+        const uint64_t left = end - now;
+        port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
+        int n = port.Read(buffer, sizeof buffer);
+        if (n > 0) {
+            if (bytes.size() < 8192) bytes.append(buffer, static_cast<size_t>(n));
+            lastByte = platform::MonotonicMs();
+            judged = false;
+            continue;
+        }
+        if (!judged && platform::MonotonicMs() - lastByte >= quietMs) {
+            judged = true;
+            finding = Judge(step, bytes);
+            if (!finding.models.empty()) return bytes;
+        }
+    }
+    finding = Judge(step, bytes);
+    return bytes;
+}
+
+void Drain(CZelComLanPort& port) {
+    char buffer[1024];
+    for (int i = 0; i < 1000 && port.Read(buffer, sizeof buffer) > 0; ++i) {
+    }
+}
+
+}  // namespace
+
+int RunDetect(int argc, char** argv) {
+    std::string portName, host;
+    long tcpPort = 20108;
+    std::vector<int> bauds = DefaultBauds();
+    bool json = false, verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kDetectUsage, stdout);
+            return 0;
+        } else if (arg == "--port" || arg == "--host" || arg == "--tcp-port" || arg == "--bauds" ||
+                   arg == "--library") {
+            if (!hasValue) return Usage(arg + " needs a value");
+            const std::string value = argv[++i];
+            if (arg == "--port") {
+                portName = value;
+            } else if (arg == "--host") {
+                host = value;
+            } else if (arg == "--tcp-port") {
+                if (!ParseNumber(value, 1, 65535, tcpPort)) return Usage("bad --tcp-port " + value);
+            } else if (arg == "--bauds") {
+                if (!ParseBauds(value, bauds)) return Usage("bad --bauds " + value + " (e.g. 9600,4800)");
+            }  // --library: the scan runs without the library
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--verbose") {
+            verbose = true;
+        } else {
+            return Usage("unexpected argument " + arg);
+        }
+    }
+    if (portName.empty() == host.empty()) return Usage("detect needs --port NAME or --host H");
+    const bool tcp = !host.empty();
+
+    const Plan plan = BuildPlan(bauds, tcp);
+    const int boundMs = PlanBoundMs(plan);
+    size_t probes = 0;
+    for (const Step& s : plan.steps) probes += s.listen ? 0 : 1;
+    std::string speeds;
+    if (tcp) {
+        speeds = host + ":" + std::to_string(tcpPort);
+    } else {
+        speeds = portName + " at";
+        for (size_t i = 0; i < bauds.size(); ++i) speeds += (i ? ", " : " ") + std::to_string(bauds[i]);
+        speeds += " baud";
+    }
+    std::fprintf(stderr, "detect: scanning %s (listening, then %zu requests), at most %d s\n", speeds.c_str(), probes,
+                 (boundMs + 999) / 1000);
+    for (const std::string& note : plan.skipped) std::fprintf(stderr, "detect: not asked: %s\n", note.c_str());
+    std::fflush(stderr);
+
+    const uint64_t start = platform::MonotonicMs();
+    const uint64_t deadline = start + static_cast<uint64_t>(boundMs);
+    CZelComLanPort port;
+    const int opened = tcp ? port.OpenTcpPort(host.c_str(), static_cast<int32_t>(tcpPort)) : port.OpenComPort(portName.c_str());
+    if (opened != 0) {
+        std::fprintf(stderr, "zelscales: cannot open %s\n", tcp ? (host + ":" + std::to_string(tcpPort)).c_str() : portName.c_str());
+        return 1;
+    }
+
+    Progress progress(IsTerminal(stderr) && !verbose);
+    std::vector<Found> found;
+    bool setUp = false;
+    int baud = -1;
+    zel::LineVariant line = zel::LineVariant::k8N1;
+    int heardAt = -1;      // the speed a talking scale was heard at
+    int answeredAt = -1;   // the speed a polled scale answered at
+    bool outOfTime = false;
+    for (size_t index = 0; index < plan.steps.size(); ++index) {
+        const Step& step = plan.steps[index];
+        // One scale on a line: once it is known, the rest of its kind of
+        // step is of no use.
+        if (heardAt >= 0 && (!step.listen || step.baud != heardAt)) continue;
+        if (answeredAt >= 0 && step.baud != answeredAt) continue;
+        if (platform::MonotonicMs() >= deadline) {
+            outOfTime = true;
+            break;
+        }
+        // A converter that hangs up after each answer, or a line that failed:
+        // open it again with the settings the port holds.
+        if (port.LineState() != 0) {
+            // A connect may take its full time: only when that still fits.
+            const uint64_t needs = tcp ? static_cast<uint64_t>(kConnectMs) : 0;
+            if (platform::MonotonicMs() + needs >= deadline) {
+                outOfTime = true;
+                break;
+            }
+            if (port.Open() != 0) {
+                progress.Clear();
+                std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());
+                break;
+            }
+            setUp = false;
+        }
+        if (!tcp && (!setUp || step.baud != baud || step.line != line)) {
+            int32_t parity = 0, stopBits = 0;
+            zel::LineCodes(step.line, parity, stopBits);
+            port.SetBaudRate(step.baud);
+            port.SetParity(parity);
+            port.SetByteSize(8);
+            port.SetStopBits(stopBits);
+            platform::SleepMs(20);
+        }
+        setUp = true;
+        baud = step.baud;
+        line = step.line;
+
+        char text[160];
+        std::snprintf(text, sizeof text, "detect: [%zu/%zu] %s %s %s", index + 1, plan.steps.size(), Where(step).c_str(),
+                      step.listen ? "listening" : "asking", step.listen ? "" : GroupName(step.models).c_str());
+        progress.Show(text, Where(step) + (step.listen ? " listening" : " asking"));
+
+        Drain(port);
+        if (!step.request.empty()) {
+            if (step.split) {
+                port.Write(step.request.data(), 1);
+                platform::SleepMs(kSplitPauseMs);
+                port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1));
+            } else {
+                port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
+            }
+        }
+        Finding finding;
+        const std::string bytes = Collect(port, step, deadline, finding);
+        if (verbose) {
+            std::fprintf(stderr, "detect: %s %s%s -> %zu bytes%s%s%s\n", Where(step).c_str(),
+                         step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(), bytes.size(),
+                         bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
+                         finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
+        }
+        if (finding.models.empty()) continue;
+        if (step.listen) heardAt = step.baud;
+        else answeredAt = step.baud;
+        bool seen = false;
+        for (const Found& f : found) seen = seen || f.models == finding.models;
+        if (seen) continue;
+        found.push_back(Found{finding.models, step, finding.verdict, platform::MonotonicMs() - start});
+        progress.Clear();
+        Report(found.back(), json);
+    }
+    progress.Clear();
+    port.Close();
+    const double seconds = static_cast<double>(platform::MonotonicMs() - start) / 1000.0;
+    if (outOfTime) std::fprintf(stderr, "detect: the time bound was reached\n");
+    if (found.empty()) {
+        std::fprintf(stderr, "detect: nothing answered (%.1f s)\n", seconds);
+        return 1;
+    }
+    std::fprintf(stderr, "detect: done in %.1f s\n", seconds);
+    return 0;
+}

@@ -1,0 +1,581 @@
+#include "tools/detect_plan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "core/ResultCodes.h"
+#include "devices/ModelTable.h"
+#include "scales/exchange/PolledScale.h"
+#include "scales/listener/Vn220Events.h"
+#include "scales/listener/VnaCiEvents.h"
+#include "scales/listener/Vta60Events.h"
+
+namespace zelscales {
+namespace detect {
+
+using zel::LineVariant;
+using zel::exchange::PolledProtocol;
+using zel::exchange::Reading;
+
+namespace {
+
+// --- the models and their protocol descriptions ---------------------------
+
+struct Polled {
+    int model;
+    LineVariant line;
+    const PolledProtocol* protocol;
+};
+
+// One scale object per polled model, kept for the life of the process: the
+// descriptions are the driver's own, reached through its classes.
+const std::vector<Polled>& PolledModels() {
+    static std::vector<std::unique_ptr<IScalesObject>> objects;
+    static const std::vector<Polled> models = [] {
+        std::vector<Polled> out;
+        size_t count = 0;
+        const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+        for (size_t i = 0; i < count; ++i) {
+            const zel::devices::ModelInfo& row = rows[i];
+            if (row.kind != zel::devices::ModelKind::kPolled || !row.create) continue;
+            std::unique_ptr<IScalesObject> object(row.create());
+            auto* polled = dynamic_cast<CPolledProtocolScale*>(object.get());
+            if (!polled) continue;
+            out.push_back(Polled{row.number, row.line, &polled->Protocol()});
+            objects.push_back(std::move(object));
+        }
+        return out;
+    }();
+    return models;
+}
+
+const Polled* FindPolled(int model) {
+    for (const Polled& p : PolledModels())
+        if (p.model == model) return &p;
+    return nullptr;
+}
+
+std::string RequestOf(const PolledProtocol& p) {
+    if (!p.request || p.requestLength <= 0) return std::string();
+    return std::string(reinterpret_cast<const char*>(p.request), static_cast<size_t>(p.requestLength));
+}
+
+// Scales that push readings, with the framing they use.
+struct Pusher {
+    int model;
+    LineVariant line;
+};
+const Pusher kPushers[] = {
+    {5, LineVariant::k8N1}, {32, LineVariant::k8N1}, {6, LineVariant::k8N1},
+    {15, LineVariant::k8N1}, {22, LineVariant::k8E1},
+};
+
+// The models that talk without being asked, and their framings.
+std::vector<std::pair<int, LineVariant>> Talkers() {
+    std::vector<std::pair<int, LineVariant>> out;
+    for (const Polled& p : PolledModels())
+        if (p.protocol->requestLength == 0) out.push_back({p.model, p.line});
+    for (const Pusher& p : kPushers) out.push_back({p.model, p.line});
+    return out;
+}
+
+// Order of the framings within one speed.
+const LineVariant kLines[] = {LineVariant::k8N1, LineVariant::k8E1, LineVariant::k8E2};
+
+int ReplyWindowMs(int baud) {
+    // 30 bytes of 11 bits at the speed; over TCP only the reply time.
+    return kReplyMs + (baud > 0 ? (30 * 11 * 1000 + baud - 1) / baud : 0);
+}
+
+// Where `stream` would spell a command when `next` follows it.
+std::vector<CommandHit> HitsOfAppending(const std::string& stream, const std::string& next) {
+    return FindCommands(stream + next, stream.size());
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char buf[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", c);
+        out += buf;
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::vector<int>& DefaultBauds() {
+    static const std::vector<int> bauds = {9600, 4800, 2400, 19200};
+    return bauds;
+}
+
+// --- plan ------------------------------------------------------------------
+
+Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
+    Plan plan;
+    const std::vector<int> speeds = tcp ? std::vector<int>{0} : bauds;
+
+    // Listening: every framing a talking scale uses, at every speed; what is
+    // heard is judged by every talking model (a scale heard at a framing
+    // not its own may still come through).
+    const auto talkers = Talkers();
+    for (int baud : speeds) {
+        for (LineVariant line : kLines) {
+            bool used = tcp;
+            for (const auto& t : talkers) used = used || t.second == line;
+            if (!used) continue;
+            Step step;
+            step.listen = true;
+            step.line = line;
+            step.baud = baud;
+            step.windowMs = kListenMs;
+            for (const auto& t : talkers) step.models.push_back(t.first);
+            plan.steps.push_back(step);
+            if (tcp) break;
+        }
+    }
+
+    // The probes of one framing (all framings over TCP): one per distinct
+    // request, judged by every model that sends that request.
+    struct Probe {
+        std::string request;
+        bool split;
+        std::vector<int> models;
+    };
+    auto probesFor = [&](bool anyLine, LineVariant line) {
+        std::vector<Probe> out;
+        for (const Polled& p : PolledModels()) {
+            if (p.protocol->requestLength == 0) continue;
+            if (!anyLine && p.line != line) continue;
+            const std::string request = RequestOf(*p.protocol);
+            bool merged = false;
+            for (Probe& probe : out)
+                if (probe.request == request && probe.split == p.protocol->splitSend) merged = true;
+            if (merged) continue;
+            Probe probe{request, p.protocol->splitSend, {}};
+            for (const Polled& q : PolledModels())
+                if (RequestOf(*q.protocol) == request && q.protocol->splitSend == p.protocol->splitSend)
+                    probe.models.push_back(q.model);
+            out.push_back(probe);
+        }
+        return out;
+    };
+
+    // A probe that spells a command on its own can never be sent.
+    std::vector<std::string> refused;  // requests left out
+    for (const Polled& p : PolledModels()) {
+        const std::string request = RequestOf(*p.protocol);
+        if (request.empty()) continue;
+        std::vector<CommandHit> hits = FindCommands(request);
+        if (hits.empty()) continue;
+        if (std::find(refused.begin(), refused.end(), request) == refused.end()) refused.push_back(request);
+        plan.skipped.push_back("model " + std::to_string(p.model) + ": its request " + Hex(request) + " holds " +
+                               hits[0].what);
+    }
+
+    // The probes go in an order that spells no command across their
+    // boundaries, judged on the stream sent so far; a probe that fits
+    // nowhere in its block is left out.
+    std::string stream;
+    for (int baud : speeds) {
+        for (LineVariant line : kLines) {
+            std::vector<Probe> pending = probesFor(tcp, line);
+            pending.erase(std::remove_if(pending.begin(), pending.end(),
+                                         [&](const Probe& p) {
+                                             return std::find(refused.begin(), refused.end(), p.request) !=
+                                                    refused.end();
+                                         }),
+                          pending.end());
+            while (!pending.empty()) {
+                size_t pick = pending.size();
+                for (size_t i = 0; i < pending.size() && pick == pending.size(); ++i)
+                    if (HitsOfAppending(stream, pending[i].request).empty()) pick = i;
+                if (pick == pending.size()) {
+                    std::vector<CommandHit> hits = HitsOfAppending(stream, pending[0].request);
+                    std::string note = "models " + GroupName(pending[0].models) + " at " +
+                                       (baud ? std::to_string(baud) : std::string("TCP")) + " " +
+                                       zel::LineName(line) + ": no order keeps its request " +
+                                       Hex(pending[0].request) + " from spelling " + hits[0].what;
+                    plan.skipped.push_back(note);
+                    pending.erase(pending.begin());
+                    continue;
+                }
+                Step step;
+                step.line = line;
+                step.baud = baud;
+                step.request = pending[pick].request;
+                step.split = pending[pick].split;
+                step.windowMs = ReplyWindowMs(baud);
+                step.models = pending[pick].models;
+                stream += step.request;
+                plan.steps.push_back(step);
+                pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(pick));
+            }
+            if (tcp) break;
+        }
+    }
+    return plan;
+}
+
+std::string PlanStream(const Plan& plan) {
+    std::string stream;
+    for (const Step& step : plan.steps) stream += step.request;
+    return stream;
+}
+
+int SendMs(const Step& step) {
+    if (step.request.empty()) return 0;
+    int ms = step.split ? kSplitPauseMs : 0;
+    if (step.baud > 0) ms += static_cast<int>((step.request.size() * 11 * 1000 + step.baud - 1) / step.baud);
+    return ms + 5;  // the write itself
+}
+
+int PlanBoundMs(const Plan& plan) {
+    const bool tcp = !plan.steps.empty() && plan.steps.front().baud == 0;
+    int total = tcp ? kConnectMs : kOpenMs;
+    bool first = true;
+    int baud = 0;
+    LineVariant line = LineVariant::k8N1;
+    for (const Step& step : plan.steps) {
+        if (first || step.baud != baud || step.line != line) total += kSetupMs;
+        first = false;
+        baud = step.baud;
+        line = step.line;
+        total += step.windowMs + SendMs(step);
+    }
+    return total;
+}
+
+// --- commands ---------------------------------------------------------------
+
+const std::vector<CommandPattern>& CommandPatterns() {
+    const int A = -1;  // any byte
+    auto text = [](const char* s) {
+        std::vector<int> out;
+        for (const char* p = s; *p; ++p) out.push_back(static_cast<unsigned char>(*p));
+        return out;
+    };
+    static const std::vector<CommandPattern> patterns = {
+        // Digit-value price-computing scales and their event-driven sibling.
+        {{0, 21, 22, 30}, "tare 00 00 01", {0x00, 0x00, 0x01}},
+        {{0, 21, 22}, "price 00 00 02 + digits + 00", {0x00, 0x00, 0x02, A, A, A, A, A, 0x00}},
+        {{30}, "price 00 00 02 + digits + 30", {0x00, 0x00, 0x02, A, A, A, A, A, 0x30}},
+        {{28}, "tare 2A 01", {0x2A, 0x01}},
+        {{28}, "price 2A 02 + digits + 00", {0x2A, 0x02, A, A, A, A, A, 0x00}},
+        // VN scales: acknowledgement, tare value, tare (address byte any).
+        {{5, 32}, "acknowledgement < A >", {0x3C, A, 0x41, 0x3E}},
+        {{32}, "tare value < b ... >", {0x3C, A, 0x62, A, A, A, 0x3E}},
+        {{1, 4}, "tare < T >", {0x3C, A, 0x54, 0x3E}},
+        // Single-letter commands.
+        {{8}, "tare T", {'T'}},
+        {{8}, "zero Z", {'Z'}},
+        // Modbus writes of the two indicators (any CRC-valid write is also
+        // caught by FindCommands).
+        {{41}, "Modbus tare write", {0x01, 0x06, 0x00, 0x07, 0xA5, 0x0B, 0x02, 0x9C}},
+        {{40}, "Modbus zero write", {0x01, 0x06, 0x00, 0x01, 0x00, 0x17, 0x98, 0x04}},
+        // Text commands.
+        {{2, 9}, "tare ST CR LF", text("ST\r\n")},
+        {{3}, "tare S01T CR LF", text("S01T\r\n")},
+        {{24}, "tare KTARE CR LF", text("KTARE\r\n")},
+        {{24}, "command STREAM=OFF CR LF", text("STREAM=OFF\r\n")},
+        {{24}, "command EX CR LF", text("EX\r\n")},
+        {{24}, "command SX CR LF", text("SX\r\n")},
+        {{37}, "tare T CR", text("T\r")},
+        {{35}, "tare I CR LF", text("I\r\n")},
+        {{26}, "tare S1;TAR;", text("S1;TAR;")},
+        {{16}, "zero STX E ETX", {0x02, 0x45, 0x03}},
+    };
+    return patterns;
+}
+
+uint16_t ModbusCrc(const uint8_t* data, size_t length) {
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+    }
+    return crc;
+}
+
+namespace {
+
+bool MatchesAt(const std::string& s, size_t at, const std::vector<int>& bytes) {
+    if (at + bytes.size() > s.size()) return false;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] >= 0 && static_cast<unsigned char>(s[at + i]) != bytes[i]) return false;
+    return true;
+}
+
+// True when [at, at+length) lies inside an occurrence of a read request of
+// one of `owners`.
+bool InsideOwnRequest(const std::string& s, size_t at, size_t length, const std::vector<int>& owners) {
+    for (int owner : owners) {
+        const Polled* p = FindPolled(owner);
+        if (!p) continue;
+        const std::string request = RequestOf(*p->protocol);
+        if (request.size() < length) continue;
+        // Occurrences of the request that could cover [at, at+length).
+        const size_t lowest = at + length >= request.size() ? at + length - request.size() : 0;
+        for (size_t start = lowest; start <= at; ++start)
+            if (s.compare(start, request.size(), request) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
+    std::vector<CommandHit> hits;
+    for (const CommandPattern& p : CommandPatterns()) {
+        const size_t first = from >= p.bytes.size() ? from - p.bytes.size() + 1 : 0;
+        for (size_t at = first; at + p.bytes.size() <= s.size(); ++at) {
+            if (!MatchesAt(s, at, p.bytes)) continue;
+            if (InsideOwnRequest(s, at, p.bytes.size(), p.owners)) continue;
+            hits.push_back(CommandHit{at, p.bytes.size(), "models " + GroupName(p.owners) + " " + p.what});
+        }
+    }
+    // Modbus writes to any slave: single coil/register (8 bytes) and
+    // multiple coils/registers (7 bytes, the data, the CRC).
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(s.data());
+    const size_t longest = 9 + 255;
+    for (size_t at = from > longest ? from - longest : 0; at + 8 <= s.size(); ++at) {
+        const uint8_t function = b[at + 1];
+        size_t length = 0;
+        if (function == 0x05 || function == 0x06) length = 8;
+        else if ((function == 0x0F || function == 0x10) && at + 7 <= s.size()) length = 9 + b[at + 6];
+        if (length == 0 || at + length > s.size() || at + length <= from) continue;
+        const uint16_t crc = ModbusCrc(b + at, length - 2);
+        if (b[at + length - 2] == (crc & 0xFF) && b[at + length - 1] == (crc >> 8))
+            hits.push_back(CommandHit{at, length, "Modbus write"});
+    }
+    return hits;
+}
+
+// --- judging -----------------------------------------------------------------
+
+namespace {
+
+const int kMaxReply = PolledProtocol::kMaxReply;
+
+// Formats with no check of their own: any N bytes pass. A reply of exactly N
+// bytes of the right kind is asked for before they count.
+enum class Shape { kAny, kDigitValues, kDigitText };
+struct Weak {
+    int model;
+    Shape shape;
+};
+const Weak kWeak[] = {
+    {0, Shape::kDigitValues}, {28, Shape::kDigitValues}, {10, Shape::kAny},
+    {17, Shape::kDigitText},  {21, Shape::kDigitText},   {30, Shape::kDigitText},
+};
+
+const Weak* FindWeak(int model) {
+    for (const Weak& w : kWeak)
+        if (w.model == model) return &w;
+    return nullptr;
+}
+
+bool ShapeHolds(Shape shape, const uint8_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (shape == Shape::kDigitValues && b[i] > 9) return false;
+        if (shape == Shape::kDigitText && !((b[i] >= '0' && b[i] <= '9') || b[i] == '-' || b[i] == ' ')) return false;
+    }
+    return true;
+}
+
+bool IsHeader(const PolledProtocol& p, uint8_t byte) {
+    for (int i = 0; i < p.headerCount && i < 2; ++i)
+        if (p.header[i] == byte) return true;
+    return false;
+}
+
+// The frame that starts at `start` as the engine would collect it: N bytes,
+// or fewer when the protocol's end condition holds earlier. 0 when the bytes
+// run out first (a protocol with an end condition judges what it has).
+size_t FrameAt(const PolledProtocol& p, const uint8_t* b, size_t count, size_t start) {
+    const size_t n = static_cast<size_t>(std::max(1, std::min(p.replyLength, kMaxReply)));
+    const size_t avail = count - start;
+    if (p.complete) {
+        for (size_t k = 1; k <= std::min(n, avail); ++k)
+            if (p.complete(b + start, k)) return k;
+        return std::min(n, avail);
+    }
+    return avail >= n ? n : 0;
+}
+
+// Accepted and decoded into a result that names the format: success,
+// overload, or a state the scale reports (1099).
+bool Recognised(const PolledProtocol& p, const uint8_t* frame, size_t length, Verdict& v) {
+    if (!p.accepts || !p.decode || length == 0) return false;
+    // Decoders may read a zero byte past the frame, as in the engine's
+    // zero-filled buffer.
+    uint8_t buffer[kMaxReply + 1] = {0};
+    std::memcpy(buffer, frame, std::min(length, static_cast<size_t>(kMaxReply)));
+    length = std::min(length, static_cast<size_t>(kMaxReply));
+    if (!p.accepts(buffer, length)) return false;
+    Reading r;
+    const zel::exchange::Decoded d = p.decode(buffer, length, r);
+    if (d.result != zel::kOk && d.result != zel::kOverload && d.result != zel::kNothingDone) return false;
+    v.reading = r;
+    v.result = d.result;
+    return true;
+}
+
+}  // namespace
+
+Verdict JudgeReply(int model, const uint8_t* b, size_t count) {
+    Verdict v;
+    const Polled* polled = FindPolled(model);
+    if (!polled || count == 0) return v;
+    const PolledProtocol& p = *polled->protocol;
+    if (const Weak* weak = FindWeak(model)) {
+        if (count != static_cast<size_t>(p.replyLength) || !ShapeHolds(weak->shape, b, count)) return v;
+    }
+    // The first frame start that gives an accepted frame (stray bytes before
+    // a header are skipped, as a hunting read would).
+    for (size_t start = 0; start < count; ++start) {
+        if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
+        const size_t length = FrameAt(p, b, count, start);
+        if (length > 0 && Recognised(p, b + start, length, v)) {
+            v.ok = true;
+            v.frames = 1;
+            return v;
+        }
+        if (p.headerCount == 0) break;
+    }
+    return v;
+}
+
+namespace {
+
+// Continuous output: every header position; frames counted.
+Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t count) {
+    Verdict v;
+    for (size_t start = 0; start < count; ++start) {
+        if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
+        const size_t length = FrameAt(p, b, count, start);
+        if (length == 0) break;
+        Verdict one;
+        if (!Recognised(p, b + start, length, one)) continue;
+        // Text frames whose checks are a marker or two: the bytes between
+        // are asked to be text too (the T7E passes any 8 bytes after '=';
+        // the A9's STX ... ETX eleven bytes apart turns up in digit-value
+        // frames).
+        if (model == 29 || model == 34) {
+            bool text = true;
+            // T7E: all seven; A9: sign, weight and decimal code (offsets 1 to 8).
+            const size_t end = model == 29 ? length : std::min<size_t>(length, 9);
+            for (size_t i = 1; i < end; ++i) {
+                const uint8_t c = b[start + i];
+                text = text && (model == 29 ? (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ' '
+                                            : c >= 0x20 && c < 0x7F);
+            }
+            if (!text) continue;
+        }
+        v.reading = one.reading;
+        v.result = one.result;
+        ++v.frames;
+        start += length - 1;
+    }
+    // Two frames: one could be chance.
+    v.ok = v.frames >= 2;
+    return v;
+}
+
+double FieldNumber(const uint8_t* field, size_t length) {
+    char text[16] = {0};
+    std::memcpy(text, field, std::min(length, sizeof text - 1));
+    return ParseNumberText(text);
+}
+
+}  // namespace
+
+Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
+    Verdict v;
+    if (const Polled* polled = FindPolled(model)) {
+        if (polled->protocol->requestLength != 0) return v;
+        return JudgeStream(*polled->protocol, model, b, count);
+    }
+    namespace vn = zel::vn220;
+    switch (model) {
+    case 5:  // 7-byte frame, not followed by a tare extension (that is 32)
+    case 32:
+        for (size_t i = 0; i + vn::kWeightFrameLength <= count; ++i) {
+            if (!vn::WeightMarkersOk(b + i)) continue;
+            const bool extended = i + vn::kTareFrameLength <= count && b[i + 7] == 0x3D && b[i + 13] == 0x3E;
+            if ((model == 32) != extended) continue;
+            if (model == 5) {
+                v.reading.weight = vn::Vn220WeightKg(b + i);
+            } else {
+                v.reading.weight = static_cast<double>(vn::TaraRawWeight(b + i));
+            }
+            ++v.frames;
+            i += (extended ? vn::kTareFrameLength : vn::kWeightFrameLength) - 1;
+        }
+        break;
+    case 6:  // '<' ... CR, 9 to 49 bytes
+        for (size_t i = 0; i < count; ++i) {
+            if (b[i] != 0x3C) continue;
+            size_t end = i;
+            while (end < count && end - i < zel::vnaci::kFrameCapacity && b[end] != zel::vnaci::kFrameEnd) ++end;
+            if (end >= count || b[end] != zel::vnaci::kFrameEnd) continue;
+            const int length = static_cast<int>(end - i + 1);
+            uint8_t frame[zel::vnaci::kFrameCapacity + 1] = {0};
+            if (length > zel::vnaci::kFrameCapacity) continue;
+            std::memcpy(frame, b + i, static_cast<size_t>(length));
+            if (!zel::vnaci::FrameOk(frame, length)) continue;
+            v.reading.weight = zel::vnaci::FrameWeightKg(frame);
+            ++v.frames;
+            i = end;
+        }
+        break;
+    case 15:  // three 7-character fields with CR, final LF
+        for (size_t i = 0; i + zel::vta60::kTextFrameLength <= count; ++i) {
+            if (!zel::vta60::TextFrameOk(b + i)) continue;
+            v.reading.weight = FieldNumber(b + i, 7);
+            v.reading.price = FieldNumber(b + i + 8, 7);
+            v.reading.cost = FieldNumber(b + i + 16, 7);
+            ++v.frames;
+            i += zel::vta60::kTextFrameLength - 1;
+        }
+        break;
+    case 22:  // 18 digit values per frame, nothing else on the line
+        if (count >= static_cast<size_t>(zel::vta60::kDigitFrameLength) &&
+            count % zel::vta60::kDigitFrameLength == 0 && ShapeHolds(Shape::kDigitValues, b, count)) {
+            const zel::vta60::DigitReading r =
+                zel::vta60::DecodeDigitFrame(b + count - zel::vta60::kDigitFrameLength);
+            v.reading.weight = r.grams * 0.001;
+            v.reading.price = r.price * 0.01;
+            v.reading.cost = r.cost * 0.01;
+            v.frames = static_cast<int>(count / zel::vta60::kDigitFrameLength);
+        }
+        break;
+    default:
+        return v;
+    }
+    v.ok = v.frames >= 1;
+    return v;
+}
+
+Finding Judge(const Step& step, const std::string& bytes) {
+    Finding f;
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    for (int model : step.models) {
+        Verdict v = step.listen ? JudgeHeard(model, b, bytes.size()) : JudgeReply(model, b, bytes.size());
+        if (!v.ok) continue;
+        if (f.models.empty()) f.verdict = v;
+        f.models.push_back(model);
+    }
+    return f;
+}
+
+std::string GroupName(const std::vector<int>& models) {
+    std::string out;
+    for (int m : models) out += (out.empty() ? "" : "/") + std::to_string(m);
+    return out;
+}
+
+}  // namespace detect
+}  // namespace zelscales

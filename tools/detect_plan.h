@@ -1,0 +1,121 @@
+// `zelscales detect`: the scan as data. What the scan sends and listens for
+// (the plan), the command table it must never spell, and the judging of what
+// comes back, all without touching a line; tools/detect.cpp runs the plan on
+// a port.
+//
+// The plan: listen silently at every speed first (scales that talk all the
+// time or push readings name themselves by their frames), then send the read
+// request of every polled model, once per distinct request, line framing and
+// speed, and let every model that uses that request judge the reply with the
+// driver's own accepts/decode functions. When several models accept the same
+// reply they are reported as a group.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scales/Line.h"
+#include "scales/exchange/PolledProtocol.h"
+
+namespace zelscales {
+namespace detect {
+
+// The speeds scanned when none are given, most common first.
+const std::vector<int>& DefaultBauds();
+
+// Windows of the scan.
+const int kListenMs = 1500;   // silent listening per speed and framing
+const int kReplyMs = 300;     // waiting for a reply, plus the time 30 bytes take
+const int kSplitPauseMs = 150;
+const int kSetupMs = 100;     // per change of speed or framing
+const int kOpenMs = 500;      // opening a serial port
+const int kConnectMs = 3000;  // connecting over TCP (the socket's own limit)
+
+// One step of the scan.
+struct Step {
+    bool listen = false;             // true: send nothing, listen
+    zel::LineVariant line = zel::LineVariant::k8N1;
+    int baud = 0;                    // 0: TCP, no line settings
+    std::string request;             // the bytes sent (empty when listening)
+    bool split = false;              // first byte, a pause, then the rest
+    int windowMs = 0;                // listening / reply window after the send
+    std::vector<int> models;         // the models that judge what arrives
+};
+
+struct Plan {
+    std::vector<Step> steps;
+    // Models the scan cannot identify, each with the reason.
+    std::vector<std::string> skipped;
+};
+
+// The plan for these speeds; `tcp`: one pass with no line settings.
+Plan BuildPlan(const std::vector<int>& bauds, bool tcp);
+
+// Everything the plan sends, in order, as a scale on the line sees it.
+std::string PlanStream(const Plan& plan);
+
+// The longest a run of the plan may take, in milliseconds: every window,
+// every send (at the step's speed), every split pause, every change of
+// line settings and the opening of the port (a TCP connect may take up to
+// kConnectMs).
+int PlanBoundMs(const Plan& plan);
+// The time one step's send takes (split pause and bytes on the wire).
+int SendMs(const Step& step);
+
+// --- the command table ------------------------------------------------
+
+// A command one of the protocols sends to its scale: tare, zero, price,
+// acknowledgement, Modbus write. -1 in `bytes` is any byte (price digits,
+// tare values, addresses).
+struct CommandPattern {
+    std::vector<int> owners;  // the models whose scales take it
+    const char* what;
+    std::vector<int> bytes;
+};
+const std::vector<CommandPattern>& CommandPatterns();
+
+struct CommandHit {
+    size_t offset;
+    size_t length;
+    std::string what;  // "model 8 tare", "Modbus write"
+};
+
+// Every command in `stream`: each table pattern wherever it occurs, and any
+// Modbus write (function 05, 06, 0F or 10, any address) whose CRC holds. An
+// occurrence lying wholly inside the owning scale's own read request is not
+// a command to that scale (the Radwag reads "SUI" CR LF, which ends in its
+// tare "I" CR LF). Hits that end before `from` are not reported.
+std::vector<CommandHit> FindCommands(const std::string& stream, size_t from = 0);
+
+// Modbus CRC-16 (initial FFFF, reflected polynomial A001).
+uint16_t ModbusCrc(const uint8_t* data, size_t length);
+
+// --- judging ------------------------------------------------------------
+
+struct Verdict {
+    bool ok = false;
+    zel::exchange::Reading reading;
+    int32_t result = 0;
+    int frames = 0;  // frames accepted (listening)
+};
+
+// A polled model's judgement of the reply to its request.
+Verdict JudgeReply(int model, const uint8_t* bytes, size_t count);
+// A talking model's judgement of what arrived while listening.
+Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count);
+
+// The models judging a step's bytes that recognise them, with the reading of
+// the first.
+struct Finding {
+    std::vector<int> models;
+    Verdict verdict;
+};
+Finding Judge(const Step& step, const std::string& bytes);
+
+// "13/27"
+std::string GroupName(const std::vector<int>& models);
+
+}  // namespace detect
+}  // namespace zelscales
