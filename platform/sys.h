@@ -24,6 +24,10 @@ int64_t UnixSeconds();
 // CPU time (user + system) the whole process has used, in milliseconds.
 uint64_t ProcessCpuMs();
 
+// True when the process's standard error is a terminal (progress lines are
+// rewritten in place only there).
+bool StderrIsTerminal();
+
 // Fills `buf` from the operating system's cryptographic random source.
 bool RandomBytes(void* buf, size_t n);
 

@@ -11,12 +11,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "devices/ModelTable.h"
 #include "platform/sys.h"
 #include "tools/commands.h"
@@ -47,13 +41,6 @@ int Usage(const std::string& message) {
     return 2;
 }
 
-bool IsTerminal(FILE* f) {
-#ifdef _WIN32
-    return _isatty(_fileno(f)) != 0;
-#else
-    return isatty(fileno(f)) != 0;
-#endif
-}
 
 bool ParseNumber(const std::string& text, long low, long high, long& out) {
     if (text.empty()) return false;
@@ -302,7 +289,7 @@ int RunDetect(int argc, char** argv) {
         return 1;
     }
 
-    Progress progress(IsTerminal(stderr) && !verbose);
+    Progress progress(platform::StderrIsTerminal() && !verbose);
     std::vector<Found> found;
     bool setUp = false;
     int baud = -1;

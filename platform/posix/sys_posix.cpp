@@ -42,6 +42,8 @@ LocalTime Now() {
 
 int64_t UnixSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
 uint64_t ProcessCpuMs() {
     timespec ts;
     if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;

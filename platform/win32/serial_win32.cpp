@@ -133,8 +133,15 @@ long SerialLine::Read(void* buffer, size_t size) {
     if (!IsOpen()) return -1;
     if (size == 0) return 0;
     DWORD want = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
-    DWORD got = 0;
     HANDLE h = native_->handle;
+    // Only what is queued is asked for, so the read never waits (an
+    // overlapped read of an empty queue may stay pending under emulators,
+    // whatever the time-outs say).
+    const long queued = Queued(h);
+    if (queued < 0) return -1;
+    if (queued == 0) return 0;
+    if (static_cast<DWORD>(queued) < want) want = static_cast<DWORD>(queued);
+    DWORD got = 0;
     if (!Complete(h, native_->ioDone, &got, [&](OVERLAPPED* ov) { return ReadFile(h, buffer, want, nullptr, ov); }))
         return -1;
     return static_cast<long>(got);

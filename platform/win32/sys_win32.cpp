@@ -42,6 +42,11 @@ int64_t UnixSeconds() {
     return static_cast<int64_t>(ticks / 10000000u) - INT64_C(11644473600);
 }
 
+bool StderrIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+}
+
 uint64_t ProcessCpuMs() {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
