@@ -290,8 +290,12 @@ TEST_P(ListenerLineDown, CommandsFlaggedWhileDownAreWrittenOnceWhenItReturns) {
     const uint16_t port = rig.sim.TcpPort();
     rig.sim.Stop();
     platform::SleepMs(400);  // the listener has found its line gone and is retrying
-    if (c.price) EXPECT_TRUE(rig.SetPrice(c.model == 32 ? 1250 : 4321));
-    if (c.tare) EXPECT_TRUE(rig.Calibrate());
+    if (c.price) {
+        EXPECT_TRUE(rig.SetPrice(c.model == 32 ? 1250 : 4321));
+    }
+    if (c.tare) {
+        EXPECT_TRUE(rig.Calibrate());
+    }
     platform::SleepMs(400);  // nothing may be spent on the dead line meanwhile
     rig.sim.ClearReceived();
     ASSERT_TRUE(rig.sim.StartTcp(port));

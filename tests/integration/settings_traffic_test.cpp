@@ -38,7 +38,9 @@ TEST(SettingsFile, ConfiguredDevicesAnswerUnderTheirNumbersAndLogTheirTraffic) {
             for (int attempt = 0; attempt < 5 && !ok; ++attempt) {  // the emulator skips one reading in ten
                 auto r = driver.Call(u"GetWeight", {Value::Text(id), Value()});
                 ok = r.ok && r.ret.boolean;
-                if (ok && id[0] == u'7') EXPECT_DOUBLE_EQ(r.params[1].number, 1.234);
+                if (ok && id[0] == u'7') {
+                    EXPECT_DOUBLE_EQ(r.params[1].number, 1.234);
+                }
             }
             EXPECT_TRUE(ok) << "device " << char(id[0]);
         }
