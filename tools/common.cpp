@@ -1,12 +1,15 @@
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "tools/commands.h"
 
 #include "devices/ModelTable.h"
+#include "platform/sys.h"
 
 using zel::host::CallResult;
 using zel::host::Component;
@@ -26,7 +29,39 @@ bool ParseInt(const std::string& text, long low, long high, int& out) {
     return true;
 }
 
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int number) { g_signal = number; }
+
 }  // namespace
+
+int Fail(const std::string& message, int status) {
+    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
+    return status;
+}
+
+void CatchInterrupts() {
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, OnSignal);
+#endif
+}
+
+int Interrupted() { return g_signal; }
+
+bool SleepUnlessInterrupted(unsigned ms) {
+    const unsigned kStepMs = 50;
+    const uint64_t end = platform::MonotonicMs() + ms;
+    while (!g_signal) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) return true;
+        platform::SleepMs(static_cast<unsigned>(std::min<uint64_t>(kStepMs, end - now)));
+    }
+    return false;
+}
+
+int InterruptedStatus() { return 128 + static_cast<int>(g_signal); }
 
 bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& error) {
     for (int i = first; i < argc; ++i) {
@@ -59,7 +94,8 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         else if (arg == "--coeff") ok = value(o.coeff);
         else if (arg == "--leave") o.leave = true;
         else if (arg == "--markdown") o.markdown = true;
-        else if (arg == "--count") ok = number(o.count, 1, 1000000);
+        else if (arg == "--json") o.json = true;
+        else if (arg == "--count") ok = number(o.count, 0, 1000000);
         else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
         else if (arg == "--attempts") ok = number(o.attempts, 1, 100);
         else if (arg == "--price") ok = value(o.price);
@@ -130,11 +166,14 @@ bool ApplyParameters(Component& driver, const Options& o, std::string& error) {
     return true;
 }
 
+std::string LineMissing(const Options& options) {
+    if (options.model != 20 && options.port.empty() && options.host.empty())
+        return "model " + std::to_string(options.model) + " needs --port NAME or --host H";
+    return std::string();
+}
+
 bool OpenDevice(Component& driver, const Options& options, std::u16string& id, std::string& error) {
-    if (options.model != 20 && options.port.empty() && options.host.empty()) {
-        error = "model " + std::to_string(options.model) + " needs --port NAME or --host H";
-        return false;
-    }
+    if (!(error = LineMissing(options)).empty()) return false;
     if (!ApplyParameters(driver, options, error)) return false;
     CallResult r = CallLogged(driver, options, u"Open", {Value()});
     id = r.params.empty() ? std::u16string() : r.params[0].text;
