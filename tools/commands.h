@@ -70,6 +70,12 @@ std::string LineMissing(const Options& options);
 // result and text when the open failed.
 bool OpenDevice(zel::host::Component& driver, const Options& options, std::u16string& id, std::string& error);
 
+// Closes the device and unloads the library; with --verbose, then tells on
+// stderr how many more threads the process has than before the library was
+// loaded ("driver threads left: 0" when the driver stopped all of its own),
+// where the system lets threads be counted.
+void CloseAndUnload(std::unique_ptr<zel::host::Component>& driver, const Options& options, const std::u16string& id);
+
 // Calls a driver method by name, echoing the call to stderr with --verbose.
 zel::host::CallResult CallLogged(zel::host::Component& driver, const Options& options, const std::u16string& method,
                                  const std::vector<zel::host::Value>& args);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +33,20 @@ bool ParseInt(const std::string& text, long low, long high, int& out) {
 volatile std::sig_atomic_t g_signal = 0;
 
 extern "C" void OnSignal(int number) { g_signal = number; }
+
+// The process's threads, where the system lets them be counted (Linux lists
+// them under /proc); -1 elsewhere.
+int CountThreads() {
+    std::error_code error;
+    std::filesystem::directory_iterator task("/proc/self/task", error);
+    if (error) return -1;
+    int threads = 0;
+    for (; task != std::filesystem::directory_iterator(); task.increment(error)) ++threads;
+    return threads;
+}
+
+// Before the library was loaded (a sanitizer's runtime may have its own).
+int g_threadsBeforeLoading = -1;
 
 }  // namespace
 
@@ -113,6 +128,7 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
 
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
     std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+    g_threadsBeforeLoading = CountThreads();
     try {
         if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
         return std::unique_ptr<Component>(new Component(path));
@@ -164,6 +180,14 @@ bool ApplyParameters(Component& driver, const Options& o, std::string& error) {
         }
     }
     return true;
+}
+
+void CloseAndUnload(std::unique_ptr<Component>& driver, const Options& options, const std::u16string& id) {
+    CallLogged(*driver, options, u"Close", {Value::Text(id)});
+    driver.reset();
+    const int threads = CountThreads();
+    if (options.verbose && threads >= 0 && g_threadsBeforeLoading >= 0)
+        std::fprintf(stderr, "driver threads left: %d\n", threads - g_threadsBeforeLoading);
 }
 
 std::string LineMissing(const Options& options) {

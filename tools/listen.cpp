@@ -222,9 +222,8 @@ int RunListen(int argc, char** argv) {
         if (o.verbose) std::fprintf(stderr, "listening on device %s\n", zel::host::ToUtf8(id).c_str());
         PrintEvents(*driver, o, 0, o.count, traffic.get());
     }
-    // Close stops the driver's listener thread and frees the line; the
-    // library is unloaded when `driver` goes.
-    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    // Close stops the driver's listener thread and frees the line.
+    CloseAndUnload(driver, o, id);
     if (traffic) traffic->Poll();
     if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;

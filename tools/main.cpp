@@ -157,7 +157,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             status = Fail("tare failed: " + LastErrorText(*driver, o));
         }
     }
-    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    CloseAndUnload(driver, o, id);
     if (Interrupted()) return InterruptedStatus();
     return status;
 }

@@ -2,12 +2,16 @@
 # Scriptable output against simulated scales: --json lines that parse, the
 # exit statuses, and a run without end (--count 0) stopped by a signal, which
 # closes the device and frees the line.
-#   json_and_interrupt.sh ZELSCALES
+# The driver runs from a copy of LIBRARY in a folder of the test's own: with
+# --verbose, listen switches the traffic log on beside the library.
+#   json_and_interrupt.sh ZELSCALES LIBRARY
 set -euo pipefail
 set -f  # the JSON conditions hold "?", not file patterns
-tool=$1
 check="$(dirname "$0")/json_lines.py"
 work=$(mktemp -d)
+cp "$2" "$work/"
+zelscales=$1
+tool=("$zelscales" --library "$work/$(basename "$2")")
 sims=()
 cleanup() {
   for p in "${sims[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
@@ -20,7 +24,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # (the pty path or the TCP address) into $address.
 start_sim() {
   local name=$1; shift
-  "$tool" simulate --no-stdin "$@" >"$work/$name.sim" 2>&1 </dev/null &
+  "$zelscales" simulate --no-stdin "$@" >"$work/$name.sim" 2>&1 </dev/null &
   sims+=($!)
   for _ in $(seq 100); do [ -s "$work/$name.sim" ] && break; sleep 0.1; done
   address=$(head -1 "$work/$name.sim")
@@ -52,7 +56,7 @@ while IFS='|' read -r args expected conditions; do
   [ -n "$args" ] || continue
   status=0
   # shellcheck disable=SC2086
-  "$tool" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
+  "${tool[@]}" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
   [ "$status" = "$expected" ] || { cat "$work/err" >&2; fail "zelscales $args: exit $status, wanted $expected"; }
   if [ "$conditions" != - ]; then
     # shellcheck disable=SC2086
@@ -75,22 +79,23 @@ frobnicate|2|-
 --library $work/no-such-library.so version|3|-
 EOT
 # A usage error and a missing library print nothing on stdout.
-"$tool" --library "$work/none.so" weigh --json >"$work/out" 2>/dev/null || true
+"${tool[@]}" --library "$work/none.so" weigh --json >"$work/out" 2>/dev/null || true
 [ ! -s "$work/out" ] || fail "stdout not empty after a failed load"
 
 # Until a signal: each signal's exit status is 128 + its number, after the
-# device was closed (the Close call shows with --verbose) and with every
-# line that was printed whole. The emulator fails a reading now and then.
+# device was closed (the Close call shows with --verbose) and the library
+# unloaded with no thread of the driver's left, and with every line printed whole. The emulator fails a reading now and then.
 while IFS='|' read -r signal expected args conditions; do
   [ -n "$signal" ] || continue
   # shellcheck disable=SC2086
-  "$tool" --verbose $args --count 0 --json >"$work/out" 2>"$work/err" </dev/null &
+  "${tool[@]}" --verbose $args --count 0 --json >"$work/out" 2>"$work/err" </dev/null &
   pid=$!
   wait_lines "$work/out" 3
   kill -"$signal" "$pid"
   wait_end "$pid"
   [ "$status" = "$expected" ] || { tail -5 "$work/err" >&2; fail "$args on SIG$signal: exit $status, wanted $expected"; }
   grep -q '^> Close(' "$work/err" || fail "$args on SIG$signal: the device was not closed"
+  grep -qx 'driver threads left: 0' "$work/err" || fail "$args on SIG$signal: $(grep 'threads left' "$work/err")"
   "$check" "$work/out" 3 $conditions >/dev/null || fail "$args on SIG$signal: output"
   echo "ok: $args --count 0 stopped by SIG$signal -> $status, closed"
 done <<EOT
@@ -104,7 +109,7 @@ EOT
 # A reader that stops reading (`| head`): the run ends on the closed pipe
 # and still closes the device.
 set +e
-"$tool" --verbose weigh --model 13 --port "$pty" --baud 9600 --interval 50 --count 0 --json 2>"$work/err" </dev/null |
+"${tool[@]}" --verbose weigh --model 13 --port "$pty" --baud 9600 --interval 50 --count 0 --json 2>"$work/err" </dev/null |
   head -2 >"$work/out"
 status=${PIPESTATUS[0]}
 set -e
@@ -114,6 +119,6 @@ grep -q '^> Close(' "$work/err" || fail "closed pipe: the device was not closed"
 echo "ok: weigh --count 0 | head -2 -> $status, closed"
 
 # The line is free again: another run opens the same port and weighs.
-"$tool" weigh --model 13 --port "$pty" --baud 9600 --json >"$work/out" || fail "the port stayed taken"
+"${tool[@]}" weigh --model 13 --port "$pty" --baud 9600 --json >"$work/out" || fail "the port stayed taken"
 "$check" "$work/out" 1 weight=2.5 >/dev/null
 echo "json and interrupt: ok"
