@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 
@@ -128,7 +129,12 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
 
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
     std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
-    g_threadsBeforeLoading = CountThreads();
+    if (options.verbose) {
+        // A runtime that starts a helper thread along with the program's
+        // first one (ThreadSanitizer does) gets it now, before the count.
+        std::thread([] {}).join();
+        g_threadsBeforeLoading = CountThreads();
+    }
     try {
         if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
         return std::unique_ptr<Component>(new Component(path));

@@ -191,18 +191,20 @@ int RunListen(int argc, char** argv) {
         return Fail("bad --price " + o.price, kExitUsage);
     }
 
+    // From here a signal only stops the listening: the device is closed and
+    // the library unloaded first.
+    CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
     std::unique_ptr<TrafficFollower> traffic;
     if (o.verbose) traffic.reset(new TrafficFollower(driver->library().path()));
 
     std::u16string id;
-    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
+    if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
     if (traffic) traffic->Follow(zel::host::ToUtf8(id));
-    CatchInterrupts();
 
     int status = 0;
-    if (withPrice) {
+    if (withPrice && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
@@ -210,7 +212,7 @@ int RunListen(int argc, char** argv) {
             status = Fail("price not accepted: " + LastErrorText(*driver, o));
         }
     }
-    if (tare && status == 0) {
+    if (tare && status == 0 && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "tare flagged for the scale\n");

@@ -128,16 +128,18 @@ int RunScaleCommand(const std::string& command, const Options& o) {
         }
     }
     if (!(error = LineMissing(o)).empty()) return Fail(error, kExitUsage);
+    // From here a signal only stops the work: a device being opened is
+    // opened, then closed below, and the library unloaded.
+    CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
     std::u16string id;
-    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
-    // From here a signal only stops the readings: the device is closed below
-    // and the library unloaded when `driver` goes.
-    CatchInterrupts();
+    if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
 
     int status = 0;
-    if (command == "weigh") {
+    if (Interrupted()) {
+        // nothing sent to the scale
+    } else if (command == "weigh") {
         status = Weigh(*driver, o, id, false);
     } else if (command == "price") {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
