@@ -1,38 +1,79 @@
 #!/usr/bin/env bash
-# Packs the libraries for the platform into one archive with MANIFEST.XML:
-#   dist/ZelvatScalesNativeDriver.zip
-# Uses the Linux library from build-test/ (or build/) and the DLLs from
-# build-win32/ and build-win64/ (scripts/windows-build.sh); then lists the
-# archive and checks that the manifest names exactly the files it holds.
+# Builds the three libraries for the platform in Release, strips them, and
+# packs them into one archive with MANIFEST.XML:
+#   dist/ZelvatScalesNativeDriver.zip          what the platform loads
+#   dist/ZelvatScalesNativeDriver-debug/       the debug symbols, one .debug
+#                                              file per library, linked by name
+#                                              (.gnu_debuglink) from it
+# Release builds, compiled with -g for the symbols kept aside: build-release/
+# (Linux), build-release-win32/ and build-release-win64/ (MinGW-w64). Only the
+# library and the zelscales tool (for the load test) are built. Then checks
+# the archive against its manifest and runs tests/package/check-package.sh
+# on it: unpacked, each library loaded from the unpacked tree (and its
+# self-test, on spoilt copies).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-linux=""
-for d in build-test build; do
-  [ -f "$d/component/ZelvatScalesNativeDriver.so" ] && { linux="$d/component/ZelvatScalesNativeDriver.so"; break; }
-done
-[ -n "$linux" ] || { echo "package: build the Linux library first" >&2; exit 1; }
-for f in build-win32/component/ZelvatScalesNativeDriver.dll build-win64/component/ZelvatScalesNativeDriver.dll; do
-  [ -f "$f" ] || { echo "package: $f missing (scripts/windows-build.sh)" >&2; exit 1; }
-done
+ROOT=$PWD
+JOBS="${ZEL_JOBS:-2}"
+NAME=ZelvatScalesNativeDriver
+
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
+fi
+
+# release DIR [cmake args...]
+release() {
+  local dir=$1; shift
+  echo "== package: Release build in $dir"
+  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF \
+    -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g "${launcher[@]}" "$@" >/dev/null
+  cmake --build "$ROOT/$dir" -j"$JOBS" --target "$NAME" zelscales
+}
+release build-release
+release build-release-win32 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+release build-release-win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-cp build-win32/component/ZelvatScalesNativeDriver.dll "$stage/ZelvatScalesNativeDriver_x86.dll"
-cp build-win64/component/ZelvatScalesNativeDriver.dll "$stage/ZelvatScalesNativeDriver_x64.dll"
-cp "$linux" "$stage/ZelvatScalesNativeDriver_x64.so"
+debug="$ROOT/dist/$NAME-debug"
+rm -rf "$debug"
+mkdir -p "$debug"
+
+# strip_into SOURCE PACKAGED-NAME TOOL-PREFIX: the stripped library into the
+# stage, its debug symbols into dist/, and the link from one to the other.
+strip_into() {
+  local source=$1 name=$2 prefix=$3
+  cp "$source" "$stage/$name"
+  "${prefix}objcopy" --only-keep-debug "$stage/$name" "$debug/$name.debug"
+  # An ELF library keeps only its dynamic symbols. A PE image needs no COFF
+  # symbol at all (its exports are in its own table), and --strip-unneeded
+  # would keep the import thunks' ones.
+  case "$name" in
+    *.dll) "${prefix}strip" --strip-all "$stage/$name" ;;
+    *) "${prefix}strip" --strip-unneeded "$stage/$name" ;;
+  esac
+  # The link records the debug file's name and checksum; made beside it.
+  (cd "$debug" && "${prefix}objcopy" --add-gnu-debuglink="$name.debug" "$stage/$name")
+  echo "package: $name $(stat -c %s "$source") -> $(stat -c %s "$stage/$name") bytes, symbols in $name.debug"
+}
+strip_into build-release/component/$NAME.so ${NAME}_x64.so ""
+strip_into build-release-win32/component/$NAME.dll ${NAME}_x86.dll i686-w64-mingw32-
+strip_into build-release-win64/component/$NAME.dll ${NAME}_x64.dll x86_64-w64-mingw32-
+
 printf '%s\r\n' \
   '<?xml version="1.0" encoding="UTF-8"?>' \
   '<bundle xmlns="http://v8.1c.ru/8.2/addin/bundle">' \
-  '  <component os="Windows" path="ZelvatScalesNativeDriver_x86.dll" type="native" arch="i386"/>' \
-  '  <component os="Windows" path="ZelvatScalesNativeDriver_x64.dll" type="native" arch="x86_64"/>' \
-  '  <component os="Linux" path="ZelvatScalesNativeDriver_x64.so" type="native" arch="x86_64"/>' \
+  "  <component os=\"Windows\" path=\"${NAME}_x86.dll\" type=\"native\" arch=\"i386\"/>" \
+  "  <component os=\"Windows\" path=\"${NAME}_x64.dll\" type=\"native\" arch=\"x86_64\"/>" \
+  "  <component os=\"Linux\" path=\"${NAME}_x64.so\" type=\"native\" arch=\"x86_64\"/>" \
   '</bundle>' >"$stage/MANIFEST.XML"
 
 mkdir -p dist
-out="$PWD/dist/ZelvatScalesNativeDriver.zip"
+out="$ROOT/dist/$NAME.zip"
 rm -f "$out"
-(cd "$stage" && cmake -E tar cf "$out" --format=zip MANIFEST.XML ZelvatScalesNativeDriver_x86.dll \
-   ZelvatScalesNativeDriver_x64.dll ZelvatScalesNativeDriver_x64.so)
+(cd "$stage" && cmake -E tar cf "$out" --format=zip MANIFEST.XML ${NAME}_x86.dll ${NAME}_x64.dll ${NAME}_x64.so)
 
 # Every path the manifest names is in the archive, and nothing else is.
 listed=$(cmake -E tar tf "$out" | sort)
@@ -40,3 +81,10 @@ named=$( (echo MANIFEST.XML; grep -o 'path="[^"]*"' "$stage/MANIFEST.XML" | cut 
 [ "$listed" = "$named" ] || { echo "package: archive and manifest differ:"; echo "$listed"; echo "--"; echo "$named"; exit 1; } >&2
 echo "package: $out"
 echo "$listed" | sed 's/^/  /'
+echo "package: debug symbols in $debug"
+ls "$debug" | sed 's/^/  /'
+
+tests/package/check-package.sh "$out" "$debug" build-release/tools/zelscales \
+  build-release-win32/tools/zelscales.exe build-release-win64/tools/zelscales.exe
+# ... and that check refuses archives spoilt in the ways it looks for.
+tests/package/check-package-selftest.sh "$out" "$debug" build-release/component/$NAME.so

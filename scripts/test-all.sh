@@ -5,7 +5,8 @@
 #   tsan       ThreadSanitizer build, all tests
 #   fuzz       clang/libFuzzer build, each fuzzer for a short run
 #   windows    MinGW-w64 i686 and x86_64 DLLs, their tests under Wine
-#   package    the platform's archive of all three libraries with MANIFEST.XML
+#   package    Release builds of the three libraries, stripped, in the platform's
+#              archive with MANIFEST.XML; unpacked and each library loaded
 # With no arguments every stage runs; otherwise only the stages named. Stages
 # run side by side (ZEL_STAGE_JOBS at once, default 3); the package runs last.
 set -uo pipefail
@@ -60,7 +61,7 @@ finish() {  # stage
   unset "pid_of[$s]"
 }
 
-# The package needs the native and Windows builds: it runs last, alone.
+# The package makes its own Release builds and boots Wine: it runs last, alone.
 last=()
 for s in "${stages[@]}"; do
   if [ "$s" = package ]; then last+=("$s"); continue; fi

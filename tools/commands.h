@@ -9,6 +9,29 @@
 
 namespace zelscales {
 
+// The tool's exit statuses, for scripts. A run ended by SIGINT or SIGTERM
+// (after closing the device) exits with 128 + the signal's number.
+enum ExitStatus {
+    kExitOk = 0,         // done; for several readings, at least one arrived
+    kExitFailed = 1,     // the scale or the driver failed: no reading, not opened, command refused
+    kExitUsage = 2,      // bad command line
+    kExitNoLibrary = 3,  // the driver library could not be loaded
+};
+
+// Prints "zelscales: message" to stderr and returns `status`.
+int Fail(const std::string& message, int status = kExitFailed);
+
+// From here on SIGINT and SIGTERM (and SIGPIPE, where there is one: the
+// reader of a pipe went away) only note the signal, so that the command can
+// close the device and unload the library before it ends.
+void CatchInterrupts();
+// The signal caught, 0 when none was.
+int Interrupted();
+// Sleeps `ms`, waking early on a caught signal; false when one was caught.
+bool SleepUnlessInterrupted(unsigned ms);
+// The exit status for a run that ended on the caught signal.
+int InterruptedStatus();
+
 struct Options {
     std::string library;     // --library PATH (default: zel::host::DefaultLibraryPath())
     bool verbose = false;    // --verbose: echo every driver call to stderr
@@ -19,12 +42,13 @@ struct Options {
     int tcpPort = 20108;     // --tcp-port P
     std::string coeff;       // --coeff X (weight coefficient, as text)
     bool leave = false;      // --leave: keep the line open between requests
-    int count = 1;           // --count N (readings or events)
+    int count = 1;           // --count N (readings or events; 0 = until interrupted)
     int interval = 500;      // --interval MS between readings
     int attempts = 3;        // --attempts N per reading when the scale does not answer
     std::string price;       // --price X (currency units, e.g. 12.50)
     std::string cents;       // --cents N (price in hundredths)
     bool markdown = false;   // --markdown (models)
+    bool json = false;       // --json: one JSON object per reading or event on stdout
     std::vector<std::string> positional;
 };
 
@@ -38,9 +62,19 @@ std::unique_ptr<zel::host::Component> LoadDriver(const Options& options, std::st
 // Hands the connection parameters to the driver (model, line, coefficient).
 bool ApplyParameters(zel::host::Component& driver, const Options& options, std::string& error);
 
+// What the command line lacks to reach the scale ("model 13 needs --port
+// NAME or --host H"), empty when nothing.
+std::string LineMissing(const Options& options);
+
 // Opens a device with the parameters applied; false with the driver's
 // result and text when the open failed.
 bool OpenDevice(zel::host::Component& driver, const Options& options, std::u16string& id, std::string& error);
+
+// Closes the device and unloads the library; with --verbose, then tells on
+// stderr how many more threads the process has than before the library was
+// loaded ("driver threads left: 0" when the driver stopped all of its own),
+// where the system lets threads be counted.
+void CloseAndUnload(std::unique_ptr<zel::host::Component>& driver, const Options& options, const std::u16string& id);
 
 // Calls a driver method by name, echoing the call to stderr with --verbose.
 zel::host::CallResult CallLogged(zel::host::Component& driver, const Options& options, const std::u16string& method,

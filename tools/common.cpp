@@ -1,12 +1,17 @@
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 
 #include "tools/commands.h"
 
 #include "devices/ModelTable.h"
+#include "platform/sys.h"
 
 using zel::host::CallResult;
 using zel::host::Component;
@@ -26,7 +31,53 @@ bool ParseInt(const std::string& text, long low, long high, int& out) {
     return true;
 }
 
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int number) { g_signal = number; }
+
+// The process's threads, where the system lets them be counted (Linux lists
+// them under /proc); -1 elsewhere.
+int CountThreads() {
+    std::error_code error;
+    std::filesystem::directory_iterator task("/proc/self/task", error);
+    if (error) return -1;
+    int threads = 0;
+    for (; task != std::filesystem::directory_iterator(); task.increment(error)) ++threads;
+    return threads;
+}
+
+// Before the library was loaded (a sanitizer's runtime may have its own).
+int g_threadsBeforeLoading = -1;
+
 }  // namespace
+
+int Fail(const std::string& message, int status) {
+    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
+    return status;
+}
+
+void CatchInterrupts() {
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, OnSignal);
+#endif
+}
+
+int Interrupted() { return g_signal; }
+
+bool SleepUnlessInterrupted(unsigned ms) {
+    const unsigned kStepMs = 50;
+    const uint64_t end = platform::MonotonicMs() + ms;
+    while (!g_signal) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) return true;
+        platform::SleepMs(static_cast<unsigned>(std::min<uint64_t>(kStepMs, end - now)));
+    }
+    return false;
+}
+
+int InterruptedStatus() { return 128 + static_cast<int>(g_signal); }
 
 bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& error) {
     for (int i = first; i < argc; ++i) {
@@ -59,7 +110,8 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         else if (arg == "--coeff") ok = value(o.coeff);
         else if (arg == "--leave") o.leave = true;
         else if (arg == "--markdown") o.markdown = true;
-        else if (arg == "--count") ok = number(o.count, 1, 1000000);
+        else if (arg == "--json") o.json = true;
+        else if (arg == "--count") ok = number(o.count, 0, 1000000);
         else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
         else if (arg == "--attempts") ok = number(o.attempts, 1, 100);
         else if (arg == "--price") ok = value(o.price);
@@ -77,6 +129,12 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
 
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
     std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+    if (options.verbose) {
+        // A runtime that starts a helper thread along with the program's
+        // first one (ThreadSanitizer does) gets it now, before the count.
+        std::thread([] {}).join();
+        g_threadsBeforeLoading = CountThreads();
+    }
     try {
         if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
         return std::unique_ptr<Component>(new Component(path));
@@ -130,11 +188,22 @@ bool ApplyParameters(Component& driver, const Options& o, std::string& error) {
     return true;
 }
 
+void CloseAndUnload(std::unique_ptr<Component>& driver, const Options& options, const std::u16string& id) {
+    CallLogged(*driver, options, u"Close", {Value::Text(id)});
+    driver.reset();
+    const int threads = CountThreads();
+    if (options.verbose && threads >= 0 && g_threadsBeforeLoading >= 0)
+        std::fprintf(stderr, "driver threads left: %d\n", threads - g_threadsBeforeLoading);
+}
+
+std::string LineMissing(const Options& options) {
+    if (options.model != 20 && options.port.empty() && options.host.empty())
+        return "model " + std::to_string(options.model) + " needs --port NAME or --host H";
+    return std::string();
+}
+
 bool OpenDevice(Component& driver, const Options& options, std::u16string& id, std::string& error) {
-    if (options.model != 20 && options.port.empty() && options.host.empty()) {
-        error = "model " + std::to_string(options.model) + " needs --port NAME or --host H";
-        return false;
-    }
+    if (!(error = LineMissing(options)).empty()) return false;
     if (!ApplyParameters(driver, options, error)) return false;
     CallResult r = CallLogged(driver, options, u"Open", {Value()});
     id = r.params.empty() ? std::u16string() : r.params[0].text;

@@ -15,6 +15,7 @@
 #include "platform/sys.h"
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
+#include "tools/json.h"
 #include "transport/ZelComLanPort.h"
 
 using namespace zelscales::detect;
@@ -68,30 +69,6 @@ bool ParseBauds(const std::string& text, std::vector<int>& out) {
     return !out.empty();
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonNumber(double v) {
-    if (!(v == v) || v > 1e300 || v < -1e300) return "null";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
 std::string Hex(const std::string& bytes, size_t limit) {
     std::string out;
     char buf[4];
@@ -129,25 +106,29 @@ void Report(const Found& f, bool json) {
     const int first = f.models.front();
     const Reading& r = f.verdict.reading;
     if (json) {
-        std::string line = "{";
+        namespace json = zelscales::json;
+        json::Object o;
+        o.Time().Int("result", f.verdict.result);
         if (f.models.size() == 1) {
-            line += "\"model\":" + std::to_string(first) + ",\"caption\":" + JsonString(Caption(first));
+            o.Int("model", first).String("caption", Caption(first));
         } else {
-            line += "\"group\":[";
-            for (size_t i = 0; i < f.models.size(); ++i) line += (i ? "," : "") + std::to_string(f.models[i]);
-            line += "],\"captions\":[";
-            for (size_t i = 0; i < f.models.size(); ++i) line += (i ? "," : "") + JsonString(Caption(f.models[i]));
-            line += "]";
+            std::string group = "[", captions = "[";
+            for (size_t i = 0; i < f.models.size(); ++i) {
+                group += (i ? "," : "") + std::to_string(f.models[i]);
+                captions += (i ? "," : "") + json::Quote(Caption(f.models[i]));
+            }
+            o.Raw("group", group + "]").Raw("captions", captions + "]");
         }
-        line += ",\"baud\":" + (f.step.baud ? std::to_string(f.step.baud) : std::string("null"));
-        line += ",\"line\":" + (f.step.baud ? JsonString(zel::LineName(f.step.line)) : std::string("null"));
-        line += ",\"how\":" + JsonString(f.step.listen ? "heard" : "answered");
-        line += ",\"weight\":" + JsonNumber(r.weight) + ",\"unit\":" + JsonString(Unit(first));
-        line += ",\"price\":" + JsonNumber(r.price) + ",\"cost\":" + JsonNumber(r.cost);
-        line += ",\"stable\":" + std::string(r.stable ? "true" : "false");
-        line += ",\"result\":" + std::to_string(f.verdict.result);
-        line += ",\"timeMs\":" + std::to_string(f.timeMs) + "}";
-        std::printf("%s\n", line.c_str());
+        if (f.step.baud) {
+            o.Int("baud", f.step.baud).String("line", zel::LineName(f.step.line));
+        } else {
+            o.Null("baud").Null("line");
+        }
+        o.String("how", f.step.listen ? "heard" : "answered");
+        o.Number("weight", r.weight).String("unit", Unit(first)).Bool("stable", r.stable != 0);
+        o.Number("price", r.price).Number("cost", r.cost);
+        o.Int("elapsedMs", static_cast<int64_t>(f.timeMs));
+        std::printf("%s\n", o.Text().c_str());
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
         const bool withPrice = (row && row->price) || r.price != 0.0 || r.cost != 0.0;

@@ -1,7 +1,6 @@
 // `zelscales listen`: opens an event-driven scale and prints the data line of
 // every reading the scale pushes, as the platform's external-event handler
 // would receive it.
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include <vector>
 
 #include "platform/sys.h"
+#include "tools/event_line.h"
+#include "tools/json.h"
 #include "tools/listen.h"
 
 using zel::host::CallResult;
@@ -23,23 +24,22 @@ namespace {
 
 const char kListenUsage[] =
     "usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])\n"
-    "                        [--coeff X] [--count N] [--price X | --cents N] [--tare] [--verbose]\n"
+    "                        [--coeff X] [--count N] [--price X | --cents N] [--tare] [--json] [--verbose]\n"
     "\n"
     "Prints the data line of each reading an event-driven scale sends (models 5, 32, 15, 22;\n"
     "default 5) until N readings arrived or Ctrl-C. --price/--cents and --tare send that\n"
     "command once the scale is open. --verbose shows the driver calls and the line traffic\n"
     "(acknowledgements, tare and price frames) from the device's traffic log, which it\n"
-    "switches on for the run by creating log.txt beside the library when it is not there.\n";
+    "switches on for the run by creating log.txt beside the library when it is not there.\n"
+    "--json prints each reading as one JSON object per line: time, result, model, source,\n"
+    "message, the fields of the model's data line (weight, and tare, price, cost, device,\n"
+    "text where it has them) and the raw line.\n";
 
 // Time to let a flagged command reach the scale: the listener reopens the
 // line after the open (a pause and a connect) and writes at its next read
 // attempt; a price goes twice, 200 ms apart, with a pause after each.
 const unsigned kCommandSettleMs = 1500;
 const unsigned kPollMs = 100;
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) { g_interrupted = 1; }
 
 std::string Directory(const std::string& path) {
     size_t at = path.find_last_of("/\\");
@@ -109,7 +109,7 @@ private:
 int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, TrafficFollower* traffic) {
     int printed = 0;
     const uint64_t end = ms ? platform::MonotonicMs() + ms : 0;
-    while (!g_interrupted && (limit == 0 || printed < limit)) {
+    while (!Interrupted() && (limit == 0 || printed < limit)) {
         uint64_t now = platform::MonotonicMs();
         if (end && now >= end) break;
         unsigned wait = kPollMs;
@@ -119,18 +119,24 @@ int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, Tra
             if (o.verbose)
                 std::fprintf(stderr, "%s %s/%s\n", TimeStamp().c_str(), zel::host::ToUtf8(event.source).c_str(),
                              zel::host::ToUtf8(event.message).c_str());
-            std::printf("%s\n", zel::host::ToUtf8(event.data).c_str());
+            const std::string line = zel::host::ToUtf8(event.data);
+            if (o.json) {
+                json::Object reading;
+                reading.Time().Int("result", 0).Int("model", o.model);
+                reading.String("source", zel::host::ToUtf8(event.source))
+                    .String("message", zel::host::ToUtf8(event.message));
+                AddEventFields(o.model, line, reading);
+                reading.String("line", line);
+                std::printf("%s\n", reading.Text().c_str());
+            } else {
+                std::printf("%s\n", line.c_str());
+            }
             std::fflush(stdout);
             ++printed;
         }
         if (traffic) traffic->Poll();
     }
     return printed;
-}
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
-    return 1;
 }
 
 }  // namespace
@@ -164,38 +170,41 @@ int RunListen(int argc, char** argv) {
         }
     }
     std::string error;
-    if (!ParseOptions(static_cast<int>(args.size()), args.data(), 1, o, error)) return Fail(error);
-    if (!o.positional.empty()) return Fail("unexpected argument " + o.positional[0]);
+    if (!ParseOptions(static_cast<int>(args.size()), args.data(), 1, o, error)) return Fail(error, kExitUsage);
+    if (!o.positional.empty()) return Fail("unexpected argument " + o.positional[0], kExitUsage);
     if (!IsEventModel(o.model))
-        return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`");
+        return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`",
+                    kExitUsage);
     if (o.port.empty() && o.host.empty()) {
         std::fputs(kListenUsage, stderr);
-        return 2;
+        return kExitUsage;
     }
     int32_t price = 0;
     bool withPrice = !o.price.empty() || !o.cents.empty();
     if (!o.cents.empty()) {
         char* end = nullptr;
         long v = std::strtol(o.cents.c_str(), &end, 10);
-        if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX) return Fail("bad --cents " + o.cents);
+        if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX)
+            return Fail("bad --cents " + o.cents, kExitUsage);
         price = static_cast<int32_t>(v);
     } else if (!o.price.empty() && !ParsePrice(o.price, price)) {
-        return Fail("bad --price " + o.price);
+        return Fail("bad --price " + o.price, kExitUsage);
     }
 
+    // From here a signal only stops the listening: the device is closed and
+    // the library unloaded first.
+    CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
-    if (!driver) return Fail(error);
+    if (!driver) return Fail(error, kExitNoLibrary);
     std::unique_ptr<TrafficFollower> traffic;
     if (o.verbose) traffic.reset(new TrafficFollower(driver->library().path()));
 
     std::u16string id;
-    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
+    if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
     if (traffic) traffic->Follow(zel::host::ToUtf8(id));
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
 
     int status = 0;
-    if (withPrice) {
+    if (withPrice && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
@@ -203,7 +212,7 @@ int RunListen(int argc, char** argv) {
             status = Fail("price not accepted: " + LastErrorText(*driver, o));
         }
     }
-    if (tare && status == 0) {
+    if (tare && status == 0 && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "tare flagged for the scale\n");
@@ -215,7 +224,9 @@ int RunListen(int argc, char** argv) {
         if (o.verbose) std::fprintf(stderr, "listening on device %s\n", zel::host::ToUtf8(id).c_str());
         PrintEvents(*driver, o, 0, o.count, traffic.get());
     }
-    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    // Close stops the driver's listener thread and frees the line.
+    CloseAndUnload(driver, o, id);
     if (traffic) traffic->Poll();
+    if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;
 }

@@ -9,6 +9,7 @@
 #include "platform/sys.h"
 #include "tools/commands.h"
 #include "tools/detect.h"
+#include "tools/json.h"
 #include "tools/listen.h"
 
 #if !defined(_WIN32) && defined(__has_include)
@@ -29,7 +30,7 @@ const char kUsage[] =
     "usage: zelscales [--library PATH] [--verbose] COMMAND [options]\n"
     "\n"
     "commands:\n"
-    "  weigh     read the weight (--count N, --interval MS, --attempts N)\n"
+    "  weigh     read the weight (--count N, 0 = until Ctrl-C; --interval MS, --attempts N)\n"
     "  price     send a unit price (--price 12.50 or --cents 1250), then weigh\n"
     "  tare      send the tare command\n"
     "  test      run the driver's device test\n"
@@ -49,39 +50,66 @@ const char kUsage[] =
     "  --host H             scale on TCP instead of a serial port\n"
     "  --tcp-port P         TCP port (default 20108)\n"
     "  --coeff X            weight coefficient (default 1.000)\n"
-    "  --leave              keep the line open between requests\n";
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "zelscales: %s\n", message.c_str());
-    return 1;
-}
+    "  --leave              keep the line open between requests\n"
+    "\n"
+    "output:\n"
+    "  --json               weigh, price and listen print one JSON object per reading\n"
+    "                       or event, one a line, and nothing else on stdout:\n"
+    "                       time (UTC), result (0 = a reading), model, weight, unit,\n"
+    "                       stable, price, cost; a failed reading has result and error\n"
+    "\n"
+    "exit status:\n"
+    "  0    done (of several readings, at least one arrived)\n"
+    "  1    the scale or the driver failed: no reading, not opened, command refused\n"
+    "  2    bad command line\n"
+    "  3    the driver library could not be loaded\n"
+    "  130  stopped by Ctrl-C (SIGINT), 143 by SIGTERM, 141 by a closed pipe (SIGPIPE),\n"
+    "       after closing the device\n";
 
 std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r.params[i].Utf8() : std::string(); }
 
-// Reads the weight `count` times; 0 when at least one reading succeeded.
-// A scale that did not answer is asked again, up to `attempts` times.
+// Reads the weight `count` times (0: until a signal is caught); 0 when at
+// least one reading succeeded. A scale that did not answer is asked again,
+// up to `attempts` times.
 int Weigh(Component& driver, const Options& o, const std::u16string& id, bool withPrice) {
     int good = 0;
-    for (int i = 0; i < o.count; ++i) {
-        if (i > 0 && o.interval > 0) platform::SleepMs(static_cast<unsigned>(o.interval));
+    const std::string unit = WeightUnit(o);
+    for (int i = 0; (o.count == 0 || i < o.count) && !Interrupted(); ++i) {
+        if (i > 0 && o.interval > 0 && !SleepUnlessInterrupted(static_cast<unsigned>(o.interval))) break;
         CallResult r;
         int32_t code = 0;
-        for (int attempt = 0; attempt < o.attempts; ++attempt) {
+        bool asked = false;
+        for (int attempt = 0; attempt < o.attempts && !Interrupted(); ++attempt) {
             r = CallLogged(driver, o, u"GetWeightPriceCost", {Value::Text(id), Value(), Value(), Value(), Value()});
+            asked = true;
             code = r.ok && r.ret.boolean ? 0 : driver.LastError();
             if (code != 3) break;
         }
-        if (code == 0) {
-            ++good;
-            std::printf("%s\n", FormatReading(r.params[1].number, r.params[4].integer != 0, r.params[2].number,
-                                              r.params[3].number, withPrice, WeightUnit(o).c_str())
-                                    .c_str());
+        if (!asked) break;
+        if (code == 0 && r.params.size() < 5) code = -1;  // a success without its out-parameters: not a reading
+        const double weight = code == 0 ? r.params[1].number : 0, price = code == 0 ? r.params[2].number : 0,
+                     cost = code == 0 ? r.params[3].number : 0;
+        const bool stable = code == 0 && r.params[4].integer != 0;
+        if (o.json) {
+            json::Object reading;
+            reading.Time().Int("result", code).Int("model", o.model);
+            if (code == 0) {
+                reading.Number("weight", weight).String("unit", unit).Bool("stable", stable);
+                reading.Number("price", price).Number("cost", cost);
+            } else {
+                CallResult last = CallLogged(driver, o, u"GetLastError", {Value()});
+                reading.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
+            }
+            std::printf("%s\n", reading.Text().c_str());
+        } else if (code == 0) {
+            std::printf("%s\n", FormatReading(weight, stable, price, cost, withPrice, unit.c_str()).c_str());
         } else {
             std::printf("no reading: %s\n", LastErrorText(driver, o).c_str());
         }
+        if (code == 0) ++good;
         std::fflush(stdout);
     }
-    return good > 0 ? 0 : 1;
+    return good > 0 ? kExitOk : kExitFailed;
 }
 
 int RunScaleCommand(const std::string& command, const Options& o) {
@@ -92,47 +120,56 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             int value = 0;
             char* end = nullptr;
             long v = std::strtol(o.cents.c_str(), &end, 10);
-            if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX) return Fail("bad --cents " + o.cents);
+            if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX)
+                return Fail("bad --cents " + o.cents, kExitUsage);
             value = static_cast<int>(v);
             price = value;
         } else if (o.price.empty() || !ParsePrice(o.price, price)) {
-            return Fail(o.price.empty() ? "price needs --price X or --cents N" : "bad --price " + o.price);
+            return Fail(o.price.empty() ? "price needs --price X or --cents N" : "bad --price " + o.price,
+                        kExitUsage);
         }
     }
+    if (!(error = LineMissing(o)).empty()) return Fail(error, kExitUsage);
+    // From here a signal only stops the work: a device being opened is
+    // opened, then closed below, and the library unloaded.
+    CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
-    if (!driver) return Fail(error);
+    if (!driver) return Fail(error, kExitNoLibrary);
     std::u16string id;
-    if (!OpenDevice(*driver, o, id, error)) return Fail(error);
+    if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
 
     int status = 0;
-    if (command == "weigh") {
+    if (Interrupted()) {
+        // nothing sent to the scale
+    } else if (command == "weigh") {
         status = Weigh(*driver, o, id, false);
     } else if (command == "price") {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (!r.ok || !r.ret.boolean) {
             status = Fail("price not accepted: " + LastErrorText(*driver, o));
         } else {
-            std::printf("price %d.%02d sent\n", price / 100, price % 100);
+            std::fprintf(o.json ? stderr : stdout, "price %d.%02d sent\n", price / 100, price % 100);
             // An event-driven scale cannot be asked for its weight.
             status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }
     } else if (command == "tare") {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
         if (r.ok && r.ret.boolean) {
-            std::printf("tare done\n");
+            std::fprintf(o.json ? stderr : stdout, "tare done\n");
             if (IsEventModel(o.model)) status = FinishEventCommand(*driver, o);
         } else {
             status = Fail("tare failed: " + LastErrorText(*driver, o));
         }
     }
-    CallLogged(*driver, o, u"Close", {Value::Text(id)});
+    CloseAndUnload(driver, o, id);
+    if (Interrupted()) return InterruptedStatus();
     return status;
 }
 
 int RunDeviceTest(const Options& o) {
     std::string error;
     std::unique_ptr<Component> driver = LoadDriver(o, error);
-    if (!driver) return Fail(error);
+    if (!driver) return Fail(error, kExitNoLibrary);
     if (!ApplyParameters(*driver, o, error)) return Fail(error);
     CallResult r = CallLogged(*driver, o, u"DeviceTest", {Value(), Value()});
     std::string text = Text(r, 0);
@@ -189,7 +226,7 @@ int RunModels(bool markdown) {
 int RunInfoCommand(const std::string& command, const Options& o) {
     std::string error;
     std::unique_ptr<Component> driver = LoadDriver(o, error);
-    if (!driver) return Fail(error);
+    if (!driver) return Fail(error, kExitNoLibrary);
     if (command == "version") {
         CallResult version = CallLogged(*driver, o, u"GetVersion", {});
         CallResult d = CallLogged(*driver, o, u"GetDescription", std::vector<Value>(7));
@@ -249,8 +286,8 @@ int main(int argc, char** argv) {
 
     Options options;
     std::string error;
-    if (!ParseOptions(restCount, rest.data(), 1, options, error)) return Fail(error);
-    if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0]);
+    if (!ParseOptions(restCount, rest.data(), 1, options, error)) return Fail(error, kExitUsage);
+    if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0], kExitUsage);
 
     if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
     if (command == "test") return RunDeviceTest(options);

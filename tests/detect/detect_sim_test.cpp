@@ -217,7 +217,8 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
         const std::string group = ExpectedGroup(run->model);
         const bool single = group.find('/') == std::string::npos;
         if (run->json) {
-            EXPECT_NE(run->out.find("{\"model\":" + group + ","), std::string::npos);
+            EXPECT_NE(run->out.find(",\"model\":" + group + ","), std::string::npos);
+            EXPECT_EQ(run->out.rfind("{\"time\":\"", 0), 0u);
             EXPECT_NE(run->out.find("\"baud\":9600,\"line\":\"8N1\""), std::string::npos);
             EXPECT_NE(run->out.find("\"weight\":"), std::string::npos);
             continue;

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# The platform's archive as shipped, unpacked into a temporary folder:
+#  - MANIFEST.XML names the three libraries (os, arch, path), each is in the
+#    archive, and the archive holds nothing else;
+#  - each library is stripped (no DWARF, no symbols listed), carries a debug
+#    link whose name and checksum match its file in DEBUG-DIR, and that file
+#    holds the symbols of a Release build (our sources compiled with -O2 or more);
+#  - the Linux library passes tests/linux/check-so.sh, the DLLs
+#    tests/windows/check-pe.sh;
+#  - each library is loaded from the unpacked tree through the host layer:
+#    the .so by the zelscales tool (version, and weighing on the emulator),
+#    the DLLs by the Windows builds of the tool under Wine. Where the machine
+#    cannot execute 32-bit x86 programs (`wine --version` fails there, as in
+#    scripts/windows-test.sh), the x86 DLL is only checked, with a notice.
+#   check-package.sh ZIP DEBUG-DIR ZELSCALES ZELSCALES-WIN32.EXE ZELSCALES-WIN64.EXE
+# ZEL_PACKAGE_NO_LOAD=1 stops before loading (check-package-selftest.sh).
+set -euo pipefail
+[ $# -eq 5 ] || { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+zip=$(realpath "$1") debug=$(realpath "$2") tool=$(realpath "$3")
+win32tool=$(realpath "$4") win64tool=$(realpath "$5")
+tests=$(cd "$(dirname "$0")/.." && pwd)
+NAME=ZelvatScalesNativeDriver
+
+work=$(mktemp -d /tmp/zel-package.XXXXXX)
+cleanup() {
+  if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail=0
+complain() { echo "check-package: FAIL: $*" >&2; fail=1; }
+
+tree="$work/unpacked"
+mkdir -p "$tree"
+(cd "$tree" && cmake -E tar xf "$zip")
+echo "check-package: $zip unpacked into $tree"
+
+# The manifest and the tree.
+manifest="$tree/MANIFEST.XML"
+[ -f "$manifest" ] || { echo "check-package: FAIL: no MANIFEST.XML in $zip" >&2; exit 1; }
+components=(
+  "Windows|${NAME}_x86.dll|i386|i686"
+  "Windows|${NAME}_x64.dll|x86_64|x86_64"
+  "Linux|${NAME}_x64.so|x86_64|"
+)
+for c in "${components[@]}"; do
+  IFS='|' read -r os path arch _ <<<"$c"
+  grep -qF "<component os=\"$os\" path=\"$path\" type=\"native\" arch=\"$arch\"/>" "$manifest" ||
+    complain "MANIFEST.XML does not name $path for $os $arch"
+  [ -f "$tree/$path" ] || complain "$path is named in MANIFEST.XML but not in the archive"
+done
+[ "$(grep -c '<component ' "$manifest")" = "${#components[@]}" ] || complain "MANIFEST.XML names other components"
+[ "$(find "$tree" -type f | wc -l)" = $((${#components[@]} + 1)) ] || complain "the archive holds other files: $(cd "$tree" && find . -type f | tr '\n' ' ')"
+
+# check_stripped LIBRARY OBJDUMP-PREFIX: no DWARF and no symbol left, a
+# debug link to DEBUG-DIR/<name>.debug with that file's CRC-32, and in that
+# file the DWARF of our sources built with optimisation.
+check_stripped() {
+  local lib=$1 prefix=$2 name sections link linked crc
+  name=$(basename "$lib")
+  sections=$("${prefix}objdump" -h "$lib" | awk '$1 ~ /^[0-9]+$/ {print $2}')
+  if grep -q '^\.debug_' <<<"$sections"; then complain "$name still holds debug sections"; fi
+  if [ "$("${prefix}objdump" -t "$lib" 2>/dev/null | grep -c '^\[\|^[0-9a-f]\{8,\} ' || true)" != 0 ]; then
+    complain "$name still lists symbols"
+  fi
+  link="$work/$name.debuglink"
+  "${prefix}objcopy" --dump-section .gnu_debuglink="$link" "$lib" "$work/scratch" 2>/dev/null || true
+  if [ ! -s "$link" ]; then complain "$name has no debug link"; return; fi
+  # The section: the file name, NUL, padding to 4 bytes, the CRC-32 (little-endian).
+  read -r linked crc < <(python3 -c '
+import sys, struct
+data = open(sys.argv[1], "rb").read()
+name = data[:data.index(b"\0")].decode()
+print(name, struct.unpack("<I", data[-4:])[0])' "$link")
+  [ "$linked" = "$name.debug" ] || complain "$name links to '$linked', not $name.debug"
+  [ -f "$debug/$linked" ] || { complain "$debug/$linked missing"; return; }
+  [ "$(python3 -c 'import sys, zlib; print(zlib.crc32(open(sys.argv[1], "rb").read()))' "$debug/$linked")" = "$crc" ] ||
+    complain "$debug/$linked does not match the checksum in $name's debug link"
+  sections=$("${prefix}objdump" -h "$debug/$linked")
+  grep -q ' \.debug_info ' <<<"$sections" || complain "$debug/$linked holds no DWARF"
+  # Our sources are C++20; each of their compilation units records its options.
+  local producers
+  producers=$(strings -a "$debug/$linked" | grep -E '^GNU C\+\+20 .* -std=c\+\+20' | sort -u || true)
+  if [ -z "$producers" ]; then
+    complain "$debug/$linked: no compilation unit of ours found"
+  elif grep -vqE ' -O[23s]( |$)' <<<"$producers"; then
+    complain "$name: not a Release build: $(grep -vE ' -O[23s]( |$)' <<<"$producers" | head -1)"
+  fi
+  echo "check-package: $name stripped ($(stat -c %s "$lib") bytes), symbols in $linked ($(stat -c %s "$debug/$linked") bytes)"
+}
+check_stripped "$tree/${NAME}_x64.so" ""
+check_stripped "$tree/${NAME}_x86.dll" i686-w64-mingw32-
+check_stripped "$tree/${NAME}_x64.dll" x86_64-w64-mingw32-
+"$tests/linux/check-so.sh" "$tree/${NAME}_x64.so" || fail=1
+"$tests/windows/check-pe.sh" "$tree/${NAME}_x86.dll:i686" "$tree/${NAME}_x64.dll:x86_64" || fail=1
+
+# load_and_weigh LABEL LIBRARY-AS-THE-TOOL-SEES-IT COMMAND... : the tool's
+# version and weigh commands with that library; the host must report that
+# very path, and the emulator a reading.
+load_and_weigh() {
+  local label=$1 library=$2 out="$work/tool.out"; shift 2
+  if ! "$@" --verbose --library "$library" version >"$out" 2>&1 </dev/null; then
+    complain "$label: version failed:"; cat "$out" >&2; return
+  fi
+  tr -d '\r' <"$out" >"$out.lf"
+  grep -qxF "library $library" "$out.lf" || { complain "$label: another library was loaded:"; cat "$out" >&2; }
+  echo "check-package: $label: $(head -1 "$out.lf")"
+  if ! "$@" --library "$library" weigh --count 3 --attempts 6 --json >"$out" 2>"$work/tool.err" </dev/null; then
+    complain "$label: no reading from the emulator:"; cat "$out" "$work/tool.err" >&2; return
+  fi
+  tr -d '\r' <"$out" >"$out.lf"
+  "$tests/cli/json_lines.py" "$out.lf" 3 model=20 >/dev/null || complain "$label: weigh output"
+  echo "check-package: $label: $(grep -m1 '"result":0' "$out.lf")"
+}
+if [ "${ZEL_PACKAGE_NO_LOAD:-}" = 1 ]; then
+  [ "$fail" = 0 ] && echo "check-package: all checks passed (libraries not loaded)"
+  exit "$fail"
+fi
+load_and_weigh "${NAME}_x64.so" "$tree/${NAME}_x64.so" "$tool"
+
+# Wine, in a throw-away prefix. The `wine` command starts the 32-bit loader;
+# where that cannot run, the 64-bit loader is called directly.
+export WINEPREFIX="$work/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+WINE=wine
+win32_runs=1
+if [ "${ZEL_WINE_WIN32:-}" = 0 ] || ! wine --version >/dev/null 2>&1; then
+  win32_runs=0
+  WINE=""
+  for candidate in "$(command -v wine64 2>/dev/null || true)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64 \
+                   /usr/lib/x86_64-linux-gnu/wine/wine64 /opt/wine-stable/bin/wine64; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" --version >/dev/null 2>&1; then
+      WINE=$candidate
+      break
+    fi
+  done
+  [ -n "$WINE" ] || { complain "no Wine loader runs on this machine"; exit 1; }
+  export WINELOADER=$WINE
+fi
+if ! timeout 300 "$WINE" wineboot -i >"$work/wineboot.log" 2>&1; then
+  cat "$work/wineboot.log" >&2
+  complain "wineboot failed"
+  exit 1
+fi
+# The tools in a folder of their own, so that nothing beside them is loaded
+# in place of the unpacked library.
+mkdir -p "$work/tools32" "$work/tools64"
+cp "$win32tool" "$work/tools32/zelscales.exe"
+cp "$win64tool" "$work/tools64/zelscales.exe"
+windows_path() { echo "Z:${1//\//\\}"; }
+load_and_weigh "${NAME}_x64.dll" "$(windows_path "$tree/${NAME}_x64.dll")" "$WINE" "$work/tools64/zelscales.exe"
+if [ "$win32_runs" = 1 ]; then
+  load_and_weigh "${NAME}_x86.dll" "$(windows_path "$tree/${NAME}_x86.dll")" "$WINE" "$work/tools32/zelscales.exe"
+else
+  echo "!! check-package: 32-bit programs cannot run on this machine: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded" >&2
+fi
+
+[ "$fail" = 0 ] && echo "check-package: all checks passed"
+exit "$fail"
