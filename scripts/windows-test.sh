@@ -43,26 +43,11 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
-# The loader for every Wine step. The `wine` command starts the 32-bit
-# loader, which hands 64-bit programs on to the 64-bit one; a machine that
-# cannot execute 32-bit programs needs the 64-bit loader called directly.
-WINE=wine
-WIN32_RUNS=1
-if [ "${ZEL_WINE_WIN32:-}" = 0 ] || ! wine --version >/dev/null 2>&1; then
-  WIN32_RUNS=0
-  WINE=""
-  for candidate in "$(command -v wine64 2>/dev/null || true)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64 \
-                   /usr/lib/x86_64-linux-gnu/wine/wine64 /opt/wine-stable/bin/wine64; do
-    if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" --version >/dev/null 2>&1; then
-      WINE="$candidate"
-      break
-    fi
-  done
-  if [ -z "$WINE" ]; then
-    echo "windows-test: no Wine loader runs on this machine (\`wine --version\` fails, no 64-bit loader found)" >&2
-    exit 1
-  fi
-  export WINELOADER="$WINE"
+# The loader for every Wine step.
+source "$ROOT/scripts/wine-loader.sh"
+if [ -z "$WINE" ]; then
+  echo "windows-test: no Wine loader runs on this machine (\`wine --version\` fails, no 64-bit loader found)" >&2
+  exit 1
 fi
 WIN32_NOTICE="32-bit programs cannot run on this machine: the win32 DLL is built and its PE tables checked, its Wine suites are skipped"
 if [ "$WIN32_RUNS" = 0 ]; then

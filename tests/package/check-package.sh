@@ -118,24 +118,10 @@ if [ "${ZEL_PACKAGE_NO_LOAD:-}" = 1 ]; then
 fi
 load_and_weigh "${NAME}_x64.so" "$tree/${NAME}_x64.so" "$tool"
 
-# Wine, in a throw-away prefix. The `wine` command starts the 32-bit loader;
-# where that cannot run, the 64-bit loader is called directly.
+# Wine, in a throw-away prefix.
 export WINEPREFIX="$work/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-WINE=wine
-win32_runs=1
-if [ "${ZEL_WINE_WIN32:-}" = 0 ] || ! wine --version >/dev/null 2>&1; then
-  win32_runs=0
-  WINE=""
-  for candidate in "$(command -v wine64 2>/dev/null || true)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64 \
-                   /usr/lib/x86_64-linux-gnu/wine/wine64 /opt/wine-stable/bin/wine64; do
-    if [ -n "$candidate" ] && [ -x "$candidate" ] && "$candidate" --version >/dev/null 2>&1; then
-      WINE=$candidate
-      break
-    fi
-  done
-  [ -n "$WINE" ] || { complain "no Wine loader runs on this machine"; exit 1; }
-  export WINELOADER=$WINE
-fi
+source "$(dirname "$0")/../../scripts/wine-loader.sh"
+[ -n "$WINE" ] || { complain "no Wine loader runs on this machine"; exit 1; }
 if ! timeout 300 "$WINE" wineboot -i >"$work/wineboot.log" 2>&1; then
   cat "$work/wineboot.log" >&2
   complain "wineboot failed"
@@ -148,7 +134,7 @@ cp "$win32tool" "$work/tools32/zelscales.exe"
 cp "$win64tool" "$work/tools64/zelscales.exe"
 windows_path() { echo "Z:${1//\//\\}"; }
 load_and_weigh "${NAME}_x64.dll" "$(windows_path "$tree/${NAME}_x64.dll")" "$WINE" "$work/tools64/zelscales.exe"
-if [ "$win32_runs" = 1 ]; then
+if [ "$WIN32_RUNS" = 1 ]; then
   load_and_weigh "${NAME}_x86.dll" "$(windows_path "$tree/${NAME}_x86.dll")" "$WINE" "$work/tools32/zelscales.exe"
 else
   echo "!! check-package: 32-bit programs cannot run on this machine: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded" >&2

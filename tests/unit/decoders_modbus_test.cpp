@@ -8,6 +8,7 @@
 
 #include "scales/Modbus.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tools/detect_plan.h"
 
 using zel::exchange::Reading;
 using zeltest::ScriptedLine;
@@ -17,17 +18,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint16_t Crc16(const uint8_t* p, size_t n) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    return crc;
-}
-
 Bytes WithCrc(Bytes f) {
-    uint16_t crc = Crc16(f.data(), f.size());
+    uint16_t crc = zelscales::detect::ModbusCrc(f.data(), f.size());
     f.push_back(static_cast<uint8_t>(crc & 0xFF));
     f.push_back(static_cast<uint8_t>(crc >> 8));
     return f;
@@ -191,7 +183,7 @@ TEST(ModbusDecoders, FixedFramesAreWellFormed) {
         EXPECT_EQ(b[1], c.function);
         EXPECT_EQ(b[2] << 8 | b[3], c.address);
         EXPECT_EQ(b[4] << 8 | b[5], c.value);
-        EXPECT_EQ(Crc16(b, 6), b[6] | b[7] << 8);
+        EXPECT_EQ(zelscales::detect::ModbusCrc(b, 6), b[6] | b[7] << 8);
         if (c.function == 0x03) {
             EXPECT_EQ(c.replyLength, 5 + 2 * c.value);
         }
