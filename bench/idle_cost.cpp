@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
         {"100 polled + 5 event-driven devices", 100, 5, false},
         {"100 polled + 5 event-driven devices", 100, 5, true},
     };
-    std::printf("| idle devices (polled: model %d) | wire | CPU ms / wall ms | %% of one core | lines held | polled lines answered |\n",
+    std::printf("| idle devices (polled: model %d) | wire | CPU ms / wall ms | %% of one core | lines held "
+                "| polled lines answered |\n",
                 polledModel);
     std::printf("|---|---|---|---|---|---|\n");
     for (const Case& c : cases) {

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     int polledModel = 1;
     for (int i = 1; i + 1 < argc; i += 2)
         if (!std::strcmp(argv[i], "--polled")) polledModel = std::atoi(argv[i + 1]);
-    std::printf("| %d open devices | wire | resident KiB / device | heap KiB / device | heap KiB / device left after closing | lines held |\n",
+    std::printf("| %d open devices | wire | resident KiB / device | heap KiB / device "
+                "| heap KiB / device left after closing | lines held |\n",
                 kDevices);
     std::printf("|---|---|---|---|---|---|\n");
     for (int kind = 0; kind < 2; ++kind) {
@@ -91,9 +92,10 @@ int main(int argc, char** argv) {
             const bool polled = kind == 0;
             Outcome o = Run(polledModel, polled, tcp != 0);
             char name[64];
-            std::snprintf(name, sizeof name, polled ? "polled (model %d)" : "event-driven (5, 32, 6, 15, 22)", polledModel);
-            std::printf("| %s | %s | %.1f | %.2f | %.2f | %d / %d |\n", name, tcp ? "tcp" : "pty", o.residentKb, o.heapKb,
-                        o.heapLeftKb, o.held, kDevices);
+            if (polled) std::snprintf(name, sizeof name, "polled (model %d)", polledModel);
+            else std::snprintf(name, sizeof name, "event-driven (5, 32, 6, 15, 22)");
+            std::printf("| %s | %s | %.1f | %.2f | %.2f | %d / %d |\n", name, tcp ? "tcp" : "pty", o.residentKb,
+                        o.heapKb, o.heapLeftKb, o.held, kDevices);
             std::fflush(stdout);
         }
     }

@@ -221,7 +221,8 @@ EventRow MeasureEvents(int model, bool tcp, int presses) {
 }
 
 void EventTable(const ModelInfo* models, size_t count, const std::vector<int>& only, int presses) {
-    std::printf("\n| model | line | wire | frame bytes | frame ms | event median ms | p99 ms | max ms | events | missed |\n");
+    std::printf("\n| model | line | wire | frame bytes | frame ms | event median ms | p99 ms | max ms | events "
+                "| missed |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < count; ++i) {
         const ModelInfo& m = models[i];

@@ -15,6 +15,7 @@ b=build-bench/bench
 calls=30 presses=100 seconds=10
 if [ "${1:-}" = quick ]; then calls=10 presses=20 seconds=3; fi
 echo "## GetWeight against the wire-time floor, 9600 baud (model_bench)"
+echo
 "$b/model_bench" --polled-only --calls "$calls"
 echo
 echo "## Event latency after the frame's last byte, 9600 baud (model_bench)"
@@ -24,7 +25,9 @@ echo "## Lag from the reply's last byte to GetWeight returning (polled_bench)"
 "$b/polled_bench" --benchmark_counters_tabular=true
 echo
 echo "## CPU of idle devices over ${seconds} s (idle_cost)"
+echo
 "$b/idle_cost" --seconds "$seconds"
 echo
 echo "## Memory per open device (memory_cost)"
+echo
 "$b/memory_cost"
