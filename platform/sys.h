@@ -28,6 +28,17 @@ uint64_t ProcessCpuMs();
 // rewritten in place only there).
 bool StderrIsTerminal();
 
+// What the process holds in memory, in bytes. `resident`: pages in RAM (the
+// working set on Windows). `heap`: bytes the C allocator has handed out and
+// not taken back (glibc), or the private commit charge (Windows); 0 when the
+// system has no such figure.
+struct MemoryUse {
+    uint64_t resident = 0;
+    uint64_t heap = 0;
+};
+// False when the system tells nothing; `use` is then all zero.
+bool ProcessMemory(MemoryUse* use);
+
 // Fills `buf` from the operating system's cryptographic random source.
 bool RandomBytes(void* buf, size_t n);
 

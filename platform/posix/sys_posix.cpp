@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstring>
 
@@ -48,6 +49,44 @@ uint64_t ProcessCpuMs() {
     timespec ts;
     if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0;
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+namespace {
+// glibc 2.33's mallinfo2, looked up when asked for so the library needs no
+// newer glibc than it otherwise does; its fields are size_t from there on.
+struct MallInfo2 {
+    size_t arena, ordblks, smblks, hblks, hblkhd, usmblks, fsmblks, uordblks, fordblks, keepcost;
+};
+using MallInfo2Fn = MallInfo2 (*)();
+}  // namespace
+
+bool ProcessMemory(MemoryUse* use) {
+    *use = MemoryUse();
+    bool known = false;
+#if defined(__linux__)
+    // statm: total and resident pages, first two numbers.
+    int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[128];
+        ssize_t got = read(fd, text, sizeof text - 1);
+        close(fd);
+        unsigned long long size = 0, resident = 0;
+        if (got > 0) {
+            text[got] = '\0';
+            const long page = sysconf(_SC_PAGESIZE);
+            if (sscanf(text, "%llu %llu", &size, &resident) == 2 && page > 0) {
+                use->resident = resident * static_cast<uint64_t>(page);
+                known = true;
+            }
+        }
+    }
+#endif
+    if (auto fn = reinterpret_cast<MallInfo2Fn>(dlsym(RTLD_DEFAULT, "mallinfo2"))) {
+        const MallInfo2 m = fn();
+        use->heap = static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
+        known = true;
+    }
+    return known;
 }
 
 bool RandomBytes(void* buf, size_t n) {

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <psapi.h>
 
 #include "platform/sys.h"
 #include "platform/win32/paths_win32.h"
@@ -52,6 +53,23 @@ uint64_t ProcessCpuMs() {
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
     auto ticks = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
     return (ticks(kernel) + ticks(user)) / 10000u;  // 100 ns ticks
+}
+
+bool ProcessMemory(MemoryUse* use) {
+    *use = MemoryUse();
+    // Looked up in kernel32 (Windows 7 on), so the library imports no psapi.
+    using Fn = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "K32GetProcessMemoryInfo")))
+                     : nullptr;
+    PROCESS_MEMORY_COUNTERS_EX counters;
+    std::memset(&counters, 0, sizeof counters);
+    counters.cb = sizeof counters;
+    if (!fn || !fn(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+        return false;
+    use->resident = counters.WorkingSetSize;
+    use->heap = counters.PrivateUsage;
+    return true;
 }
 
 bool RandomBytes(void* buf, size_t n) {

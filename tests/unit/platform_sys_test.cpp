@@ -272,4 +272,26 @@ TEST(PlatformSync, EventIsConsumedByOneWait) {
     EXPECT_FALSE(e.Wait(0));
 }
 
+// Kept in a volatile pointer so the compiler cannot drop the block.
+char* volatile gMemoryBlock = nullptr;
+
+TEST(PlatformMemory, FollowsABlockTouchedAndFreed) {
+    const size_t kBlock = 64u << 20;
+    platform::MemoryUse before, held, after;
+    ASSERT_TRUE(platform::ProcessMemory(&before));
+    EXPECT_GT(before.resident, 0u);
+    gMemoryBlock = new char[kBlock];
+    for (size_t i = 0; i < kBlock; i += 4096) gMemoryBlock[i] = static_cast<char>(i);
+    ASSERT_TRUE(platform::ProcessMemory(&held));
+    delete[] gMemoryBlock;
+    gMemoryBlock = nullptr;
+    ASSERT_TRUE(platform::ProcessMemory(&after));
+    // Other threads of the test program may move the figures a little.
+    EXPECT_GE(held.resident, before.resident + kBlock * 3 / 4);
+    // No heap figure where the system has none (Wine reports no commit charge).
+    if (before.heap == 0) return;
+    EXPECT_GE(held.heap, before.heap + kBlock);
+    EXPECT_LE(after.heap + kBlock * 3 / 4, held.heap) << "freed memory leaves the heap figure";
+}
+
 }  // namespace
