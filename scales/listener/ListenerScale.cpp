@@ -34,17 +34,6 @@ std::string BoundedLine(std::string line) {
     return line;
 }
 
-bool LandOnCycle(unsigned spentMs, uint64_t sleptMs, unsigned* leftMs) {
-    const uint64_t period = kReadBudgetMs + kCyclePauseMs;
-    const unsigned at = static_cast<unsigned>((spentMs + sleptMs) % period);
-    if (at < kReadBudgetMs) {
-        *leftMs = kReadBudgetMs - at;
-        return true;
-    }
-    *leftMs = static_cast<unsigned>(period - at);
-    return false;
-}
-
 bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameStarted) {
     using platform::WaitOutcome;
     if (clock.budgetMs <= 0) return false;
@@ -65,17 +54,13 @@ bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameSt
         clock.budgetMs -= took < static_cast<uint64_t>(clock.budgetMs) ? static_cast<int>(took) : clock.budgetMs;
         return clock.budgetMs > 0;
     }
-    unsigned left = 0;
-    const unsigned spent = kReadBudgetMs - static_cast<unsigned>(clock.budgetMs);
-    if (LandOnCycle(spent, took, &left)) {
-        clock.budgetMs = static_cast<int>(left);
-        return true;
-    }
-    // In a pause: bytes end it at once and start a cycle with a whole
-    // budget; a wake-up leaves the rest of it to run.
-    clock.budgetMs = 0;
-    clock.pauseMs = r == WaitOutcome::kInput ? 0 : left;
-    return false;
+    // After a sleep, the first bytes of a frame get the whole budget from
+    // the moment they land, so a frame is never cut because it began late in
+    // a read that had been waiting on silence. A wake-up (a command, a stop)
+    // leaves the read the budget it had: it runs out as it would have, and
+    // the pause and the next cycle follow.
+    if (r == WaitOutcome::kInput) clock.budgetMs = static_cast<int>(kReadBudgetMs);
+    return true;
 }
 
 }  // namespace listener
@@ -231,7 +216,7 @@ void CScalesListener::RunListener() {
         BeforeCycle();
         cycle = ReadClock();
         int count = ReadOneFrame(frame, kMaxFrame);
-        if (HandleFrame(frame, count) == Next::Pause) Pause(cycle.pauseMs);
+        if (HandleFrame(frame, count) == Next::Pause) Pause(kCyclePauseMs);
     }
     Disconnect();
 }

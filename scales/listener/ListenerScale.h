@@ -6,10 +6,8 @@
 // platform's thread and written by the listener.
 //
 // Waiting: on a silent line the thread sleeps in one wait until bytes
-// arrive, a command is flagged or a stop is asked for. The cycles of a 500 ms
-// read budget and a 100 ms pause that would have passed meanwhile read and
-// write nothing, so when something happens the read carries on where the
-// cycles would be at that moment (see ReadClock).
+// arrive, a command is flagged or a stop is asked for; a frame's 500 ms read
+// budget then starts with its first byte (see WaitForFrameBytes).
 //
 // Locking: `lock` guards the flags, the values to send, `stopRequested` and
 // every port operation of the object, whichever thread makes it. It is always
@@ -53,29 +51,22 @@ uint32_t TareMessageParam(double tareKg);
 // A data line cut to the 499 bytes its buffer holds.
 std::string BoundedLine(std::string line);
 
-// The budget of one frame read and the pause owed after it.
+// The budget of one frame read.
 struct ReadClock {
     int budgetMs = static_cast<int>(kReadBudgetMs);
-    unsigned pauseMs = kCyclePauseMs;
     // No frame begun and nothing happened yet in this read: a wait may
     // sleep past the budget while nothing happens.
     bool mayIdle = true;
 };
 
 // One wait on an empty line inside a frame read; false when the read must
-// end (budget spent, line gone, or the wait ended in the pause between two
-// cycles). A wait that ends by bytes costs the time it took, at least 1 ms;
-// one that ends by a wake-up (a command, a stop) costs what it took too, and
-// the read then keeps to its budget. An idle wait (no frame begun, a line
-// that CanSleep) sleeps until something happens and lands on the cycle grid:
-// in a read window with what is left of its budget, or in a pause: bytes end
-// that pause at once (pauseMs 0), a wake-up leaves the rest of it.
+// end (budget spent, or no line to wait on). A wait that ends by bytes costs
+// the time it took, at least 1 ms; one that ends by a wake-up (a command, a
+// stop) costs what it took too. An idle wait (no frame begun, nothing
+// happened yet in this read, a line that CanSleep) sleeps until something
+// happens and costs nothing: bytes then start a whole budget, a wake-up
+// leaves the budget as it was.
 bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameStarted);
-
-// Where a wait that began with `spentMs` of a whole budget spent and slept
-// `sleptMs` lands on the grid of 500 ms reads and 100 ms pauses: true with
-// the budget left in a read window, false with the pause left.
-bool LandOnCycle(unsigned spentMs, uint64_t sleptMs, unsigned* leftMs);
 
 }  // namespace listener
 }  // namespace zel

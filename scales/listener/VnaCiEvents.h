@@ -25,8 +25,7 @@ const uint8_t kFrameEnd = 0x0D;
 // dropped, each with a 50 ms pause and 50 ms of budget; a read that brings
 // nothing waits as WaitForFrameBytes does; CR ends the read at once. `stop`,
 // asked after every other attempt, ends it when true. `clock` (the
-// listener's cycle) carries the budget and the pause owed; none: a budget
-// of its own.
+// listener's cycle) carries the budget; none: a budget of its own.
 int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop,
                 listener::ReadClock* clock = nullptr);
 

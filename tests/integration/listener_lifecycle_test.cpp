@@ -39,6 +39,23 @@ TEST_P(ListenerTiming, FrameIsPublishedAsItLands) {
     EXPECT_LT(lags[lags.size() / 2], 15u) << "median lag";
 }
 
+TEST_P(ListenerTiming, EveryPressOfASlowFrameArrives) {
+    // A 25-byte frame at 1200 baud takes about 210 ms on the line. Wherever
+    // a press falls after a silence, the frame gets its whole read budget
+    // from its first byte: none is cut because it began late in a read (in
+    // 500 ms reads waiting on silence about a third of them would be).
+    ListenerRig rig(15, GetParam());
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.SetPaceBaud(1200);
+    const unsigned silences[] = {310, 530, 420, 660, 370, 590};
+    for (unsigned silence : silences) {
+        platform::SleepMs(silence);
+        rig.sim.PushReading();
+        Event e;
+        EXPECT_TRUE(rig.NextEvent(&e, 1500)) << "a press after " << silence << " ms of silence";
+    }
+}
+
 TEST_P(ListenerTiming, CloseDuringAReadIsPrompt) {
     ListenerRig rig(5, GetParam());
     ASSERT_TRUE(rig.Settle());

@@ -425,28 +425,24 @@ TEST(ScannerRead, StopEndsTheReadAfterTheAttempt) {
 }
 
 // A listener on a line it may sleep on waits without a bound while nothing
-// happens, then carries on where the 500 ms reads and 100 ms pauses would be:
-// the cycle grid starts with the read (0..500 read, 500..600 pause, ...).
-TEST(ScannerRead, SleepingReadLandsOnTheCycleGrid) {
+// happens; a frame's budget then starts with its first byte, so a frame that
+// lands at any moment is read whole (a sleep in 500 ms reads would cut one
+// that began late in a read).
+TEST(ScannerRead, SleepingReadGivesTheFrameItsWholeBudget) {
     const Bytes good = ScannerFrame("001234", 0x03, "");
+    const uint64_t n = good.size();
     struct Case {
         const char* name;
-        uint64_t at;        // when the frame's first byte (or the wake-up) comes
-        uint64_t gap;       // between the frame's bytes
-        bool wake;          // a wake-up instead of bytes
-        size_t frame;       // bytes read
-        uint64_t endsAt;    // the read's end on the line's clock
-        unsigned pauseMs;   // the pause owed after it
-    };
-    const size_t n = good.size();
-    const uint64_t slowEnd = 1200 + 20 * static_cast<uint64_t>(n - 1);
-    const Case cases[] = {
-        {"frame in a later read window", 1234, 0, false, n, 1234, 100},
-        {"frame in a pause starts a cycle at once", 1150, 0, false, 0, 1150, 0},
-        {"slow frame cut where the window ends", 1050, 20, false, 3, 1100, 100},
-        {"slow frame with its window whole", 1200, 20, false, n, slowEnd, 100},
-        {"wake-up in a window: the window runs out", 1300, 0, true, 0, 1700, 100},
-        {"wake-up in a pause: the rest of the pause", 1120, 0, true, 0, 1120, 80},
+        uint64_t at;      // when the frame's first byte (or the wake-up) comes
+        uint64_t gap;     // between the frame's bytes
+        bool wake;        // a wake-up instead of bytes
+        uint64_t frame;   // bytes read
+        uint64_t endsAt;  // the read's end on the line's clock
+    } const cases[] = {
+        {"frame after a long silence", 1234, 0, false, n, 1234},
+        {"slow frame that began where a read would have ended", 1450, 20, false, n, 1450 + 20 * (n - 1)},
+        {"frame slower than its budget is cut 500 ms after its start", 1450, 70, false, 8, 1950},
+        {"wake-up: the read's budget runs out, nothing more", 1300, 0, true, 0, 1800},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -459,9 +455,8 @@ TEST(ScannerRead, SleepingReadLandsOnTheCycleGrid) {
         }
         zel::listener::ReadClock clock;
         uint8_t frame[zel::vnaci::kFrameCapacity];
-        EXPECT_EQ(static_cast<size_t>(zel::vnaci::ReadCrFrame(line, frame, sizeof frame, nullptr, &clock)), c.frame);
+        EXPECT_EQ(static_cast<uint64_t>(zel::vnaci::ReadCrFrame(line, frame, sizeof frame, nullptr, &clock)), c.frame);
         EXPECT_EQ(line.now, c.endsAt);
-        EXPECT_EQ(clock.pauseMs, c.pauseMs);
     }
 }
 
@@ -475,24 +470,7 @@ TEST(ScannerRead, NothingToWaitOnEndsTheSleepingRead) {
     zel::listener::ReadClock clock;
     EXPECT_EQ(zel::vnaci::ReadCrFrame(line, frame, sizeof frame, nullptr, &clock), 0);
     EXPECT_EQ(line.now, 0u);
-    EXPECT_EQ(clock.pauseMs, zel::listener::kCyclePauseMs);
-}
-
-TEST(ListenerClock, LandOnCycle) {
-    struct Case {
-        unsigned spent;
-        uint64_t slept;
-        bool inRead;
-        unsigned left;
-    } const cases[] = {
-        {0, 0, true, 500},   {0, 499, true, 1},    {0, 500, false, 100}, {0, 599, false, 1},
-        {0, 600, true, 500}, {450, 100, false, 50}, {0, 6000000034, true, 466},
-    };
-    for (const Case& c : cases) {
-        unsigned left = 0;
-        EXPECT_EQ(zel::listener::LandOnCycle(c.spent, c.slept, &left), c.inRead) << c.spent << "+" << c.slept;
-        EXPECT_EQ(left, c.left) << c.spent << "+" << c.slept;
-    }
+    EXPECT_EQ(clock.budgetMs, 0);
 }
 
 TEST(ScannerRead, SmallBufferIsNeverOverrun) {
