@@ -7,17 +7,12 @@
 #include <vector>
 
 #include "sim/Frames.h"
+#include "sim/tests/sim_test_util.h"
 #include "sim/Models.h"
 
 namespace {
 
-sim::Display Show(double weight, int decimals = 3, bool stable = true) {
-    sim::Display d;
-    d.weight = weight;
-    d.decimals = decimals;
-    d.stable = stable;
-    return d;
-}
+using simtest::Show;
 
 TEST(SimAsciiIndicators, Replies) {
     sim::Display forced = Show(0.5);

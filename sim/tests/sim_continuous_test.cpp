@@ -11,13 +11,7 @@ namespace {
 
 using simtest::Hex;
 
-sim::Display Show(double weight, int decimals = 3, bool stable = true) {
-    sim::Display d;
-    d.weight = weight;
-    d.decimals = decimals;
-    d.stable = stable;
-    return d;
-}
+using simtest::Show;
 
 TEST(SimContinuousFrames, EncodesEachModelsFrame) {
     const struct {

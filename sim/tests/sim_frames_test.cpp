@@ -13,14 +13,7 @@ namespace {
 using simtest::Hex;
 using simtest::B;
 
-sim::Display Show(double weight, int decimals = 3, bool stable = true, bool overload = false) {
-    sim::Display d;
-    d.weight = weight;
-    d.decimals = decimals;
-    d.stable = stable;
-    d.overload = overload;
-    return d;
-}
+using simtest::Show;
 
 sim::Display WithMoney(sim::Display d, double price, double cost, double tare = 0) {
     d.price = price;

@@ -17,11 +17,7 @@ namespace {
 using simtest::Hex;
 
 sim::Display Show(double weight, int decimals = 3, bool stable = true, bool overload = false, double tare = 0) {
-    sim::Display d;
-    d.weight = weight;
-    d.decimals = decimals;
-    d.stable = stable;
-    d.overload = overload;
+    sim::Display d = simtest::Show(weight, decimals, stable, overload);
     d.tare = tare;
     return d;
 }

@@ -18,11 +18,9 @@ using simtest::Hex;
 using simtest::B;
 
 sim::Display Show(double weight, double price = 0, double cost = 0, int decimals = 3, bool negative = false) {
-    sim::Display d;
-    d.weight = weight;
+    sim::Display d = simtest::Show(weight, decimals);
     d.price = price;
     d.cost = cost;
-    d.decimals = decimals;
     d.negative = negative;
     return d;
 }

@@ -1,9 +1,11 @@
-// Small helpers of the simulator's tests: bytes as hex text and bytes from
-// a list of values.
+// Small helpers of the simulator's tests: bytes as hex text, bytes from a
+// list of values, and what a scale shows.
 #pragma once
 
 #include <initializer_list>
 #include <string>
+
+#include "sim/Frames.h"
 
 namespace simtest {
 
@@ -23,6 +25,16 @@ inline std::string B(std::initializer_list<int> bytes) {
     std::string s;
     for (int b : bytes) s.push_back(static_cast<char>(b));
     return s;
+}
+
+// A display showing `weight` with `decimals` decimals.
+inline sim::Display Show(double weight, int decimals = 3, bool stable = true, bool overload = false) {
+    sim::Display d;
+    d.weight = weight;
+    d.decimals = decimals;
+    d.stable = stable;
+    d.overload = overload;
+    return d;
 }
 
 }  // namespace simtest

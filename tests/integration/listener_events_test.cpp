@@ -16,6 +16,8 @@ using zeltest::ListenerRig;
 
 namespace {
 
+using zeltest::CaseName;
+
 struct Reading {
     double weight, tare, price, cost;
     int decimals;
@@ -73,12 +75,6 @@ TEST_P(ListenerLines, EachFrameGivesOneEventWithItsLine) {
         EXPECT_FALSE(rig.NextEvent(&e, 150)) << e.data;
     }
     EXPECT_TRUE(rig.Close());
-}
-
-std::string CaseName(const char* name) {
-    std::string out;
-    for (const char* p = name; *p; ++p) out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ListenerLines,

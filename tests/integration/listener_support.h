@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,14 @@ namespace zeltest {
 enum class Line { Pty, Tcp };
 
 inline const char* LineName(Line l) { return l == Line::Pty ? "pty" : "tcp"; }
+
+// A case's name as a test name: every character that is no letter or digit
+// becomes '_'.
+inline std::string CaseName(const char* name) {
+    std::string out;
+    for (const char* p = name; *p; ++p) out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return out;
+}
 
 struct Event {
     std::string data;

@@ -17,6 +17,8 @@ using zeltest::Wire;
 
 namespace {
 
+using zeltest::CaseName;
+
 struct Shown {
     double kg;
     int decimals;
@@ -254,12 +256,6 @@ std::string WithId(std::string text, const std::string& id) {
     size_t at = text.find("{id}");
     if (at != std::string::npos) text.replace(at, 4, id);
     return text;
-}
-
-std::string CaseName(const char* name) {
-    std::string out;
-    for (const char* p = name; *p; ++p) out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-    return out;
 }
 
 class ScannerLines : public ::testing::TestWithParam<std::tuple<ScannerCase, Line>> {};
