@@ -22,17 +22,31 @@ const uint8_t kOcsHeader = 0x7F;
 
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
+bool IsPrintable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+
+// True when frame[from .. to] are all printable characters.
+bool PrintableField(const uint8_t* frame, size_t from, size_t to) {
+    for (size_t i = from; i <= to; ++i)
+        if (!IsPrintable(frame[i])) return false;
+    return true;
+}
+
 // A minus that would show as "-0" reads as plain 0.
 double Negated(double value, bool negative) { return negative && value != 0.0 ? -value : value; }
 
-// The weight field of the CR-headed frames: spaces before the number are
-// skipped, digits and '.' taken, and anything else (a space after the
-// number too) ends it. `out` holds count + 1 bytes.
+// The weight field of the CR-headed frames: spaces (and a plus) before the
+// number are skipped, digits and '.' taken, and anything else (a space
+// after the number too) ends it. `out` holds count + 1 bytes.
 void TakeNumber(const uint8_t* field, size_t count, char* out) {
     size_t w = 0;
+    bool plus = false;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t c = field[i];
         if (c == ' ' && w == 0) continue;
+        if (c == '+' && w == 0 && !plus) {
+            plus = true;
+            continue;
+        }
         if (!IsDigit(c) && c != '.') break;
         out[w++] = static_cast<char>(c);
     }
@@ -150,13 +164,10 @@ char OcsPointDigit(uint8_t c) {
 
 // The check byte alone cannot find where a frame starts: on a line that
 // carries frames back to back, the nine bytes from any 7F byte of the
-// stream have the same XOR as a whole frame. A frame whose check byte is 7F
-// therefore also checks out when read from that byte, one byte early, with
-// the next frame's header in the second place and the weight shifted by a
-// character. The scale puts no 7F there, so such a frame is refused and
-// the hunt goes on from its second byte, the real header.
+// stream have the same XOR as a whole frame. The stream's framing decides
+// (OcsKinds, OcsPreferred).
 bool AcceptsOcs(const uint8_t* frame, size_t length) {
-    if (!frame || length != kOcsLength || frame[0] != kOcsHeader || frame[1] == kOcsHeader) return false;
+    if (!frame || length != kOcsLength || frame[0] != kOcsHeader) return false;
     uint8_t x = 0;
     for (size_t i = 1; i <= 7; ++i) x ^= frame[i];
     return x == frame[8];
@@ -181,6 +192,66 @@ exchange::Decoded DecodeOcs(const uint8_t* frame, size_t length, Reading& out) {
     return kOk;
 }
 
+// Byte kinds of the frames in a stream, beyond each frame's own check: the
+// sign and weight positions hold characters, never a line-control byte or a
+// header from the next frame.
+
+bool CertusKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kCertusLength && PrintableField(frame, 7, 14);
+}
+
+bool JadeverKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kJadeverLength && IsPrintable(frame[8]) && PrintableField(frame, 10, 20);
+}
+
+bool SmartKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kSmartLength && PrintableField(frame, 1, 8);
+}
+
+bool VisKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kVisLength && PrintableField(frame, 7, 14);
+}
+
+// The reversed weight text: digits, a point or comma, a sign, spaces.
+bool T7eKinds(const uint8_t* frame, size_t length) {
+    if (!frame || length != kT7eLength) return false;
+    for (size_t i = 1; i < kT7eLength; ++i) {
+        const uint8_t c = frame[i];
+        if (!IsDigit(c) && c != '.' && c != ',' && c != '-' && c != '+' && c != ' ') return false;
+    }
+    return true;
+}
+
+// Five digit bytes: an ASCII digit, or one with its top bit (and a point).
+bool EsitKinds(const uint8_t* frame, size_t length) {
+    if (!frame || length != kEsitLength) return false;
+    for (size_t i = 1; i <= 5; ++i) {
+        const uint8_t c = frame[i];
+        if (!IsDigit(c) && !(c >= 0xB0 && c <= 0xB9)) return false;
+    }
+    return true;
+}
+
+bool OcsKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kOcsLength && PrintableField(frame, 2, 6);
+}
+
+// A check byte of 7F comes with one weight in 256; an address of 7F is rare.
+// Where a stream of frames back to back reads both ways (7F 7F: the check
+// byte and the header, or the header and the address), the frame whose
+// second byte is no 7F is taken.
+bool OcsPreferred(const uint8_t* frame, size_t length) {
+    return frame && length == kOcsLength && frame[1] != kOcsHeader;
+}
+
+const exchange::StreamFraming kCertusStream = {.kinds = CertusKinds};
+const exchange::StreamFraming kJadeverStream = {.kinds = JadeverKinds};
+const exchange::StreamFraming kSmartStream = {.kinds = SmartKinds};
+const exchange::StreamFraming kVisStream = {.kinds = VisKinds};
+const exchange::StreamFraming kT7eStream = {.kinds = T7eKinds};
+const exchange::StreamFraming kEsitStream = {.kinds = EsitKinds};
+const exchange::StreamFraming kOcsStream = {.kinds = OcsKinds, .preferred = OcsPreferred};
+
 // No request: the scale talks all the time. A wrong byte while hunting for
 // the header costs 1 ms of budget and no pause.
 const PolledProtocol kCertusProtocol = {.replyLength = 20,
@@ -191,7 +262,8 @@ const PolledProtocol kCertusProtocol = {.replyLength = 20,
                                         .scope = BudgetScope::kPerCall,
                                         .attempts = 3,
                                         .accepts = AcceptsCertus,
-                                        .decode = DecodeCertus};
+                                        .decode = DecodeCertus,
+                                        .stream = &kCertusStream};
 
 const PolledProtocol kJadeverProtocol = {.replyLength = 23,
                                          .header = {kCr, 0},
@@ -201,7 +273,8 @@ const PolledProtocol kJadeverProtocol = {.replyLength = 23,
                                          .scope = BudgetScope::kPerCall,
                                          .attempts = 3,
                                          .accepts = AcceptsJadever,
-                                         .decode = DecodeJadever};
+                                         .decode = DecodeJadever,
+                                         .stream = &kJadeverStream};
 
 const PolledProtocol kSmartProtocol = {.replyLength = 13,
                                        .header = {kStx, 0},
@@ -211,7 +284,8 @@ const PolledProtocol kSmartProtocol = {.replyLength = 13,
                                        .scope = BudgetScope::kPerAttempt,
                                        .attempts = 3,
                                        .accepts = AcceptsSmart,
-                                       .decode = DecodeSmart};
+                                       .decode = DecodeSmart,
+                                       .stream = &kSmartStream};
 
 const PolledProtocol kVisProtocol = {.replyLength = 18,
                                      .header = {kLf, 0},
@@ -221,7 +295,8 @@ const PolledProtocol kVisProtocol = {.replyLength = 18,
                                      .scope = BudgetScope::kPerAttempt,
                                      .attempts = 3,
                                      .accepts = AcceptsVis,
-                                     .decode = DecodeVis};
+                                     .decode = DecodeVis,
+                                     .stream = &kVisStream};
 
 const PolledProtocol kT7eProtocol = {.replyLength = 8,
                                      .header = {'=', 0},
@@ -231,7 +306,8 @@ const PolledProtocol kT7eProtocol = {.replyLength = 8,
                                      .scope = BudgetScope::kPerCall,
                                      .attempts = 3,
                                      .accepts = AcceptsT7e,
-                                     .decode = DecodeT7e};
+                                     .decode = DecodeT7e,
+                                     .stream = &kT7eStream};
 
 const PolledProtocol kEsitProtocol = {.replyLength = 7,
                                       .header = {'+', '-'},
@@ -241,7 +317,8 @@ const PolledProtocol kEsitProtocol = {.replyLength = 7,
                                       .scope = BudgetScope::kPerAttempt,
                                       .attempts = 3,
                                       .accepts = AcceptsEsit,
-                                      .decode = DecodeEsit};
+                                      .decode = DecodeEsit,
+                                      .stream = &kEsitStream};
 
 const PolledProtocol kOcsProtocol = {.replyLength = 9,
                                      .header = {kOcsHeader, 0},
@@ -251,7 +328,8 @@ const PolledProtocol kOcsProtocol = {.replyLength = 9,
                                      .scope = BudgetScope::kPerAttempt,
                                      .attempts = 3,
                                      .accepts = AcceptsOcs,
-                                     .decode = DecodeOcs};
+                                     .decode = DecodeOcs,
+                                     .stream = &kOcsStream};
 
 }  // namespace continuous
 }  // namespace zel

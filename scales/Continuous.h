@@ -46,8 +46,7 @@ bool AcceptsEsit(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeEsit(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // 7F, a byte, 5 weight chars (the most significant at offset 6, down to
-// offset 2), status (bit 0 stable), XOR of the seven bytes before it. A
-// frame with 7F in its second place is refused (see AcceptsOcs).
+// offset 2), status (bit 0 stable), XOR of the seven bytes before it.
 bool AcceptsOcs(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeOcs(const uint8_t* frame, size_t length, exchange::Reading& out);
 // The byte a weight character with a point stands for ('!' is "1."), or 0

@@ -38,6 +38,27 @@ const uint8_t kA12ehMoving = 0x08;
 
 bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
 
+// True when frame[from .. to] are all printable characters.
+bool PrintableField(const uint8_t* frame, size_t from, size_t to) {
+    for (size_t i = from; i <= to; ++i)
+        if (frame[i] < 0x20 || frame[i] > 0x7E) return false;
+    return true;
+}
+
+// Byte kinds of the streamed frames beyond their own checks: the weight
+// (and sign) positions hold characters, never a line-control byte or the
+// next frame's header.
+bool A12ehKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kA12ehFrameLength && PrintableField(frame, 4, 9);
+}
+
+bool A9ContinKinds(const uint8_t* frame, size_t length) {
+    return frame && length == kA9ContinFrameLength && PrintableField(frame, 1, 7);
+}
+
+const exchange::StreamFraming kA12ehStream = {.kinds = A12ehKinds};
+const exchange::StreamFraming kA9ContinStream = {.kinds = A9ContinKinds};
+
 // Copies frame[offset .. offset+count) as text with a terminating zero; the
 // frame itself stays untouched.
 void FieldText(const uint8_t* frame, size_t offset, size_t count, char* out) {
@@ -201,21 +222,23 @@ const PolledProtocol kK9Protocol = {.request = kDs2Request,
                                     .accepts = AcceptsDFrame,
                                     .decode = DecodeK9};
 
-// The status byte of a negative А12EH reading is 02, the header's value: a
-// hunt that lands on it is refused and goes on from the real header.
+// The status byte of a negative А12EH reading is 02, the header's value: the
+// stream's framing refuses a window that starts there.
 const PolledProtocol kA12ehProtocol = {.replyLength = 17,
                                        .header = {kStx, 0},
                                        .headerCount = 1,
                                        .policy = HeaderPolicy::kHunted,
                                        .accepts = AcceptsA12ehFrame,
-                                       .decode = DecodeA12eh};
+                                       .decode = DecodeA12eh,
+                                       .stream = &kA12ehStream};
 
 const PolledProtocol kA9ContinProtocol = {.replyLength = 12,
                                           .header = {kStx, 0},
                                           .headerCount = 1,
                                           .policy = HeaderPolicy::kHunted,
                                           .accepts = AcceptsA9ContinFrame,
-                                          .decode = DecodeA9Contin};
+                                          .decode = DecodeA9Contin,
+                                          .stream = &kA9ContinStream};
 
 const CommandSpec kA12Tare = {.bytes = kA12TareByte, .length = 1, .pauseMs = 0};
 const CommandSpec kA12Zero = {.bytes = kA12ZeroByte, .length = 1, .pauseMs = 0};

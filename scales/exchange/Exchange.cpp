@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
+#include "scales/exchange/Stream.h"
 
 namespace zel {
 namespace exchange {
@@ -157,6 +158,8 @@ void Resync(const PolledProtocol& p, uint8_t* frame, int& count, int& budget) {
 // in `decoded`, when a frame was accepted.
 bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
                Decoded& decoded, int pending) {
+    if (p.stream && p.policy == HeaderPolicy::kHunted && HasHeader(p))
+        return TakeStreamFrame(p, line, frame, budget, io, decoded, pending);
     int count = 0;
     for (;;) {
         Collect(p, line, frame, count, budget, pending);

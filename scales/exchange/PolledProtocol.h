@@ -70,6 +70,23 @@ using CompleteFn = bool (*)(const uint8_t* frame, size_t count);
 // not, so a value can be taken even from a refused frame.
 using PeekFn = void (*)(const uint8_t* frame, size_t count, Reading& out);
 
+// What a continuously transmitting scale's stream adds to the check of one
+// frame (the engine's hunted read, Stream.h). The hunt may land on a byte
+// inside a frame that has a header's value; the window of N bytes from there
+// is taken as a frame only where the stream confirms it.
+struct StreamFraming {
+    // The byte kinds every frame of the stream holds beyond what accepts
+    // checks (a weight position holds a weight character): a window that
+    // breaks them is no frame.
+    AcceptsFn kinds = nullptr;
+    // Where two alignments of the stream both pass every check, the window
+    // this holds for and the other does not is taken; with none, or where
+    // it cannot decide, neither is.
+    AcceptsFn preferred = nullptr;
+    // A silence of the line this long parts two frames.
+    int gapMs = 10;
+};
+
 // Written with designated initializers; members left out take the values
 // most protocols share.
 struct PolledProtocol {
@@ -98,6 +115,9 @@ struct PolledProtocol {
     PeekFn peek = nullptr;
     AcceptsFn accepts = nullptr;
     DecodeFn decode = nullptr;
+    // Continuous output (hunted policy with a header): a frame is taken only
+    // where the stream's framing confirms it.
+    const StreamFraming* stream = nullptr;
 };
 
 }  // namespace exchange
