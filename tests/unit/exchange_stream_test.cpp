@@ -20,14 +20,14 @@ namespace mv = zel::mirvesov;
 
 namespace {
 
-// The scale sends `frame` over and over, a byte a millisecond, with `gapMs`
+// The scale sends `frame` over and over, a byte every byteMs, with `gapMs`
 // of silence after each frame. A converter hands the bytes on in chunks of
 // 1 to maxChunk bytes, each when its last byte is in; a chunk never spans a
 // pause. Bytes are made as the clock gets to them.
 class StreamLine : public zel::exchange::IByteLine {
 public:
-    StreamLine(const std::string& frame, uint64_t gapMs, int maxChunk, uint32_t seed)
-        : frame_(frame), gap_(gapMs), maxChunk_(maxChunk), seed_(seed) {}
+    StreamLine(const std::string& frame, uint64_t gapMs, int maxChunk, uint32_t seed, uint64_t byteMs = 1)
+        : frame_(frame), gap_(gapMs), byte_(byteMs), maxChunk_(maxChunk), seed_(seed) {}
 
     uint64_t now = 0;
 
@@ -66,7 +66,7 @@ private:
             if (gap_ > 0 && size > frame_.size() - pos_) size = frame_.size() - pos_;
             uint64_t at = sent_;
             for (size_t i = 0; i < size; ++i) {
-                at = sent_ + 1;
+                at = sent_ + byte_;
                 ready_.push_back({0, static_cast<uint8_t>(frame_[pos_])});
                 sent_ = at;
                 if (++pos_ == frame_.size()) {
@@ -82,6 +82,7 @@ private:
 
     std::string frame_;
     uint64_t gap_;
+    uint64_t byte_;
     int maxChunk_;
     uint32_t seed_;
     std::vector<Byte> ready_;
@@ -234,13 +235,14 @@ struct Shares {
 
 // `calls` readings of a stream of the frame, each joining it at another
 // moment.
-Shares Weigh(const PolledProtocol& p, const std::string& frame, uint64_t gapMs, int calls, uint32_t seed) {
+Shares Weigh(const PolledProtocol& p, const std::string& frame, uint64_t gapMs, int calls, uint32_t seed,
+             uint64_t byteMs = 1) {
     const Reading expected = Expected(p, frame);
     Shares s;
     for (int i = 0; i < calls; ++i) {
         const uint64_t gap = gapMs == 0 ? 0 : gapMs + static_cast<uint64_t>(i % 5) * 20;
-        StreamLine line(frame, gap, 8, seed + static_cast<uint32_t>(i) * 7919u);
-        line.now = 50 + static_cast<uint64_t>(i * 37) % (3 * (frame.size() + gap));
+        StreamLine line(frame, gap, 8, seed + static_cast<uint32_t>(i) * 7919u, byteMs);
+        line.now = 50 + static_cast<uint64_t>(i * 37) % (3 * (frame.size() * byteMs + gap));
         NoSession session;
         Reading r;
         const int32_t code = zel::exchange::RunReadCycle(p, line, session, r);
@@ -324,6 +326,26 @@ TEST(StreamFraming, FramesWithPausesBetweenThemAreReadRight) {
         }
         std::printf("model %d with pauses: %d calls, %.1f %% answered, %d wrong\n", m.number, all.calls,
                     100.0 * all.answered / all.calls, all.wrong);
+    }
+}
+
+TEST(StreamFraming, SlowLineWithLongChunksAndLongerPauses) {
+    // 2400 baud through a converter that holds up to 8 bytes: silences of
+    // up to 32 ms inside a frame, 150 ms and more between frames. A window
+    // is judged by the longest silence in and around it.
+    for (const Model& m : Models()) {
+        Shares all;
+        for (size_t i = 0; i < m.samples.size(); ++i) {
+            const Sample& s = m.samples[i];
+            SCOPED_TRACE(testing::Message() << "model " << m.number << ", " << s.name);
+            const Shares r = Weigh(*m.protocol, s.frame, 150, 100, 3000u + static_cast<uint32_t>(i), 4);
+            EXPECT_EQ(r.wrong, 0);
+            all.calls += r.calls;
+            all.answered += r.answered;
+        }
+        EXPECT_GE(all.answered * 100, all.calls * 95) << "model " << m.number;
+        std::printf("model %d slow line: %d calls, %.1f %% answered\n", m.number, all.calls,
+                    100.0 * all.answered / all.calls);
     }
 }
 
