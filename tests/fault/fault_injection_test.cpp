@@ -263,6 +263,7 @@ TEST(FaultInjection, EveryPolledModelUnderEveryFault) {
         }
         for (size_t k = 0; k < kFaultCount; ++k) {
             const Cell& c = r.cells[k];
+            if (!c.recovered) std::printf("%s: no true reading in two calls after %s ended\n", where.c_str(), kFaults[k].name);
             if (!c.failed) continue;
             ADD_FAILURE() << where << ", " << kFaults[k].name << ": " << c.why << "codes " << c.codes << ", true "
                           << Show(r.truth);
