@@ -20,6 +20,21 @@ enum class ModelKind : uint8_t {
     kReserved,  // a placeholder of the setup form: creates nothing
 };
 
+// What a polled model's reply carries that tells a damaged frame from a good
+// one (the driver refuses a frame whose check fails):
+//   kCrc, kXor       a check value over the frame; every single changed byte
+//                    is caught;
+//   kStructure       fixed bytes, terminators or digit positions only: a
+//                    changed digit reads as another weight;
+//   kLength          nothing but the number of bytes: any content is taken.
+enum class FrameCheck : uint8_t {
+    kNone,  // no polled reply (event-driven, emulator, placeholder)
+    kCrc,
+    kXor,
+    kStructure,
+    kLength,
+};
+
 struct ModelInfo {
     int number;
     const char* className;  // "" for a placeholder
@@ -34,6 +49,7 @@ struct ModelInfo {
     // Commands the class takes (false: the call answers 5).
     bool tare, zero, price;
     IScalesObject* (*create)();  // null until the model's protocol is built
+    FrameCheck frameCheck;       // polled models: what the reply's format checks
 };
 
 // Models 0..45 in order; `count` receives the number of rows.
@@ -42,6 +58,8 @@ const ModelInfo* AllModels(size_t* count);
 const ModelInfo* FindModel(int32_t number);
 
 const char* KindName(ModelKind kind);
+// "CRC", "XOR", "structure only", "length only"; "-" for kNone.
+const char* FrameCheckName(FrameCheck check);
 
 }  // namespace devices
 }  // namespace zel

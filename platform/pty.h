@@ -55,6 +55,9 @@ long IoRead(int handle, void* buf, size_t size);
 // Never raises SIGPIPE.
 long IoWrite(int handle, const void* data, size_t size);
 void IoClose(int handle);
+// Closes a TCP connection with a reset (SO_LINGER 0) instead of an orderly
+// end: the peer's next read or write fails at once.
+void TcpAbort(int handle);
 
 // Readiness wait over several handles.
 enum WaitBits { kWaitReadable = 1, kWaitWritable = 2, kWaitHangUp = 4, kWaitError = 8 };

@@ -23,6 +23,26 @@ constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for
 constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
 constexpr int kSilentFrameMs = 20;      // streaming in silence: the time a frame "takes"
 constexpr int kDefaultStreamGapMs = 100;
+constexpr int kDefaultDripMs = 60;
+constexpr int kDefaultNoiseBaud = 9600;
+constexpr int kNoiseStepMs = 5;         // how often noise is topped up
+constexpr size_t kNoiseChunkLimit = 4096;
+// Half a frame stays this long on the line before the cut: a pty drops what
+// its client has not read when it closes, and a reset may drop it too.
+constexpr unsigned kCutAfterHalfMs = 100;
+
+// Faults under which no frame and no answer goes out.
+bool Mute(Fault f) { return f == Fault::Silence || f == Fault::Loopback || f == Fault::Noise; }
+
+// Faults that cut the line after the first half of each frame.
+bool CutsHalfway(Fault f) { return f == Fault::HalfThenHangUp || f == Fault::Reset; }
+
+// The pause after each byte of a frame under this fault, 0 for none.
+int ByteGapMs(Fault f, int param) {
+    if (f == Fault::SlowBytes) return param;
+    if (f == Fault::Drip) return param > 0 ? param : kDefaultDripMs;
+    return 0;
+}
 
 Record::Kind KindOf(CommandMatcher::Kind k) {
     switch (k) {
@@ -139,6 +159,8 @@ struct Simulator::Impl {
     double rxDoneUs = 0;           // paced: when the last byte received would have arrived
     double streamPaceUs = 0;       // paced stream: the time of one byte
     double streamStartUs = 0;      // paced stream: when the frame began
+    Fault streamCut = Fault::None; // HalfThenHangUp / Reset: cut when the half frame is out
+    double noiseFromUs = 0;        // Noise: bytes are owed from this time on (0: not running)
 
     CommandMatcher NewMatcher() const {
         return CommandMatcher(desc ? desc->patterns : std::vector<CommandMatcher::Pattern>());
@@ -223,8 +245,8 @@ struct Simulator::Impl {
         }
     }
 
-    // Cuts the line on purpose.
-    void DoHangUp() {
+    // Cuts the line on purpose; `reset`: a TCP connection ends with a reset.
+    void DoHangUp(bool reset = false) {
         FlushMatcher(true);
         DropStream();
         if (mode == Pty) {
@@ -243,7 +265,8 @@ struct Simulator::Impl {
             peerAbsent = true;
         } else if (mode == Tcp) {
             CAutoLockMutex lock(mu);
-            platform::IoClose(line);
+            if (reset) platform::TcpAbort(line);
+            else platform::IoClose(line);
             line = platform::kNoHandle;
             ++hangups;
         }
@@ -286,9 +309,12 @@ struct Simulator::Impl {
             baud = paceBaud;
         }
         if (baud <= 0) return 0.0;
+        return 1e6 * BitsPerByte() / baud;
+    }
+
+    int BitsPerByte() const {
         const char* framing = desc ? desc->line : "8N1";
-        const int bits = 1 + 8 + (framing[1] == 'N' ? 0 : 1) + (framing[2] == '2' ? 2 : 1);
-        return 1e6 * bits / baud;
+        return 1 + 8 + (framing[1] == 'N' ? 0 : 1) + (framing[2] == '2' ? 2 : 1);
     }
 
     static double NowUs() {
@@ -336,11 +362,24 @@ struct Simulator::Impl {
 
     // The frame's bytes with the fault applied (garbage first, or broken).
     std::string FaultedFrame(Fault f, int param) {
-        const std::string frame = Encode(Current());
+        std::string frame = Encode(Current());
+        if (f == Fault::ChangedByte) ChangeOneByte(&frame, param);
         std::string bytes;
         if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
         bytes += (f == Fault::BrokenFrame) ? Broken(frame) : frame;
         return bytes;
+    }
+
+    // Byte param-1 (a random one for param 0) takes another value, chosen
+    // at random.
+    static void ChangeOneByte(std::string* frame, int param) {
+        if (frame->empty()) return;
+        uint32_t r = 0;
+        if (!platform::RandomBytes(&r, sizeof r)) r = static_cast<uint32_t>(platform::MonotonicMs()) * 2654435761u;
+        const size_t at = param > 0 ? std::min(static_cast<size_t>(param - 1), frame->size() - 1)
+                                    : static_cast<size_t>(r >> 8) % frame->size();
+        const uint8_t flip = static_cast<uint8_t>(1 + (r & 0xFF) % 255);  // never 0: the value changes
+        (*frame)[at] = static_cast<char>(static_cast<uint8_t>((*frame)[at]) ^ flip);
     }
 
     void TakeFault(Fault* f, int* param) {
@@ -388,10 +427,17 @@ struct Simulator::Impl {
             DoHangUp();
             return false;
         }
-        if (f == Fault::Silence || !EnsurePeer()) return false;
+        if (Mute(f) || !EnsurePeer()) return false;
         std::string bytes = FaultedFrame(restOnly && f == Fault::Garbage ? Fault::None : f, param);
         if (restOnly) bytes.erase(0, 1);
-        if (!Send(bytes, f == Fault::SlowBytes ? param : 0)) return false;
+        if (CutsHalfway(f)) {
+            bytes.resize(std::max<size_t>(1, bytes.size() / 2));
+            if (Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
+            if (stopEvent.Wait(kCutAfterHalfMs) || stop) return false;
+            DoHangUp(f == Fault::Reset);
+            return false;
+        }
+        if (!Send(bytes, ByteGapMs(f, param))) return false;
         FrameDone(bytes);
         return true;
     }
@@ -406,7 +452,11 @@ struct Simulator::Impl {
             f = fault;
             param = faultParam;
         }
-        if (f == Fault::Silence || f == Fault::HangUp || !EnsurePeer()) return false;
+        // Faults that shape the whole frame send it in one piece after the
+        // request.
+        const bool firstByteGoes = f == Fault::None || f == Fault::Garbage || f == Fault::BrokenFrame ||
+                                   f == Fault::SlowBytes || f == Fault::Echo || f == Fault::Drip;
+        if (!firstByteGoes || !EnsurePeer()) return false;
         std::string bytes = FaultedFrame(f, param);
         if (f == Fault::Garbage) bytes.resize(static_cast<size_t>(param > 0 ? std::min(param, 4096) : 5) + 1);
         else bytes.resize(bytes.empty() ? 0 : 1);
@@ -415,7 +465,8 @@ struct Simulator::Impl {
         return true;
     }
 
-    // The answer to a command: Silence and SlowBytes apply, nothing else.
+    // The answer to a command: the faults that mute the scale or slow its
+    // bytes apply, nothing else.
     void SendAnswer(const std::string& bytes) {
         Fault f;
         int param;
@@ -424,8 +475,8 @@ struct Simulator::Impl {
             f = fault;
             param = faultParam;
         }
-        if (bytes.empty() || f == Fault::Silence || !EnsurePeer()) return;
-        if (Send(bytes, f == Fault::SlowBytes ? param : 0)) AddRecord(Record::Sent, bytes, 0);
+        if (bytes.empty() || Mute(f) || !EnsurePeer()) return;
+        if (Send(bytes, ByteGapMs(f, param))) AddRecord(Record::Sent, bytes, 0);
     }
 
     // --- streaming --------------------------------------------------------
@@ -434,6 +485,7 @@ struct Simulator::Impl {
         streamOut.clear();
         streamPos = 0;
         streamSlowMs = 0;
+        streamCut = Fault::None;
     }
 
     // A client holds the line in raw mode (a cooked pty would echo frames).
@@ -479,13 +531,16 @@ struct Simulator::Impl {
                 StreamPause(now, 0);
                 return;
             }
-            if (f == Fault::Silence) {
+            if (Mute(f)) {
                 StreamPause(now, kSilentFrameMs);
                 return;
             }
             streamOut = FaultedFrame(f, param);
+            // HalfThenHangUp and Reset: half the frame, then the cut.
+            streamCut = CutsHalfway(f) ? f : Fault::None;
+            if (streamCut != Fault::None) streamOut.resize(std::max<size_t>(1, streamOut.size() / 2));
             streamPos = 0;
-            streamSlowMs = f == Fault::SlowBytes ? std::max(param, 1) : 0;
+            streamSlowMs = ByteGapMs(f, param) > 0 ? std::max(ByteGapMs(f, param), 1) : 0;
             streamByteDueMs = 0;
             streamPaceUs = streamSlowMs > 0 ? 0.0 : ByteUs();
             streamStartUs = NowUs();
@@ -511,6 +566,15 @@ struct Simulator::Impl {
         now = platform::MonotonicMs();
         if (streamPos < streamOut.size()) {
             if (w > 0 && streamSlowMs > 0) streamByteDueMs = now + static_cast<uint64_t>(streamSlowMs);
+            return;
+        }
+        const Fault cut = streamCut;
+        if (cut != Fault::None) {
+            AddRecord(Record::Sent, streamOut, 0);
+            DropStream();
+            if (stopEvent.Wait(kCutAfterHalfMs) || stop) return;
+            DoHangUp(cut == Fault::Reset);
+            StreamPause(platform::MonotonicMs(), 0);
             return;
         }
         FrameDone(streamOut);
@@ -575,6 +639,11 @@ struct Simulator::Impl {
         }
     }
 
+    bool EchoesInput() const {
+        CAutoLockMutex lock(mu);
+        return fault == Fault::Echo || fault == Fault::Loopback;
+    }
+
     bool AckFirstByte() const {
         CAutoLockMutex lock(mu);
         return ackFirstByte;
@@ -591,6 +660,12 @@ struct Simulator::Impl {
                 return;
             }
             lastInputMs = platform::MonotonicMs();
+            if (EchoesInput()) {
+                // Straight back, before the scale makes anything of it.
+                const std::string back(buf, static_cast<size_t>(n));
+                if (WriteAll(back.data(), back.size())) AddRecord(Record::Sent, back, 0);
+                if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+            }
             // On a paced line the driver's bytes take their wire time too:
             // a byte is in only one byte time after the one before it.
             const double byteUs = ByteUs();
@@ -652,6 +727,7 @@ struct Simulator::Impl {
             if (watchListener) items[n++] = {listener, platform::kWaitReadable, 0};
             if (mode == Pty && peerAbsent) timeout = kAbsentRecheckMs;
             if (matcher.HasJunk()) timeout = std::min(timeout, kJunkFlushMs);
+            if (noiseFromUs > 0 || CurrentFaultIs(Fault::Noise)) timeout = std::min(timeout, kNoiseStepMs);
             if (matcher.HasPartial()) {
                 const int64_t left = static_cast<int64_t>(lastInputMs + kPartialFlushMs) - static_cast<int64_t>(now);
                 timeout = std::min(timeout, left > 1 ? static_cast<int>(left) : 1);
@@ -672,8 +748,52 @@ struct Simulator::Impl {
             RunQueued();
             PeriodicPush();
             StreamStep();
+            NoiseStep();
             IdleFlush();
         }
+    }
+
+    bool CurrentFaultIs(Fault f) const {
+        CAutoLockMutex lock(mu);
+        return fault == f;
+    }
+
+    // Noise: the random bytes owed since the last step at the line's pace,
+    // as much as the line takes now (the rest is lost, as on a wire).
+    void NoiseStep() {
+        int param;
+        {
+            CAutoLockMutex lock(mu);
+            if (fault != Fault::Noise) {
+                noiseFromUs = 0;
+                return;
+            }
+            param = faultParam;
+        }
+        if (!StreamPeerReady()) {
+            noiseFromUs = 0;
+            return;
+        }
+        double byteUs = ByteUs();
+        if (byteUs <= 0) byteUs = 1e6 * BitsPerByte() / (param > 0 ? param : kDefaultNoiseBaud);
+        const double now = NowUs();
+        if (noiseFromUs <= 0) {
+            noiseFromUs = now;
+            return;
+        }
+        const size_t due = static_cast<size_t>((now - noiseFromUs) / byteUs);
+        if (due == 0) return;
+        noiseFromUs += static_cast<double>(due) * byteUs;
+        std::string bytes(std::min(due, kNoiseChunkLimit), '\0');
+        if (!platform::RandomBytes(&bytes[0], bytes.size())) {
+            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(now * 7 + i * 131);
+        }
+        const long w = platform::IoWrite(line, bytes.data(), bytes.size());
+        if (w < 0) {
+            PeerGone();
+            return;
+        }
+        if (w > 0) AddRecord(Record::Sent, bytes.substr(0, static_cast<size_t>(w)), 0);
     }
 
     void PeriodicPush() {

@@ -52,6 +52,22 @@ enum class Fault {
                   // (pty: a fresh pty behind the same DevicePath; TCP: the
                   // connection is closed and the next one accepted); then the
                   // fault clears itself
+    // The faults below stay until changed.
+    Echo,            // every byte received goes straight back (a half-duplex
+                     // adapter that hears itself); the scale still answers
+    Loopback,        // every byte received goes straight back; no scale
+                     // answers (a loopback plug, a converter with no scale)
+    HalfThenHangUp,  // each frame: its first half, then the line is cut as
+                     // by HangUp
+    Reset,           // each frame: its first half, then on TCP a reset
+                     // (SO_LINGER 0); on a pty as HalfThenHangUp
+    Noise,           // random bytes all the time at the line's pace (that of
+                     // SetPaceBaud, else param baud, default 9600), instead
+                     // of every frame and answer
+    Drip,            // each frame one byte at a time, param ms apart
+                     // (default 60)
+    ChangedByte,     // one byte of each frame holds another value: a random
+                     // one, or with param n > 0 byte n-1
 };
 
 // One thing seen on the line.

@@ -32,7 +32,14 @@ const char kUsage[] =
     "  --decimals D      0..4, default 3 (formats with fewer use at most theirs)\n"
     "  --negative        show the minus sign whatever the weight\n"
     "  --text TEXT       free text of formats that carry one\n"
-    "  --fault F         silence | slow:MS | garbage:N | broken | hangup | none\n"
+    "  --fault F         silence | slow:MS | garbage:N | broken | hangup | echo |\n"
+    "                    loopback | halfhangup | reset | noise[:BAUD] | drip[:MS] |\n"
+    "                    changed[:N] | none (echo: input goes straight back, the\n"
+    "                    scale answers; loopback: it goes back, no answer;\n"
+    "                    halfhangup, reset: half of each frame, then the line is\n"
+    "                    cut, on TCP reset; noise: random bytes at the line's\n"
+    "                    pace instead of frames; drip: a byte every MS (60);\n"
+    "                    changed: one byte of each frame, the Nth if given)\n"
     "  --push-every MS   event models: push a reading every MS milliseconds\n"
     "  --pace BAUD       write frames at the pace of a serial line of this speed\n"
     "                    (a pseudo-terminal or TCP has none of its own)\n"
@@ -94,18 +101,38 @@ bool ParseFault(const std::string& text, sim::Fault* fault, int* param) {
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     const std::string arg = colon == std::string::npos ? std::string() : text.substr(colon + 1);
-    long n = 0;
-    if ((name == "slow" || name == "garbage") && !ParseInt(arg, 1, 60000, &n)) return false;
-    if (name != "slow" && name != "garbage" && !arg.empty()) return false;
-    *param = static_cast<int>(n);
-    if (name == "none") *fault = sim::Fault::None;
-    else if (name == "silence") *fault = sim::Fault::Silence;
-    else if (name == "slow") *fault = sim::Fault::SlowBytes;
-    else if (name == "garbage") *fault = sim::Fault::Garbage;
-    else if (name == "broken") *fault = sim::Fault::BrokenFrame;
-    else if (name == "hangup") *fault = sim::Fault::HangUp;
-    else return false;
-    return true;
+    // Name, fault, whether its number is required, allowed or refused.
+    enum Arg { kNone, kOptional, kRequired };
+    static const struct {
+        const char* name;
+        sim::Fault fault;
+        Arg arg;
+        long hi;
+    } kFaults[] = {
+        {"none", sim::Fault::None, kNone, 0},
+        {"silence", sim::Fault::Silence, kNone, 0},
+        {"slow", sim::Fault::SlowBytes, kRequired, 60000},
+        {"garbage", sim::Fault::Garbage, kRequired, 60000},
+        {"broken", sim::Fault::BrokenFrame, kNone, 0},
+        {"hangup", sim::Fault::HangUp, kNone, 0},
+        {"echo", sim::Fault::Echo, kNone, 0},
+        {"loopback", sim::Fault::Loopback, kNone, 0},
+        {"halfhangup", sim::Fault::HalfThenHangUp, kNone, 0},
+        {"reset", sim::Fault::Reset, kNone, 0},
+        {"noise", sim::Fault::Noise, kOptional, 4000000},
+        {"drip", sim::Fault::Drip, kOptional, 60000},
+        {"changed", sim::Fault::ChangedByte, kOptional, 60000},
+    };
+    for (const auto& f : kFaults) {
+        if (name != f.name) continue;
+        long n = 0;
+        if (colon != std::string::npos && (f.arg == kNone || !ParseInt(arg, 1, f.hi, &n))) return false;
+        if (colon == std::string::npos && f.arg == kRequired) return false;
+        *fault = f.fault;
+        *param = static_cast<int>(n);
+        return true;
+    }
+    return false;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -191,7 +218,8 @@ bool Command(sim::Simulator& s, std::string line) {
         sim::Fault f;
         int param = 0;
         if (ParseFault(arg, &f, &param)) s.SetFault(f, param);
-        else PrintLine("? fault: none, silence, slow:MS, garbage:N, broken, hangup");
+        else PrintLine("? fault: none, silence, slow:MS, garbage:N, broken, hangup, echo, loopback, halfhangup, "
+                       "reset, noise[:BAUD], drip[:MS], changed[:N]");
         return true;
     }
     case 'h': s.HangUp(); return true;
@@ -238,6 +266,7 @@ int RunSimulate(int argc, char** argv) {
             continue;
         } else if (a == "--ack-first-byte") {
             ackFirst = true;
+            continue;
         } else if (a == "--close-after-reply") {
             closeAfterReply = true;
             continue;

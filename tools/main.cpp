@@ -178,17 +178,19 @@ int RunDeviceTest(const Options& o) {
 }
 
 // The model table compiled into the driver: number, kind, line, the unit of
-// the weight delivered, the commands taken, and the caption of the setup form.
+// the weight delivered, the commands taken, what the reply's format checks,
+// and the caption of the setup form.
 // With --markdown, the same as the README's models reference.
 int RunModels(bool markdown) {
     using namespace zel::devices;
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
-        std::printf("| model | caption | kind | line | weight unit | to kg | tare | zero | price |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| model | caption | kind | line | weight unit | to kg | tare | zero | price | frame check |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     } else {
-        std::printf("%-3s %-12s %-4s %-14s %-16s %s\n", "no", "kind", "line", "unit (to kg)", "commands", "caption");
+        std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
+                    "frame check", "caption");
     }
     for (size_t i = 0; i < count; ++i) {
         const ModelInfo& m = models[i];
@@ -201,13 +203,13 @@ int RunModels(bool markdown) {
                 caption.replace(at, 1, "\\|");
             char factor[32] = "-";
             if (!reserved) std::snprintf(factor, sizeof factor, "%g", m.toKilograms);
-            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(), KindName(m.kind),
-                        line, reserved ? "-" : m.unit, factor, m.tare ? "yes" : "-", m.zero ? "yes" : "-",
-                        m.price ? "yes" : "-");
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor, m.tare ? "yes" : "-",
+                        m.zero ? "yes" : "-", m.price ? "yes" : "-", FrameCheckName(m.frameCheck));
             continue;
         }
         if (reserved) {
-            std::printf("%-3d %-12s %-4s %-14s %-16s %s\n", m.number, "reserved", "-", "-", "-", m.caption);
+            std::printf("%-3d %-12s %-4s %-14s %-16s %-15s %s\n", m.number, "reserved", "-", "-", "-", "-", m.caption);
             continue;
         }
         std::string commands;
@@ -217,8 +219,8 @@ int RunModels(bool markdown) {
         if (commands.empty()) commands = "-";
         char unit[64];
         std::snprintf(unit, sizeof unit, "%s (%g)", m.unit, m.toKilograms);
-        std::printf("%-3d %-12s %-4s %-14s %-16s %s%s\n", m.number, KindName(m.kind), line, unit, commands.c_str(),
-                    m.caption, m.create ? "" : "  [not built]");
+        std::printf("%-3d %-12s %-4s %-14s %-16s %-15s %s%s\n", m.number, KindName(m.kind), line, unit,
+                    commands.c_str(), FrameCheckName(m.frameCheck), m.caption, m.create ? "" : "  [not built]");
     }
     return 0;
 }

@@ -185,6 +185,15 @@ void IoClose(int handle) {
     if (handle >= 0) close(handle);
 }
 
+void TcpAbort(int handle) {
+    if (handle < 0) return;
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    setsockopt(handle, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close(handle);
+}
+
 int WaitHandles(WaitItem* items, size_t count, int timeoutMs) {
     std::vector<pollfd> fds;
     std::vector<size_t> index;
