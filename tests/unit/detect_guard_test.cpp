@@ -281,3 +281,32 @@ TEST(DetectGuard, EveryModelThatTakesCommandsOwnsAPattern) {
         EXPECT_EQ(owners.count(row.number) == 1, row.tare || row.zero || row.price);
     }
 }
+
+// Table-driven over every pattern and every place a request boundary can
+// cut it: asked to look only from the boundary on, the matcher still finds
+// the command, from one wholly after the boundary to one that ends on the
+// boundary's first byte.
+TEST(DetectGuard, EveryPatternIsFoundAcrossEveryBoundary) {
+    const std::string before = PlanStream(BuildPlan({9600}, false));
+    std::vector<std::pair<std::string, std::string>> commands;
+    for (const CommandPattern& p : CommandPatterns()) commands.push_back({p.what, Spell(p, 0x05)});
+    // Modbus writes to another slave, caught by their CRC alone.
+    for (std::vector<uint8_t> frame : {std::vector<uint8_t>{0x07, 0x06, 0x00, 0x10, 0x12, 0x34},
+                                       std::vector<uint8_t>{0x01, 0x10, 0x00, 0x01, 0x00, 0x01, 0x02, 0x00, 0x0A}}) {
+        const uint16_t crc = ModbusCrc(frame.data(), frame.size());
+        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+        frame.push_back(static_cast<uint8_t>(crc >> 8));
+        commands.push_back({"Modbus write", std::string(frame.begin(), frame.end())});
+    }
+    for (const auto& c : commands) {
+        const std::string& command = c.second;
+        for (size_t sentBefore = 0; sentBefore < command.size(); ++sentBefore) {
+            SCOPED_TRACE(c.first + ", " + std::to_string(sentBefore) + " of its bytes before the boundary");
+            const std::string s = before + command;
+            bool found = false;
+            for (const CommandHit& hit : FindCommands(s, before.size() + sentBefore))
+                found = found || (hit.offset == before.size() && hit.length == command.size());
+            EXPECT_TRUE(found);
+        }
+    }
+}
