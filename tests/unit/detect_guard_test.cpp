@@ -246,11 +246,20 @@ TEST(DetectJudge, HeardFrames) {
         std::string bytes;
         std::string models;
     };
+    const std::string scanner = "<001234\x03" "4820000000017\r";
+    const std::string text = "  1.234\r  12.50\r  15.43\r\n";
+    // A scale that pushes readings is named by two of them; one could be
+    // chance, and gets a second window (OneReadingHeard).
     const Case cases[] = {
-        {"VN weight frame", vn, "5"},
+        {"VN weight frames", vn + vn, "5"},
+        {"one VN weight frame", vn, ""},
         {"VN weight frame with tare", tara + tara, "32"},
-        {"scanner line", "<001234\x03" "4820000000017\r", "6"},
-        {"text frame", "  1.234\r  12.50\r  15.43\r\n", "15"},
+        {"one VN weight frame with tare", tara, ""},
+        {"scanner lines", scanner + scanner, "6"},
+        {"one scanner line", scanner, ""},
+        {"text frames", text + text, "15"},
+        {"one text frame", text, ""},
+        {"one digit-value frame", std::string(18, '\x01'), ""},
         {"digit values, two frames", std::string(36, '\x01'), "22"},
         {"digit values, a frame and a half", std::string(27, '\x01'), ""},
         {"T7E, two frames", "=432.100=432.100", "29"},
@@ -262,8 +271,13 @@ TEST(DetectJudge, HeardFrames) {
         EXPECT_EQ(GroupName(Judge(heard, c.bytes).models), c.models);
     }
     // The readings come through the driver's decoders.
-    Finding vnFound = Judge(heard, vn);
+    Finding vnFound = Judge(heard, vn + vn);
     EXPECT_NEAR(vnFound.verdict.reading.weight, 1.234, 1e-9);  // digits 001234, three decimals
+    for (const std::string& one : {vn, tara, scanner, text, std::string(18, '\x01')}) {
+        EXPECT_TRUE(OneReadingHeard(heard, one)) << one.size();
+        EXPECT_FALSE(OneReadingHeard(heard, one + one)) << one.size();
+    }
+    EXPECT_FALSE(OneReadingHeard(heard, "\xFF\xFE\x00\x12"));
 }
 
 // Every model the table says takes a tare, zero or price puts bytes on the
