@@ -222,11 +222,12 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
     // Quiet for four byte times (at least 40 ms): a reply is one burst.
     const unsigned quietMs = step.baud > 0 ? std::max(40u, static_cast<unsigned>(4 * 11 * 1000 / step.baud)) : 40u;
     uint64_t lastByte = 0;
+    std::vector<size_t> bursts;  // where bytes came again after a quiet gap
     bool judged = true;
     char buffer[1024];
     for (;;) {
         const uint64_t now = platform::MonotonicMs();
-        if (now >= end && extraListen && OneReadingHeard(step, bytes)) {
+        if (now >= end && extraListen && OneReadingHeard(step, bytes, bursts)) {
             extraListen = false;
             end = std::min(deadline, now + static_cast<uint64_t>(kListenMs));
             std::fprintf(stderr, "\ndetect: one reading heard; press the scale's send key again\n");
@@ -237,18 +238,22 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
         port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
         int n = port.Read(buffer, sizeof buffer);
         if (n > 0) {
-            if (bytes.size() < 8192) bytes.append(buffer, static_cast<size_t>(n));
-            lastByte = platform::MonotonicMs();
+            const uint64_t now = platform::MonotonicMs();
+            if (bytes.size() < 8192) {
+                if (!bytes.empty() && now - lastByte >= quietMs) bursts.push_back(bytes.size());
+                bytes.append(buffer, static_cast<size_t>(n));
+            }
+            lastByte = now;
             judged = false;
             continue;
         }
         if (!judged && platform::MonotonicMs() - lastByte >= quietMs) {
             judged = true;
-            finding = JudgeReceived(step, bytes, sent);
+            finding = JudgeReceived(step, bytes, sent, bursts);
             if (!finding.models.empty()) return bytes;
         }
     }
-    finding = JudgeReceived(step, bytes, sent);
+    finding = JudgeReceived(step, bytes, sent, bursts);
     return bytes;
 }
 

@@ -476,9 +476,15 @@ Verdict JudgeReply(int model, const uint8_t* b, size_t count) {
 
 namespace {
 
-// Continuous output: every header position; frames counted.
-Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t count) {
-    Verdict v;
+// An accepted frame heard, bytes [start, end).
+struct Span {
+    size_t start, end;
+    Reading reading;
+    int32_t result;
+};
+
+// Continuous output: every header position.
+void StreamSpans(const PolledProtocol& p, int model, const uint8_t* b, size_t count, std::vector<Span>& spans) {
     for (size_t start = 0; start < count; ++start) {
         if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
         const size_t length = FrameAt(p, b, count, start);
@@ -500,12 +506,29 @@ Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t
             }
             if (!text) continue;
         }
-        v.reading = one.reading;
-        v.result = one.result;
-        ++v.frames;
+        spans.push_back(Span{start, start + length, one.reading, one.result});
         start += length - 1;
     }
-    // Two frames: one could be chance.
+}
+
+// The frames that stand on their own: each begins a burst of bytes (after a
+// silence) or where another accepted frame ends, and ends a burst or where
+// another begins. A frame found somewhere inside a run of other bytes (noise,
+// another protocol, the middle of a stream) is chance.
+Verdict Standalone(const std::vector<Span>& spans, const std::vector<size_t>& bursts, size_t count) {
+    auto edge = [&](size_t at) {
+        return at == 0 || at == count || std::binary_search(bursts.begin(), bursts.end(), at);
+    };
+    Verdict v;
+    for (size_t k = 0; k < spans.size(); ++k) {
+        const bool after = edge(spans[k].start) || (k > 0 && spans[k - 1].end == spans[k].start);
+        const bool before = edge(spans[k].end) || (k + 1 < spans.size() && spans[k + 1].start == spans[k].end);
+        if (!after || !before) continue;
+        v.reading = spans[k].reading;
+        v.result = spans[k].result;
+        ++v.frames;
+    }
+    // Two readings: one could be chance.
     v.ok = v.frames >= 2;
     return v;
 }
@@ -518,11 +541,13 @@ double FieldNumber(const uint8_t* field, size_t length) {
 
 }  // namespace
 
-Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
+Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<size_t>& bursts) {
     Verdict v;
+    std::vector<Span> spans;
     if (const Polled* polled = FindPolled(model)) {
         if (polled->protocol->requestLength != 0) return v;
-        return JudgeStream(*polled->protocol, model, b, count);
+        StreamSpans(*polled->protocol, model, b, count, spans);
+        return Standalone(spans, bursts, count);
     }
     namespace vn = zel::vn220;
     switch (model) {
@@ -532,13 +557,11 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             if (!vn::WeightMarkersOk(b + i)) continue;
             const bool extended = i + vn::kTareFrameLength <= count && b[i + 7] == 0x3D && b[i + 13] == 0x3E;
             if ((model == 32) != extended) continue;
-            if (model == 5) {
-                v.reading.weight = vn::Vn220WeightKg(b + i);
-            } else {
-                v.reading.weight = static_cast<double>(vn::TaraRawWeight(b + i));
-            }
-            ++v.frames;
-            i += (extended ? vn::kTareFrameLength : vn::kWeightFrameLength) - 1;
+            Reading r;
+            r.weight = model == 5 ? vn::Vn220WeightKg(b + i) : static_cast<double>(vn::TaraRawWeight(b + i));
+            const size_t length = extended ? vn::kTareFrameLength : vn::kWeightFrameLength;
+            spans.push_back(Span{i, i + length, r, 0});
+            i += length - 1;
         }
         break;
     case 6:  // '<' ... CR, 9 to 49 bytes
@@ -552,18 +575,20 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             if (length > zel::vnaci::kFrameCapacity) continue;
             std::memcpy(frame, b + i, static_cast<size_t>(length));
             if (!zel::vnaci::FrameOk(frame, length)) continue;
-            v.reading.weight = zel::vnaci::FrameWeightKg(frame);
-            ++v.frames;
+            Reading r;
+            r.weight = zel::vnaci::FrameWeightKg(frame);
+            spans.push_back(Span{i, end + 1, r, 0});
             i = end;
         }
         break;
     case 15:  // three 7-character fields with CR, final LF
         for (size_t i = 0; i + zel::vta60::kTextFrameLength <= count; ++i) {
             if (!zel::vta60::TextFrameOk(b + i)) continue;
-            v.reading.weight = FieldNumber(b + i, 7);
-            v.reading.price = FieldNumber(b + i + 8, 7);
-            v.reading.cost = FieldNumber(b + i + 16, 7);
-            ++v.frames;
+            Reading r;
+            r.weight = FieldNumber(b + i, 7);
+            r.price = FieldNumber(b + i + 8, 7);
+            r.cost = FieldNumber(b + i + 16, 7);
+            spans.push_back(Span{i, i + zel::vta60::kTextFrameLength, r, 0});
             i += zel::vta60::kTextFrameLength - 1;
         }
         break;
@@ -577,20 +602,20 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             v.reading.cost = r.cost * 0.01;
             v.frames = static_cast<int>(count / zel::vta60::kDigitFrameLength);
         }
-        break;
+        // Two readings: one could be chance.
+        v.ok = v.frames >= 2;
+        return v;
     default:
         return v;
     }
-    // Two readings: one could be chance.
-    v.ok = v.frames >= 2;
-    return v;
+    return Standalone(spans, bursts, count);
 }
 
-Finding Judge(const Step& step, const std::string& bytes) {
+Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     Finding f;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
     for (int model : step.models) {
-        Verdict v = step.listen ? JudgeHeard(model, b, bytes.size()) : JudgeReply(model, b, bytes.size());
+        Verdict v = step.listen ? JudgeHeard(model, b, bytes.size(), bursts) : JudgeReply(model, b, bytes.size());
         if (!v.ok) continue;
         if (f.models.empty()) f.verdict = v;
         f.models.push_back(model);
@@ -605,8 +630,9 @@ bool IsEcho(const std::string& bytes, const std::string& sent, const std::string
     return bytes.size() >= 3 && sent.find(bytes) != std::string::npos;
 }
 
-Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent) {
-    if (step.listen) return Judge(step, received);
+Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent,
+                      const std::vector<size_t>& bursts) {
+    if (step.listen) return Judge(step, received, bursts);
     // What came as it came, then with each echo taken off its front: the
     // longest front that repeats the end of what was sent, as long as it
     // holds the whole request. (Some scales begin their frame with the
@@ -637,12 +663,12 @@ Finding Confirmed(const Finding& first, const Finding& second) {
     return f;
 }
 
-bool OneReadingHeard(const Step& step, const std::string& bytes) {
+bool OneReadingHeard(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     if (!step.listen) return false;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
     for (const Pusher& p : kPushers) {
         if (std::find(step.models.begin(), step.models.end(), p.model) == step.models.end()) continue;
-        if (JudgeHeard(p.model, b, bytes.size()).frames == 1) return true;
+        if (JudgeHeard(p.model, b, bytes.size(), bursts).frames == 1) return true;
     }
     return false;
 }

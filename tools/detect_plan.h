@@ -111,8 +111,11 @@ struct Verdict {
 // A polled model's judgement of the reply to its request. A reply is one
 // frame: its first byte is the first that came and its last the last.
 Verdict JudgeReply(int model, const uint8_t* bytes, size_t count);
-// A talking model's judgement of what arrived while listening.
-Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count);
+// A talking model's judgement of what arrived while listening: at least two
+// frames, each standing on its own. `bursts`: the offsets at which bytes came
+// again after a silence (sorted); the start and the end of the bytes count
+// as such edges too.
+Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
 
 // The models judging a step's bytes that recognise them, with the reading of
 // the first.
@@ -120,7 +123,7 @@ struct Finding {
     std::vector<int> models;
     Verdict verdict;
 };
-Finding Judge(const Step& step, const std::string& bytes);
+Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts = {});
 
 // True when `bytes` that came after `request` can be nothing but an echo:
 // nothing, the request cut short, or (three bytes or more) bytes the scan
@@ -130,14 +133,15 @@ bool IsEcho(const std::string& bytes, const std::string& sent, const std::string
 // A step's judgement of what arrived in its window: what was heard, or a
 // probe's reply, which is never an echo. A line that echoes puts what was
 // sent in front of the reply: the reply is judged without it.
-Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent);
+Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent,
+                      const std::vector<size_t>& bursts = {});
 
 // The models of `first` that `second` names too: a find needs both.
 Finding Confirmed(const Finding& first, const Finding& second);
 
 // True when a scale that pushes readings sent exactly one while listening:
 // it gets a second window for the next one.
-bool OneReadingHeard(const Step& step, const std::string& bytes);
+bool OneReadingHeard(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts = {});
 
 // --- the settings of a find ---------------------------------------------------
 

@@ -21,9 +21,11 @@
 #include "platform/sys.h"
 #include "sim/Models.h"
 #include "sim/Simulator.h"
+#include "tests/detect/detect_support.h"
 #include "tools/detect_plan.h"
 
 using namespace zelscales::detect;
+using namespace detect_support;
 
 namespace {
 
@@ -110,44 +112,16 @@ struct DetectRun {
     uint64_t tookMs = 0;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 void Execute(DetectRun& run, const std::string& tool, const std::string& errPath) {
-    std::string cmd = "'" + tool + "' detect --bauds 9600";
-    if (run.tcp) cmd += " --host 127.0.0.1 --tcp-port " + std::to_string(run.sim->TcpPort());
-    else cmd += " --port '" + run.sim->DevicePath() + "'";
-    if (run.json) cmd += " --json";
-    cmd += " 2>'" + errPath + "'";
-    const uint64_t start = platform::MonotonicMs();
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.out.append(buf, n);
-    const int status = pclose(p);
-    run.tookMs = platform::MonotonicMs() - start;
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errPath);
-}
-
-int PrintedBoundSeconds(const std::string& err) {
-    const size_t at = err.find("at most ");
-    return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + 8);
-}
-
-// The scan's own time, from its last line ("done in 10.5 s", "nothing
-// answered (12.0 s)"); -1 when missing.
-double ReportedSeconds(const std::string& err) {
-    for (const char* key : {"done in ", "nothing answered ("}) {
-        const size_t at = err.rfind(key);
-        if (at != std::string::npos) return std::atof(err.c_str() + at + std::strlen(key));
-    }
-    return -1.0;
+    std::string args = "--bauds 9600";
+    if (run.tcp) args += " --host 127.0.0.1 --tcp-port " + std::to_string(run.sim->TcpPort());
+    else args += " --port '" + run.sim->DevicePath() + "'";
+    if (run.json) args += " --json";
+    ToolRun r = RunDetectTool(tool, args, errPath);
+    run.out = r.out;
+    run.err = r.err;
+    run.exit = r.exit;
+    run.tookMs = r.tookMs;
 }
 
 }  // namespace
