@@ -511,19 +511,19 @@ void StreamSpans(const PolledProtocol& p, int model, const uint8_t* b, size_t co
     }
 }
 
-// The frames that stand on their own: each begins a burst of bytes (after a
-// silence) or where another accepted frame ends, and ends a burst or where
-// another begins. A frame found somewhere inside a run of other bytes (noise,
-// another protocol, the middle of a stream) is chance.
+// The frames that stand on their own: a burst of bytes (between silences)
+// of its own, or one of frames back to back. A frame found somewhere inside
+// a run of other bytes (noise, another protocol) is chance.
 Verdict Standalone(const std::vector<Span>& spans, const std::vector<size_t>& bursts, size_t count) {
     auto edge = [&](size_t at) {
         return at == 0 || at == count || std::binary_search(bursts.begin(), bursts.end(), at);
     };
     Verdict v;
     for (size_t k = 0; k < spans.size(); ++k) {
-        const bool after = edge(spans[k].start) || (k > 0 && spans[k - 1].end == spans[k].start);
-        const bool before = edge(spans[k].end) || (k + 1 < spans.size() && spans[k + 1].start == spans[k].end);
-        if (!after || !before) continue;
+        const bool alone = edge(spans[k].start) && edge(spans[k].end);
+        const bool chained = (k > 0 && spans[k - 1].end == spans[k].start) ||
+                             (k + 1 < spans.size() && spans[k + 1].start == spans[k].end);
+        if (!alone && !chained) continue;
         v.reading = spans[k].reading;
         v.result = spans[k].result;
         ++v.frames;
@@ -624,9 +624,11 @@ Finding Judge(const Step& step, const std::string& bytes, const std::vector<size
 }
 
 bool IsEcho(const std::string& bytes, const std::string& sent, const std::string& request) {
-    // Nothing, the request cut short, or (three bytes or more) bytes the
-    // scan sent: an echo, however late.
-    if (bytes.size() <= request.size() && request.compare(0, bytes.size(), bytes) == 0) return true;
+    // Nothing, or the request over and over, perhaps cut short.
+    bool repeats = !request.empty() || bytes.empty();
+    for (size_t i = 0; repeats && i < bytes.size(); ++i) repeats = bytes[i] == request[i % request.size()];
+    if (repeats) return true;
+    // Bytes the scan sent (three or more), however late they come back.
     return bytes.size() >= 3 && sent.find(bytes) != std::string::npos;
 }
 
