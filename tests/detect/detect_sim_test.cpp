@@ -195,10 +195,23 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
             EXPECT_EQ(run->out.rfind("{\"time\":\"", 0), 0u);
             EXPECT_NE(run->out.find("\"baud\":9600,\"line\":\"8N1\""), std::string::npos);
             EXPECT_NE(run->out.find("\"weight\":"), std::string::npos);
+            // The settings to enter, by the setup form's keys, and the weigh command.
+            EXPECT_NE(run->out.find("\"settings\":{\"model\":" + group + ",\"sameAs\":[],\"conntype\":0,\"cport\":"),
+                      std::string::npos);
+            EXPECT_NE(run->out.find("\"command\":\"zelscales weigh --port "), std::string::npos);
             continue;
         }
         const std::string where = run->tcp ? " at TCP " : " at 9600 baud ";
         EXPECT_NE(run->out.find(std::string("found ") + (single ? "model " : "group ") + group + where),
+                  std::string::npos);
+        // The settings to enter and a command line that weighs with them.
+        const std::string first = group.substr(0, group.find('/'));
+        EXPECT_NE(run->out.find("  settings: model " + first), std::string::npos);
+        const bool pushes = sim::ModelPushes(run->model);
+        EXPECT_NE(run->out.find(std::string("  zelscales ") + (pushes ? "listen" : "weigh") + " --" +
+                                (run->tcp ? "host 127.0.0.1" : "port ") ),
+                  std::string::npos);
+        EXPECT_NE(run->out.find(" --model " + first + (run->tcp ? " --coeff " : " --baud 9600 --coeff ")),
                   std::string::npos);
         // Only that model (or group) was found.
         size_t founds = 0;
