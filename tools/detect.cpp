@@ -102,9 +102,37 @@ struct Found {
     uint64_t timeMs;
 };
 
-void Report(const Found& f, bool json) {
+// Where the scale is, as the setup form and `weigh` take it.
+struct Line {
+    std::string port;  // empty: TCP
+    std::string host;
+    int tcpPort = 0;
+};
+
+// The settings to enter for a find: the first model of a group stands for
+// all (they read the same frame); the coefficient turns the unit the model
+// delivers into kilograms.
+std::string SettingsText(const Found& f, const Line& at) {
+    const int first = f.models.front();
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
+    std::string text = "model " + std::to_string(first);
+    if (f.models.size() > 1) {
+        text += " (the same as";
+        for (size_t i = 1; i < f.models.size(); ++i) text += (i > 1 ? ", " : " ") + std::to_string(f.models[i]);
+        text += ")";
+    }
+    if (at.port.empty()) text += ", Ethernet " + at.host + " port " + std::to_string(at.tcpPort);
+    else text += ", COM port " + at.port + ", speed " + std::to_string(f.step.baud);
+    text += ", coefficient " + CoefficientText(row ? row->toKilograms : 1.0) + " (" + Unit(first) + " to kg)";
+    return text;
+}
+
+void Report(const Found& f, const Line& at, bool json) {
     const int first = f.models.front();
     const Reading& r = f.verdict.reading;
+    const zel::devices::ModelInfo* firstRow = zel::devices::FindModel(first);
+    const std::string coefficient = CoefficientText(firstRow ? firstRow->toKilograms : 1.0);
+    const std::string command = WeighCommand(first, at.port, f.step.baud, at.host, at.tcpPort);
     if (json) {
         namespace json = zelscales::json;
         json::Object o;
@@ -128,6 +156,19 @@ void Report(const Found& f, bool json) {
         o.Number("weight", r.weight).String("unit", Unit(first)).Bool("stable", r.stable != 0);
         o.Number("price", r.price).Number("cost", r.cost);
         o.Int("elapsedMs", static_cast<int64_t>(f.timeMs));
+        // The setup form's parameters, by their keys.
+        json::Object settings;
+        settings.Int("model", first);
+        std::string same = "[";
+        for (size_t i = 1; i < f.models.size(); ++i) same += (i > 1 ? "," : "") + std::to_string(f.models[i]);
+        settings.Raw("sameAs", same + "]");
+        if (at.port.empty()) {
+            settings.Int("conntype", 1).String("ehost", at.host).Int("eport", at.tcpPort);
+        } else {
+            settings.Int("conntype", 0).String("cport", at.port).Int("cbaudrate", f.step.baud);
+        }
+        settings.Raw("coeff", coefficient);
+        o.Raw("settings", settings.Text()).String("command", command);
         std::printf("%s\n", o.Text().c_str());
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
@@ -137,6 +178,7 @@ void Report(const Found& f, bool json) {
         std::printf("found %s %s at %s (%s): %s\n", f.models.size() == 1 ? "model" : "group", GroupName(f.models).c_str(),
                     Where(f.step).c_str(), f.step.listen ? "heard" : "answered", reading.c_str());
         for (int m : f.models) std::printf("  %s\n", Caption(m));
+        std::printf("  settings: %s\n  %s\n", SettingsText(f, at).c_str(), command.c_str());
     }
     std::fflush(stdout);
 }
@@ -168,8 +210,11 @@ private:
 };
 
 // Reads what arrives within the step's window; returns early once the bytes
-// have gone quiet and one of the step's models recognises them.
-std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, Finding& finding) {
+// have gone quiet and one of the step's models recognises them. `sent`:
+// everything the scan sent, this step's request last. `extraListen`: a
+// second window is still to be had for a scale that pushed one reading.
+std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, const std::string& sent,
+                    bool& extraListen, Finding& finding) {
     std::string bytes;
     const uint64_t start = platform::MonotonicMs();
     uint64_t end = start + static_cast<uint64_t>(step.windowMs);
@@ -177,27 +222,38 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, F
     // Quiet for four byte times (at least 40 ms): a reply is one burst.
     const unsigned quietMs = step.baud > 0 ? std::max(40u, static_cast<unsigned>(4 * 11 * 1000 / step.baud)) : 40u;
     uint64_t lastByte = 0;
+    std::vector<size_t> bursts;  // where bytes came again after a quiet gap
     bool judged = true;
     char buffer[1024];
     for (;;) {
         const uint64_t now = platform::MonotonicMs();
+        if (now >= end && extraListen && OneReadingHeard(step, bytes, bursts)) {
+            extraListen = false;
+            end = std::min(deadline, now + static_cast<uint64_t>(kListenMs));
+            std::fprintf(stderr, "\ndetect: one reading heard; press the scale's send key again\n");
+            std::fflush(stderr);
+        }
         if (now >= end) break;
         const uint64_t left = end - now;
         port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
         int n = port.Read(buffer, sizeof buffer);
         if (n > 0) {
-            if (bytes.size() < 8192) bytes.append(buffer, static_cast<size_t>(n));
-            lastByte = platform::MonotonicMs();
+            const uint64_t now = platform::MonotonicMs();
+            if (bytes.size() < 8192) {
+                if (!bytes.empty() && now - lastByte >= quietMs) bursts.push_back(bytes.size());
+                bytes.append(buffer, static_cast<size_t>(n));
+            }
+            lastByte = now;
             judged = false;
             continue;
         }
         if (!judged && platform::MonotonicMs() - lastByte >= quietMs) {
             judged = true;
-            finding = Judge(step, bytes);
+            finding = JudgeReceived(step, bytes, sent, bursts);
             if (!finding.models.empty()) return bytes;
         }
     }
-    finding = Judge(step, bytes);
+    finding = JudgeReceived(step, bytes, sent, bursts);
     return bytes;
 }
 
@@ -205,6 +261,18 @@ void Drain(CZelComLanPort& port) {
     char buffer[1024];
     for (int i = 0; i < 1000 && port.Read(buffer, sizeof buffer) > 0; ++i) {
     }
+}
+
+void Send(CZelComLanPort& port, const Step& step, std::string& sent) {
+    if (step.request.empty()) return;
+    if (step.split) {
+        port.Write(step.request.data(), 1);
+        platform::SleepMs(kSplitPauseMs);
+        port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1));
+    } else {
+        port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
+    }
+    sent += step.request;
 }
 
 }  // namespace
@@ -278,29 +346,29 @@ int RunDetect(int argc, char** argv) {
     int heardAt = -1;      // the speed a talking scale was heard at
     int answeredAt = -1;   // the speed a polled scale answered at
     bool outOfTime = false;
-    for (size_t index = 0; index < plan.steps.size(); ++index) {
-        const Step& step = plan.steps[index];
-        // One scale on a line: once it is known, the rest of its kind of
-        // step is of no use.
-        if (heardAt >= 0 && (!step.listen || step.baud != heardAt)) continue;
-        if (answeredAt >= 0 && step.baud != answeredAt) continue;
-        if (platform::MonotonicMs() >= deadline) {
-            outOfTime = true;
-            break;
-        }
-        // A converter that hangs up after each answer, or a line that failed:
-        // open it again with the settings the port holds.
+    std::string sent;         // every byte sent, for telling an echo from a reply
+    int confirmSends = kConfirmSends;
+    bool extraListen = true;
+    Line at;
+    if (tcp) {
+        at.host = host;
+        at.tcpPort = static_cast<int>(tcpPort);
+    } else {
+        at.port = portName;
+    }
+    // A converter that hangs up after each answer, or a line that failed:
+    // open it again with the settings the port holds; then the step's speed
+    // and framing.
+    enum { kReady, kOutOfTime, kLost };
+    auto lineReady = [&](const Step& step) {
         if (port.LineState() != 0) {
             // A connect may take its full time: only when that still fits.
             const uint64_t needs = tcp ? static_cast<uint64_t>(kConnectMs) : 0;
-            if (platform::MonotonicMs() + needs >= deadline) {
-                outOfTime = true;
-                break;
-            }
+            if (platform::MonotonicMs() + needs >= deadline) return kOutOfTime;
             if (port.Open() != 0) {
                 progress.Clear();
                 std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());
-                break;
+                return kLost;
             }
             setUp = false;
         }
@@ -316,31 +384,64 @@ int RunDetect(int argc, char** argv) {
         setUp = true;
         baud = step.baud;
         line = step.line;
+        return kReady;
+    };
+    for (size_t index = 0; index < plan.steps.size(); ++index) {
+        const Step& step = plan.steps[index];
+        // One scale on a line: once it is known, the rest of its kind of
+        // step is of no use.
+        if (heardAt >= 0 && (!step.listen || step.baud != heardAt)) continue;
+        if (answeredAt >= 0 && step.baud != answeredAt) continue;
+        if (platform::MonotonicMs() >= deadline) {
+            outOfTime = true;
+            break;
+        }
+        const int ready = lineReady(step);
+        if (ready == kOutOfTime) outOfTime = true;
+        if (ready != kReady) break;
 
         char text[160];
         std::snprintf(text, sizeof text, "detect: [%zu/%zu] %s %s %s", index + 1, plan.steps.size(), Where(step).c_str(),
                       step.listen ? "listening" : "asking", step.listen ? "" : GroupName(step.models).c_str());
         progress.Show(text, Where(step) + (step.listen ? " listening" : " asking"));
 
-        Drain(port);
-        if (!step.request.empty()) {
-            if (step.split) {
-                port.Write(step.request.data(), 1);
-                platform::SleepMs(kSplitPauseMs);
-                port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1));
-            } else {
-                port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
+        auto exchange = [&](Finding& finding) {
+            Drain(port);
+            Send(port, step, sent);
+            const std::string bytes = Collect(port, step, deadline, sent, extraListen, finding);
+            if (verbose) {
+                std::fprintf(stderr, "detect: %s %s%s -> %zu bytes%s%s%s\n", Where(step).c_str(),
+                             step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(),
+                             bytes.size(), bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
+                             finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
             }
-        }
+        };
         Finding finding;
-        const std::string bytes = Collect(port, step, deadline, finding);
-        if (verbose) {
-            std::fprintf(stderr, "detect: %s %s%s -> %zu bytes%s%s%s\n", Where(step).c_str(),
-                         step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(), bytes.size(),
-                         bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
-                         finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
-        }
+        exchange(finding);
         if (finding.models.empty()) continue;
+        // One reply could be chance: ask again for a second that the same
+        // models accept.
+        if (!step.listen) {
+            Finding second;
+            int ready = kReady;
+            for (int tries = 0; second.models.empty() && tries < kConfirmTries && confirmSends > 0 &&
+                                platform::MonotonicMs() < deadline && (ready = lineReady(step)) == kReady;
+                 ++tries) {
+                --confirmSends;
+                Finding again;
+                exchange(again);
+                second = Confirmed(finding, again);
+            }
+            if (second.models.empty()) {
+                if (verbose)
+                    std::fprintf(stderr, "detect: %s: one reply from %s, no second\n", Where(step).c_str(),
+                                 GroupName(finding.models).c_str());
+                if (ready == kOutOfTime) outOfTime = true;
+                if (ready == kLost) break;
+                continue;
+            }
+            finding = second;
+        }
         if (step.listen) heardAt = step.baud;
         else answeredAt = step.baud;
         bool seen = false;
@@ -348,7 +449,7 @@ int RunDetect(int argc, char** argv) {
         if (seen) continue;
         found.push_back(Found{finding.models, step, finding.verdict, platform::MonotonicMs() - start});
         progress.Clear();
-        Report(found.back(), json);
+        Report(found.back(), at, json);
     }
     progress.Clear();
     port.Close();

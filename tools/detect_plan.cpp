@@ -1,6 +1,7 @@
 #include "tools/detect_plan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -177,8 +178,25 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
 
     // The probes go in an order that spells no command across their
     // boundaries, judged on the stream sent so far; a probe that fits
-    // nowhere in its block is left out.
+    // nowhere in its block is left out. A probe that is answered goes out
+    // again to hear its second reply, so each must also fit sent up to
+    // 1 + kConfirmTries times in a row, after the one before it was.
     std::string stream;
+    std::string last;  // the request before, which may have gone out again
+    auto repeated = [](const std::string& request) {
+        std::string out;
+        for (int i = 0; i <= kConfirmTries; ++i) out += request;
+        return out;
+    };
+    auto hitsOf = [&](const std::string& request) {
+        std::string before = stream;
+        for (int i = 0; i <= kConfirmTries; ++i) {
+            std::vector<CommandHit> hits = HitsOfAppending(before, repeated(request));
+            if (!hits.empty()) return hits;
+            before += last;
+        }
+        return std::vector<CommandHit>();
+    };
     for (int baud : speeds) {
         for (LineVariant line : kLines) {
             std::vector<Probe> pending = probesFor(tcp, line);
@@ -191,9 +209,9 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
             while (!pending.empty()) {
                 size_t pick = pending.size();
                 for (size_t i = 0; i < pending.size() && pick == pending.size(); ++i)
-                    if (HitsOfAppending(stream, pending[i].request).empty()) pick = i;
+                    if (hitsOf(pending[i].request).empty()) pick = i;
                 if (pick == pending.size()) {
-                    std::vector<CommandHit> hits = HitsOfAppending(stream, pending[0].request);
+                    std::vector<CommandHit> hits = hitsOf(pending[0].request);
                     std::string note = "models " + GroupName(pending[0].models) + " at " +
                                        (baud ? std::to_string(baud) : std::string("TCP")) + " " +
                                        zel::LineName(line) + ": no order keeps its request " +
@@ -210,6 +228,7 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
                 step.windowMs = ReplyWindowMs(baud);
                 step.models = pending[pick].models;
                 stream += step.request;
+                last = step.request;
                 plan.steps.push_back(step);
                 pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(pick));
             }
@@ -235,6 +254,8 @@ int SendMs(const Step& step) {
 int PlanBoundMs(const Plan& plan) {
     const bool tcp = !plan.steps.empty() && plan.steps.front().baud == 0;
     int total = tcp ? kConnectMs : kOpenMs;
+    int longestProbe = 0;
+    bool listens = false;
     bool first = true;
     int baud = 0;
     LineVariant line = LineVariant::k8N1;
@@ -244,8 +265,12 @@ int PlanBoundMs(const Plan& plan) {
         baud = step.baud;
         line = step.line;
         total += step.windowMs + SendMs(step);
+        if (step.listen) listens = true;
+        else longestProbe = std::max(longestProbe, step.windowMs + SendMs(step));
     }
-    return total;
+    // The confirming sends, each at most the longest probe, and the second
+    // window for a scale that pushed one reading.
+    return total + kConfirmSends * longestProbe + (listens ? kListenMs : 0);
 }
 
 // --- commands ---------------------------------------------------------------
@@ -433,26 +458,33 @@ Verdict JudgeReply(int model, const uint8_t* b, size_t count) {
     if (const Weak* weak = FindWeak(model)) {
         if (count != static_cast<size_t>(p.replyLength) || !ShapeHolds(weak->shape, b, count)) return v;
     }
-    // The first frame start that gives an accepted frame (stray bytes before
-    // a header are skipped, as a hunting read would).
-    for (size_t start = 0; start < count; ++start) {
-        if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
-        const size_t length = FrameAt(p, b, count, start);
-        if (length > 0 && Recognised(p, b + start, length, v)) {
-            v.ok = true;
-            v.frames = 1;
-            return v;
-        }
-        if (p.headerCount == 0) break;
-    }
+    // One frame and nothing else: a scale asked on a quiet line answers with
+    // its frame alone. Bytes before it or after it (a page of text, a stream,
+    // noise) are not a reply, even where a frame could be found among them.
+    // Only a line end may follow a frame that ends on its own condition (a
+    // text line ended by CR, then LF).
+    if (p.headerCount > 0 && !IsHeader(p, b[0])) return v;
+    const size_t length = FrameAt(p, b, count, 0);
+    if (length == 0 || count - length > (p.complete ? 2u : 0u)) return v;
+    for (size_t i = length; i < count; ++i)
+        if (b[i] != '\r' && b[i] != '\n') return v;
+    if (!Recognised(p, b, length, v)) return v;
+    v.ok = true;
+    v.frames = 1;
     return v;
 }
 
 namespace {
 
-// Continuous output: every header position; frames counted.
-Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t count) {
-    Verdict v;
+// An accepted frame heard, bytes [start, end).
+struct Span {
+    size_t start, end;
+    Reading reading;
+    int32_t result;
+};
+
+// Continuous output: every header position.
+void StreamSpans(const PolledProtocol& p, int model, const uint8_t* b, size_t count, std::vector<Span>& spans) {
     for (size_t start = 0; start < count; ++start) {
         if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
         const size_t length = FrameAt(p, b, count, start);
@@ -474,12 +506,29 @@ Verdict JudgeStream(const PolledProtocol& p, int model, const uint8_t* b, size_t
             }
             if (!text) continue;
         }
-        v.reading = one.reading;
-        v.result = one.result;
-        ++v.frames;
+        spans.push_back(Span{start, start + length, one.reading, one.result});
         start += length - 1;
     }
-    // Two frames: one could be chance.
+}
+
+// The frames that stand on their own: a burst of bytes (between silences)
+// of its own, or one of frames back to back. A frame found somewhere inside
+// a run of other bytes (noise, another protocol) is chance.
+Verdict Standalone(const std::vector<Span>& spans, const std::vector<size_t>& bursts, size_t count) {
+    auto edge = [&](size_t at) {
+        return at == 0 || at == count || std::binary_search(bursts.begin(), bursts.end(), at);
+    };
+    Verdict v;
+    for (size_t k = 0; k < spans.size(); ++k) {
+        const bool alone = edge(spans[k].start) && edge(spans[k].end);
+        const bool chained = (k > 0 && spans[k - 1].end == spans[k].start) ||
+                             (k + 1 < spans.size() && spans[k + 1].start == spans[k].end);
+        if (!alone && !chained) continue;
+        v.reading = spans[k].reading;
+        v.result = spans[k].result;
+        ++v.frames;
+    }
+    // Two readings: one could be chance.
     v.ok = v.frames >= 2;
     return v;
 }
@@ -492,11 +541,13 @@ double FieldNumber(const uint8_t* field, size_t length) {
 
 }  // namespace
 
-Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
+Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<size_t>& bursts) {
     Verdict v;
+    std::vector<Span> spans;
     if (const Polled* polled = FindPolled(model)) {
         if (polled->protocol->requestLength != 0) return v;
-        return JudgeStream(*polled->protocol, model, b, count);
+        StreamSpans(*polled->protocol, model, b, count, spans);
+        return Standalone(spans, bursts, count);
     }
     namespace vn = zel::vn220;
     switch (model) {
@@ -506,13 +557,11 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             if (!vn::WeightMarkersOk(b + i)) continue;
             const bool extended = i + vn::kTareFrameLength <= count && b[i + 7] == 0x3D && b[i + 13] == 0x3E;
             if ((model == 32) != extended) continue;
-            if (model == 5) {
-                v.reading.weight = vn::Vn220WeightKg(b + i);
-            } else {
-                v.reading.weight = static_cast<double>(vn::TaraRawWeight(b + i));
-            }
-            ++v.frames;
-            i += (extended ? vn::kTareFrameLength : vn::kWeightFrameLength) - 1;
+            Reading r;
+            r.weight = model == 5 ? vn::Vn220WeightKg(b + i) : static_cast<double>(vn::TaraRawWeight(b + i));
+            const size_t length = extended ? vn::kTareFrameLength : vn::kWeightFrameLength;
+            spans.push_back(Span{i, i + length, r, 0});
+            i += length - 1;
         }
         break;
     case 6:  // '<' ... CR, 9 to 49 bytes
@@ -526,18 +575,20 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             if (length > zel::vnaci::kFrameCapacity) continue;
             std::memcpy(frame, b + i, static_cast<size_t>(length));
             if (!zel::vnaci::FrameOk(frame, length)) continue;
-            v.reading.weight = zel::vnaci::FrameWeightKg(frame);
-            ++v.frames;
+            Reading r;
+            r.weight = zel::vnaci::FrameWeightKg(frame);
+            spans.push_back(Span{i, end + 1, r, 0});
             i = end;
         }
         break;
     case 15:  // three 7-character fields with CR, final LF
         for (size_t i = 0; i + zel::vta60::kTextFrameLength <= count; ++i) {
             if (!zel::vta60::TextFrameOk(b + i)) continue;
-            v.reading.weight = FieldNumber(b + i, 7);
-            v.reading.price = FieldNumber(b + i + 8, 7);
-            v.reading.cost = FieldNumber(b + i + 16, 7);
-            ++v.frames;
+            Reading r;
+            r.weight = FieldNumber(b + i, 7);
+            r.price = FieldNumber(b + i + 8, 7);
+            r.cost = FieldNumber(b + i + 16, 7);
+            spans.push_back(Span{i, i + zel::vta60::kTextFrameLength, r, 0});
             i += zel::vta60::kTextFrameLength - 1;
         }
         break;
@@ -551,24 +602,114 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count) {
             v.reading.cost = r.cost * 0.01;
             v.frames = static_cast<int>(count / zel::vta60::kDigitFrameLength);
         }
-        break;
+        // Two readings: one could be chance.
+        v.ok = v.frames >= 2;
+        return v;
     default:
         return v;
     }
-    v.ok = v.frames >= 1;
-    return v;
+    return Standalone(spans, bursts, count);
 }
 
-Finding Judge(const Step& step, const std::string& bytes) {
+Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     Finding f;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
     for (int model : step.models) {
-        Verdict v = step.listen ? JudgeHeard(model, b, bytes.size()) : JudgeReply(model, b, bytes.size());
+        Verdict v = step.listen ? JudgeHeard(model, b, bytes.size(), bursts) : JudgeReply(model, b, bytes.size());
         if (!v.ok) continue;
         if (f.models.empty()) f.verdict = v;
         f.models.push_back(model);
     }
     return f;
+}
+
+bool IsEcho(const std::string& bytes, const std::string& sent, const std::string& request) {
+    // Nothing, or the request over and over, perhaps cut short.
+    bool repeats = !request.empty() || bytes.empty();
+    for (size_t i = 0; repeats && i < bytes.size(); ++i) repeats = bytes[i] == request[i % request.size()];
+    if (repeats) return true;
+    // Bytes the scan sent (three or more), however late they come back.
+    return bytes.size() >= 3 && sent.find(bytes) != std::string::npos;
+}
+
+Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent,
+                      const std::vector<size_t>& bursts) {
+    if (step.listen) return Judge(step, received, bursts);
+    // What came as it came, then with each echo taken off its front: the
+    // longest front that repeats the end of what was sent, as long as it
+    // holds the whole request. (Some scales begin their frame with the
+    // request, so the bytes as they came are judged too.)
+    std::string rest = received;
+    for (;;) {
+        if (!IsEcho(rest, sent, step.request)) {
+            Finding f = Judge(step, rest);
+            if (!f.models.empty()) return f;
+        }
+        size_t echo = 0;
+        for (size_t k = std::min(rest.size(), sent.size()); k >= step.request.size() && k > 0; --k) {
+            if (rest.compare(0, k, sent, sent.size() - k, k) == 0) {
+                echo = k;
+                break;
+            }
+        }
+        if (echo == 0) return Finding();
+        rest.erase(0, echo);
+    }
+}
+
+Finding Confirmed(const Finding& first, const Finding& second) {
+    Finding f;
+    for (int model : second.models)
+        if (std::find(first.models.begin(), first.models.end(), model) != first.models.end()) f.models.push_back(model);
+    if (!f.models.empty()) f.verdict = second.verdict;
+    return f;
+}
+
+bool OneReadingHeard(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
+    if (!step.listen) return false;
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    for (const Pusher& p : kPushers) {
+        if (std::find(step.models.begin(), step.models.end(), p.model) == step.models.end()) continue;
+        if (JudgeHeard(p.model, b, bytes.size(), bursts).frames == 1) return true;
+    }
+    return false;
+}
+
+std::string CoefficientText(double value) {
+    if (!(value > 0.0) || value > 1e9) return "1";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9f", value);
+    std::string out = text;
+    while (!out.empty() && out.back() == '0') out.pop_back();
+    if (!out.empty() && out.back() == '.') out.pop_back();
+    return out;
+}
+
+namespace {
+
+// An argument as a POSIX shell reads it back.
+std::string ShellWord(const std::string& word) {
+    bool plain = !word.empty();
+    for (unsigned char c : word)
+        plain = plain && (std::isalnum(c) || std::strchr("_./:-=,+@%", c) != nullptr);
+    if (plain) return word;
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}  // namespace
+
+std::string WeighCommand(int model, const std::string& port, int baud, const std::string& host, int tcpPort) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    const bool pushes = row && row->kind == zel::devices::ModelKind::kListener;
+    std::string line = std::string("zelscales ") + (pushes ? "listen" : "weigh");
+    if (port.empty()) line += " --host " + ShellWord(host) + " --tcp-port " + std::to_string(tcpPort);
+    else line += " --port " + ShellWord(port);
+    line += " --model " + std::to_string(model);
+    if (port.size()) line += " --baud " + std::to_string(baud);
+    line += " --coeff " + CoefficientText(row ? row->toKilograms : 1.0);
+    return line;
 }
 
 std::string GroupName(const std::vector<int>& models) {

@@ -32,6 +32,13 @@ const int kSplitPauseMs = 150;
 const int kSetupMs = 100;     // per change of speed or framing
 const int kOpenMs = 500;      // opening a serial port
 const int kConnectMs = 3000;  // connecting over TCP (the socket's own limit)
+// A find takes two replies: after the first, the request goes out again, up
+// to kConfirmTries times, until a second reply is accepted by the same
+// models. A scan spends at most kConfirmSends such sends in all, and a
+// scale that pushes readings gets one more listening window, once per scan,
+// for its second reading.
+const int kConfirmTries = 2;
+const int kConfirmSends = 6;
 
 // One step of the scan.
 struct Step {
@@ -58,8 +65,8 @@ std::string PlanStream(const Plan& plan);
 
 // The longest a run of the plan may take, in milliseconds: every window,
 // every send (at the step's speed), every split pause, every change of
-// line settings and the opening of the port (a TCP connect may take up to
-// kConnectMs).
+// line settings, the opening of the port (a TCP connect may take up to
+// kConnectMs), the confirming sends and the extra listening window.
 int PlanBoundMs(const Plan& plan);
 // The time one step's send takes (split pause and bytes on the wire).
 int SendMs(const Step& step);
@@ -101,10 +108,14 @@ struct Verdict {
     int frames = 0;  // frames accepted (listening)
 };
 
-// A polled model's judgement of the reply to its request.
+// A polled model's judgement of the reply to its request. A reply is one
+// frame: its first byte is the first that came and its last the last.
 Verdict JudgeReply(int model, const uint8_t* bytes, size_t count);
-// A talking model's judgement of what arrived while listening.
-Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count);
+// A talking model's judgement of what arrived while listening: at least two
+// frames, each standing on its own. `bursts`: the offsets at which bytes came
+// again after a silence (sorted); the start and the end of the bytes count
+// as such edges too.
+Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
 
 // The models judging a step's bytes that recognise them, with the reading of
 // the first.
@@ -112,7 +123,35 @@ struct Finding {
     std::vector<int> models;
     Verdict verdict;
 };
-Finding Judge(const Step& step, const std::string& bytes);
+Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts = {});
+
+// True when `bytes` that came after `request` can be nothing but an echo:
+// nothing, the request cut short, or (three bytes or more) bytes the scan
+// sent. `sent` is everything the scan sent so far, ending with `request`.
+bool IsEcho(const std::string& bytes, const std::string& sent, const std::string& request);
+
+// A step's judgement of what arrived in its window: what was heard, or a
+// probe's reply, which is never an echo. A line that echoes puts what was
+// sent in front of the reply: the reply is judged without it.
+Finding JudgeReceived(const Step& step, const std::string& received, const std::string& sent,
+                      const std::vector<size_t>& bursts = {});
+
+// The models of `first` that `second` names too: a find needs both.
+Finding Confirmed(const Finding& first, const Finding& second);
+
+// True when a scale that pushes readings sent exactly one while listening:
+// it gets a second window for the next one.
+bool OneReadingHeard(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts = {});
+
+// --- the settings of a find ---------------------------------------------------
+
+// A coefficient as decimal text the setup form and `--coeff` take ("0.001",
+// "1"; never an exponent).
+std::string CoefficientText(double value);
+
+// The command line that weighs with a find's settings (for a scale that
+// pushes readings, the one that listens). `port` empty: TCP to host:tcpPort.
+std::string WeighCommand(int model, const std::string& port, int baud, const std::string& host, int tcpPort);
 
 // "13/27"
 std::string GroupName(const std::vector<int>& models);

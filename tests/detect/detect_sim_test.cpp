@@ -21,9 +21,11 @@
 #include "platform/sys.h"
 #include "sim/Models.h"
 #include "sim/Simulator.h"
+#include "tests/detect/detect_support.h"
 #include "tools/detect_plan.h"
 
 using namespace zelscales::detect;
+using namespace detect_support;
 
 namespace {
 
@@ -110,44 +112,16 @@ struct DetectRun {
     uint64_t tookMs = 0;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 void Execute(DetectRun& run, const std::string& tool, const std::string& errPath) {
-    std::string cmd = "'" + tool + "' detect --bauds 9600";
-    if (run.tcp) cmd += " --host 127.0.0.1 --tcp-port " + std::to_string(run.sim->TcpPort());
-    else cmd += " --port '" + run.sim->DevicePath() + "'";
-    if (run.json) cmd += " --json";
-    cmd += " 2>'" + errPath + "'";
-    const uint64_t start = platform::MonotonicMs();
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.out.append(buf, n);
-    const int status = pclose(p);
-    run.tookMs = platform::MonotonicMs() - start;
-    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errPath);
-}
-
-int PrintedBoundSeconds(const std::string& err) {
-    const size_t at = err.find("at most ");
-    return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + 8);
-}
-
-// The scan's own time, from its last line ("done in 10.5 s", "nothing
-// answered (12.0 s)"); -1 when missing.
-double ReportedSeconds(const std::string& err) {
-    for (const char* key : {"done in ", "nothing answered ("}) {
-        const size_t at = err.rfind(key);
-        if (at != std::string::npos) return std::atof(err.c_str() + at + std::strlen(key));
-    }
-    return -1.0;
+    std::string args = "--bauds 9600";
+    if (run.tcp) args += " --host 127.0.0.1 --tcp-port " + std::to_string(run.sim->TcpPort());
+    else args += " --port '" + run.sim->DevicePath() + "'";
+    if (run.json) args += " --json";
+    ToolRun r = RunDetectTool(tool, args, errPath);
+    run.out = r.out;
+    run.err = r.err;
+    run.exit = r.exit;
+    run.tookMs = r.tookMs;
 }
 
 }  // namespace
@@ -221,10 +195,23 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
             EXPECT_EQ(run->out.rfind("{\"time\":\"", 0), 0u);
             EXPECT_NE(run->out.find("\"baud\":9600,\"line\":\"8N1\""), std::string::npos);
             EXPECT_NE(run->out.find("\"weight\":"), std::string::npos);
+            // The settings to enter, by the setup form's keys, and the weigh command.
+            EXPECT_NE(run->out.find("\"settings\":{\"model\":" + group + ",\"sameAs\":[],\"conntype\":0,\"cport\":"),
+                      std::string::npos);
+            EXPECT_NE(run->out.find("\"command\":\"zelscales weigh --port "), std::string::npos);
             continue;
         }
         const std::string where = run->tcp ? " at TCP " : " at 9600 baud ";
         EXPECT_NE(run->out.find(std::string("found ") + (single ? "model " : "group ") + group + where),
+                  std::string::npos);
+        // The settings to enter and a command line that weighs with them.
+        const std::string first = group.substr(0, group.find('/'));
+        EXPECT_NE(run->out.find("  settings: model " + first), std::string::npos);
+        const bool pushes = sim::ModelPushes(run->model);
+        EXPECT_NE(run->out.find(std::string("  zelscales ") + (pushes ? "listen" : "weigh") + " --" +
+                                (run->tcp ? "host 127.0.0.1" : "port ") ),
+                  std::string::npos);
+        EXPECT_NE(run->out.find(" --model " + first + (run->tcp ? " --coeff " : " --baud 9600 --coeff ")),
                   std::string::npos);
         // Only that model (or group) was found.
         size_t founds = 0;

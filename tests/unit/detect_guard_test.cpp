@@ -246,11 +246,20 @@ TEST(DetectJudge, HeardFrames) {
         std::string bytes;
         std::string models;
     };
+    const std::string scanner = "<001234\x03" "4820000000017\r";
+    const std::string text = "  1.234\r  12.50\r  15.43\r\n";
+    // A scale that pushes readings is named by two of them; one could be
+    // chance, and gets a second window (OneReadingHeard).
     const Case cases[] = {
-        {"VN weight frame", vn, "5"},
+        {"VN weight frames", vn + vn, "5"},
+        {"one VN weight frame", vn, ""},
         {"VN weight frame with tare", tara + tara, "32"},
-        {"scanner line", "<001234\x03" "4820000000017\r", "6"},
-        {"text frame", "  1.234\r  12.50\r  15.43\r\n", "15"},
+        {"one VN weight frame with tare", tara, ""},
+        {"scanner lines", scanner + scanner, "6"},
+        {"one scanner line", scanner, ""},
+        {"text frames", text + text, "15"},
+        {"one text frame", text, ""},
+        {"one digit-value frame", std::string(18, '\x01'), ""},
         {"digit values, two frames", std::string(36, '\x01'), "22"},
         {"digit values, a frame and a half", std::string(27, '\x01'), ""},
         {"T7E, two frames", "=432.100=432.100", "29"},
@@ -262,8 +271,13 @@ TEST(DetectJudge, HeardFrames) {
         EXPECT_EQ(GroupName(Judge(heard, c.bytes).models), c.models);
     }
     // The readings come through the driver's decoders.
-    Finding vnFound = Judge(heard, vn);
+    Finding vnFound = Judge(heard, vn + vn);
     EXPECT_NEAR(vnFound.verdict.reading.weight, 1.234, 1e-9);  // digits 001234, three decimals
+    for (const std::string& one : {vn, tara, scanner, text, std::string(18, '\x01')}) {
+        EXPECT_TRUE(OneReadingHeard(heard, one)) << one.size();
+        EXPECT_FALSE(OneReadingHeard(heard, one + one)) << one.size();
+    }
+    EXPECT_FALSE(OneReadingHeard(heard, "\xFF\xFE\x00\x12"));
 }
 
 // Every model the table says takes a tare, zero or price puts bytes on the
@@ -280,4 +294,166 @@ TEST(DetectGuard, EveryModelThatTakesCommandsOwnsAPattern) {
         SCOPED_TRACE("model " + std::to_string(row.number));
         EXPECT_EQ(owners.count(row.number) == 1, row.tare || row.zero || row.price);
     }
+}
+
+// Table-driven over every pattern and every place a request boundary can
+// cut it: asked to look only from the boundary on, the matcher still finds
+// the command, from one wholly after the boundary to one that ends on the
+// boundary's first byte.
+TEST(DetectGuard, EveryPatternIsFoundAcrossEveryBoundary) {
+    const std::string before = PlanStream(BuildPlan({9600}, false));
+    std::vector<std::pair<std::string, std::string>> commands;
+    for (const CommandPattern& p : CommandPatterns()) commands.push_back({p.what, Spell(p, 0x05)});
+    // Modbus writes to another slave, caught by their CRC alone.
+    for (std::vector<uint8_t> frame : {std::vector<uint8_t>{0x07, 0x06, 0x00, 0x10, 0x12, 0x34},
+                                       std::vector<uint8_t>{0x01, 0x10, 0x00, 0x01, 0x00, 0x01, 0x02, 0x00, 0x0A}}) {
+        const uint16_t crc = ModbusCrc(frame.data(), frame.size());
+        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+        frame.push_back(static_cast<uint8_t>(crc >> 8));
+        commands.push_back({"Modbus write", std::string(frame.begin(), frame.end())});
+    }
+    for (const auto& c : commands) {
+        const std::string& command = c.second;
+        for (size_t sentBefore = 0; sentBefore < command.size(); ++sentBefore) {
+            SCOPED_TRACE(c.first + ", " + std::to_string(sentBefore) + " of its bytes before the boundary");
+            const std::string s = before + command;
+            bool found = false;
+            for (const CommandHit& hit : FindCommands(s, before.size() + sentBefore))
+                found = found || (hit.offset == before.size() && hit.length == command.size());
+            EXPECT_TRUE(found);
+        }
+    }
+}
+
+// A probe that is answered goes out again for its second reply: a scan that
+// repeats any one request up to 1 + kConfirmTries times, then goes on (or is
+// cut short there and followed by another scan), spells no command either.
+TEST(DetectGuard, NoCommandWhenAnsweredRequestsGoOutAgain) {
+    for (const Variant& v : Variants()) {
+        SCOPED_TRACE(v.name);
+        const Plan plan = BuildPlan(v.bauds, v.tcp);
+        const std::string following = PlanStream(plan);
+        std::string prefix;
+        for (size_t i = 0; i < plan.steps.size(); ++i) {
+            prefix += plan.steps[i].request;
+            if (plan.steps[i].listen) continue;
+            std::string rest;
+            for (size_t j = i + 1; j < plan.steps.size(); ++j) rest += plan.steps[j].request;
+            std::string again;
+            for (int k = 0; k < kConfirmTries; ++k) {
+                again += plan.steps[i].request;
+                for (const std::string& after : {rest, std::string(), following})
+                    for (const CommandHit& hit : FindCommands(prefix + again + after, prefix.size()))
+                        ADD_FAILURE() << GroupName(plan.steps[i].models) << " sent " << k + 2 << " times: " << hit.what;
+            }
+        }
+    }
+}
+
+// What comes back after a request, judged as the scan judges it: an echo of
+// what was sent is never a reply, a reply is one frame, and a frame behind an
+// echo is still found.
+TEST(DetectJudge, RepliesAreOneFrameAndNeverAnEcho) {
+    const Plan plan = BuildPlan({9600}, false);
+    const Step* hbm = nullptr;
+    const Step* iq = nullptr;
+    const Step* massa = nullptr;
+    std::string sentHbm, sentIq, sentMassa, sent;
+    for (const Step& s : plan.steps) {
+        sent += s.request;
+        if (s.models == std::vector<int>{26}) hbm = &s, sentHbm = sent;
+        if (s.models == std::vector<int>{24}) iq = &s, sentIq = sent;
+        if (s.models == std::vector<int>{10}) massa = &s, sentMassa = sent;
+    }
+    ASSERT_TRUE(hbm && iq && massa);
+    const std::string hbmFrame = "   1234\r\n";
+    const std::string iqFrame = "XN\r\n  \n 1.234kg\r\n";  // begins with its own request
+    const std::string page = "HTTP/1.1 400 Bad Request\r\nServer: x\r\n\r\n<html>\r\n<hr>\r\n</html>\r\n";
+    struct Case {
+        const char* name;
+        const Step* step;
+        std::string sent;
+        std::string received;
+        std::string models;
+    };
+    const Case cases[] = {
+        {"HBM frame", hbm, sentHbm, hbmFrame, "26"},
+        {"HBM frame without its LF", hbm, sentHbm, "   1234\r", "26"},
+        {"echo of the HBM request", hbm, sentHbm, hbm->request, ""},
+        {"echo twice", hbm, sentHbm, hbm->request + hbm->request, ""},
+        {"echo cut short", hbm, sentHbm, hbm->request.substr(0, 5), ""},
+        {"echo of the last two requests", hbm, sentHbm, sentHbm.substr(sentHbm.size() - hbm->request.size() - 4), ""},
+        {"echo, then the frame", hbm, sentHbm, hbm->request + hbmFrame, "26"},
+        {"bytes sent earlier in the scan", hbm, sentHbm, sentHbm.substr(4, 8), ""},
+        {"an error page", hbm, sentHbm, page, ""},
+        {"a frame with text after it", hbm, sentHbm, hbmFrame + "OK\r\n", ""},
+        {"IQ frame", iq, sentIq, iqFrame, "24"},
+        {"echo of the IQ request", iq, sentIq, iq->request, ""},
+        {"an IQ frame with noise before it", iq, sentIq, "\x01\x7F" + iqFrame, ""},
+        {"echo, then the IQ frame", iq, sentIq, iq->request + iqFrame, "24"},
+        {"Massa-K reply", massa, sentMassa, "\xD2\x04", "10"},
+        {"Massa-K zero", massa, sentMassa, std::string(2, '\0'), "10"},
+        {"echo of the Massa-K request", massa, sentMassa, massa->request, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GroupName(JudgeReceived(*c.step, c.received, c.sent).models), c.models);
+    }
+}
+
+TEST(DetectJudge, HeardFramesMustStandOnTheirOwn) {
+    Step heard;
+    heard.listen = true;
+    heard.models = {6, 29};
+    const std::string scanner = "<001234\x03" "4820000000017\r";
+    const std::string t7e = "=432.100";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::vector<size_t> bursts;
+        std::string models;
+    };
+    const Case cases[] = {
+        {"two pushed readings", scanner + scanner, {scanner.size()}, "6"},
+        {"two readings back to back", scanner + scanner, {}, "6"},
+        {"readings inside noise", "\x17\x91" + scanner + "\x05\x44" + scanner + "\x80", {}, ""},
+        {"readings after noise, each its own burst", "\x17\x91" + scanner + scanner, {2, 2 + scanner.size()}, "6"},
+        {"a stream joined in a frame", t7e.substr(3) + t7e + t7e + t7e + t7e.substr(0, 4), {}, "29"},
+        {"a stream frame inside noise", "\x90" + t7e + "\x91\x92" + t7e + "\x93", {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GroupName(Judge(heard, c.bytes, c.bursts).models), c.models);
+    }
+}
+
+TEST(DetectJudge, ASecondReplyConfirmsTheModelsOfTheFirst) {
+    Finding first, second;
+    first.models = {13, 27};
+    second.models = {27};
+    second.verdict.reading.weight = 2.5;
+    const Finding both = Confirmed(first, second);
+    EXPECT_EQ(GroupName(both.models), "27");
+    EXPECT_EQ(both.verdict.reading.weight, 2.5);
+    second.models = {14};
+    EXPECT_TRUE(Confirmed(first, second).models.empty());
+}
+
+TEST(DetectSettings, CoefficientAndWeighCommand) {
+    EXPECT_EQ(CoefficientText(1.0), "1");
+    EXPECT_EQ(CoefficientText(0.001), "0.001");
+    EXPECT_EQ(CoefficientText(0.000001), "0.000001");  // mg: no exponent, which --coeff would misread
+    struct Case {
+        int model;
+        std::string port;
+        std::string command;
+    };
+    const Case cases[] = {
+        {14, "/dev/ttyUSB0", "zelscales weigh --port /dev/ttyUSB0 --model 14 --baud 9600 --coeff 0.001"},
+        {12, "COM3", "zelscales weigh --port COM3 --model 12 --baud 9600 --coeff 0.000001"},
+        {22, "/dev/ttyS0", "zelscales listen --port /dev/ttyS0 --model 22 --baud 9600 --coeff 1"},
+        {13, "/tmp/my line's", "zelscales weigh --port '/tmp/my line'\\''s' --model 13 --baud 9600 --coeff 1"},
+        {35, "", "zelscales weigh --host 127.0.0.1 --tcp-port 20108 --model 35 --coeff 1"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(WeighCommand(c.model, c.port, 9600, "127.0.0.1", 20108), c.command);
 }
