@@ -113,6 +113,30 @@ TEST(ModbusDecoders, D12Weights) {
     }
 }
 
+TEST(ModbusDecoders, D12DecimalsGiveTheShownValueExactly) {
+    // The count divided by a power of ten is the double nearest the shown
+    // value, as the literal is: 3 with one decimal is 0.3, never
+    // 0.30000000000000004.
+    struct Case {
+        const char* text;
+        char decimals;
+        double expected;
+    };
+    const Case cases[] = {
+        {"0000003", '1', 0.3},     {"0000007", '1', 0.7},      {"0000033", '2', 0.33},
+        {"0000001", '3', 0.001},   {"0000003", '3', 0.003},    {"0000007", '4', 0.0007},
+        {"0000003", '5', 0.00003}, {"-000003", '1', -0.3},     {"0012345", '3', 12.345},
+        {"0000015", '2', 0.15},    {"9999999", '5', 99.99999}, {"0000003", '0', 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " decimals " + c.decimals);
+        Bytes f = D12Reply(c.text, c.decimals);
+        Reading r = Sentinel();
+        EXPECT_EQ(zel::modbus::DecodeD12(f.data(), f.size(), r).result, 0);
+        EXPECT_EQ(r.weight, c.expected);
+    }
+}
+
 TEST(ModbusDecoders, RepliesTheDriverRefuses) {
     const Bytes bst = Bst106Reply({0, 0, 0, 1}, 0x20);
     const Bytes d12 = D12Reply("0000001", '0');
