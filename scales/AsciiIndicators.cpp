@@ -187,6 +187,7 @@ const PolledProtocol kRadwagProtocol = {.request = kRadwagRequest,
 
 const PolledProtocol kDigiProtocol = {.request = kDigiRequest,
                                       .requestLength = sizeof(kDigiRequest),
+                                      .replyMayStartWithRequest = true,
                                       .replyLength = kLongReply,
                                       .complete = DigiComplete,
                                       .budgetMs = 500,

@@ -253,6 +253,7 @@ const PolledProtocol kAxisProtocol = {.request = kAxisRequest,
 
 const PolledProtocol kIqPlusProtocol = {.request = kIqRequest,
                                         .requestLength = sizeof(kIqRequest),
+                                        .replyMayStartWithRequest = true,
                                         .replyLength = kIqReplyLength,
                                         .header = {'X', 0},
                                         .headerCount = 1,

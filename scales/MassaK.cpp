@@ -31,6 +31,7 @@ exchange::Decoded DecodeReply(const uint8_t* frame, size_t length, Reading& out)
 // error raised in the exchange leaves the line as it is.
 const PolledProtocol kProtocol = {.request = kRequest,
                                   .requestLength = 1,
+                                  .replyMayStartWithRequest = true,
                                   .replyLength = 2,
                                   .policy = HeaderPolicy::kNone,
                                   .budgetMs = 300,

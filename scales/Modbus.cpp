@@ -1,5 +1,6 @@
 #include "scales/Modbus.h"
 
+#include "core/Crc.h"
 #include "core/ResultCodes.h"
 
 namespace zel {
@@ -23,11 +24,28 @@ const size_t kD12WeightOffset = 3;
 const size_t kD12WeightLength = 7;
 const size_t kD12DecimalsOffset = 10;
 
+// A read-holding-registers reply of `expected` bytes: slave, function, the
+// count of the data bytes between the header and the CRC, and the CRC.
+bool IsRegistersReply(const uint8_t* frame, size_t length, size_t expected) {
+    return frame && length == expected && frame[0] == kSlave && frame[1] == kReadHolding &&
+           frame[2] == static_cast<uint8_t>(expected - 5) && Crc16ModbusHolds(frame, length);
+}
+
+// A write of a single register is answered with the request itself.
+bool Repeats(const uint8_t* command, const uint8_t* frame, size_t length) {
+    if (!frame || length != static_cast<size_t>(kCommandLength)) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (frame[i] != command[i]) return false;
+    return true;
+}
+
+bool ConfirmsBst106Tare(const uint8_t* frame, size_t length) { return Repeats(kBst106Tare, frame, length); }
+bool ConfirmsD12Zero(const uint8_t* frame, size_t length) { return Repeats(kD12Zero, frame, length); }
+
 }  // namespace
 
 bool AcceptsBst106Reply(const uint8_t* frame, size_t length) {
-    return frame && length == kBst106ReplyLength && frame[0] == kSlave && frame[1] == kReadHolding &&
-           frame[2] == 0x06;
+    return IsRegistersReply(frame, length, kBst106ReplyLength);
 }
 
 exchange::Decoded DecodeBst106(const uint8_t* frame, size_t length, Reading& out) {
@@ -43,25 +61,19 @@ exchange::Decoded DecodeBst106(const uint8_t* frame, size_t length, Reading& out
     return kOk;
 }
 
-bool AcceptsD12Reply(const uint8_t* frame, size_t length) {
-    return frame && length == kD12ReplyLength && frame[0] == kSlave && frame[1] == kReadHolding;
-}
+bool AcceptsD12Reply(const uint8_t* frame, size_t length) { return IsRegistersReply(frame, length, kD12ReplyLength); }
 
 exchange::Decoded DecodeD12(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kD12ReplyLength) return kNoAnswer;
     char text[kD12WeightLength + 1];
     for (size_t i = 0; i < kD12WeightLength; ++i) text[i] = static_cast<char>(frame[kD12WeightOffset + i]);
     text[kD12WeightLength] = '\0';
-    double factor = 1.0;
-    switch (frame[kD12DecimalsOffset]) {
-        case '1': factor = 0.1; break;
-        case '2': factor = 0.01; break;
-        case '3': factor = 0.001; break;
-        case '4': factor = 0.0001; break;
-        case '5': factor = 0.00001; break;
-        default: break;
-    }
-    out.weight = ParseNumberText(text) * factor;
+    // Divided by a power of ten, which is exact where the decimal value has
+    // a double: 3 with one decimal is 0.3, not 3 x 0.1.
+    static const double kPowers[] = {1.0, 10.0, 100.0, 1000.0, 10000.0, 100000.0};
+    const uint8_t d = frame[kD12DecimalsOffset];
+    const int decimals = d >= '1' && d <= '5' ? d - '0' : 0;
+    out.weight = ParseNumberText(text) / kPowers[decimals];
     out.price = 0.0;
     out.cost = 0.0;
     out.stable = 0;
@@ -88,17 +100,27 @@ const PolledProtocol kD12Protocol = {.request = kD12Request,
                                      .accepts = AcceptsD12Reply,
                                      .decode = DecodeD12};
 
+// The writes are confirmed by the slave's reply within the read budget, and
+// keep their pause.
+const exchange::CommandSpec kBst106TareCommand = {.bytes = kBst106Tare,
+                                                  .length = kCommandLength,
+                                                  .replyLength = kCommandLength,
+                                                  .replyBudgetMs = 300,
+                                                  .confirms = ConfirmsBst106Tare,
+                                                  .replyMayStartWithCommand = true};
+
+const exchange::CommandSpec kD12ZeroCommand = {.bytes = kD12Zero,
+                                               .length = kCommandLength,
+                                               .replyLength = kCommandLength,
+                                               .replyBudgetMs = 500,
+                                               .confirms = ConfirmsD12Zero,
+                                               .replyMayStartWithCommand = true};
+
 }  // namespace modbus
 }  // namespace zel
 
-using zel::exchange::kCommandPauseMs;
-
-int32_t ScalesBST106::Tare(double) {
-    return SendCommand(zel::modbus::kBst106Tare, zel::modbus::kCommandLength, kCommandPauseMs);
-}
+int32_t ScalesBST106::Tare(double) { return SendCommand(zel::modbus::kBst106TareCommand); }
 
 int32_t ScalesD12Keli::Tare(double) { return Zero(); }
 
-int32_t ScalesD12Keli::Zero() {
-    return SendCommand(zel::modbus::kD12Zero, zel::modbus::kCommandLength, kCommandPauseMs);
-}
+int32_t ScalesD12Keli::Zero() { return SendCommand(zel::modbus::kD12ZeroCommand); }

@@ -1,8 +1,9 @@
 // Indicators read over Modbus RTU, slave 1: BST106 (model 41) and KELI D12
 // (model 40). Each has one fixed read-holding-registers request and one fixed
-// write-single-register command; both carry their CRC already, and the CRC
-// of a reply is not checked. The slave's echo of a write is not read: the
-// next weighing's drain discards it.
+// write-single-register command, both carrying their CRC. A reply counts
+// only when its slave address, function, byte count and CRC hold; a write
+// counts only when the slave answers it with the same bytes, as Modbus
+// slaves do.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +34,7 @@ bool AcceptsBst106Reply(const uint8_t* frame, size_t length);
 // bit 5 is stable.
 exchange::Decoded DecodeBst106(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// 01 03 <count> <7 weight chars> <decimals digit> <crc>.
+// 01 03 08 <7 weight chars> <decimals digit> <crc>.
 bool AcceptsD12Reply(const uint8_t* frame, size_t length);
 // The weight text scaled by the decimals digit ('1'..'5'; anything else
 // leaves it as it is); stability is not reported (0).
@@ -41,6 +42,10 @@ exchange::Decoded DecodeD12(const uint8_t* frame, size_t length, exchange::Readi
 
 extern const exchange::PolledProtocol kBst106Protocol;
 extern const exchange::PolledProtocol kD12Protocol;
+
+// Tare of the BST106 and zero of the D12, confirmed by the slave's reply.
+extern const exchange::CommandSpec kBst106TareCommand;
+extern const exchange::CommandSpec kD12ZeroCommand;
 
 }  // namespace modbus
 }  // namespace zel

@@ -112,6 +112,7 @@ Decoded DecodeVnReply(const uint8_t* frame, size_t length, Reading& out) {
 // values until a reply overwrites them.
 const PolledProtocol kVtaProtocol = {.request = kVtaRequest,
                                      .requestLength = 3,
+                                     .replyMayStartWithRequest = true,
                                      .replyLength = 18,
                                      .policy = HeaderPolicy::kNone,
                                      .budgetMs = 300,

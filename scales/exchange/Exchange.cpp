@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/ResultCodes.h"
+#include "scales/exchange/EchoGuard.h"
 #include "scales/exchange/Stream.h"
 
 namespace zel {
@@ -33,15 +34,23 @@ void Drain(IByteLine& line, std::vector<uint8_t>& scratch) {
 // frame's header. When the header comes, the rest goes at once; any other
 // byte (a NAK) or silence gets the whole pause, as with a plain sleep. The
 // byte read is handed back (-1 for none) to open the collection, so the
-// frame is collected exactly as if it had stayed in the input.
-int AwaitFirstAnswer(const PolledProtocol& p, IByteLine& line) {
+// frame is collected exactly as if it had stayed in the input. An echo of
+// the first byte is taken out by the guard and reads as nothing: the wait
+// for the answer goes on within the pause.
+int AwaitFirstAnswer(const PolledProtocol& p, EchoGuard& line) {
     const uint64_t start = line.NowMs();
     auto spent = [&] {
         const uint64_t now = line.NowMs();
         return now > start ? now - start : 0;
     };
     uint8_t b = 0;
-    const bool got = line.WaitForInput(kSplitPauseMs) && line.Read(&b, 1) == 1;
+    bool got = false;
+    for (uint64_t used = 0; used < kSplitPauseMs; used = spent()) {
+        if (!line.WaitForInput(static_cast<unsigned>(kSplitPauseMs - used))) break;
+        const size_t dropped = line.Dropped();
+        got = line.Read(&b, 1) == 1;
+        if (got || line.Dropped() == dropped) break;
+    }
     // A byte that is not the header, silence, or a line that cannot deliver
     // (it closed): the rest of the pause is slept out.
     if (!got || !IsHeader(p, b)) {
@@ -52,7 +61,7 @@ int AwaitFirstAnswer(const PolledProtocol& p, IByteLine& line) {
 }
 
 // Writes the request; returns a byte the scale already sent (-1 for none).
-int SendRequest(const PolledProtocol& p, IByteLine& line, const CycleOptions& options) {
+int SendRequest(const PolledProtocol& p, EchoGuard& line, const CycleOptions& options) {
     if (!p.request || p.requestLength <= 0) return -1;
     if (!p.splitSend) {
         line.Write(p.request, p.requestLength);
@@ -84,6 +93,13 @@ int WaitStep(IByteLine& line) {
 }
 
 bool HasHeader(const PolledProtocol& p) { return p.policy != HeaderPolicy::kNone && p.headerCount > 0; }
+
+// A frame made of nothing but the request's own bytes is the line handing
+// the request back, never a reply.
+bool IsEchoOfRequest(const PolledProtocol& p, const uint8_t* frame, size_t length) {
+    return p.request && p.requestLength > 0 && length > 0 && length <= static_cast<size_t>(p.requestLength) &&
+           std::memcmp(frame, p.request, length) == 0;
+}
 
 bool FrameComplete(const PolledProtocol& p, const uint8_t* frame, int count) {
     if (count >= p.replyLength) return true;
@@ -167,7 +183,7 @@ bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& bu
         if (judged) {
             const size_t length = static_cast<size_t>(count);
             if (p.peek) p.peek(frame, length, io);
-            if (p.accepts(frame, length)) {
+            if (!IsEchoOfRequest(p, frame, length) && p.accepts(frame, length)) {
                 decoded = p.decode(frame, length, io);
                 return true;
             }
@@ -189,6 +205,20 @@ void InitOutputs(OutputInit init, Reading& io) {
             io.stable = 1;
             break;
     }
+}
+
+// Collects the reply a command expects within its budget and judges it.
+bool TakeCommandReply(const CommandSpec& c, IByteLine& line) {
+    if (c.replyLength > PolledProtocol::kMaxReply || c.replyBudgetMs <= 0) return false;
+    PolledProtocol reply;
+    reply.replyLength = c.replyLength;
+    uint8_t frame[PolledProtocol::kMaxReply + 1];
+    std::memset(frame, 0, sizeof(frame));
+    int count = 0;
+    int budget = c.replyBudgetMs;
+    int pending = -1;
+    Collect(reply, line, frame, count, budget, pending);
+    return count == c.replyLength && (!c.confirms || c.confirms(frame, static_cast<size_t>(count)));
 }
 
 }  // namespace
@@ -222,14 +252,15 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
                     break;  // keep the frame an earlier attempt accepted
                 }
             }
-            const int pending = SendRequest(p, line, options);
+            EchoGuard guarded(line, !p.replyMayStartWithRequest);
+            const int pending = SendRequest(p, guarded, options);
             if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;
             // One spare zero byte after the frame, so no decoder can run
             // off its end when it hands a field to a text conversion.
             uint8_t frame[PolledProtocol::kMaxReply + 1];
             std::memset(frame, 0, sizeof(frame));
             Decoded decoded(kNoAnswer);
-            if (!TakeFrame(p, line, frame, budget, io, decoded, pending)) continue;
+            if (!TakeFrame(p, guarded, frame, budget, io, decoded, pending)) continue;
             result = decoded.result;
             if (decoded.verdict == Verdict::kEndCycleClosed) {
                 try {
@@ -258,10 +289,19 @@ int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec
     try {
         int32_t r = session.EnsureConnected();
         if (r != 0) return r;
+        const bool confirmed = c.replyLength > 0;
+        if (confirmed) {
+            // Only this command's reply may confirm it.
+            std::vector<uint8_t> scratch(kCommandDrainBufferSize);
+            Drain(line, scratch);
+        }
+        EchoGuard guarded(line, confirmed && !c.replyMayStartWithCommand);
         for (int i = 0; i < c.repeat; ++i) {
-            if (c.bytes && c.length > 0) line.Write(c.bytes, c.length);
+            if (c.bytes && c.length > 0) guarded.Write(c.bytes, c.length);
             if (c.pauseMs > 0) line.Sleep(c.pauseMs);
         }
+        int32_t result = kOk;
+        if (confirmed && !TakeCommandReply(c, guarded)) result = kNoAnswer;
         if (c.readAfter > 0) {
             std::vector<uint8_t> reply(static_cast<size_t>(c.readAfter));
             line.Read(reply.data(), c.readAfter);
@@ -271,7 +311,7 @@ int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec
             Drain(line, scratch);
         }
         session.ReleaseConnection();
-        return kOk;
+        return result;
     } catch (...) {
         try {
             session.Disconnect();

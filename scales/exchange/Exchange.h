@@ -47,6 +47,12 @@ int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeS
 // A command-only exchange (tare, zero, price): the bytes are written and
 // followed by a pause, `repeat` times; then optionally one read of up to
 // readAfter bytes, discarded, and a drain of what is pending.
+//
+// A command the scale answers is confirmed: the line is drained before the
+// write, and after the pause a reply of replyLength bytes is collected within
+// replyBudgetMs (spent as in the read cycle, only on waiting) and must pass
+// `confirms`. Unless the reply may begin with the command itself, an exact
+// echo of the command ahead of the reply is skipped.
 struct CommandSpec {
     const uint8_t* bytes = nullptr;
     int length = 0;
@@ -54,11 +60,16 @@ struct CommandSpec {
     int repeat = 1;
     int readAfter = 0;
     bool drainAfter = false;
+    int replyLength = 0;  // 0: no reply is read; at most PolledProtocol::kMaxReply
+    int replyBudgetMs = 500;
+    AcceptsFn confirms = nullptr;  // null: any reply of replyLength bytes
+    bool replyMayStartWithCommand = false;
 };
 
-// Connects, runs the command, releases; 0, the connect code, or 1 when an
-// error was raised (the line is then closed). A failed write the line
-// absorbs still gives 0.
+// Connects, runs the command, releases; 0, the connect code, 3 when a reply
+// the command expects did not come or was wrong, or 1 when an error was
+// raised (the line is then closed). A failed write the line absorbs still
+// gives 0 when the command reads no reply.
 int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec& command);
 // The simple case: write once, pause.
 int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length,

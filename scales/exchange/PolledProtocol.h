@@ -95,6 +95,11 @@ struct PolledProtocol {
     const uint8_t* request = nullptr;  // null with requestLength 0: nothing is sent
     int requestLength = 0;
     bool splitSend = false;            // first byte, 150 ms pause, then the rest
+    // True when a genuine reply may begin with what an echoing line hands
+    // back ahead of it: the whole request, or for a split send its first
+    // byte. Left false, an exact echo of the request before the reply is
+    // skipped (a loopback plug, an RS-485 adapter hearing itself).
+    bool replyMayStartWithRequest = false;
     int replyLength = 0;               // frame buffer size N, 1..kMaxReply
     // Without an end condition a frame is complete, and judged, at exactly N
     // bytes. With one, it is checked after every read that brought bytes and

@@ -241,8 +241,8 @@ TEST(ModbusSlave, D12WeightsFromTheSlavesRegisters) {
 
 TEST(ModbusSlave, TareAndZeroLandInTheSlavesRegisters) {
     // BST106: tare writes A50B to register 7. D12: tare is its zero, 0017 to
-    // register 1. The slave's echo of the write is not read by the command;
-    // the next weighing drains it and is answered at its first request.
+    // register 1. The slave's answer, the write itself, confirms it; the
+    // next weighing is answered at its first request.
     struct Case {
         int model;
         int reg;
@@ -278,6 +278,41 @@ TEST(ModbusSlave, TareAndZeroLandInTheSlavesRegisters) {
             EXPECT_EQ(slave.Requests().size(), 2u);
             EXPECT_EQ(slave.BadCrcs(), 0);
         }
+    }
+}
+
+TEST(ModbusSlave, WritesTheSlaveDoesNotConfirmGiveThree) {
+    // A busy slave answers the write with an exception; on a line with no
+    // slave at all nothing answers. Either way 3, after the pause and the
+    // read budget, where the write used to report 0.
+    struct Case {
+        int model;
+        bool slavePresent;
+        uint64_t budgetMs;
+    };
+    for (Case c : {Case{41, true, 300}, Case{40, true, 500}, Case{41, false, 300}, Case{40, false, 500}}) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << (c.slavePresent ? ", busy slave" : ", no slave"));
+        std::unique_ptr<ModbusSlave> slave;
+        std::string path;
+        int master = platform::kNoHandle;
+        if (c.slavePresent) {
+            slave.reset(new ModbusSlave);
+            ASSERT_TRUE(slave->Ready());
+            slave->SetBusy(true);
+            path = slave->Path();
+        } else {
+            master = platform::PtyOpenMaster(&path);
+            ASSERT_NE(master, platform::kNoHandle);
+        }
+        Driver driver(c.model, path, /*keep=*/true);
+        ASSERT_EQ(driver.openCode, 0);
+        const uint64_t start = platform::MonotonicMs();
+        EXPECT_EQ(driver.Tare(), 3);
+        const uint64_t took = platform::MonotonicMs() - start;
+        EXPECT_GE(took, 150 + c.budgetMs - 20);
+        EXPECT_LT(took, 150 + c.budgetMs + 1000);
+        if (slave) EXPECT_EQ(slave->Requests().size(), 1u);
+        if (master != platform::kNoHandle) platform::IoClose(master);
     }
 }
 

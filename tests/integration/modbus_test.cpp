@@ -101,9 +101,9 @@ TEST_P(ModbusWeighing, SilentIndicatorGivesThreeWithinTheBudgets) {
 
 TEST_P(ModbusWeighing, TareWritesItsRegisterAndTheEchoIsDrained) {
     // The BST106 tares with register 7; the D12 has only a zero (register
-    // 1), which its tare sends. The slave's echo of the write is left on the
-    // line for the next weighing's drain. Both with the line kept open and
-    // released between calls.
+    // 1), which its tare sends. The slave answers the write with the same
+    // bytes, which confirm it. Both with the line kept open and released
+    // between calls.
     const int model = Model();
     const std::string command = model == 41 ? Bytes({0x01, 0x06, 0x00, 0x07, 0xA5, 0x0B, 0x02, 0x9C})
                                             : Bytes({0x01, 0x06, 0x00, 0x01, 0x00, 0x17, 0x98, 0x04});
@@ -143,6 +143,28 @@ TEST_P(ModbusWeighing, TareWritesItsRegisterAndTheEchoIsDrained) {
         EXPECT_EQ(w.weight, 0.0);
         EXPECT_EQ(rig.sim.RequestsSeen(), 2);
     }
+}
+
+TEST_P(ModbusWeighing, UnansweredTareGivesThree) {
+    // An indicator that takes the write but never answers it: the write is
+    // not confirmed, after the pause and the read budget.
+    const int model = Model();
+    PolledRig rig(model, WireKind());
+    ASSERT_EQ(rig.openCode, 0);
+    rig.sim.SetFault(sim::Fault::Silence);
+    const uint64_t start = platform::MonotonicMs();
+    auto r = rig.component->Call(u"Calibrate", {zel::host::Value::Text(rig.id), zel::host::Value::Double(0.0)});
+    const uint64_t took = platform::MonotonicMs() - start;
+    EXPECT_FALSE(r.ok && r.ret.boolean);
+    EXPECT_EQ(rig.component->LastError(), 3);
+    const uint64_t budget = model == 41 ? 300 : 500;
+    EXPECT_GE(took, 150 + budget - 20);
+    EXPECT_LT(took, 150 + budget + 1000);
+    ASSERT_TRUE(rig.sim.WaitReceived(1, 1000));
+    rig.sim.SetFault(sim::Fault::None);
+    r = rig.component->Call(u"Calibrate", {zel::host::Value::Text(rig.id), zel::host::Value::Double(0.0)});
+    EXPECT_TRUE(r.ok && r.ret.boolean);
+    EXPECT_EQ(rig.component->LastError(), 0);
 }
 
 std::string Name(const testing::TestParamInfo<std::tuple<int, Wire>>& info) {

@@ -113,6 +113,30 @@ TEST(ModbusDecoders, D12Weights) {
     }
 }
 
+TEST(ModbusDecoders, D12DecimalsGiveTheShownValueExactly) {
+    // The count divided by a power of ten is the double nearest the shown
+    // value, as the literal is: 3 with one decimal is 0.3, never
+    // 0.30000000000000004.
+    struct Case {
+        const char* text;
+        char decimals;
+        double expected;
+    };
+    const Case cases[] = {
+        {"0000003", '1', 0.3},     {"0000007", '1', 0.7},      {"0000033", '2', 0.33},
+        {"0000001", '3', 0.001},   {"0000003", '3', 0.003},    {"0000007", '4', 0.0007},
+        {"0000003", '5', 0.00003}, {"-000003", '1', -0.3},     {"0012345", '3', 12.345},
+        {"0000015", '2', 0.15},    {"9999999", '5', 99.99999}, {"0000003", '0', 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " decimals " + c.decimals);
+        Bytes f = D12Reply(c.text, c.decimals);
+        Reading r = Sentinel();
+        EXPECT_EQ(zel::modbus::DecodeD12(f.data(), f.size(), r).result, 0);
+        EXPECT_EQ(r.weight, c.expected);
+    }
+}
+
 TEST(ModbusDecoders, RepliesTheDriverRefuses) {
     const Bytes bst = Bst106Reply({0, 0, 0, 1}, 0x20);
     const Bytes d12 = D12Reply("0000001", '0');
@@ -124,6 +148,11 @@ TEST(ModbusDecoders, RepliesTheDriverRefuses) {
     strayFirst.insert(strayFirst.end(), bst.begin(), bst.end() - 1);
     Bytes exception = kException;
     exception.resize(bst.size(), 0x00);  // padded to length: still refused
+    // A spoilt frame with the CRC made right again: the fixed bytes alone
+    // must refuse it.
+    auto recrc = [](Bytes f) { return WithCrc(Bytes(f.begin(), f.end() - 2)); };
+    Bytes echoThenD12(zel::modbus::kD12Request, zel::modbus::kD12Request + 8);
+    echoThenD12.insert(echoThenD12.end(), d12.begin(), d12.begin() + 5);
     struct Case {
         const char* name;
         bool (*accepts)(const uint8_t*, size_t);
@@ -132,15 +161,27 @@ TEST(ModbusDecoders, RepliesTheDriverRefuses) {
     };
     const Case cases[] = {
         {"bst106 valid", zel::modbus::AcceptsBst106Reply, bst, true},
-        {"bst106 bad crc is not checked", zel::modbus::AcceptsBst106Reply, spoil(bst, 10, bst[10] ^ 0xFF), true},
+        {"bst106 bad crc", zel::modbus::AcceptsBst106Reply, spoil(bst, 10, bst[10] ^ 0xFF), false},
+        {"bst106 crc high byte", zel::modbus::AcceptsBst106Reply, spoil(bst, 9, bst[9] ^ 0x01), false},
+        {"bst106 weight bit flipped", zel::modbus::AcceptsBst106Reply, spoil(bst, 6, bst[6] ^ 0x10), false},
+        {"bst106 byte count with its crc", zel::modbus::AcceptsBst106Reply, recrc(spoil(bst, 2, 0x08)), false},
+        {"bst106 other slave with its crc", zel::modbus::AcceptsBst106Reply, recrc(spoil(bst, 0, 0x02)), false},
+        {"bst106 other function with its crc", zel::modbus::AcceptsBst106Reply, recrc(spoil(bst, 1, 0x04)), false},
         {"bst106 other slave", zel::modbus::AcceptsBst106Reply, spoil(bst, 0, 0x02), false},
         {"bst106 exception function", zel::modbus::AcceptsBst106Reply, spoil(bst, 1, 0x83), false},
         {"bst106 exception reply", zel::modbus::AcceptsBst106Reply, exception, false},
         {"bst106 byte count", zel::modbus::AcceptsBst106Reply, spoil(bst, 2, 0x08), false},
         {"bst106 stray byte first", zel::modbus::AcceptsBst106Reply, strayFirst, false},
         {"d12 valid", zel::modbus::AcceptsD12Reply, d12, true},
-        {"d12 byte count not checked", zel::modbus::AcceptsD12Reply, spoil(d12, 2, 0x06), true},
-        {"d12 bad crc is not checked", zel::modbus::AcceptsD12Reply, spoil(d12, 12, d12[12] ^ 0xFF), true},
+        {"d12 byte count", zel::modbus::AcceptsD12Reply, spoil(d12, 2, 0x06), false},
+        {"d12 byte count with its crc", zel::modbus::AcceptsD12Reply, recrc(spoil(d12, 2, 0x06)), false},
+        {"d12 bad crc", zel::modbus::AcceptsD12Reply, spoil(d12, 12, d12[12] ^ 0xFF), false},
+        {"d12 weight digit changed", zel::modbus::AcceptsD12Reply, spoil(d12, 9, '7'), false},
+        {"d12 decimals changed", zel::modbus::AcceptsD12Reply, spoil(d12, 10, '3'), false},
+        {"d12 other slave with its crc", zel::modbus::AcceptsD12Reply, recrc(spoil(d12, 0, 0x02)), false},
+        {"d12 other function with its crc", zel::modbus::AcceptsD12Reply, recrc(spoil(d12, 1, 0x04)), false},
+        // The read request handed back by an echoing line: 13 bytes from 01 03.
+        {"d12 echoed request and reply start", zel::modbus::AcceptsD12Reply, echoThenD12, false},
         {"d12 exception function", zel::modbus::AcceptsD12Reply, spoil(d12, 1, 0x83), false},
         {"d12 other slave", zel::modbus::AcceptsD12Reply, spoil(d12, 0, 0x11), false},
         {"d12 write echo", zel::modbus::AcceptsD12Reply, spoil(d12, 1, 0x06), false},
