@@ -46,9 +46,9 @@ fi
 make_root() {
   command -v debootstrap >/dev/null || skip "debootstrap is not installed (scripts/deps.sh all installs it)"
   [ -n "$mirror" ] || skip "no Debian mirror found in /etc/apt/sources.list*; set ZEL_DEBIAN_MIRROR"
-  local answer
-  if ! answer=$(curl -fsS --max-time 30 -o /dev/null -w '%{http_code}' "$mirror/dists/$SUITE/InRelease" 2>&1); then
-    skip "Debian 11 ($SUITE) is not reachable on the mirror apt uses ($mirror/dists/$SUITE/InRelease): $answer"
+  local answer url="$mirror/dists/$SUITE/InRelease"
+  if ! answer=$(curl -fsS --max-time 30 -o /dev/null -w '%{http_code}' "$url" 2>"$root.curl"); then
+    skip "Debian 11 ($SUITE) is not reachable on the mirror ($url): HTTP $answer, $(tr '\n' ' ' <"$root.curl")"
   fi
   echo "debian11: $mirror serves $SUITE (InRelease: HTTP $answer); making the root in $root"
   local scratch="$root.new" log="$root.log" t0=$SECONDS
