@@ -3,12 +3,13 @@
 #   scripts/deps.sh native    compiler, CMake, Ninja, GoogleTest, libmodbus (a real Modbus slave for tests),
 #                             Python (reads the tool's JSON lines in its tests)
 #   scripts/deps.sh all       native + clang (fuzzers) + MinGW-w64 and Wine (Windows DLLs)
+#                             + debootstrap and curl (the package's check on Debian 11)
 set -euo pipefail
 
 want=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev pkg-config libmodbus-dev python3)
 if [ "${1:-native}" = all ]; then
   want+=(locales clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-         wine wine64 wine32:i386 xvfb xauth)
+         wine wine64 wine32:i386 xvfb xauth debootstrap curl)
 fi
 
 missing=()

@@ -6,7 +6,8 @@
 #   fuzz       clang/libFuzzer build, each fuzzer for a short run
 #   windows    MinGW-w64 i686 and x86_64 DLLs, their tests under Wine
 #   package    Release builds of the three libraries, stripped, in the platform's
-#              archive with MANIFEST.XML; unpacked and each library loaded
+#              archive with MANIFEST.XML; unpacked and each library loaded; then
+#              the Linux library and tool on Debian 11 (scripts/debian11-check.sh)
 # With no arguments every stage runs; otherwise only the stages named. Stages
 # run side by side (ZEL_STAGE_JOBS at once, default 3); the package runs last.
 set -uo pipefail
@@ -35,7 +36,7 @@ run_stage() {
     tsan) ctest_stage build-tsan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=thread ;;
     fuzz) scripts/fuzz.sh 15 ;;
     windows) scripts/windows-build.sh && scripts/windows-test.sh ;;
-    package) scripts/package.sh ;;
+    package) scripts/package.sh && scripts/debian11-check.sh ;;
     *) echo "unknown stage $1" >&2; return 2 ;;
   esac
 }

@@ -5,7 +5,7 @@
 #  - each library is stripped (no DWARF, no symbols listed), carries a debug
 #    link whose name and checksum match its file in DEBUG-DIR, and that file
 #    holds the symbols of a Release build (our sources compiled with -O2 or more);
-#  - the Linux library passes tests/linux/check-so.sh, the DLLs
+#  - the Linux library passes tests/linux/check-so.sh (and so does the tool), the DLLs
 #    tests/windows/check-pe.sh;
 #  - each library is loaded from the unpacked tree through the host layer:
 #    the .so by the zelscales tool (version, and weighing on the emulator),
@@ -116,6 +116,7 @@ if [ "${ZEL_PACKAGE_NO_LOAD:-}" = 1 ]; then
   [ "$fail" = 0 ] && echo "check-package: all checks passed (libraries not loaded)"
   exit "$fail"
 fi
+"$tests/linux/check-so.sh" --tool "$tool" || fail=1
 load_and_weigh "${NAME}_x64.so" "$tree/${NAME}_x64.so" "$tool"
 
 # Wine, in a throw-away prefix.
