@@ -170,6 +170,38 @@ void Resync(const PolledProtocol& p, uint8_t* frame, int& count, int& budget) {
     budget -= next * kHuntedWrongByteMs;
 }
 
+// A reply that may begin with the request's own bytes cannot be told from
+// an echo by what it holds, but a scale sends one frame per request. When a
+// complete frame starts with the whole request and more bytes follow at
+// once, the line echoed: the frame is taken again without the echo, with
+// as many bytes more. Bytes that follow but make no whole frame leave
+// neither reading trustworthy.
+enum class EchoCount : uint8_t { kAsIs, kShifted, kRefused };
+
+EchoCount TakeOutEchoByCount(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int count, int& budget) {
+    const int echo = p.requestLength;
+    if (!p.replyMayStartWithRequest || p.complete || p.splitSend || !p.request || echo <= 0 ||
+        echo >= p.replyLength || count != p.replyLength || std::memcmp(frame, p.request, echo) != 0)
+        return EchoCount::kAsIs;
+    uint8_t more[PolledProtocol::kMaxReply];
+    int got = 0;
+    while (got < echo && budget > 0) {
+        const int n = line.Read(more + got, echo - got);
+        if (n > 0) {
+            got += n < echo - got ? n : echo - got;
+            continue;
+        }
+        const int cost = WaitStep(line);
+        budget -= cost;
+        if (cost == kPollStepMs) break;  // the line fell silent
+    }
+    if (got == 0) return EchoCount::kAsIs;
+    if (got < echo) return EchoCount::kRefused;
+    std::memmove(frame, frame + echo, static_cast<size_t>(count - echo));
+    std::memcpy(frame + count - echo, more, static_cast<size_t>(echo));
+    return EchoCount::kShifted;
+}
+
 // Collects and judges one attempt's frame; true, with the decoder's verdict
 // in `decoded`, when a frame was accepted.
 bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
@@ -180,6 +212,7 @@ bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& bu
     for (;;) {
         Collect(p, line, frame, count, budget, pending);
         const bool judged = p.complete ? count > 0 : count == p.replyLength;
+        if (judged && TakeOutEchoByCount(p, line, frame, count, budget) == EchoCount::kRefused) return false;
         if (judged) {
             const size_t length = static_cast<size_t>(count);
             if (p.peek) p.peek(frame, length, io);

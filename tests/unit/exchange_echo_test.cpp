@@ -308,3 +308,53 @@ TEST(ConfirmedCommands, ReplyDecidesTheResult) {
         EXPECT_EQ(session.releases, 1);
     }
 }
+
+namespace {
+
+// Three groups of six digit values, least significant first (model 0).
+Bytes VtaReply(int grams, int price, int cost) {
+    Bytes f;
+    for (int v : {grams, price, cost}) {
+        for (int i = 0; i < 6; ++i) {
+            f.push_back(static_cast<uint8_t>(v % 10));
+            v /= 10;
+        }
+    }
+    return f;
+}
+
+}  // namespace
+
+TEST(EchoingLine, ReplyThatMayBeginWithTheRequestIsCountedOut) {
+    // Models 0 and 10 answer with bytes that may spell their own request
+    // (a VTA-60 weight ending in 300 g starts 00 00 03, a Масса-К weight
+    // with the low byte 45): the echo is told apart by the bytes that follow
+    // a complete frame, and the same reading comes back on either line.
+    struct Case {
+        int model;
+        Bytes reply;
+        double weight;
+    } cases[] = {
+        {0, VtaReply(1234, 1000, 1234), 1234},
+        {0, VtaReply(2300, 1000, 2300), 2300},  // begins with the request
+        {10, Bytes{0xD2, 0x04}, 1234},
+        {10, Bytes{0x45, 0x01}, 0x145},  // begins with the request
+    };
+    for (const Case& c : cases) {
+        const PolledProtocol* p = ProtocolOf(c.model);
+        ASSERT_NE(p, nullptr);
+        ASSERT_TRUE(p->replyMayStartWithRequest);
+        for (bool echo : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "model " << c.model << " weight " << c.weight
+                                            << (echo ? ", echoing line" : ", clean line"));
+            ScriptedLine line;
+            ScriptedSession session;
+            Attach(line, *p, c.reply, echo);
+            Reading io;
+            EXPECT_EQ(RunReadCycle(*p, line, session, io), 0);
+            EXPECT_DOUBLE_EQ(io.weight, c.weight);
+            EXPECT_EQ(line.writes.size(), 1u);
+        }
+    }
+}
+
