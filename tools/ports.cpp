@@ -43,7 +43,10 @@ std::string JsonPort(const platform::SerialPortInfo& p) {
     if (!p.driver.empty()) o.String("driver", p.driver);
     if (!p.device.empty()) o.String("device", p.device);
     std::string aliases = "[";
-    for (size_t i = 0; i < p.aliases.size(); ++i) aliases += (i ? "," : "") + json::Quote(p.aliases[i]);
+    for (size_t i = 0; i < p.aliases.size(); ++i) {
+        if (i) aliases += ',';
+        aliases += json::Quote(p.aliases[i]);
+    }
     o.Raw("aliases", aliases + "]");
     if (!p.vendorId.empty()) {
         json::Object usb;
