@@ -32,12 +32,26 @@ std::string BesideLibrary(const std::string& name) {
     return dir + platform::PathSeparator() + name;
 }
 
+std::vector<std::string> LibraryNamesBeside() {
+    std::vector<std::string> names;
+    // The package names each build by its architecture.
+#if defined(__x86_64__) || defined(_M_X64)
+    names.push_back(platform::LibraryFileName(std::string(kLibraryName) + "_x64"));
+#elif defined(__i386__) || defined(_M_IX86)
+    names.push_back(platform::LibraryFileName(std::string(kLibraryName) + "_x86"));
+#endif
+    names.push_back(platform::LibraryFileName(kLibraryName));
+    return names;
+}
+
 std::string DefaultLibraryPath() {
     const char* fromEnvironment = std::getenv("ZEL_LIBRARY");
     if (fromEnvironment && *fromEnvironment) return fromEnvironment;
-    std::string beside = platform::ExecutableDirectory() + platform::PathSeparator() +
-                         platform::LibraryFileName(kLibraryName);
-    if (platform::FileExists(beside)) return beside;
+    const std::string folder = platform::ExecutableDirectory() + platform::PathSeparator();
+    const std::vector<std::string> names = LibraryNamesBeside();
+    for (const std::string& name : names)
+        if (platform::FileExists(folder + name)) return folder + name;
+    const std::string beside = folder + names.back();
 #ifdef ZEL_BUILT_LIBRARY
     if (platform::FileExists(ZEL_BUILT_LIBRARY)) return ZEL_BUILT_LIBRARY;
 #endif
@@ -48,6 +62,8 @@ Library::Library(const std::string& path) : path_(path) {
     std::string error;
     handle_ = platform::LoadLibraryFile(path, &error);
     if (!handle_) throw HostError("cannot load the driver library " + path + ": " + error);
+    file_ = platform::LibraryFilePath(handle_);
+    if (file_.empty()) file_ = path;
     getClassNames_ = reinterpret_cast<abi::GetClassNamesFn>(platform::LibraryFunction(handle_, "GetClassNames"));
     getClassObject_ = reinterpret_cast<abi::GetClassObjectFn>(platform::LibraryFunction(handle_, "GetClassObject"));
     destroyObject_ = reinterpret_cast<abi::DestroyObjectFn>(platform::LibraryFunction(handle_, "DestroyObject"));
@@ -62,6 +78,7 @@ Library::Library(const std::string& path) : path_(path) {
 
 Library::Library(const EntryPoints& entries)
     : path_("(in process)"),
+      file_(path_),
       getClassNames_(entries.getClassNames),
       getClassObject_(entries.getClassObject),
       destroyObject_(entries.destroyObject),

@@ -32,9 +32,13 @@ public:
 std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 
-// Path of the driver library: $ZEL_LIBRARY, else the library beside the
-// executable, else the one in the build tree this host was built in.
+// Path of the driver library: $ZEL_LIBRARY, else a library beside the
+// executable (by its packaged name for this architecture,
+// ZelvatScalesNativeDriver_x64.so/.dll or _x86.dll, then by the plain name),
+// else the one in the build tree this host was built in.
 std::string DefaultLibraryPath();
+// The file names looked for beside the executable, in that order.
+std::vector<std::string> LibraryNamesBeside();
 // A file in the folder of the default library (its settings.ini, log.txt,
 // traffic logs).
 std::string BesideLibrary(const std::string& name);
@@ -198,9 +202,12 @@ public:
     long DestroyObject(void** iface);
     int SetPlatformCapabilities(int capabilities);
     const std::string& path() const { return path_; }
+    // The full path of the file the system loaded (path() when it cannot tell).
+    const std::string& file() const { return file_; }
 
 private:
     std::string path_;
+    std::string file_;
     void* handle_ = nullptr;
     abi::GetClassNamesFn getClassNames_ = nullptr;
     abi::GetClassObjectFn getClassObject_ = nullptr;

@@ -15,6 +15,10 @@ LibraryHandle LoadLibraryFile(const std::string& path, std::string* error);
 // Address of the exported function `name`, or null.
 void* LibraryFunction(LibraryHandle library, const char* name);
 
+// The full path of the file the system loaded for `library` (UTF-8), or
+// "" when it cannot tell.
+std::string LibraryFilePath(LibraryHandle library);
+
 // Releases one load of the library; the system unloads it after the last.
 void UnloadLibraryFile(LibraryHandle library);
 

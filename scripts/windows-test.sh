@@ -102,6 +102,7 @@ echo "windows-test: prefix ready in $((SECONDS - start)) s"
 SIMDIR="$WINEPREFIX/sim"
 mkdir -p "$SIMDIR"
 WIRE_CASES=""
+MAPPED_COMS=()
 # start_sim NAME ARGS... : runs the simulator (not in a subshell, so that
 # its process id is kept for the clean-up) and waits until it serves; its
 # first line of output is the pty link or the TCP address.
@@ -123,6 +124,7 @@ com_case() {
   local com="$1" model="$2" expect="$3"; shift 3
   start_sim "$com" --model "$model" --pty --link "$SIMDIR/$com" "$@"
   "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$SIMDIR/$com" /f >/dev/null 2>&1
+  MAPPED_COMS+=("$com")
   WIRE_CASES+="$model,com,\\\\.\\$com,$expect;"
 }
 # tcp_case MODEL EXPECT SIM-ARGS...
@@ -251,6 +253,34 @@ for t in "${TARGETS[@]}"; do
       echo "windows-test: $name zelscales $args failed:" >&2; cat "$log" >&2
     fi
   done
+  # zelscales ports: every COM port mapped above, by its SERIALCOMM entry.
+  # Wine does not refuse a second open of a serial device, so a held port
+  # cannot show as busy here.
+  ports_ok=1
+  (cd "$dest" && timeout 60 "$WINE" "C:\\zel\\$name\\zelscales.exe" ports --json) >"$WINEPREFIX/$name-ports-json.log" 2>&1 </dev/null || ports_ok=0
+  (cd "$dest" && timeout 60 "$WINE" "C:\\zel\\$name\\zelscales.exe" ports) >"$WINEPREFIX/$name-ports.log" 2>&1 </dev/null || ports_ok=0
+  if [ "$ports_ok" = 1 ] && python3 - "$WINEPREFIX/$name-ports-json.log" "$WINEPREFIX/$name-ports.log" "${MAPPED_COMS[@]}" <<'PY'
+import json, sys
+ports = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8") if l.strip()]
+text = open(sys.argv[2], encoding="utf-8").read().replace("\r", "")
+mapped = sys.argv[3:]
+by_name = {p["name"]: p for p in ports}
+missing = [c for c in mapped if c not in by_name]
+assert not missing, "not listed: %s in %s" % (missing, sorted(by_name))
+for c in mapped:
+    assert by_name[c]["kind"] == "com" and by_name[c]["device"].startswith("\\Device\\"), by_name[c]
+for c in mapped:
+    line = [l for l in text.splitlines() if l.split()[:1] == [c]]
+    assert line and line[0].split()[1:3] == ["com", "free"], (c, line)
+PY
+  then
+    total_passed=$((total_passed + 1))
+    echo "== windows-test: $name zelscales ports: the ${#MAPPED_COMS[@]} mapped COM ports listed, free"
+  else
+    total_failed=$((total_failed + 1)); failed=1
+    echo "windows-test: $name zelscales ports failed:" >&2
+    cat "$WINEPREFIX/$name-ports-json.log" "$WINEPREFIX/$name-ports.log" >&2
+  fi
 done
 
 echo "windows-test: $((SECONDS - start)) s under Wine"

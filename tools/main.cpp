@@ -11,6 +11,7 @@
 #include "tools/detect.h"
 #include "tools/json.h"
 #include "tools/listen.h"
+#include "tools/ports.h"
 
 #if !defined(_WIN32) && defined(__has_include)
 #if __has_include("sim/simulate_cli.h")
@@ -36,9 +37,10 @@ const char kUsage[] =
     "  test      run the driver's device test\n"
     "  params    print the parameter form (XML)\n"
     "  models    list the scale models (--markdown: as a Markdown table)\n"
-    "  version   print the driver's version and description\n"
+    "  version   print the driver's version and description, and the library file loaded\n"
     "  listen    print the readings an event-driven scale pushes\n"
     "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
+    "  ports     list the serial ports, free or busy, with their USB details (--json)\n"
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
 #endif
@@ -234,8 +236,7 @@ int RunInfoCommand(const std::string& command, const Options& o) {
         CallResult d = CallLogged(*driver, o, u"GetDescription", std::vector<Value>(7));
         std::printf("%s %s\n%s\n%s\n", Text(d, 0).c_str(), version.ret.Utf8().c_str(), Text(d, 1).c_str(),
                     Text(d, 2).c_str());
-        if (o.verbose)
-            std::printf("library %s\n", driver->library().path().c_str());
+        std::printf("library %s\n", driver->library().file().c_str());
         return version.ok ? 0 : 1;
     }
     CallResult r = CallLogged(*driver, o, u"GetParameters", {Value()});
@@ -249,7 +250,8 @@ int RunInfoCommand(const std::string& command, const Options& o) {
 int main(int argc, char** argv) {
     // The command is the first word that is not an option or an option's value.
     static const char* const kWithValue[] = {"--library", "--model", "--port",  "--baud",   "--host", "--tcp-port",
-                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts", "--bauds"};
+                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts", "--bauds",
+                                             "--root"};
     int commandAt = -1;
     for (int i = 1; i < argc && commandAt < 0; ++i) {
         bool takesValue = false;
@@ -278,6 +280,7 @@ int main(int argc, char** argv) {
 
     if (command == "listen") return RunListen(restCount, rest.data());
     if (command == "detect") return RunDetect(restCount, rest.data());
+    if (command == "ports") return RunPorts(restCount, rest.data());
 #ifdef ZEL_HAVE_SIMULATE
     if (command == "simulate") return RunSimulate(restCount, rest.data());
 #endif

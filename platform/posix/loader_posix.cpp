@@ -1,6 +1,11 @@
 #include "platform/loader.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#ifdef __linux__
+#include <link.h>
+#endif
+#include <stdlib.h>
 
 namespace platform {
 
@@ -17,6 +22,18 @@ LibraryHandle LoadLibraryFile(const std::string& path, std::string* error) {
 void* LibraryFunction(LibraryHandle library, const char* name) {
     if (!library || !name) return nullptr;
     return dlsym(library, name);
+}
+
+std::string LibraryFilePath(LibraryHandle library) {
+#ifdef __linux__
+    struct link_map* map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return std::string();
+    char full[PATH_MAX];
+    return realpath(map->l_name, full) ? std::string(full) : std::string(map->l_name);
+#else
+    (void)library;
+    return std::string();
+#endif
 }
 
 void UnloadLibraryFile(LibraryHandle library) {

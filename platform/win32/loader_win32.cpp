@@ -30,6 +30,14 @@ void* LibraryFunction(LibraryHandle library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 }
 
+std::string LibraryFilePath(LibraryHandle library) {
+    if (!library) return std::string();
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(library), path, 32767);
+    if (n == 0 || n >= 32767) return std::string();
+    return NarrowPath(path, n);
+}
+
 void UnloadLibraryFile(LibraryHandle library) {
     if (library) FreeLibrary(reinterpret_cast<HMODULE>(library));
 }

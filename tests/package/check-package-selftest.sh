@@ -20,6 +20,10 @@ cases=(
   "manifest without the x86 DLL|sed -i '/_x86.dll/d' \$t/MANIFEST.XML|does not name ${NAME}_x86.dll"
   "library missing|rm \$t/${NAME}_x64.dll|${NAME}_x64.dll is named in MANIFEST.XML but not in the archive"
   "a stray file|touch \$t/readme.txt|the archive holds other files"
+  "tool missing|rm \$t/zelscales_x86.exe|zelscales_x86.exe missing from the archive"
+  "readme missing|rm \$t/README.txt|README.txt missing from the archive"
+  "readme with Unix line ends|sed -i 's/\\r\$//' \$t/README.txt|README.txt has lines without CR LF"
+  "a tool of the wrong system|cp \$t/zelscales_x86.exe \$t/zelscales_x64.exe|zelscales_x64.exe is not pei-x86-64"
   "symbols left in the .so|cp '$ROOT_SO' \$t/${NAME}_x64.so; strip --strip-unneeded \$t/${NAME}_x64.so; objcopy --add-symbol extra=.text:0,global,function \$t/${NAME}_x64.so|still lists symbols"
 )
 failed=0
@@ -32,7 +36,7 @@ for c in "${cases[@]}"; do
   cp -r "$debug" "$d"
   if [ -n "$spoil" ]; then eval "$spoil"; fi
   (cd "$t" && cmake -E tar cf "$work/spoilt.zip" --format=zip $(ls))
-  out=$(ZEL_PACKAGE_NO_LOAD=1 "$here/check-package.sh" "$work/spoilt.zip" "$d" /bin/false /bin/false /bin/false 2>&1) &&
+  out=$(ZEL_PACKAGE_NO_LOAD=1 "$here/check-package.sh" "$work/spoilt.zip" "$d" 2>&1) &&
     rc=0 || rc=$?
   if [ "$name" = good ]; then want_rc=0; else want_rc=1; fi
   if [ "$rc" != "$want_rc" ] || ! grep -qF -- "$expected" <<<"$out"; then

@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
 # The platform's archive as shipped, unpacked into a temporary folder:
 #  - MANIFEST.XML names the three libraries (os, arch, path), each is in the
-#    archive, and the archive holds nothing else;
+#    archive, and the archive holds nothing else but the technician's kit:
+#    README.txt (naming every file, CR LF line ends) and the zelscales tool
+#    for Linux x64 and Windows x86 and x64, each built for its system;
 #  - each library is stripped (no DWARF, no symbols listed), carries a debug
 #    link whose name and checksum match its file in DEBUG-DIR, and that file
 #    holds the symbols of a Release build (our sources compiled with -O2 or more);
 #  - the Linux library passes tests/linux/check-so.sh (and so does the tool), the DLLs
 #    tests/windows/check-pe.sh;
-#  - each library is loaded from the unpacked tree through the host layer:
-#    the .so by the zelscales tool (version, and weighing on the emulator),
-#    the DLLs by the Windows builds of the tool under Wine. Where the machine
-#    cannot execute 32-bit x86 programs (`wine --version` fails there, as in
-#    scripts/windows-test.sh), the x86 DLL is only checked, with a notice.
-#   check-package.sh ZIP DEBUG-DIR ZELSCALES ZELSCALES-WIN32.EXE ZELSCALES-WIN64.EXE
+#  - each library is loaded from the unpacked tree by the packaged tool beside
+#    it, which must name that very file (version, and weighing on the
+#    emulator): the .so by zelscales, the DLLs by zelscales_x64.exe and
+#    zelscales_x86.exe under Wine; the Linux tool in a folder of its own picks
+#    the packaged name over the plain one and takes the plain one alone.
+#    Where the machine cannot execute 32-bit x86 programs (`wine --version`
+#    fails there, as in scripts/windows-test.sh), the x86 DLL and tool are
+#    only checked, with a notice.
+#   check-package.sh ZIP DEBUG-DIR
 # ZEL_PACKAGE_NO_LOAD=1 stops before loading (check-package-selftest.sh).
 set -euo pipefail
-[ $# -eq 5 ] || { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
-zip=$(realpath "$1") debug=$(realpath "$2") tool=$(realpath "$3")
-win32tool=$(realpath "$4") win64tool=$(realpath "$5")
+[ $# -eq 2 ] || { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+zip=$(realpath "$1") debug=$(realpath "$2")
 tests=$(cd "$(dirname "$0")/.." && pwd)
 NAME=ZelvatScalesNativeDriver
 
@@ -50,7 +54,33 @@ for c in "${components[@]}"; do
   [ -f "$tree/$path" ] || complain "$path is named in MANIFEST.XML but not in the archive"
 done
 [ "$(grep -c '<component ' "$manifest")" = "${#components[@]}" ] || complain "MANIFEST.XML names other components"
-[ "$(find "$tree" -type f | wc -l)" = $((${#components[@]} + 1)) ] || complain "the archive holds other files: $(cd "$tree" && find . -type f | tr '\n' ' ')"
+# The kit: FILE|WHAT `objdump -f` (or `file`) tells of it
+kit=(
+  "README.txt|"
+  "zelscales|elf64-x86-64"
+  "zelscales_x86.exe|pei-i386"
+  "zelscales_x64.exe|pei-x86-64"
+)
+expected_files=(MANIFEST.XML)
+for c in "${components[@]}"; do expected_files+=("$(cut -d'|' -f2 <<<"$c")"); done
+for k in "${kit[@]}"; do
+  IFS='|' read -r file format <<<"$k"
+  expected_files+=("$file")
+  if [ ! -f "$tree/$file" ]; then complain "$file missing from the archive"; continue; fi
+  if [ -n "$format" ] && ! objdump -f "$tree/$file" 2>/dev/null | grep -q "file format $format\$"; then
+    complain "$file is not $format: $(objdump -f "$tree/$file" 2>&1 | grep -m1 'file format' || true)"
+  fi
+done
+others=$(cd "$tree" && find . -type f | sed 's|^\./||' | sort | comm -23 - <(printf '%s\n' "${expected_files[@]}" | sort) | tr '\n' ' ')
+[ -z "$others" ] || complain "the archive holds other files: $others"
+if [ -f "$tree/README.txt" ]; then
+  # Written for Notepad; it names what the archive holds.
+  if grep -qv $'\r$' "$tree/README.txt"; then complain "README.txt has lines without CR LF"; fi
+  for file in "${expected_files[@]}"; do
+    grep -qF "$file" "$tree/README.txt" || complain "README.txt does not name $file"
+  done
+fi
+[ ! -f "$tree/zelscales" ] || [ -x "$tree/zelscales" ] || complain "zelscales is not executable once unpacked"
 
 # check_stripped LIBRARY OBJDUMP-PREFIX: no DWARF and no symbol left, a
 # debug link to DEBUG-DIR/<name>.debug with that file's CRC-32, and in that
@@ -95,17 +125,18 @@ check_stripped "$tree/${NAME}_x64.dll" x86_64-w64-mingw32-
 "$tests/windows/check-pe.sh" "$tree/${NAME}_x86.dll:i686" "$tree/${NAME}_x64.dll:x86_64" || fail=1
 
 # load_and_weigh LABEL LIBRARY-AS-THE-TOOL-SEES-IT COMMAND... : the tool's
-# version and weigh commands with that library; the host must report that
-# very path, and the emulator a reading.
+# version and weigh commands, the tool finding the library itself; it must
+# report that very path (Windows paths compared without regard to case), and
+# the emulator a reading.
 load_and_weigh() {
   local label=$1 library=$2 out="$work/tool.out"; shift 2
-  if ! "$@" --verbose --library "$library" version >"$out" 2>&1 </dev/null; then
+  if ! "$@" version >"$out" 2>&1 </dev/null; then
     complain "$label: version failed:"; cat "$out" >&2; return
   fi
   tr -d '\r' <"$out" >"$out.lf"
-  grep -qxF "library $library" "$out.lf" || { complain "$label: another library was loaded:"; cat "$out" >&2; }
-  echo "check-package: $label: $(head -1 "$out.lf")"
-  if ! "$@" --library "$library" weigh --count 3 --attempts 6 --json >"$out" 2>"$work/tool.err" </dev/null; then
+  grep -qxiF "library $library" "$out.lf" || { complain "$label: another library was loaded:"; cat "$out" >&2; }
+  echo "check-package: $label: $(head -1 "$out.lf"), $(grep -m1 '^library ' "$out.lf")"
+  if ! "$@" weigh --count 3 --attempts 6 --json >"$out" 2>"$work/tool.err" </dev/null; then
     complain "$label: no reading from the emulator:"; cat "$out" "$work/tool.err" >&2; return
   fi
   tr -d '\r' <"$out" >"$out.lf"
@@ -116,8 +147,25 @@ if [ "${ZEL_PACKAGE_NO_LOAD:-}" = 1 ]; then
   [ "$fail" = 0 ] && echo "check-package: all checks passed (libraries not loaded)"
   exit "$fail"
 fi
-"$tests/linux/check-so.sh" --tool "$tool" || fail=1
-load_and_weigh "${NAME}_x64.so" "$tree/${NAME}_x64.so" "$tool"
+"$tests/linux/check-so.sh" --tool "$tree/zelscales" || fail=1
+load_and_weigh "${NAME}_x64.so" "$tree/${NAME}_x64.so" "$tree/zelscales"
+# The Linux tool copied into a folder with LIBRARIES (packaged or plain
+# names): it loads the one named. Copies of the packaged .so.
+lookup_cases=(
+  "${NAME}_x64.so ${NAME}.so|${NAME}_x64.so"
+  "${NAME}.so|${NAME}.so"
+)
+for c in "${lookup_cases[@]}"; do
+  IFS='|' read -r libraries want <<<"$c"
+  folder="$work/lookup"
+  rm -rf "$folder"; mkdir -p "$folder"
+  cp "$tree/zelscales" "$folder/"
+  for l in $libraries; do cp "$tree/${NAME}_x64.so" "$folder/$l"; done
+  "$folder/zelscales" version >"$work/lookup.out" 2>&1 </dev/null || true
+  grep -qxF "library $folder/$want" "$work/lookup.out" ||
+    { complain "zelscales beside $libraries did not load $want:"; cat "$work/lookup.out" >&2; }
+done
+echo "check-package: zelscales beside both names loads ${NAME}_x64.so, beside the plain name alone that one"
 
 # Wine, in a throw-away prefix.
 export WINEPREFIX="$work/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
@@ -128,17 +176,12 @@ if ! timeout 300 "$WINE" wineboot -i >"$work/wineboot.log" 2>&1; then
   complain "wineboot failed"
   exit 1
 fi
-# The tools in a folder of their own, so that nothing beside them is loaded
-# in place of the unpacked library.
-mkdir -p "$work/tools32" "$work/tools64"
-cp "$win32tool" "$work/tools32/zelscales.exe"
-cp "$win64tool" "$work/tools64/zelscales.exe"
 windows_path() { echo "Z:${1//\//\\}"; }
-load_and_weigh "${NAME}_x64.dll" "$(windows_path "$tree/${NAME}_x64.dll")" "$WINE" "$work/tools64/zelscales.exe"
+load_and_weigh "${NAME}_x64.dll" "$(windows_path "$tree/${NAME}_x64.dll")" "$WINE" "$tree/zelscales_x64.exe"
 if [ "$WIN32_RUNS" = 1 ]; then
-  load_and_weigh "${NAME}_x86.dll" "$(windows_path "$tree/${NAME}_x86.dll")" "$WINE" "$work/tools32/zelscales.exe"
+  load_and_weigh "${NAME}_x86.dll" "$(windows_path "$tree/${NAME}_x86.dll")" "$WINE" "$tree/zelscales_x86.exe"
 else
-  echo "!! check-package: 32-bit programs cannot run on this machine: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded" >&2
+  echo "!! check-package: 32-bit programs cannot run on this machine: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded, nor zelscales_x86.exe run" >&2
 fi
 
 [ "$fail" = 0 ] && echo "check-package: all checks passed"
