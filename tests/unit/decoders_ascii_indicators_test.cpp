@@ -73,7 +73,7 @@ TEST(AsciiDecoders, Radwag) {
         {"stable positive", RadwagReply(' ', ' ', "  12.5000"), true, 0, 12.5, 1},
         {"any status but '?' is stable", RadwagReply('D', ' ', "0.0010   "), true, 0, 0.001, 1},
         {"minus zero is zero", RadwagReply(' ', '-', "   0.0000"), true, 0, 0.0, 1},
-        {"letters read 0", RadwagReply(' ', ' ', "  -------"), true, 0, 0.0, 1},
+        {"dashes are no weight", RadwagReply(' ', ' ', "  -------"), false, 0, 0, 0},
         {"no SUI", "SUX" + RadwagReply(' ', ' ', "   1.0000").substr(3), false, 0, 0, 0},
         {"no CR", RadwagReply(' ', ' ', "   1.0000").substr(0, 19) + " \n", false, 0, 0, 0},
         {"no LF", RadwagReply(' ', ' ', "   1.0000").substr(0, 20) + "\r", false, 0, 0, 0},
@@ -113,18 +113,18 @@ TEST(AsciiDecoders, Hbm) {
         {"spaces and a minus", "  -1250\r\n", true, 0, -1250, 0},
         {"stopped at CR", "   1250\r", true, 0, 1250, 0},
         {"six bytes", "12345\n", true, 0, 12345, 0},
-        {"minus after the digits", "1250-\r\n", true, 0, -12500, 0},
-        {"space inside", "12 50\r\n", true, 0, 12050, 0},
+        {"minus after the digits", "1250-\r\n", false, 0, 0, 0},
+        {"space inside", "12 50\r\n", false, 0, 0, 0},
         {"point", "  12.50\r\n", true, 0, 12.5, 0},
-        {"letters", "ERROR1\r\n", true, 0, 0, 0},
+        {"letters", "ERROR1\r\n", false, 0, 0, 0},
         {"five bytes", "125\r\n", false, 0, 0, 0},
     };
     for (const DecodeCase& c : cases) Check(c, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
-    // A reply as long as the buffer is read from its first 50 characters.
+    // A reply as long as the buffer: the spaces after the digit end the number.
     std::string longReply(299, ' ');
     longReply[40] = '7';
     longReply += "\r";
-    Check({"full buffer", longReply, true, 0, 7e9, 0}, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
+    Check({"full buffer", longReply, true, 0, 7, 0}, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
 }
 
 TEST(AsciiDecoders, Keli) {

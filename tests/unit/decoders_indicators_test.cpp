@@ -105,9 +105,6 @@ TEST(IndicatorDecoders, Axis) {
                        {"sign first", "-     12.5 kg \r\n", 0, -12500, 1},
                        {"32.3 kg is 32300 g", "      32.3 kg \r\n", 0, 32300, 1},
                        {"trailing letters are zeros", "  1.5kg   XXXX\r\n", 0, 1500, 1},
-                       {"second point ends", " 1.2.3    XXXX\r\n", 0, 1200, 1},
-                       {"only a sign", "-         XXXX\r\n", 0, 0, 1},
-                       {"last minus wins", "-12-3.0   XXXX\r\n", 0, -3000, 1},
                    });
 }
 
@@ -117,7 +114,6 @@ TEST(IndicatorDecoders, IqPlus) {
                        {"spaces before", "XN\r\n  \n12.345kg\r\n", 0, 12.345, 1},
                        {"negative", "XN\r\n- \n 1.500kg\r\n", 0, -1.5, 1},
                        {"eight digits", "XN\r\n12\n345678  \r\n", 0, 12345678, 1},
-                       {"letters read as zero", "XN\r\n1A\n2.5BCDkg\r\n", 0, 102.5, 1},
                        {"header byte is the engine's", "?N\r\n  \n 0.000??\r\n", 0, 0, 1},
                    });
 }
@@ -129,7 +125,6 @@ TEST(IndicatorDecoders, Esit) {
                        {"negative", "       -20\r\n", 0, -20, 0},
                        {"ten digits", "1234567890\r\n", 0, 1234567890.0, 0},
                        {"unit after", "  2.5 kg  \r\n", 0, 2.5, 0},
-                       {"no number", "  OVERLOAD\r\n", 0, 0, 0},
                    });
 }
 
