@@ -181,6 +181,69 @@ TEST(AsciiDecoders, R320) {
     }
 }
 
+// What each format's weight text may hold: a healthy reply reads as the
+// number it shows, anything else is no reply (it once read as 0, or as
+// another number, with result 0).
+TEST(AsciiDecoders, WeightTextIsANumberOrNoReply) {
+    const std::string d = "\x02\x02\r0";
+    const std::string nw("\x02NW:", 4);
+    const std::string a = "81050027:";
+    struct Case {
+        const char* name;
+        bool (*accepts)(const uint8_t*, size_t);
+        zel::exchange::Decoded (*decode)(const uint8_t*, size_t, Reading&);
+        std::string reply;
+        bool accepted;
+        double weight;
+    };
+    using namespace zel::ascii;
+    const Case cases[] = {
+        {"radwag plus in the field", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  +1.2340"), true, 1.234},
+        {"radwag comma", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', '-', "   2,3450"), true, -2.345},
+        {"radwag blank", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "         "), false, 0},
+        {"radwag space between digits", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "   1 2340"), false, 0},
+        {"radwag unit in the weight", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  1.23 kg"), false, 0},
+        {"radwag second point", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  1.2.340"), false, 0},
+        {"digi spaces before", AcceptsDigi, DecodeDigi, d + "  1250\r\n", true, 1250},
+        {"digi spaces after", AcceptsDigi, DecodeDigi, d + "12.5  \r\n", true, 12.5},
+        {"digi dashes", AcceptsDigi, DecodeDigi, d + "------\r\n", false, 0},
+        {"digi blank", AcceptsDigi, DecodeDigi, d + "      \r\n", false, 0},
+        {"digi space between digits", AcceptsDigi, DecodeDigi, d + "12 345\r\n", false, 0},
+        {"digi second point", AcceptsDigi, DecodeDigi, d + "1.2.34\r\n", false, 0},
+        {"digi letters", AcceptsDigi, DecodeDigi, d + "0ERR12\r\n", false, 0},
+        {"digi plus", AcceptsDigi, DecodeDigi, d + "+01250\r\n", false, 0},
+        // A space after the digits ends the number: it was read as a '0',
+        // ten times the weight.
+        {"hbm trailing space", AcceptsHbm, DecodeHbm, "   1250 \r\n", true, 1250},
+        {"hbm trailing spaces, negative", AcceptsHbm, DecodeHbm, "-  12.5   \r", true, -12.5},
+        {"hbm plus", AcceptsHbm, DecodeHbm, "  +1250\r\n", true, 1250},
+        {"hbm LF only", AcceptsHbm, DecodeHbm, "   1250\n", true, 1250},
+        {"hbm no number", AcceptsHbm, DecodeHbm, "  ------\r\n", false, 0},
+        {"hbm blank", AcceptsHbm, DecodeHbm, "        \r\n", false, 0},
+        {"hbm only a sign", AcceptsHbm, DecodeHbm, "      -\r\n", false, 0},
+        {"hbm no line end", AcceptsHbm, DecodeHbm, "   1250", false, 0},
+        {"hbm line end inside", AcceptsHbm, DecodeHbm, "  12\n50\r\n", false, 0},
+        {"hbm second point", AcceptsHbm, DecodeHbm, "  1.2.5\r\n", false, 0},
+        {"hbm unit", AcceptsHbm, DecodeHbm, "  1250 g\r\n", false, 0},
+        {"keli plus", AcceptsKeli, DecodeKeli, nw + "+12.345 kg\x03", true, 12.345},
+        {"keli unit without a space", AcceptsKeli, DecodeKeli, nw + "  12.5kg\x03", true, 12.5},
+        {"keli no number", AcceptsKeli, DecodeKeli, nw + "  ------ kg\x03", false, 0},
+        {"keli letters", AcceptsKeli, DecodeKeli, nw + "OVERLOAD\x03", false, 0},
+        {"keli space between digits", AcceptsKeli, DecodeKeli, nw + "  12 345\x03", false, 0},
+        {"keli digits after the unit", AcceptsKeli, DecodeKeli, nw + "12.3 kg 5\x03", false, 0},
+        {"keli second point", AcceptsKeli, DecodeKeli, nw + " 1.2.345\x03", false, 0},
+        {"r320 plus", AcceptsR320, DecodeR320, a + "  +12.50\r\n", true, 12500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.reply);
+        EXPECT_EQ(c.accepts(f.data(), f.size()), c.accepted);
+        Reading r = Sentinel();
+        EXPECT_EQ(c.decode(f.data(), f.size(), r).result, c.accepted ? 0 : 3);
+        EXPECT_EQ(r.weight, c.accepted ? c.weight : -77.0);
+    }
+}
+
 TEST(AsciiDecoders, ThousandthsTruncateButKeepWholeNumbers) {
     const struct {
         double value, expected;

@@ -128,6 +128,90 @@ TEST(IndicatorDecoders, Esit) {
                    });
 }
 
+// Signs and separators a healthy indicator may send, read as the number
+// they show.
+TEST(IndicatorDecoders, SignsWhereverTheFormatPutsThem) {
+    struct Case {
+        const char* name;
+        AcceptsFn accepts;
+        DecodeFn decode;
+        std::string frame;
+        double weight;
+        int32_t stable;
+    };
+    const Case cases[] = {
+        {"tbe plus", ind::AcceptsTbe, ind::DecodeTbe, "      +1.234\r\n", 1234, 0},
+        {"tb1 W plus", ind::AcceptsTb1, ind::DecodeTb1, "R01W+1.234\r\n", 1.234, 0},
+        {"tb1 W minus after a space", ind::AcceptsTb1, ind::DecodeTb1, "R01W -0.50\r\n", -0.5, 0},
+        {"esit plus", ind::AcceptsEsit, ind::DecodeEsit, "    +2.345\r\n", 2.345, 0},
+        {"esit comma", ind::AcceptsEsit, ind::DecodeEsit, "     2,345\r\n", 2.345, 0},
+        // The IQ plus puts its sign before the digits, wherever they start.
+        {"iq minus by the digits", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n-1.500kg\r\n", -1.5, 1},
+        {"iq minus second", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n -\n 1.500kg\r\n", -1.5, 1},
+        {"iq minus after the LF", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n -0.25kg\r\n", -0.25, 1},
+        {"iq minus in 5", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n -\n123456kg\r\n", -123456, 1},
+        {"iq comma", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n 2,345kg\r\n", 2.345, 1},
+        {"iq plus sign", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n+ \n 1.500kg\r\n", 1.5, 1},
+        {"axis comma", ind::AcceptsAxis, ind::DecodeAxis, "     2,345 kg \r\n", 2345, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_TRUE(c.accepts(f.data(), f.size()));
+        Reading r = Sentinel();
+        EXPECT_EQ(c.decode(f.data(), f.size(), r).result, 0);
+        EXPECT_EQ(r.weight, c.weight);
+        EXPECT_EQ(r.stable, c.stable);
+    }
+}
+
+// Frames of the right length and line end whose weight text is no number:
+// once read as 0 or as another weight with result 0, now no reply.
+TEST(IndicatorDecoders, WeightTextThatIsNoNumberIsRefused) {
+    struct Case {
+        const char* name;
+        AcceptsFn accepts;
+        DecodeFn decode;
+        size_t length;
+        std::string frame;
+    };
+    const Case cases[] = {
+        {"tbe letters", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "    OVERLOAD\r\n"},
+        {"tbe dashes", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "      ------\r\n"},
+        {"tbe space between digits", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "     12 3.45\r\n"},
+        {"tbe second point", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "       1.2.3\r\n"},
+        {"tbe minus after the digits", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "      1.234-\r\n"},
+        {"tbe CR CR", ind::AcceptsTbe, ind::DecodeTbe, ind::kTbeReplyLength, "       1.234\r\r"},
+        {"tb1 W dashes", ind::AcceptsTb1, ind::DecodeTb1, ind::kTb1ReplyLength, "R01W------\r\n"},
+        {"tb1 N letters", ind::AcceptsTb1, ind::DecodeTb1, ind::kTb1ReplyLength, "R01N ERROR\r\n"},
+        {"tb1 W space between digits", ind::AcceptsTb1, ind::DecodeTb1, ind::kTb1ReplyLength, "R01W1.2 34\r\n"},
+        {"tb1 W two signs", ind::AcceptsTb1, ind::DecodeTb1, ind::kTb1ReplyLength, "R01W--0.50\r\n"},
+        {"axis second point", ind::AcceptsAxis, ind::DecodeAxis, ind::kAxisReplyLength, " 1.2.3    XXXX\r\n"},
+        {"axis only a sign", ind::AcceptsAxis, ind::DecodeAxis, ind::kAxisReplyLength, "-         XXXX\r\n"},
+        {"axis two minus signs", ind::AcceptsAxis, ind::DecodeAxis, ind::kAxisReplyLength, "-12-3.0   XXXX\r\n"},
+        {"axis digit after the unit", ind::AcceptsAxis, ind::DecodeAxis, ind::kAxisReplyLength, "  12.5kg 5XXXX\r\n"},
+        {"axis letter among digits", ind::AcceptsAxis, ind::DecodeAxis, ind::kAxisReplyLength, "     1k2.5 kg \r\n"},
+        {"iq letters among digits", ind::AcceptsIqPlus, ind::DecodeIqPlus, ind::kIqReplyLength, "XN\r\n1A\n2.5BCDkg\r\n"},
+        {"iq minus after the digits", ind::AcceptsIqPlus, ind::DecodeIqPlus, ind::kIqReplyLength, "XN\r\n  \n12.34-kg\r\n"},
+        {"iq no digit", ind::AcceptsIqPlus, ind::DecodeIqPlus, ind::kIqReplyLength, "XN\r\n  \n  ----kg\r\n"},
+        {"iq space between digits", ind::AcceptsIqPlus, ind::DecodeIqPlus, ind::kIqReplyLength, "XN\r\n 1\n 2.345kg\r\n"},
+        {"esit letters", ind::AcceptsEsit, ind::DecodeEsit, ind::kEsitReplyLength, "  OVERLOAD\r\n"},
+        {"esit blank", ind::AcceptsEsit, ind::DecodeEsit, ind::kEsitReplyLength, "          \r\n"},
+        {"esit space between digits", ind::AcceptsEsit, ind::DecodeEsit, ind::kEsitReplyLength, "   1 2.500\r\n"},
+        // The request "W" CR echoed ahead of a reply.
+        {"esit echoed request", ind::AcceptsEsit, ind::DecodeEsit, ind::kEsitReplyLength, "W\r    12.5\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_EQ(f.size(), c.length);
+        EXPECT_FALSE(c.accepts(f.data(), f.size()));
+        Reading r = Sentinel();
+        EXPECT_EQ(c.decode(f.data(), f.size(), r).result, 3);
+        EXPECT_EQ(r.weight, -77.0);
+    }
+}
+
 TEST(IndicatorDecoders, VnOld) {
     auto frame = [](uint8_t d1, uint8_t d2, uint8_t d3, uint8_t status) {
         return std::string{'<', '\x00', static_cast<char>(d1), static_cast<char>(d2), static_cast<char>(d3),
