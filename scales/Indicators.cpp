@@ -99,16 +99,16 @@ Decoded DecodeTbe(const uint8_t* frame, size_t length, Reading& out) {
 namespace {
 
 // The weight text runs from 4 up to the CR at 10 or 11 (a LF just before
-// a CR at 11 is the line end too); the states that carry a weight ('W',
-// 'N', 'E') must hold a number there, perhaps with its unit.
+// a CR at 11 is the line end too). The states of a reading ('W', 'N') must
+// hold a number there, perhaps with its unit; the others fail the call
+// whatever the text shows ('E' passes on the number when there is one).
 bool Tb1Text(const uint8_t* frame, double& kg) {
     size_t end = 0;
     if (frame[10] == kCr) end = 10;
     else if (frame[11] == kCr) end = frame[10] == kLf ? 10 : 11;
     if (end == 0) return false;
-    const uint8_t state = frame[3];
-    if (state != 'W' && state != 'N' && state != 'E') return true;
-    return ReadNumberField(frame + 4, end - 4, true, kg);
+    const bool number = ReadNumberField(frame + 4, end - 4, true, kg);
+    return number || (frame[3] != 'W' && frame[3] != 'N');
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ bool AcceptsTbe(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeTbe(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // TB1: 'R', two address bytes, the state letter, the weight text from 4;
-// CR at 10 or 11. With a state that carries a weight the text is a number,
-// perhaps with its unit.
+// CR at 10 or 11. With the states of a reading ('W', 'N') the text is a
+// number, perhaps with its unit.
 bool AcceptsTb1(const uint8_t* frame, size_t length);
 // Kilograms, never stable. State 'W' weight (a '-' at 4 negates), 'N' the
 // weight negated; 'E' the weight with 1099, any other letter 0 with 1099.

@@ -88,6 +88,7 @@ TEST(IndicatorDecoders, Tb1) {
                        {"N negates", "R01N 0.500\r\n", 0, -0.5, 0},
                        {"N of zero", "R01N 0.000\r\n", 0, 0, 0},
                        {"E keeps the weight with 1099", "R01E 0.500\r\n", 1099, 0.5, 0},
+                       {"E without a number is 1099 all the same", "R01E------\r\n", 1099, 0, 0},
                        {"other letter", "R01U 0.500\r\n", 1099, 0, 0},
                        {"letter zero byte", std::string("R01\0 0.500\r\n", 12), 1099, 0, 0},
                        {"CR at 11", "R01W12.3456\r", 0, 12.3456, 0},
