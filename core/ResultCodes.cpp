@@ -1,7 +1,5 @@
 #include "core/ResultCodes.h"
 
-#include <cmath>
-
 namespace zel {
 
 const char16_t* ResultText(int32_t code) {
@@ -29,36 +27,3 @@ const char16_t* ResultText(int32_t code) {
 }
 
 }  // namespace zel
-
-double ParseNumberText(const char* text) {
-    if (!text) return 0.0;
-    double integer = 0.0;
-    double fraction = 0.0;
-    double scale = 1.0;
-    bool haveInteger = false;
-    bool inFraction = false;
-    bool negative = false;
-    for (int i = 0; i < 50; ++i) {
-        char c = text[i];
-        if (c >= '0' && c <= '9') {
-            if (inFraction) {
-                fraction = fraction * 10.0 + (c - '0');
-                scale *= 10.0;
-            } else {
-                integer = integer * 10.0 + (c - '0');
-                haveInteger = true;
-            }
-        } else if (c == '.' || c == ',') {
-            if (inFraction) break;
-            inFraction = true;
-        } else if (c == ' ' || c == '-') {
-            if (haveInteger) break;
-            if (c == '-') negative = true;
-        } else {
-            break;
-        }
-    }
-    double value = integer;
-    if (scale > 1.0) value += fraction / scale;
-    return negative ? -value : value;
-}

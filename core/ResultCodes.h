@@ -26,5 +26,7 @@ const char16_t* ResultText(int32_t code);
 }  // namespace zel
 
 // Decimal text to double: at most 50 characters, '.' or ',' as separator,
-// leading spaces and '-' accepted before the first digit. Null gives 0.0.
+// leading spaces and a sign ('-' negates, '+' does not) accepted before the
+// first digit. The value is the double nearest the decimal, whatever the
+// process locale. Null gives 0.0. Defined in core/Text.cpp.
 double ParseNumberText(const char* text);

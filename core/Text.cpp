@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "core/ResultCodes.h"
+
 namespace zel {
 
 namespace {
@@ -113,6 +115,46 @@ int32_t TruncToInt32(double value) {
     return static_cast<int32_t>(t);
 }
 
+namespace {
+bool IsDigitByte(uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsLetterByte(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+}  // namespace
+
+bool ReadNumberField(const uint8_t* bytes, size_t length, bool unitAfter, double& value) {
+    if (!bytes) return false;
+    // The number goes into a compact copy (sign, digits, '.'), well within
+    // the 50 characters ParseNumberText looks at.
+    const size_t kMaxDigits = 48;
+    char text[kMaxDigits + 3];
+    size_t w = 0, digits = 0, i = 0;
+    while (i < length && bytes[i] == ' ') ++i;
+    if (i < length && (bytes[i] == '-' || bytes[i] == '+')) {
+        if (bytes[i] == '-') text[w++] = '-';
+        ++i;
+        while (i < length && bytes[i] == ' ') ++i;
+    }
+    bool separator = false;
+    for (; i < length; ++i) {
+        const uint8_t c = bytes[i];
+        if (IsDigitByte(c)) {
+            if (++digits > kMaxDigits) return false;
+            text[w++] = static_cast<char>(c);
+        } else if ((c == '.' || c == ',') && !separator) {
+            separator = true;
+            text[w++] = '.';
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) return false;
+    for (; i < length; ++i) {
+        if (bytes[i] != ' ' && !(unitAfter && IsLetterByte(bytes[i]))) return false;
+    }
+    text[w] = '\0';
+    value = ParseNumberText(text);
+    return true;
+}
+
 std::string WideTo1251(const char16_t* text, size_t length) {
     std::string out;
     if (!text) return out;
@@ -152,3 +194,38 @@ size_t WideLength(const char16_t* text) {
 }
 
 }  // namespace zel
+
+double ParseNumberText(const char* text) {
+    if (!text) return 0.0;
+    // The digits are gathered into "<integer>.<fraction>" and converted by
+    // from_chars, which rounds correctly and reads '.' whatever the locale:
+    // digit-by-digit arithmetic in doubles is a hair off ("2.345" would be
+    // 2.3449999999999998, a gram short once cut to grams).
+    const int kMaxChars = 50;
+    char number[kMaxChars + 3];
+    int w = 0;
+    bool haveInteger = false, inFraction = false, negative = false;
+    for (int i = 0; i < kMaxChars; ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (!inFraction) haveInteger = true;
+            number[w++] = c;
+        } else if (c == '.' || c == ',') {
+            if (inFraction) break;
+            if (!haveInteger) number[w++] = '0';
+            number[w++] = '.';
+            inFraction = true;
+        } else if (c == ' ' || c == '-' || c == '+') {
+            if (haveInteger) break;
+            if (c == '-') negative = true;
+        } else {
+            break;
+        }
+    }
+    double value = 0.0;
+    if (w > 0) {
+        const auto res = std::from_chars(number, number + w, value, std::chars_format::fixed);
+        if (res.ec != std::errc()) value = 0.0;
+    }
+    return negative ? -value : value;
+}

@@ -33,6 +33,15 @@ double WholeTowardZero(double value);
 // out-of-range values saturate, NaN gives 0.
 int32_t TruncToInt32(double value);
 
+// A number field of a scale's reply, bytes [0, length): spaces, an optional
+// sign ('+' or '-'), spaces, then digits with at most one decimal separator
+// ('.' or ','), at least one digit and at most 48 in all; after the number
+// only spaces, or with `unitAfter` spaces and letters (a unit such as "kg").
+// True with the field's value in `value`; false, `value` untouched, for a
+// field that holds anything else (no digit, a second sign or separator, a
+// space between digits, a stray byte).
+bool ReadNumberField(const uint8_t* bytes, size_t length, bool unitAfter, double& value);
+
 // UTF-16 to windows-1251; characters without a mapping become '?'.
 std::string WideTo1251(const char16_t* text, size_t length);
 

@@ -55,17 +55,24 @@ void CopyText(const uint8_t* frame, size_t from, size_t to, char* text, size_t m
 
 // --- Radwag ------------------------------------------------------------------
 
+namespace {
+
+// The weight text, bytes 6 to 14: right- or left-aligned among spaces; the
+// sign has its own byte (5) and the unit its own bytes (15 to 18).
+bool RadwagWeight(const uint8_t* frame, double& value) { return ReadNumberField(frame + 6, 9, false, value); }
+
+}  // namespace
+
 bool AcceptsRadwag(const uint8_t* frame, size_t length) {
+    double v;
     return frame && length == kRadwagLength && frame[0] == 'S' && frame[1] == 'U' && frame[2] == 'I' &&
-           frame[19] == kCr && frame[20] == kLf;
+           frame[19] == kCr && frame[20] == kLf && RadwagWeight(frame, v);
 }
 
 Decoded DecodeRadwag(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kRadwagLength) return kNoAnswer;
-    char text[10];
-    CopyText(frame, 6, 15, text, 9);
-    const double v = ParseNumberText(text);
-    out.weight = frame[5] == '-' ? Negated(v) : v;
+    double v;
+    if (!frame || length < kRadwagLength || !RadwagWeight(frame, v)) return kNoAnswer;
+    out.weight = frame[5] == '-' ? Negated(v) : (v == 0.0 ? 0.0 : v);
     out.stable = frame[3] == '?' ? 0 : 1;
     return kOk;
 }
@@ -76,12 +83,38 @@ bool DigiComplete(const uint8_t* frame, size_t count) {
     return frame && count > kShortest && frame[count - 1] == kLf;
 }
 
+namespace {
+
+// Bytes 4 to 9: spaces, then digits, at most one decimal point and the
+// dashes the display shows for a digit it does not light (read as '0');
+// spaces may close the field. A field without a digit is no weight.
+bool DigiWeightField(const uint8_t* frame) {
+    size_t i = 4, digits = 0;
+    bool point = false;
+    while (i < 10 && frame[i] == ' ') ++i;
+    for (; i < 10 && frame[i] != ' '; ++i) {
+        const uint8_t c = frame[i];
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if ((c == '.' || c == ',') && !point) {
+            point = true;
+        } else if (c != '-') {
+            return false;
+        }
+    }
+    while (i < 10 && frame[i] == ' ') ++i;
+    return i == 10 && digits > 0;
+}
+
+}  // namespace
+
 bool AcceptsDigi(const uint8_t* frame, size_t length) {
-    return DigiComplete(frame, length) && frame[2] == kCr && frame[3] == '0' && frame[10] == kCr;
+    return DigiComplete(frame, length) && frame[2] == kCr && frame[3] == '0' && frame[10] == kCr &&
+           DigiWeightField(frame);
 }
 
 Decoded DecodeDigi(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length <= kShortest) return kNoAnswer;
+    if (!frame || length <= kShortest || !DigiWeightField(frame)) return kNoAnswer;
     char text[7];
     CopyText(frame, 4, 10, text, 6);
     for (char& c : text)
@@ -99,23 +132,28 @@ bool HbmComplete(const uint8_t* frame, size_t count) {
     return frame && count >= kHbmShortest && (frame[count - 1] == kCr || frame[count - 1] == kLf);
 }
 
-bool AcceptsHbm(const uint8_t* frame, size_t length) { return frame && length >= kHbmShortest; }
+namespace {
+
+// The reply is one number and the line end: spaces, a sign, the digits with
+// at most one point, spaces, then CR and/or LF to the end. A space after the
+// digits ends the number; it is never a digit.
+bool HbmWeight(const uint8_t* frame, size_t length, double& value) {
+    size_t end = length;
+    while (end > 0 && (frame[end - 1] == kCr || frame[end - 1] == kLf)) --end;
+    return end < length && ReadNumberField(frame, end, false, value);
+}
+
+}  // namespace
+
+bool AcceptsHbm(const uint8_t* frame, size_t length) {
+    double v;
+    return frame && length >= kHbmShortest && HbmWeight(frame, length, v);
+}
 
 Decoded DecodeHbm(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kHbmShortest) return kNoAnswer;
-    char text[kLongReply + 1];
-    CopyText(frame, 0, length, text, kLongReply);
-    bool negative = false;
-    for (char* c = text; *c; ++c) {
-        if (*c == ' ') {
-            *c = '0';
-        } else if (*c == '-') {
-            *c = '0';
-            negative = true;
-        }
-    }
-    const double v = ParseNumberText(text);
-    out.weight = negative ? Negated(v) : v;
+    double v;
+    if (!frame || length < kHbmShortest || !HbmWeight(frame, length, v)) return kNoAnswer;
+    out.weight = v == 0.0 ? 0.0 : v;
     out.stable = 0;
     return kOk;
 }
@@ -126,17 +164,26 @@ bool KeliComplete(const uint8_t* frame, size_t count) {
     return frame && count > kShortest && frame[count - 1] == kEtx;
 }
 
+namespace {
+
+// The weight text runs from byte 4 up to the closing ETX: the number, then
+// perhaps its unit.
+bool KeliWeight(const uint8_t* frame, size_t length, double& value) {
+    return frame[length - 1] == kEtx && ReadNumberField(frame + 4, length - 5, true, value);
+}
+
+}  // namespace
+
 bool AcceptsKeli(const uint8_t* frame, size_t length) {
-    return KeliComplete(frame, length) && frame[0] == kStx && frame[1] == 'N' && frame[2] == 'W' && frame[3] == ':';
+    double v;
+    return KeliComplete(frame, length) && frame[0] == kStx && frame[1] == 'N' && frame[2] == 'W' &&
+           frame[3] == ':' && KeliWeight(frame, length, v);
 }
 
 Decoded DecodeKeli(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length <= kShortest) return kNoAnswer;
-    // The text runs from byte 4 up to the closing ETX.
-    const size_t end = frame[length - 1] == kEtx ? length - 1 : length;
-    char text[kLongReply + 1];
-    CopyText(frame, 4, end, text, kLongReply);
-    out.weight = ParseNumberText(text);
+    double v;
+    if (!frame || length <= kShortest || !KeliWeight(frame, length, v)) return kNoAnswer;
+    out.weight = v == 0.0 ? 0.0 : v;
     out.stable = 1;
     return kOk;
 }
@@ -159,7 +206,7 @@ Decoded DecodeR320(const uint8_t* frame, size_t length, Reading& out) {
     size_t w = 0;
     for (size_t i = kR320WeightOffset; i < length && w < kR320MaxChars; ++i) {
         const char c = static_cast<char>(frame[i]);
-        if ((c >= '0' && c <= '9') || c == '.' || c == '-')
+        if ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+')
             text[w++] = c;
         else if (c != ' ')
             break;

@@ -14,31 +14,35 @@ namespace zel {
 namespace ascii {
 
 // Radwag: "SUI" <'?' unstable> <any> <'-'> <weight, 9 chars> <4 bytes> CR LF,
-// exactly 21 bytes.
+// exactly 21 bytes; the weight characters hold a number among spaces.
 const size_t kRadwagLength = 21;
 bool AcceptsRadwag(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeRadwag(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // DIGI: <any> <status> CR '0' <weight, 6 chars> CR ... LF. Status bit 1
-// stable, bit 2 negative; '-' in the weight reads as '0'.
+// stable, bit 2 negative; '-' in the weight reads as '0', but a weight
+// without a digit is refused.
 bool DigiComplete(const uint8_t* frame, size_t count);
 bool AcceptsDigi(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeDigi(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// HBM: the weight as text ended by CR or LF, at least 6 bytes. Spaces read as
-// '0'; a '-' anywhere reads as '0' and makes the weight negative.
+// HBM: the weight as text ended by CR or LF, at least 6 bytes: spaces, an
+// optional sign, digits with at most one point, spaces, the line end.
+// Anything else is refused.
 bool HbmComplete(const uint8_t* frame, size_t count);
 bool AcceptsHbm(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeHbm(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// KELI: STX "NW:" <weight text> ETX, more than 10 bytes. Always stable.
+// KELI: STX "NW:" <weight text> ETX, more than 10 bytes; the text is a
+// number, perhaps followed by its unit. Always stable.
 bool KeliComplete(const uint8_t* frame, size_t count);
 bool AcceptsKeli(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeKeli(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// R320: 9 bytes of address, then the weight text, ended by CR LF; more than
-// 10 bytes. The weight is reported in thousandths of the shown unit; a reply
-// without a number ends the cycle with 3.
+// R320: 9 bytes of address, then the weight text (digits, '.', a sign,
+// spaces skipped), ended by CR LF; more than 10 bytes. The weight is
+// reported in thousandths of the shown unit; a reply without a number ends
+// the cycle with 3.
 bool R320Complete(const uint8_t* frame, size_t count);
 bool AcceptsR320(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeR320(const uint8_t* frame, size_t length, exchange::Reading& out);

@@ -21,19 +21,9 @@ namespace {
 const uint8_t kCr = 0x0D;
 const uint8_t kLf = 0x0A;
 
-// Frame bytes [from, to) as NUL-terminated text, so a conversion stops at
-// the frame's end whatever the bytes are. `text` holds to - from + 1 bytes.
-void FieldText(const uint8_t* frame, size_t from, size_t to, char* text) {
-    size_t w = 0;
-    for (size_t i = from; i < to; ++i) text[w++] = static_cast<char>(frame[i]);
-    text[w] = '\0';
-}
-
 // Kilograms as whole grams, cut toward zero ("32.3" is 32300 g, although
 // 32.3 x 1000 is a hair below it in binary).
 double Thousandths(double kg) { return WholeTowardZero(kg * 1000.0); }
-
-bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 const uint8_t kTbeRequest[] = {'G', '1', kCr, kLf};
 const uint8_t kTbeTareBytes[] = {'S', 'T', kCr, kLf};
@@ -60,44 +50,87 @@ const CommandSpec kIqSxCommand = {.bytes = kIqSx, .length = sizeof(kIqSx)};
 
 // --- TBE ---------------------------------------------------------------------
 
+namespace {
+
+// The end of the weight text: CR LF at 12 and 13 close offsets 1 to 11, a
+// CR at 13 alone closes 1 to 12; 0 for neither ending.
+size_t TbeTextEnd(const uint8_t* frame) {
+    if (frame[12] == kCr && frame[13] == kLf) return 12;
+    if (frame[13] == kCr) return 13;
+    return 0;
+}
+
+bool Blank(const uint8_t* frame, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i)
+        if (frame[i] != ' ') return false;
+    return true;
+}
+
+// The weight text, perhaps with its unit after it; or a blank display.
+bool TbeText(const uint8_t* frame, bool& blank, double& kg) {
+    const size_t end = TbeTextEnd(frame);
+    if (end == 0) return false;
+    blank = Blank(frame, 1, end);
+    return blank || ReadNumberField(frame + 1, end - 1, true, kg);
+}
+
+}  // namespace
+
 bool AcceptsTbe(const uint8_t* frame, size_t length) {
-    return frame && length == kTbeReplyLength && ((frame[12] == kCr && frame[13] == kLf) || frame[13] == kCr);
+    bool blank;
+    double kg;
+    return frame && length == kTbeReplyLength && TbeText(frame, blank, kg);
 }
 
 Decoded DecodeTbe(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kTbeReplyLength) return kNoAnswer;
-    size_t at = 1;
-    while (at < kTbeReplyLength && frame[at] == ' ') ++at;
+    bool blank = false;
+    double kg = 0.0;
+    if (!frame || length < kTbeReplyLength || !TbeText(frame, blank, kg)) return kNoAnswer;
     // Nothing but spaces before the frame's ending: the display is blank.
     // That is no reading (not 0 g), and asking again would bring the same.
-    if (at == kTbeReplyLength || frame[at] == kCr) return Decoded(kNoAnswer, Verdict::kEndCycle);
-    char text[kTbeReplyLength + 1];
-    FieldText(frame, at, kTbeReplyLength, text);
-    out.weight = Thousandths(ParseNumberText(text));
+    if (blank) return Decoded(kNoAnswer, Verdict::kEndCycle);
+    out.weight = Thousandths(kg);
     out.stable = 0;
     return kOk;
 }
 
 // --- TB1 ---------------------------------------------------------------------
 
+namespace {
+
+// The weight text runs from 4 up to the CR at 10 or 11 (a LF just before
+// a CR at 11 is the line end too). The states of a reading ('W', 'N') must
+// hold a number there, perhaps with its unit; the others fail the call
+// whatever the text shows ('E' passes on the number when there is one).
+bool Tb1Text(const uint8_t* frame, double& kg) {
+    size_t end = 0;
+    if (frame[10] == kCr) end = 10;
+    else if (frame[11] == kCr) end = frame[10] == kLf ? 10 : 11;
+    if (end == 0) return false;
+    const bool number = ReadNumberField(frame + 4, end - 4, true, kg);
+    return number || (frame[3] != 'W' && frame[3] != 'N');
+}
+
+}  // namespace
+
 bool AcceptsTb1(const uint8_t* frame, size_t length) {
-    return frame && length == kTb1ReplyLength && (frame[10] == kCr || frame[11] == kCr);
+    double kg;
+    return frame && length == kTb1ReplyLength && Tb1Text(frame, kg);
 }
 
 Decoded DecodeTb1(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kTb1ReplyLength) return kNoAnswer;
-    char text[kTb1ReplyLength - 4 + 1];
-    FieldText(frame, 4, kTb1ReplyLength, text);
+    double kg = 0.0;
+    if (!frame || length < kTb1ReplyLength || !Tb1Text(frame, kg)) return kNoAnswer;
     int32_t result = kOk;
     switch (frame[3]) {
         case 'W':
-            out.weight = frame[4] == '-' ? -ParseNumberText(text + 1) : ParseNumberText(text);
+            out.weight = kg;
             break;
         case 'N':
-            out.weight = -ParseNumberText(text);
+            out.weight = -kg;
             break;
         case 'E':
-            out.weight = ParseNumberText(text);
+            out.weight = kg;
             result = kNothingDone;
             break;
         default:
@@ -148,65 +181,65 @@ Decoded DecodeVnOld(const uint8_t* frame, size_t length, Reading& out) {
 
 // --- Axis ----------------------------------------------------------------------
 
+// The weight text, 0 to 9: the sign or a space, the number, perhaps its
+// unit.
 bool AcceptsAxis(const uint8_t* frame, size_t length) {
-    return frame && length == kAxisReplyLength && frame[14] == kCr && frame[15] == kLf;
+    double kg;
+    return frame && length == kAxisReplyLength && frame[14] == kCr && frame[15] == kLf &&
+           ReadNumberField(frame, 10, true, kg);
 }
 
 Decoded DecodeAxis(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kAxisReplyLength) return kNoAnswer;
-    char text[11];
-    size_t w = 0;
-    for (size_t i = 0; i < 10; ++i) {
-        const uint8_t c = frame[i];
-        if (IsDigit(c) || c == '.') {
-            text[w++] = static_cast<char>(c);
-        } else if (c == '-') {
-            w = 0;
-            text[w++] = '-';
-        } else {
-            text[w++] = '0';
-        }
-    }
-    text[w] = '\0';
-    out.weight = Thousandths(ParseNumberText(text));
+    double kg = 0.0;
+    if (!frame || length < kAxisReplyLength || !ReadNumberField(frame, 10, true, kg)) return kNoAnswer;
+    out.weight = Thousandths(kg);
     out.stable = 1;
     return kOk;
 }
 
 // --- IQ plus 355 -----------------------------------------------------------------
 
+namespace {
+
+// The eight weight characters (4, 5, then 7 to 12, around the LF at 6): a
+// number among spaces, its sign in any place before the digits.
+bool IqPlusWeight(const uint8_t* frame, double& kg) {
+    static const size_t kOffsets[8] = {4, 5, 7, 8, 9, 10, 11, 12};
+    uint8_t chars[8];
+    for (size_t i = 0; i < 8; ++i) chars[i] = frame[kOffsets[i]];
+    return ReadNumberField(chars, sizeof chars, false, kg);
+}
+
+}  // namespace
+
+// The first byte is the engine's header 'X'.
 bool AcceptsIqPlus(const uint8_t* frame, size_t length) {
+    double kg;
     return frame && length == kIqReplyLength && frame[1] == 'N' && frame[2] == kCr && frame[3] == kLf &&
-           frame[6] == kLf && frame[15] == kCr && frame[16] == kLf;
+           frame[6] == kLf && frame[15] == kCr && frame[16] == kLf && IqPlusWeight(frame, kg);
 }
 
 Decoded DecodeIqPlus(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kIqReplyLength) return kNoAnswer;
-    static const size_t kOffsets[8] = {4, 5, 7, 8, 9, 10, 11, 12};
-    char text[9];
-    for (size_t i = 0; i < 8; ++i) {
-        const uint8_t c = frame[kOffsets[i]];
-        text[i] = (IsDigit(c) || c == '-' || c == '.') ? static_cast<char>(c) : '0';
-    }
-    text[8] = '\0';
-    out.weight = ParseNumberText(text);
-    if (out.weight == 0.0) out.weight = 0.0;
+    double kg = 0.0;
+    if (!frame || length < kIqReplyLength || !IqPlusWeight(frame, kg)) return kNoAnswer;
+    out.weight = kg == 0.0 ? 0.0 : kg;
     out.stable = 1;
     return kOk;
 }
 
 // --- ESIT ECI STATIC ---------------------------------------------------------------
 
+// The weight text, 0 to 9: the number, perhaps its unit.
 bool AcceptsEsit(const uint8_t* frame, size_t length) {
-    return frame && length == kEsitReplyLength && frame[10] == kCr && frame[11] == kLf;
+    double kg;
+    return frame && length == kEsitReplyLength && frame[10] == kCr && frame[11] == kLf &&
+           ReadNumberField(frame, 10, true, kg);
 }
 
 Decoded DecodeEsit(const uint8_t* frame, size_t length, Reading& out) {
-    if (!frame || length < kEsitReplyLength) return kNoAnswer;
-    char text[11];
-    FieldText(frame, 0, 10, text);
-    out.weight = ParseNumberText(text);
-    if (out.weight == 0.0) out.weight = 0.0;
+    double kg = 0.0;
+    if (!frame || length < kEsitReplyLength || !ReadNumberField(frame, 10, true, kg)) return kNoAnswer;
+    out.weight = kg == 0.0 ? 0.0 : kg;
     out.stable = 0;
     return kOk;
 }

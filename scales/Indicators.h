@@ -25,15 +25,17 @@ const size_t kEsitReplyLength = 12;
 // always addressed as 0.
 const uint8_t kVnOldAddress = 0x00;
 
-// TBE: ' ' then the weight text in kilograms, possibly after spaces; CR LF
-// at 12 and 13, or CR at 13.
+// TBE: ' ' then the weight text in kilograms, possibly after spaces and
+// before its unit; CR LF at 12 and 13, or CR at 13. The text is a number or
+// blank.
 bool AcceptsTbe(const uint8_t* frame, size_t length);
 // Grams, never stable. A reply of nothing but spaces is no reading: 3, and
 // the call asks no more.
 exchange::Decoded DecodeTbe(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // TB1: 'R', two address bytes, the state letter, the weight text from 4;
-// CR at 10 or 11.
+// CR at 10 or 11. With the states of a reading ('W', 'N') the text is a
+// number, perhaps with its unit.
 bool AcceptsTb1(const uint8_t* frame, size_t length);
 // Kilograms, never stable. State 'W' weight (a '-' at 4 negates), 'N' the
 // weight negated; 'E' the weight with 1099, any other letter 0 with 1099.
@@ -50,20 +52,21 @@ void PeekVnOld(const uint8_t* frame, size_t count, exchange::Reading& out);
 // closed (the next call opens it again).
 exchange::Decoded DecodeVnOld(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// Axis: the weight text in 0..9 (its first byte ' ' or '-'), CR LF at 14.
+// Axis: the weight text in 0..9 (its first byte ' ' or '-'), a number
+// perhaps followed by its unit; CR LF at 14.
 bool AcceptsAxis(const uint8_t* frame, size_t length);
-// Grams, always stable. Digits and '.' are kept, any other byte of the text
-// reads as '0', and a '-' starts the number again from the sign.
+// Grams, always stable.
 exchange::Decoded DecodeAxis(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // IQ plus 355: 'X' 'N' CR LF, two weight characters, LF, six weight
-// characters, two bytes, CR LF.
+// characters, two bytes, CR LF. The eight weight characters hold a number
+// among spaces, its sign anywhere before the digits.
 bool AcceptsIqPlus(const uint8_t* frame, size_t length);
-// Kilograms, always stable. The eight weight characters keep digits, '-'
-// and '.', any other byte reads as '0'.
+// Kilograms, always stable.
 exchange::Decoded DecodeIqPlus(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// ESIT ECI STATIC: the weight text in 0..9, CR LF at 10.
+// ESIT ECI STATIC: the weight text in 0..9 (a number, perhaps with its
+// unit), CR LF at 10.
 bool AcceptsEsit(const uint8_t* frame, size_t length);
 // Kilograms, never stable.
 exchange::Decoded DecodeEsit(const uint8_t* frame, size_t length, exchange::Reading& out);

@@ -70,26 +70,55 @@ int32_t DigitField(const uint8_t* frame, size_t length, size_t offset, size_t k,
     return TextToInt(text);
 }
 
-bool AcceptsShortReply(const uint8_t* frame, size_t length) { return frame && length == kShortReplyLength; }
+namespace {
 
-bool AcceptsLongReply(const uint8_t* frame, size_t length) { return frame && length == kLongReplyLength; }
+// A character field, least significant digit first: digits, and in the top
+// place a digit or the '-' of a negative value.
+bool CharacterField(const uint8_t* frame, size_t offset, size_t k) {
+    for (size_t i = 0; i < k; ++i) {
+        const uint8_t c = frame[offset + i];
+        if (!(c >= '0' && c <= '9') && !(i == k - 1 && c == '-')) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// No header and no check byte: every byte is a digit, so anything else (an
+// echo of the request, a reply cut and joined to the next) is no reply.
+bool AcceptsShortReply(const uint8_t* frame, size_t length) {
+    return frame && length == kShortReplyLength && CharacterField(frame, 0, 6) && CharacterField(frame, 6, 5) &&
+           CharacterField(frame, 11, 6);
+}
+
+bool AcceptsLongReply(const uint8_t* frame, size_t length) {
+    return frame && length == kLongReplyLength && CharacterField(frame, 0, 6) && CharacterField(frame, 6, 6) &&
+           CharacterField(frame, 12, 6);
+}
+
+bool AcceptsUns2Reply(const uint8_t* frame, size_t length) {
+    if (!frame || length != kLongReplyLength) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (frame[i] > 9) return false;
+    return true;
+}
 
 exchange::Decoded DecodeShortReply(const uint8_t* frame, size_t length, Reading& out) {
-    if (!AcceptsShortReply(frame, length)) return kNoAnswer;
+    if (!frame || length != kShortReplyLength) return kNoAnswer;
     DecodeFields(frame, length, 5, 100.0, 0, out);
     out.stable = 1;
     return kOk;
 }
 
 exchange::Decoded DecodeIcsReply(const uint8_t* frame, size_t length, Reading& out) {
-    if (!AcceptsLongReply(frame, length)) return kNoAnswer;
+    if (!frame || length != kLongReplyLength) return kNoAnswer;
     DecodeFields(frame, length, 6, 1.0, 0, out);
     out.stable = 1;
     return kOk;
 }
 
 exchange::Decoded DecodeUns2Reply(const uint8_t* frame, size_t length, Reading& out) {
-    if (!AcceptsLongReply(frame, length)) return kNoAnswer;
+    if (!frame || length != kLongReplyLength) return kNoAnswer;
     DecodeFields(frame, length, 6, 100.0, 0x30, out);
     out.stable = 0;
     return kOk;
@@ -106,7 +135,8 @@ int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[k
 }
 
 // Weight, price and cost keep the caller's values until a reply comes;
-// stable is 1 from the start. No header and no check: N bytes are a reply.
+// stable is 1 from the start. No header and no check byte: N bytes of
+// digits are a reply.
 const PolledProtocol kCamryProtocol = {.request = kLongRequest,
                                        .requestLength = sizeof(kLongRequest),
                                        .replyLength = static_cast<int>(kShortReplyLength),
@@ -140,7 +170,7 @@ const PolledProtocol kUns2Protocol = {.request = kUns2Request,
                                       .budgetMs = 300,
                                       .stopOnSuccess = false,
                                       .init = OutputInit::kKeepValuesStable1,
-                                      .accepts = AcceptsLongReply,
+                                      .accepts = AcceptsUns2Reply,
                                       .decode = DecodeUns2Reply};
 
 // JADEVER: the price frame twice, 200 ms apart, then whatever the scale

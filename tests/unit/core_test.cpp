@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/ResultCodes.h"
 #include "devices/ScalesManager.h"
@@ -15,7 +20,7 @@ TEST(ParseNumberText, Table) {
         const char* text;
         double expected;
     } cases[] = {
-        {"12.5", 12.5},       {"  -0,075kg", -0.075}, {"1.2.3", 1.2},   {"+5", 0.0},   {"5-", 5.0},
+        {"12.5", 12.5},       {"  -0,075kg", -0.075}, {"1.2.3", 1.2},   {"+5", 5.0},   {"5-", 5.0},
         {"--3", -3.0},        {"abc", 0.0},           {"", 0.0},        {",5", 0.5},   {". 5", 0.5},
         {"  1.234", 1.234},   {"-  0.50", -0.5},      {"7 8", 7.0},     {"0", 0.0},    {"001.234", 1.234},
         {"12\x01" "3", 12.0}, {"-", 0.0},             {"3,", 3.0},
@@ -29,6 +34,164 @@ TEST(ParseNumberText, ReadsAtMostFiftyCharacters) {
     EXPECT_DOUBLE_EQ(ParseNumberText(sixty.c_str()), std::stod(std::string(50, '1')));
     std::string fraction = "0." + std::string(47, '0') + "99";  // the second 9 is the 51st character
     EXPECT_DOUBLE_EQ(ParseNumberText(fraction.c_str()), 9e-48);
+}
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const int kNumberStride = 97;  // instrumented: a sample keeps the test quick
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+const int kNumberStride = 97;
+#else
+const int kNumberStride = 1;
+#endif
+#else
+const int kNumberStride = 1;
+#endif
+
+const double kPow10[5] = {1, 10, 100, 1000, 10000};
+
+// Every decimal text of 1 to 7 digits with 0 to 4 decimals ("0.005",
+// "123.4567", "9999999"), m / 10^k for m below 10^7, in steps of `stride`
+// through m; `visit(text, m, k)` gets each, the text after a free byte for
+// a sign.
+template <typename Visit>
+void EachDecimalText(int stride, Visit visit) {
+    char buf[16];
+    char digits[8];
+    for (int m = 0; m < 10000000; m += stride) {
+        int len = 0;
+        for (int rest = m; len == 0 || rest > 0; rest /= 10) digits[len++] = static_cast<char>('0' + rest % 10);
+        for (int i = 0; i < len / 2; ++i) std::swap(digits[i], digits[len - 1 - i]);
+        for (int k = 0; k <= 4; ++k) {
+            char* t = buf + 1;
+            int w = 0;
+            if (k == 0) {
+                std::memcpy(t, digits, static_cast<size_t>(len));
+                w = len;
+            } else if (len > k) {
+                std::memcpy(t, digits, static_cast<size_t>(len - k));
+                w = len - k;
+                t[w++] = '.';
+                std::memcpy(t + w, digits + len - k, static_cast<size_t>(k));
+                w += k;
+            } else {
+                t[w++] = '0';
+                t[w++] = '.';
+                for (int z = 0; z < k - len; ++z) t[w++] = '0';
+                std::memcpy(t + w, digits, static_cast<size_t>(len));
+                w += len;
+            }
+            t[w] = '\0';
+            visit(buf, m, k);
+        }
+    }
+}
+
+}  // namespace
+
+// The double nearest the decimal: m / 10^k is exactly that (both exact in
+// binary, and one IEEE division rounds correctly), and so is strtod's value
+// in the "C" locale. Digit-by-digit arithmetic made "2.345"
+// 2.3449999999999998, a gram short once cut to grams.
+TEST(ParseNumberText, EveryShortDecimalIsTheNearestDouble) {
+    EXPECT_EQ(ParseNumberText("2.345"), 2.345);
+    EXPECT_EQ(static_cast<long>(ParseNumberText("2.345") * 1000), 2345);
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    long wrong = 0, checked = 0;
+    std::string firstWrong;
+    EachDecimalText(kNumberStride, [&](char* buf, int m, int k) {
+        const char* text = buf + 1;
+        const double expected = m / kPow10[k];
+        bool ok = ParseNumberText(text) == expected;
+        // Signed too, '-' and '+' by turns.
+        buf[0] = (m + k) % 2 ? '-' : '+';
+        ok = ok && ParseNumberText(buf) == (buf[0] == '-' ? -expected : expected);
+        // The reference itself, against the C runtime, on a sample.
+        if (m % 1009 == 0) ok = ok && std::strtod(text, nullptr) == expected;
+        ++checked;
+        if (!ok && wrong++ == 0) firstWrong = text;
+    });
+    EXPECT_EQ(wrong, 0) << "first: " << firstWrong;
+    EXPECT_GE(checked, 5 * 10000000L / kNumberStride);
+}
+
+namespace {
+
+// A sample of the texts with ',' for '.', read as with '.'; under whatever
+// locale is in force.
+long WrongWithEitherSeparator() {
+    long wrong = 0;
+    EachDecimalText(kNumberStride * 101, [&](char* buf, int m, int k) {
+        const double expected = m / kPow10[k];
+        buf[0] = '-';
+        if (ParseNumberText(buf + 1) != expected || ParseNumberText(buf) != -expected) ++wrong;
+        if (char* point = std::strchr(buf, '.')) *point = ',';
+        if (ParseNumberText(buf + 1) != expected || ParseNumberText(buf) != -expected) ++wrong;
+    });
+    return wrong;
+}
+
+}  // namespace
+
+TEST(ParseNumberText, CommaAndProcessLocaleChangeNothing) {
+    EXPECT_EQ(WrongWithEitherSeparator(), 0);
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    // A locale with a decimal comma, by its POSIX or its Windows name.
+    if (!std::setlocale(LC_ALL, "ru_RU.UTF-8") && !std::setlocale(LC_ALL, "Russian_Russia.1251"))
+        GTEST_SKIP() << "no Russian locale";
+    // The locale reads ',' as its decimal separator, so strtod would differ.
+    const double commaInLocale = std::strtod("2,5", nullptr);
+    const long wrong = WrongWithEitherSeparator();
+    const double sample = ParseNumberText("  -2.345kg");
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(commaInLocale, 2.5);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(sample, -2.345);
+}
+
+TEST(ParseNumberText, SignsBeforeTheDigits) {
+    struct Case {
+        const char* text;
+        double expected;
+    } cases[] = {
+        {"+5", 5.0},      {"  +12.50", 12.5}, {"+ 2,5", 2.5},  {"+-3", -3.0}, {"-+3", -3.0},
+        {"5+", 5.0},      {"+", 0.0},         {"1+2", 1.0},    {"+.5", 0.5},  {"++7", 7.0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseNumberText(c.text), c.expected) << '"' << c.text << '"';
+}
+
+TEST(Text, ReadNumberField) {
+    struct Case {
+        const char* field;
+        bool unit;
+        bool read;
+        double value;
+    } cases[] = {
+        {"   1.234", false, true, 1.234},   {"-  12.50", false, true, -12.5},  {"+0,750  ", false, true, 0.75},
+        {"2.345", false, true, 2.345},      {"  .5", false, true, 0.5},        {"7.", false, true, 7.0},
+        {"12.5 kg", true, true, 12.5},      {"12.5kg  ", true, true, 12.5},    {"-0.000", false, true, -0.0},
+        {"12.5 kg", false, false, 0},       {"", false, false, 0},             {"      ", false, false, 0},
+        {"  -", false, false, 0},           {"-.", false, false, 0},           {"12 50", false, false, 0},
+        {"1.2.3", false, false, 0},         {"1250-", false, false, 0},        {"--5", false, false, 0},
+        {"+-5", false, false, 0},           {"-1-2", false, false, 0},         {"12.5 kg 3", true, false, 0},
+        {"12.5kg.", true, false, 0},        {"x12", true, false, 0},           {"1\r", false, false, 0},
+        {"------", false, false, 0},        {"12\t", false, false, 0},
+    };
+    for (const Case& c : cases) {
+        double v = -99.0;
+        const bool read = zel::ReadNumberField(reinterpret_cast<const uint8_t*>(c.field), std::strlen(c.field), c.unit, v);
+        EXPECT_EQ(read, c.read) << '"' << c.field << '"';
+        EXPECT_EQ(v, c.read ? c.value : -99.0) << '"' << c.field << '"';
+    }
+    // 48 digits at most: more would be cut by the parser.
+    const std::string many(49, '1');
+    double v = 0;
+    EXPECT_FALSE(zel::ReadNumberField(reinterpret_cast<const uint8_t*>(many.data()), many.size(), false, v));
+    EXPECT_TRUE(zel::ReadNumberField(reinterpret_cast<const uint8_t*>(many.data()), 48, false, v));
+    EXPECT_EQ(v, std::strtod(many.substr(0, 48).c_str(), nullptr));
+    EXPECT_FALSE(zel::ReadNumberField(nullptr, 4, false, v));
 }
 
 TEST(ResultText, CodesAndUnknown) {

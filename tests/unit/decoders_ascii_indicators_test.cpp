@@ -73,7 +73,7 @@ TEST(AsciiDecoders, Radwag) {
         {"stable positive", RadwagReply(' ', ' ', "  12.5000"), true, 0, 12.5, 1},
         {"any status but '?' is stable", RadwagReply('D', ' ', "0.0010   "), true, 0, 0.001, 1},
         {"minus zero is zero", RadwagReply(' ', '-', "   0.0000"), true, 0, 0.0, 1},
-        {"letters read 0", RadwagReply(' ', ' ', "  -------"), true, 0, 0.0, 1},
+        {"dashes are no weight", RadwagReply(' ', ' ', "  -------"), false, 0, 0, 0},
         {"no SUI", "SUX" + RadwagReply(' ', ' ', "   1.0000").substr(3), false, 0, 0, 0},
         {"no CR", RadwagReply(' ', ' ', "   1.0000").substr(0, 19) + " \n", false, 0, 0, 0},
         {"no LF", RadwagReply(' ', ' ', "   1.0000").substr(0, 20) + "\r", false, 0, 0, 0},
@@ -113,18 +113,18 @@ TEST(AsciiDecoders, Hbm) {
         {"spaces and a minus", "  -1250\r\n", true, 0, -1250, 0},
         {"stopped at CR", "   1250\r", true, 0, 1250, 0},
         {"six bytes", "12345\n", true, 0, 12345, 0},
-        {"minus after the digits", "1250-\r\n", true, 0, -12500, 0},
-        {"space inside", "12 50\r\n", true, 0, 12050, 0},
+        {"minus after the digits", "1250-\r\n", false, 0, 0, 0},
+        {"space inside", "12 50\r\n", false, 0, 0, 0},
         {"point", "  12.50\r\n", true, 0, 12.5, 0},
-        {"letters", "ERROR1\r\n", true, 0, 0, 0},
+        {"letters", "ERROR1\r\n", false, 0, 0, 0},
         {"five bytes", "125\r\n", false, 0, 0, 0},
     };
     for (const DecodeCase& c : cases) Check(c, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
-    // A reply as long as the buffer is read from its first 50 characters.
+    // A reply as long as the buffer: the spaces after the digit end the number.
     std::string longReply(299, ' ');
     longReply[40] = '7';
     longReply += "\r";
-    Check({"full buffer", longReply, true, 0, 7e9, 0}, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
+    Check({"full buffer", longReply, true, 0, 7, 0}, zel::ascii::AcceptsHbm, zel::ascii::DecodeHbm);
 }
 
 TEST(AsciiDecoders, Keli) {
@@ -178,6 +178,69 @@ TEST(AsciiDecoders, R320) {
         EXPECT_EQ(d.verdict, c.verdict);
         EXPECT_DOUBLE_EQ(r.weight, c.weight);
         EXPECT_EQ(r.stable, 0);
+    }
+}
+
+// What each format's weight text may hold: a healthy reply reads as the
+// number it shows, anything else is no reply (it once read as 0, or as
+// another number, with result 0).
+TEST(AsciiDecoders, WeightTextIsANumberOrNoReply) {
+    const std::string d = "\x02\x02\r0";
+    const std::string nw("\x02NW:", 4);
+    const std::string a = "81050027:";
+    struct Case {
+        const char* name;
+        bool (*accepts)(const uint8_t*, size_t);
+        zel::exchange::Decoded (*decode)(const uint8_t*, size_t, Reading&);
+        std::string reply;
+        bool accepted;
+        double weight;
+    };
+    using namespace zel::ascii;
+    const Case cases[] = {
+        {"radwag plus in the field", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  +1.2340"), true, 1.234},
+        {"radwag comma", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', '-', "   2,3450"), true, -2.345},
+        {"radwag blank", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "         "), false, 0},
+        {"radwag space between digits", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "   1 2340"), false, 0},
+        {"radwag unit in the weight", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  1.23 kg"), false, 0},
+        {"radwag second point", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "  1.2.340"), false, 0},
+        {"digi spaces before", AcceptsDigi, DecodeDigi, d + "  1250\r\n", true, 1250},
+        {"digi spaces after", AcceptsDigi, DecodeDigi, d + "12.5  \r\n", true, 12.5},
+        {"digi dashes", AcceptsDigi, DecodeDigi, d + "------\r\n", false, 0},
+        {"digi blank", AcceptsDigi, DecodeDigi, d + "      \r\n", false, 0},
+        {"digi space between digits", AcceptsDigi, DecodeDigi, d + "12 345\r\n", false, 0},
+        {"digi second point", AcceptsDigi, DecodeDigi, d + "1.2.34\r\n", false, 0},
+        {"digi letters", AcceptsDigi, DecodeDigi, d + "0ERR12\r\n", false, 0},
+        {"digi plus", AcceptsDigi, DecodeDigi, d + "+01250\r\n", false, 0},
+        // A space after the digits ends the number: it was read as a '0',
+        // ten times the weight.
+        {"hbm trailing space", AcceptsHbm, DecodeHbm, "   1250 \r\n", true, 1250},
+        {"hbm trailing spaces, negative", AcceptsHbm, DecodeHbm, "-  12.5   \r", true, -12.5},
+        {"hbm plus", AcceptsHbm, DecodeHbm, "  +1250\r\n", true, 1250},
+        {"hbm LF only", AcceptsHbm, DecodeHbm, "   1250\n", true, 1250},
+        {"hbm no number", AcceptsHbm, DecodeHbm, "  ------\r\n", false, 0},
+        {"hbm blank", AcceptsHbm, DecodeHbm, "        \r\n", false, 0},
+        {"hbm only a sign", AcceptsHbm, DecodeHbm, "      -\r\n", false, 0},
+        {"hbm no line end", AcceptsHbm, DecodeHbm, "   1250", false, 0},
+        {"hbm line end inside", AcceptsHbm, DecodeHbm, "  12\n50\r\n", false, 0},
+        {"hbm second point", AcceptsHbm, DecodeHbm, "  1.2.5\r\n", false, 0},
+        {"hbm unit", AcceptsHbm, DecodeHbm, "  1250 g\r\n", false, 0},
+        {"keli plus", AcceptsKeli, DecodeKeli, nw + "+12.345 kg\x03", true, 12.345},
+        {"keli unit without a space", AcceptsKeli, DecodeKeli, nw + "  12.5kg\x03", true, 12.5},
+        {"keli no number", AcceptsKeli, DecodeKeli, nw + "  ------ kg\x03", false, 0},
+        {"keli letters", AcceptsKeli, DecodeKeli, nw + "OVERLOAD\x03", false, 0},
+        {"keli space between digits", AcceptsKeli, DecodeKeli, nw + "  12 345\x03", false, 0},
+        {"keli digits after the unit", AcceptsKeli, DecodeKeli, nw + "12.3 kg 5\x03", false, 0},
+        {"keli second point", AcceptsKeli, DecodeKeli, nw + " 1.2.345\x03", false, 0},
+        {"r320 plus", AcceptsR320, DecodeR320, a + "  +12.50\r\n", true, 12500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.reply);
+        EXPECT_EQ(c.accepts(f.data(), f.size()), c.accepted);
+        Reading r = Sentinel();
+        EXPECT_EQ(c.decode(f.data(), f.size(), r).result, c.accepted ? 0 : 3);
+        EXPECT_EQ(r.weight, c.accepted ? c.weight : -77.0);
     }
 }
 

@@ -3,6 +3,7 @@
 // description makes of a scale that answers some requests only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -245,4 +246,78 @@ TEST(PriceComputingCycle, ScaleThatAnswersSomeRequests) {
             EXPECT_LT(line.now, static_cast<uint64_t>(silent) * 300u + 100u);
         }
     }
+}
+
+// --- what a reply may hold -------------------------------------------------
+
+namespace {
+
+using AcceptsFn = bool (*)(const uint8_t*, size_t);
+
+struct Format {
+    int number;
+    AcceptsFn accepts;
+    std::vector<uint8_t> request;
+    std::vector<uint8_t> reply;  // healthy
+    std::vector<size_t> tops;    // the top place of each field
+    bool characters;             // '0'..'9' (else digit values 0..9)
+};
+
+std::vector<Format> Formats() {
+    const std::vector<uint8_t> lr = {0, 0, 3, 0, 0, 0, 0, 0};
+    return {
+        {17, zel::pricecomp::kCamryProtocol.accepts, lr, Chars("432100" "05210" "083100"), {5, 10, 16}, true},
+        {21, zel::pricecomp::kJplProtocol.accepts, lr, Chars("432100" "05210" "083100"), {5, 10, 16}, true},
+        {30, zel::pricecomp::kIcsProtocol.accepts, {0, 0, 3}, Chars("432100" "005210" "083100"), {5, 11, 17}, true},
+        {28, zel::pricecomp::kUns2Protocol.accepts, {0x2A, 0x03},
+         {4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 0, 8, 3, 1, 0, 0}, {5, 11, 17}, false},
+    };
+}
+
+}  // namespace
+
+TEST(PriceComputingDecoders, EveryByteIsADigit) {
+    for (const Format& f : Formats()) {
+        SCOPED_TRACE(testing::Message() << "model " << f.number);
+        ASSERT_TRUE(f.accepts(f.reply.data(), f.reply.size()));
+        // Any digit in any place, and the sign of a character field's top
+        // place (a negative weight, price or cost), are replies.
+        std::vector<uint8_t> all9(f.reply.size(), f.characters ? '9' : 9);
+        std::vector<uint8_t> all0(f.reply.size(), f.characters ? '0' : 0);
+        EXPECT_TRUE(f.accepts(all9.data(), all9.size()));
+        EXPECT_TRUE(f.accepts(all0.data(), all0.size()));
+        for (size_t top : f.tops) {
+            std::vector<uint8_t> minus = f.reply;
+            minus[top] = '-';
+            EXPECT_EQ(f.accepts(minus.data(), minus.size()), f.characters) << "minus at " << top;
+        }
+        // Anything else in any place is not.
+        const std::vector<uint8_t> spoilers =
+            f.characters ? std::vector<uint8_t>{' ', 'x', 0x00, 0x05, '+', '.', ':', '/', 0xB0}
+                         : std::vector<uint8_t>{10, 0x30, 0x2A, 0xF0, 0xFD, 0xFF};
+        for (size_t at = 0; at < f.reply.size(); ++at) {
+            for (uint8_t b : spoilers) {
+                std::vector<uint8_t> bad = f.reply;
+                bad[at] = b;
+                EXPECT_FALSE(f.accepts(bad.data(), bad.size())) << "byte " << int(b) << " at " << at;
+            }
+            const bool top = std::find(f.tops.begin(), f.tops.end(), at) != f.tops.end();
+            if (f.characters && !top) {
+                std::vector<uint8_t> bad = f.reply;
+                bad[at] = '-';
+                EXPECT_FALSE(f.accepts(bad.data(), bad.size())) << "minus at " << at;
+            }
+        }
+        // The request echoed by a line or adapter, then the reply's first
+        // bytes: read as a reply it gave weight 0 with result 0.
+        std::vector<uint8_t> echoed = f.request;
+        echoed.insert(echoed.end(), f.reply.begin(), f.reply.end());
+        echoed.resize(f.reply.size());
+        EXPECT_FALSE(f.accepts(echoed.data(), echoed.size()));
+    }
+    // A character reply from a scale set to the other kind of digits.
+    const std::vector<uint8_t> chars = Chars("432100" "005210" "083100");
+    EXPECT_FALSE(zel::pricecomp::kUns2Protocol.accepts(chars.data(), chars.size()));
+    const std::vector<uint8_t> values = {4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 0, 8, 3, 1, 0, 0};
+    EXPECT_FALSE(zel::pricecomp::kIcsProtocol.accepts(values.data(), values.size()));
 }
