@@ -34,9 +34,10 @@ bool TaraFrameOk(const uint8_t* frame, int count) {
 }
 
 int NextFrameStart(const uint8_t* frame, int count) {
-    int i = 1;
-    while (i < count && frame[i] != kFrameStart) ++i;
-    return i < count ? i : count;
+    for (int s = 1; s < count; ++s) {
+        if (frame[s] == kFrameStart && (s + 6 >= count || frame[s + 6] == kFrameEnd)) return s;
+    }
+    return count;
 }
 
 std::string FrameDigits(const uint8_t* frame) {

@@ -26,8 +26,8 @@ bool WeightMarkersOk(const uint8_t* frame);
 // weight-and-tare reading (often a lone weight frame followed by the start
 // of the next): it is refused, not read with a tare of 0.
 bool TaraFrameOk(const uint8_t* frame, int count);
-// The first '<' after byte 0 of `count` held bytes, where the next frame may
-// begin; count when there is none.
+// The first '<' after byte 0 of `count` held bytes where the next frame may
+// begin (its '>' six bytes on, when held); count when there is none.
 int NextFrameStart(const uint8_t* frame, int count);
 // The six packed-decimal digits of bytes 2..4, high nibble first; a nibble
 // above 9 reads as 0.

@@ -20,9 +20,16 @@ bool TextFrameOk(const uint8_t* frame) {
 }
 
 int TextFrameNextStart(const uint8_t* frame, int count) {
-    int i = 0;
-    while (i < count && frame[i] != 0x0A) ++i;
-    return i < count ? i + 1 : count;
+    static const struct {
+        int at;
+        uint8_t value;
+    } kMarkers[] = {{7, 0x0D}, {15, 0x0D}, {23, 0x0D}, {24, 0x0A}};
+    for (int s = 1; s < count; ++s) {
+        bool fits = true;
+        for (const auto& m : kMarkers) fits = fits && (s + m.at >= count || frame[s + m.at] == m.value);
+        if (fits) return s;
+    }
+    return count;
 }
 
 std::string TextFrameLine(const uint8_t* frame) {

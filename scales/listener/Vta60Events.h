@@ -22,8 +22,9 @@ extern const uint8_t kTareCommand[kTareCommandLength];
 
 // Model 15: CR after each 7-character field and a final LF.
 bool TextFrameOk(const uint8_t* frame);
-// Model 15: a frame ends with LF, so the next may begin after the first LF
-// of `count` held bytes; count when there is none.
+// Model 15: the first offset after byte 0 of `count` held bytes from which
+// every separator the held bytes reach is in its place: where the next frame
+// may begin. count when there is none.
 int TextFrameNextStart(const uint8_t* frame, int count);
 // Model 15: the 24 characters with each CR turned into ';' (a NUL byte in
 // a field ends the text, as it ends any text the platform receives).
