@@ -165,6 +165,8 @@ const ResyncCase kResyncCases[] = {
     {"15 the tail of a cut frame", 15, nullptr, "3\r  15.43\r\n" + kVta, {"  1.234;  12.50;  15.43;"}},
 };
 
+void PrintTo(const ResyncCase& c, std::ostream* os) { *os << c.name; }
+
 class ListenerResync : public ::testing::TestWithParam<ResyncCase> {};
 
 TEST_P(ListenerResync, RefusedFrameGoesOnFromTheNextFrameStart) {
