@@ -40,9 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::vn220::BuildTareCommand(zel::vn220::TareInScaleUnits(tareValue, coeff), command);
     if (command[0] != 0x3C || command[6] != 0x3E) std::abort();
 
+    // Where a refused frame goes on: always inside the bytes held, past byte 0.
+    const int held = static_cast<int>(size < sizeof frame ? size : sizeof frame);
+    (void)zel::vn220::TaraFrameOk(frame, held);
+    (void)zel::vta60::DigitFrameOk(frame);
+    if (held > 0) {
+        for (int start : {zel::vn220::NextFrameStart(frame, held), zel::vta60::TextFrameNextStart(frame, held)})
+            if (start < 1 || start > held) std::abort();
+    }
+
     if (zel::vta60::TextFrameOk(frame)) CheckLine(zel::vta60::TextFrameLine(frame));
     zel::vta60::DigitReading r = zel::vta60::DecodeDigitFrame(frame);
-    CheckLine(zel::vta60::DigitFrameLine(r.grams * 0.001 * coeff, r.price * 0.01, r.cost * 0.01, id));
+    CheckLine(zel::vta60::DigitFrameLine(r.grams / 1000.0 * coeff, r.price / 100.0, r.cost / 100.0, id));
     uint8_t price[zel::vta60::kPriceCommandLength];
     zel::vta60::BuildPriceCommand(tareValue, price);
 

@@ -57,8 +57,8 @@ int32_t StatusAndOverload(const uint8_t* frame, Reading& out, int32_t result) {
 }  // namespace
 
 bool AcceptsTextFrame(const uint8_t* frame, size_t length) {
-    return frame && length == kTextFrameLength && frame[1] == 0x01 && frame[2] == 0x02 && frame[14] == 0x03 &&
-           frame[15] == 0x04;
+    return frame && length == kTextFrameLength && frame[0] == 0x06 && frame[1] == 0x01 && frame[2] == 0x02 &&
+           frame[14] == 0x03 && frame[15] == 0x04;
 }
 
 exchange::Decoded DecodeCasText(const uint8_t* frame, size_t length, Reading& out) {
@@ -80,7 +80,7 @@ exchange::Decoded DecodeSdl07Text(const uint8_t* frame, size_t length, Reading& 
 }
 
 bool AcceptsLpFrame(const uint8_t* frame, size_t length) {
-    return frame && length == kLpFrameLength && frame[1] == 0x80 && frame[2] == 0xAA;
+    return frame && length == kLpFrameLength && frame[0] == 0x01 && frame[1] == 0x80 && frame[2] == 0xAA;
 }
 
 exchange::Decoded DecodeLp16(const uint8_t* frame, size_t length, Reading& out) {

@@ -78,7 +78,7 @@ double Shifted(double value, int decimals) {
 }  // namespace
 
 bool AcceptsDFrame(const uint8_t* frame, size_t length) {
-    return frame && length == kDFrameLength && frame[2] == 'D' && frame[13] == kEtx;
+    return frame && length == kDFrameLength && frame[0] == kStx && frame[2] == 'D' && frame[13] == kEtx;
 }
 
 exchange::Decoded DecodeA9(const uint8_t* frame, size_t length, Reading& out) {
@@ -127,7 +127,7 @@ exchange::Decoded DecodeK9(const uint8_t* frame, size_t length, Reading& out) {
 }
 
 bool AcceptsA12Reply(const uint8_t* frame, size_t length) {
-    return frame && length == kA12ReplyLength && frame[11] == kCr && frame[12] == kLf;
+    return frame && length == kA12ReplyLength && frame[0] == 'w' && frame[11] == kCr && frame[12] == kLf;
 }
 
 exchange::Decoded DecodeA12(const uint8_t* frame, size_t length, Reading& out) {

@@ -50,7 +50,13 @@ int64_t CostOf(int32_t grams, int32_t priceHundredths) {
     return static_cast<int64_t>(grams) * priceHundredths / 1000;
 }
 
-bool AcceptsVtaReply(const uint8_t* frame, size_t length) { return frame && length == kVtaReplyLength; }
+bool AcceptsVtaReply(const uint8_t* frame, size_t length) {
+    if (!frame || length != kVtaReplyLength) return false;
+    // Every byte is a digit value; any other would cut its group's number.
+    for (size_t i = 0; i < kVtaReplyLength; ++i)
+        if (frame[i] > 9) return false;
+    return true;
+}
 
 Decoded DecodeVtaReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kVtaReplyLength) return kNoAnswer;
@@ -107,7 +113,7 @@ Decoded DecodeVnReply(const uint8_t* frame, size_t length, Reading& out) {
     return kOk;
 }
 
-// Any 18 bytes make a reply, so there is no header to wait for. Stable is
+// Any 18 digit values make a reply, so there is no header to wait for. Stable is
 // reported 1 whatever the reply; weight, price and cost keep the caller's
 // values until a reply overwrites them.
 const PolledProtocol kVtaProtocol = {.request = kVtaRequest,

@@ -29,7 +29,7 @@ int32_t DigitGroupValue(const uint8_t* group);
 // W x P / 1000 cut toward zero, worked out exactly in integers.
 int64_t CostOf(int32_t grams, int32_t priceHundredths);
 
-// Any 18 bytes are a reply.
+// 18 bytes, each a digit value 0..9.
 bool AcceptsVtaReply(const uint8_t* frame, size_t length);
 // Weight in grams, price and cost in hundredths, unscaled; stable is left as
 // the cycle set it (1). A reply whose cost equals its weight is believed only

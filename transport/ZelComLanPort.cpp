@@ -302,7 +302,15 @@ platform::WaitOutcome CZelComLanPort::WaitForInputOrWake(unsigned ms) {
 platform::WaitOutcome CZelComLanPort::SleepOrWake(unsigned ms) {
     // Without a usable signal nothing could end an endless sleep.
     if (ms == platform::kWaitForever && !state_->wake.Usable()) return platform::WaitOutcome::kTimeout;
-    return platform::WaitForWake(&state_->wake, ms);
+    if (ms == platform::kWaitForever) return platform::WaitForWake(&state_->wake, ms);
+    // A wait on the signal that gives up early (a failing poll) must not
+    // turn the sleep into a spin: the rest is slept plainly.
+    const uint64_t deadline = platform::MonotonicMs() + ms;
+    const platform::WaitOutcome r = platform::WaitForWake(&state_->wake, ms);
+    if (r != platform::WaitOutcome::kTimeout) return r;
+    const uint64_t now = platform::MonotonicMs();
+    if (now < deadline) platform::SleepMs(static_cast<unsigned>(deadline - now));
+    return r;
 }
 
 platform::WaitOutcome CZelComLanPort::WaitOnLine(unsigned ms, bool* noLine) {

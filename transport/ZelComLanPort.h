@@ -53,7 +53,8 @@ public:
     // (kTimeout): nothing can come. The wait holds no lock: a Close from
     // another thread wakes it (kWoken) and closes the line once it has let go.
     platform::WaitOutcome WaitForInputOrWake(unsigned ms);
-    // A sleep of `ms` that Wake ends early (kWoken).
+    // A sleep of `ms` that Wake ends early (kWoken); otherwise it lasts its
+    // whole time, whether a line is open or not.
     platform::WaitOutcome SleepOrWake(unsigned ms);
     // Ends the current or the next WaitForInputOrWake or SleepOrWake.
     void Wake();

@@ -187,22 +187,31 @@ void CScalesListener::Pause(unsigned ms) {
     // One wait: bytes on an open line end it, and so does a stop; a command
     // flagged meanwhile waits for the next cycle.
     const uint64_t end = platform::MonotonicMs() + ms;
-    while (!StopSeen()) {
+    auto left = [end]() -> unsigned {
         const uint64_t now = platform::MonotonicMs();
-        if (now >= end) return;
-        const unsigned left = static_cast<unsigned>(end - now);
-        platform::WaitOutcome r = port.WaitForInputOrWake(left);
-        if (r == platform::WaitOutcome::kTimeout && port.LineState() != 0) {
-            // No line to wait on (it failed to open, or was closed): sleep.
-            r = port.SleepOrWake(left);
+        return now >= end ? 0u : static_cast<unsigned>(end - now);
+    };
+    while (!StopSeen()) {
+        unsigned rest = left();
+        if (rest == 0) return;
+        platform::WaitOutcome r = port.WaitForInputOrWake(rest);
+        if (r == platform::WaitOutcome::kInput) return;
+        if (r == platform::WaitOutcome::kTimeout) {
+            // Time is up, or the wait had nothing to wait on (no line open,
+            // or it closed meanwhile) and came back at once: the rest of the
+            // pause is slept, still ended by a stop.
+            rest = left();
+            if (rest == 0) return;
+            r = port.SleepOrWake(rest);
+            if (r != platform::WaitOutcome::kWoken) return;
         }
-        if (r != platform::WaitOutcome::kWoken) return;
     }
 }
 
 void CScalesListener::RunListener() {
     windowMessage_ = platform::RegisterWindowMessageId(kWindowMessageName);
     uint8_t frame[kMaxFrame];
+    int held = 0;  // bytes of a refused frame that may begin the next one
     while (!StopSeen()) {
         int32_t connected;
         {
@@ -210,24 +219,33 @@ void CScalesListener::RunListener() {
             connected = EnsureConnected();
         }
         if (connected != 0) {
+            held = 0;
             Pause(kCyclePauseMs);
             continue;
         }
         BeforeCycle();
         cycle = ReadClock();
-        int count = ReadOneFrame(frame, kMaxFrame);
-        if (HandleFrame(frame, count) == Next::Pause) Pause(kCyclePauseMs);
+        const int count = ReadOneFrame(frame, kMaxFrame, held);
+        held = 0;
+        const Next next = HandleFrame(frame, count);
+        if (next == Next::Pause) {
+            Pause(kCyclePauseMs);
+        } else if (next == Next::Refused && count > 1) {
+            const int start = std::max(1, std::min(NextFrameStart(frame, count), count));
+            held = count - start;
+            if (held > 0) std::memmove(frame, frame + start, static_cast<size_t>(held));
+        }
     }
     Disconnect();
 }
 
-int CScalesListener::ReadOneFrame(uint8_t* frame, int capacity) {
-    return ReadFrame(frame, std::min(FrameLength(), capacity));
+int CScalesListener::ReadOneFrame(uint8_t* frame, int capacity, int held) {
+    return ReadFrame(frame, std::min(FrameLength(), capacity), held);
 }
 
-int CScalesListener::ReadFrame(uint8_t* frame, int length) {
+int CScalesListener::ReadFrame(uint8_t* frame, int length, int held) {
     PortLine line(*this);
-    int count = 0;
+    int count = std::max(0, std::min(held, length));
     while (count < length) {
         BeforeReadAttempt();
         const int n = line.Read(frame + count, length - count);

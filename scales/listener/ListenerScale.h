@@ -94,15 +94,24 @@ protected:
     // still exist for the thread.
     void Shutdown();
 
-    enum class Next { Pause, Continue };
+    // Pause: the 100 ms pause, then the next cycle. Continue: the next read
+    // at once, from fresh bytes. Refused: the frame failed its markers; the
+    // next read goes on at once from where NextFrameStart finds a frame may
+    // begin among the bytes already held, so a header-valued byte inside a
+    // frame cannot hold the reader on a wrong window.
+    enum class Next { Pause, Continue, Refused };
 
     // Bytes one frame asks for.
     virtual int FrameLength() const = 0;
-    // Reads one frame into `frame`, which has room for `capacity` bytes, and
-    // returns the count read. The default asks for the FrameLength() bytes
-    // still missing at each attempt, against the ReadBudget; a scale whose
-    // frames have no fixed length reads them its own way.
-    virtual int ReadOneFrame(uint8_t* frame, int capacity);
+    // Reads one frame into `frame`, which has room for `capacity` bytes and
+    // already holds `held` bytes of it, and returns the count held. The
+    // default asks for the FrameLength() bytes still missing at each attempt,
+    // against the ReadBudget; a scale whose frames have no fixed length reads
+    // them its own way.
+    virtual int ReadOneFrame(uint8_t* frame, int capacity, int held);
+    // Offset (1..count) of the first byte of a refused frame where another
+    // frame may begin; count when none can. The default keeps nothing.
+    virtual int NextFrameStart(const uint8_t* frame, int count) const { return count; }
     // Before the frame is read (commands sent once per cycle).
     virtual void BeforeCycle() {}
     // Before each read attempt (commands sent as soon as they are flagged).
@@ -150,10 +159,13 @@ private:
     static void ThreadEntry(void* self);
     void RunListener();
     bool StopSeen();
-    // Reads up to `length` bytes against the ReadBudget; returns the count.
-    int ReadFrame(uint8_t* frame, int length);
+    // Reads up to `length` bytes against the ReadBudget into `frame`, which
+    // holds `held` already; returns the count.
+    int ReadFrame(uint8_t* frame, int length, int held);
     // The pause between cycles: a stop ends it, and so do bytes on an open
-    // line; a flagged command waits for the next cycle.
+    // line; a flagged command waits for the next cycle. With no line to wait
+    // on it sleeps its time all the same, so a listener on an unplugged line
+    // tries again every pause instead of spinning.
     void Pause(unsigned ms);
     void StopListener(bool reopen);
     bool StartListener();  // with `lock` held

@@ -14,6 +14,10 @@ const uint8_t kAck[kAckLength] = {0x3C, 0x00, 0x41, 0x3E};
 namespace {
 const int kStatusByte = 5;
 const uint8_t kMinus = 0x20;
+const uint8_t kFrameStart = 0x3C;  // '<'
+const uint8_t kFrameEnd = 0x3E;    // '>'
+const uint8_t kTareStart = 0x3D;   // '='
+
 const unsigned kCommandPauseMs = 150;
 
 char NibbleDigit(unsigned nibble) { return static_cast<char>('0' + (nibble > 9 ? 0 : nibble)); }
@@ -21,7 +25,20 @@ char NibbleDigit(unsigned nibble) { return static_cast<char>('0' + (nibble > 9 ?
 double DigitsValue(const uint8_t* frame) { return ParseNumberText(FrameDigits(frame).c_str()); }
 }  // namespace
 
-bool WeightMarkersOk(const uint8_t* frame) { return frame[0] == 0x3C && frame[6] == 0x3E; }
+bool WeightMarkersOk(const uint8_t* frame) { return frame[0] == kFrameStart && frame[6] == kFrameEnd; }
+
+bool TaraFrameOk(const uint8_t* frame, int count) {
+    if (count != kWeightFrameLength && count != kTareFrameLength) return false;
+    if (!WeightMarkersOk(frame)) return false;
+    return count == kWeightFrameLength || (frame[7] == kTareStart && frame[13] == kFrameEnd);
+}
+
+int NextFrameStart(const uint8_t* frame, int count) {
+    for (int s = 1; s < count; ++s) {
+        if (frame[s] == kFrameStart && (s + 6 >= count || frame[s + 6] == kFrameEnd)) return s;
+    }
+    return count;
+}
 
 std::string FrameDigits(const uint8_t* frame) {
     std::string digits;
@@ -38,7 +55,7 @@ double Vn220WeightKg(const uint8_t* frame) {
     // Six digits at most: the products stay exact integers.
     int64_t grams = static_cast<int64_t>(std::trunc(DigitsValue(frame) * kScale[status & 3]));
     if (status & kMinus) grams = -grams;
-    return static_cast<double>(grams) * 0.001;
+    return static_cast<double>(grams) / 1000.0;
 }
 
 int64_t TaraRawWeight(const uint8_t* frame) {
@@ -47,7 +64,7 @@ int64_t TaraRawWeight(const uint8_t* frame) {
 }
 
 int32_t TaraRawTare(const uint8_t* frame, int count) {
-    if (count != kTareFrameLength || frame[7] != 0x3D || frame[13] != 0x3E) return 0;
+    if (count != kTareFrameLength || frame[7] != kTareStart || frame[13] != kFrameEnd) return 0;
     return frame[10] * 256 + frame[11];
 }
 
@@ -114,7 +131,7 @@ int ScalesVN_220_Thread_v1107::SendPendingAck() {
 
 CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* frame, int count) {
     if (count < kWeightFrameLength) return Next::Pause;
-    if (!WeightMarkersOk(frame)) return Next::Continue;
+    if (!WeightMarkersOk(frame)) return Next::Refused;
     double weight = Vn220WeightKg(frame) * GetCoeff();
     Publish(Vn220Line(weight, deviceId), WeightMessageParam(weight), 0);
     SendPrice(0);  // acknowledged at the next read attempt
@@ -161,7 +178,7 @@ int ScalesVN_220_Th_TARA::SendPendingAck() {
 CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, int count) {
     // A weight frame alone counts only when nothing followed it in time.
     if (count != kWeightFrameLength && count != kTareFrameLength) return Next::Pause;
-    if (!WeightMarkersOk(frame)) return Next::Continue;
+    if (!TaraFrameOk(frame, count)) return Next::Refused;
     int64_t rawWeight = TaraRawWeight(frame);
     int32_t rawTare = TaraRawTare(frame, count);
     {

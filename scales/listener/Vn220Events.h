@@ -21,6 +21,14 @@ extern const uint8_t kAck[kAckLength];  // "<", 0, "A", ">"
 
 // Byte 0 is '<' and byte 6 is '>'.
 bool WeightMarkersOk(const uint8_t* frame);
+// Model 32: the weight frame's markers and, when 14 bytes came, those of the
+// tare extension ('=' at 7, '>' at 13). A 14-byte frame without them is no
+// weight-and-tare reading (often a lone weight frame followed by the start
+// of the next): it is refused, not read with a tare of 0.
+bool TaraFrameOk(const uint8_t* frame, int count);
+// The first '<' after byte 0 of `count` held bytes where the next frame may
+// begin (its '>' six bytes on, when held); count when there is none.
+int NextFrameStart(const uint8_t* frame, int count);
 // The six packed-decimal digits of bytes 2..4, high nibble first; a nibble
 // above 9 reads as 0.
 std::string FrameDigits(const uint8_t* frame);
@@ -58,6 +66,9 @@ public:
 
 protected:
     int FrameLength() const override { return zel::vn220::kWeightFrameLength; }
+    int NextFrameStart(const uint8_t* frame, int count) const override {
+        return zel::vn220::NextFrameStart(frame, count);
+    }
     void BeforeReadAttempt() override { SendPendingAck(); }
     Next HandleFrame(const uint8_t* frame, int count) override;
 
@@ -81,6 +92,9 @@ public:
 
 protected:
     int FrameLength() const override { return zel::vn220::kTareFrameLength; }
+    int NextFrameStart(const uint8_t* frame, int count) const override {
+        return zel::vn220::NextFrameStart(frame, count);
+    }
     void BeforeCycle() override;
     Next HandleFrame(const uint8_t* frame, int count) override;
 

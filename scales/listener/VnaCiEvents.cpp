@@ -48,7 +48,7 @@ bool FrameOk(const uint8_t* frame, int count) {
 }
 
 double FrameWeightKg(const uint8_t* frame) {
-    return static_cast<double>(prompribor::WeightThousandths(frame + 1, frame[kStatusByte])) * 0.001;
+    return static_cast<double>(prompribor::WeightThousandths(frame + 1, frame[kStatusByte])) / 1000.0;
 }
 
 std::string FrameText(const uint8_t* frame, int count) {
@@ -78,7 +78,7 @@ bool ScalesVN_a_Ci_Thread_v2603::ReadMustEnd() {
     return stopRequested != 0 || port.LineState() != 0;
 }
 
-int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity) {
+int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity, int) {
     PortLine line(*this);
     return ReadCrFrame(line, frame, capacity, [this] { return ReadMustEnd(); }, &cycle);
 }

@@ -56,7 +56,8 @@ public:
 
 protected:
     int FrameLength() const override { return zel::vnaci::kFrameCapacity; }
-    int ReadOneFrame(uint8_t* frame, int capacity) override;
+    // Byte by byte, hunting the frame start; nothing is carried over.
+    int ReadOneFrame(uint8_t* frame, int capacity, int held) override;
     Next HandleFrame(const uint8_t* frame, int count) override;
 
 private:

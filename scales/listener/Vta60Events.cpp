@@ -19,6 +19,19 @@ bool TextFrameOk(const uint8_t* frame) {
     return frame[7] == 0x0D && frame[15] == 0x0D && frame[23] == 0x0D && frame[24] == 0x0A;
 }
 
+int TextFrameNextStart(const uint8_t* frame, int count) {
+    static const struct {
+        int at;
+        uint8_t value;
+    } kMarkers[] = {{7, 0x0D}, {15, 0x0D}, {23, 0x0D}, {24, 0x0A}};
+    for (int s = 1; s < count; ++s) {
+        bool fits = true;
+        for (const auto& m : kMarkers) fits = fits && (s + m.at >= count || frame[s + m.at] == m.value);
+        if (fits) return s;
+    }
+    return count;
+}
+
 std::string TextFrameLine(const uint8_t* frame) {
     std::string line;
     for (int i = 0; i < 24; ++i) {
@@ -43,6 +56,12 @@ int32_t DigitGroupValue(const uint8_t* group) {
 
 DigitReading DecodeDigitFrame(const uint8_t* frame) {
     return DigitReading{DigitGroupValue(frame), DigitGroupValue(frame + 6), DigitGroupValue(frame + 12)};
+}
+
+bool DigitFrameOk(const uint8_t* frame) {
+    for (int i = 0; i < kDigitFrameLength; ++i)
+        if (frame[i] > 9) return false;
+    return true;
 }
 
 void BuildPriceCommand(int32_t price, uint8_t out[kPriceCommandLength]) {
@@ -75,7 +94,7 @@ ScalesVTA_Thread_Sbarco::~ScalesVTA_Thread_Sbarco() { Shutdown(); }
 
 CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame, int count) {
     if (count < kTextFrameLength) return Next::Pause;
-    if (!TextFrameOk(frame)) return Next::Continue;
+    if (!TextFrameOk(frame)) return Next::Refused;
     // The scale's own text: no coefficient, no device ID, no window message.
     NotifyPlatform(TextFrameLine(frame));
     return Next::Pause;
@@ -129,10 +148,12 @@ int ScalesVTA_Thread_Prot4::SendPendingTare() {
 
 CScalesListener::Next ScalesVTA_Thread_Prot4::HandleFrame(const uint8_t* frame, int count) {
     if (count < kDigitFrameLength) return Next::Pause;
+    // No marker tells where a frame begins: a refused one is dropped whole.
+    if (!DigitFrameOk(frame)) return Next::Continue;
     DigitReading reading = DecodeDigitFrame(frame);
-    double weight = reading.grams * 0.001 * GetCoeff();
-    double price = reading.price * 0.01;
-    double cost = reading.cost * 0.01;
+    double weight = reading.grams / 1000.0 * GetCoeff();
+    double price = reading.price / 100.0;
+    double cost = reading.cost / 100.0;
     Publish(DigitFrameLine(weight, price, cost, deviceId), zel::listener::WeightMessageParam(weight),
             static_cast<uint32_t>(reading.price));
     return Next::Pause;

@@ -22,6 +22,10 @@ extern const uint8_t kTareCommand[kTareCommandLength];
 
 // Model 15: CR after each 7-character field and a final LF.
 bool TextFrameOk(const uint8_t* frame);
+// Model 15: the first offset after byte 0 of `count` held bytes from which
+// every separator the held bytes reach is in its place: where the next frame
+// may begin. count when there is none.
+int TextFrameNextStart(const uint8_t* frame, int count);
 // Model 15: the 24 characters with each CR turned into ';' (a NUL byte in
 // a field ends the text, as it ends any text the platform receives).
 std::string TextFrameLine(const uint8_t* frame);
@@ -38,6 +42,9 @@ struct DigitReading {
     int32_t cost;   // hundredths
 };
 DigitReading DecodeDigitFrame(const uint8_t* frame);
+// Every byte of the 18 holds a digit value 0..9; any other cuts a group's
+// number short, a wrong reading, and refuses the frame.
+bool DigitFrameOk(const uint8_t* frame);
 
 // 00 00 02, the five lowest decimal digits of the price least significant
 // first, 00.
@@ -60,6 +67,9 @@ public:
 
 protected:
     int FrameLength() const override { return zel::vta60::kTextFrameLength; }
+    int NextFrameStart(const uint8_t* frame, int count) const override {
+        return zel::vta60::TextFrameNextStart(frame, count);
+    }
     Next HandleFrame(const uint8_t* frame, int count) override;
 };
 

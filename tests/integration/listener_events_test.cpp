@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/integration/listener_support.h"
 
@@ -132,6 +133,58 @@ TEST_P(ListenerFrames, BadFramesGiveNoEvent) {
 
 INSTANTIATE_TEST_SUITE_P(Bad, ListenerFrames, ::testing::ValuesIn(kBadFrames),
                          [](const ::testing::TestParamInfo<BadFrame>& info) { return CaseName(info.param.name); });
+
+// A refused frame goes on from the next place a frame may begin among the
+// bytes already read: a stray byte, the tail of a cut frame or a
+// header-valued byte inside a frame costs no reading, and the listener never
+// stays on a window that straddles two frames.
+struct ResyncCase {
+    const char* name;
+    int model;
+    const char* coeff;
+    std::string raw;
+    std::vector<std::string> lines;  // "{id}" stands for the device ID
+};
+
+const std::string kVn1234 = Bytes({0x3C, 0x00, 0x00, 0x12, 0x34, 0x03, 0x3E});
+const std::string kVn2500 = Bytes({0x3C, 0x00, 0x00, 0x25, 0x00, 0x03, 0x3E});
+const std::string kTare500 = Bytes({0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E});
+const std::string kVta = "  1.234\r  12.50\r  15.43\r\n";
+
+const ResyncCase kResyncCases[] = {
+    {"5 a stray byte before the frame", 5, nullptr, "\x55" + kVn1234, {" 1.234;  0.00;  0.00;{id};"}},
+    {"5 header-valued bytes before and inside the frame", 5, nullptr,
+     Bytes({0x3C, 0x00, 0x3C, 0x3C, 0x00, 0x12, 0x34, 0x03, 0x3E}), {" 1.234;  0.00;  0.00;{id};"}},
+    {"5 the tail of a cut frame", 5, nullptr, Bytes({0x12, 0x34, 0x03, 0x3E}) + kVn1234,
+     {" 1.234;  0.00;  0.00;{id};"}},
+    {"5 frames back to back after a stray byte", 5, nullptr, "\x3E" + kVn1234 + kVn2500,
+     {" 1.234;  0.00;  0.00;{id};", " 2.500;  0.00;  0.00;{id};"}},
+    {"32 a lone weight frame and then a full one", 32, "0.001", kVn1234 + kVn2500 + kTare500,
+     {" 2.500; 0.500;  0.00;{id};"}},
+    {"15 a stray byte before the frame", 15, nullptr, "X" + kVta, {"  1.234;  12.50;  15.43;"}},
+    {"15 the tail of a cut frame", 15, nullptr, "3\r  15.43\r\n" + kVta, {"  1.234;  12.50;  15.43;"}},
+};
+
+void PrintTo(const ResyncCase& c, std::ostream* os) { *os << c.name; }
+
+class ListenerResync : public ::testing::TestWithParam<ResyncCase> {};
+
+TEST_P(ListenerResync, RefusedFrameGoesOnFromTheNextFrameStart) {
+    const ResyncCase& c = GetParam();
+    ListenerRig rig(c.model, Line::Pty, c.coeff);
+    ASSERT_TRUE(rig.Settle());
+    rig.sim.SendRaw(c.raw);
+    for (const std::string& line : c.lines) {
+        Event e;
+        ASSERT_TRUE(rig.NextEvent(&e, 1500)) << "waiting for " << line;
+        EXPECT_EQ(e.data, WithId(line, rig.id));
+    }
+    Event e;
+    EXPECT_FALSE(rig.NextEvent(&e, 300)) << e.data;
+}
+
+INSTANTIATE_TEST_SUITE_P(Resync, ListenerResync, ::testing::ValuesIn(kResyncCases),
+                         [](const ::testing::TestParamInfo<ResyncCase>& info) { return CaseName(info.param.name); });
 
 // Each published reading is acknowledged once, at the listener's next
 // cycle.

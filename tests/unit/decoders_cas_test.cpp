@@ -110,7 +110,7 @@ TEST(CasDecoders, TextFrameCheck) {
         {"STX", 2, 16, false},
         {"ETX", 14, 16, false},
         {"EOT", 15, 16, false},
-        {"header is the engine's concern", 0, 16, true},
+        {"ACK header", 0, 16, false},
         {"status", 3, 16, true},
         {"short", SIZE_MAX, 15, false},
     };
@@ -173,9 +173,9 @@ TEST(CasDecoders, LpFrameCheck) {
     std::vector<uint8_t> good = LpFrame(0x40, {1, 0}, {0, 0, 0, 0}, {0, 0, 0, 0});
     EXPECT_TRUE(zel::cas::AcceptsLpFrame(good.data(), 18));
     EXPECT_FALSE(zel::cas::AcceptsLpFrame(good.data(), 17));
-    for (size_t i : {size_t{1}, size_t{2}}) {
+    for (size_t i : {size_t{0}, size_t{1}, size_t{2}}) {
         std::vector<uint8_t> f = good;
-        f[i] = 0x00;
+        f[i] ^= 0x40;
         EXPECT_FALSE(zel::cas::AcceptsLpFrame(f.data(), f.size())) << i;
     }
 }

@@ -221,8 +221,8 @@ TEST(MirvesovDecoders, FrameChecks) {
         std::vector<size_t> free;     // bytes the check does not look at
     };
     const Case cases[] = {
-        {"D", mv::AcceptsDFrame, DFrame('+', "0012343"), {2, 13}, {0, 1, 3, 4, 10, 11, 12}},
-        {"A12", mv::AcceptsA12Reply, A12Reply("    1.234"), {11, 12}, {0, 1, 2, 10}},
+        {"D", mv::AcceptsDFrame, DFrame('+', "0012343"), {0, 2, 13}, {1, 3, 4, 10, 11, 12}},
+        {"A12", mv::AcceptsA12Reply, A12Reply("    1.234"), {0, 11, 12}, {1, 2, 10}},
         {"A12EH", mv::AcceptsA12ehFrame, A12ehFrame(0x2D, 0, "001234"), {0, 16}, {1, 2, 3, 4, 15}},
         {"A9 continuous", mv::AcceptsA9ContinFrame, A9ContinFrame('+', "001234", '3'), {0, 11}, {1, 2, 8, 9, 10}},
     };

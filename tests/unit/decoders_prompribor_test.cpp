@@ -122,6 +122,61 @@ TEST(VtaDecode, Replies) {
     EXPECT_FALSE(zel::prompribor::AcceptsVtaReply(nullptr, 18));
 }
 
+TEST(VtaDecode, ByteAboveNineRefusesTheReply) {
+    // Each byte is a digit value: any other cut its group's number short and
+    // was reported as the weight (1 g for 0A at the tens of 1234 g).
+    struct Case {
+        const char* name;
+        size_t at;
+        uint8_t value;
+    };
+    const Case cases[] = {
+        {"0A in the weight", 1, 0x0A},
+        {"a space (F0) at the top of the weight", 5, 0xF0},
+        {"a minus (FD) at the top of the price", 11, 0xFD},
+        {"a NUL (D0) in the cost", 14, 0xD0},
+        {"FF last", 17, 0xFF},
+    };
+    for (const Case& c : cases) {
+        Bytes f = VtaReply(1234, 2550, 3146);
+        f[c.at] = c.value;
+        EXPECT_FALSE(zel::prompribor::AcceptsVtaReply(f.data(), f.size())) << c.name;
+    }
+    const Bytes nines = VtaReply(999999, 999999, 999999);
+    EXPECT_TRUE(zel::prompribor::AcceptsVtaReply(nines.data(), nines.size()));
+}
+
+TEST(VtaCycle, GarbledReplyIsAskedAgain) {
+    struct Case {
+        const char* name;
+        std::vector<Bytes> replies;
+        int32_t result;
+        int requests;
+        double weight;
+    };
+    Bytes garbled = VtaReply(1234, 2550, 3146);
+    garbled[1] = 0x0A;  // read as 4 g until now
+    const Case cases[] = {
+        {"garbled, then good", {garbled, VtaReply(1234, 2550, 3146)}, 0, 2, 1234},
+        {"garbled three times", {garbled, garbled, garbled}, 3, 3, -7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        ScriptedSession session;
+        int requests = 0;
+        line.onWrite = [&](ScriptedLine& l, const std::vector<uint8_t>&) {
+            size_t i = static_cast<size_t>(requests++);
+            if (i < c.replies.size()) l.Arrive(5, c.replies[i]);
+        };
+        Reading io;
+        io.weight = -7;
+        EXPECT_EQ(RunReadCycle(zel::prompribor::kVtaProtocol, line, session, io), c.result);
+        EXPECT_EQ(requests, c.requests);
+        EXPECT_EQ(io.weight, c.weight);
+    }
+}
+
 TEST(VtaDecode, DigitGroupsReadAsTheRuntimeReadsNumbers) {
     struct Case {
         const char* name;
@@ -331,6 +386,24 @@ TEST(ScannerDecode, Frames) {
         EXPECT_DOUBLE_EQ(kg, c.kg);
         EXPECT_EQ(zel::listener::WeightMessageParam(kg), c.wParam);
         EXPECT_EQ(zel::vnaci::FrameText(c.frame.data(), n), c.text);
+    }
+}
+
+TEST(ScannerDecode, WeightIsTheDecimalTheScaleShows) {
+    // Thousandths divided by 1000, not multiplied by 0.001: the double
+    // nearest the decimal shown.
+    struct Case {
+        const char* weight;
+        uint8_t status;
+        double kg;
+    };
+    const Case cases[] = {
+        {"000009", 0x03, 0.009}, {"000013", 0x03, 0.013}, {"-00051", 0x03, -0.051},
+        {"000142", 0x03, 0.142}, {"000003", 0x01, 0.3},
+    };
+    for (const Case& c : cases) {
+        const Bytes f = ScannerFrame(c.weight, c.status, "");
+        EXPECT_EQ(zel::vnaci::FrameWeightKg(f.data()), c.kg) << c.weight;
     }
 }
 

@@ -210,3 +210,102 @@ TEST(Vta60Commands, Price) {
         EXPECT_EQ(Bytes(out, out + sizeof(out)), c.command) << c.price;
     }
 }
+
+TEST(ListenerFrames, FixedBytesRefuseTheFrame) {
+    // Each frame is one a healthy scale never sends: a byte the format fixes
+    // is off. Until now the first two published a tare of 0 and the others a
+    // weight cut at the stray byte.
+    const Bytes weight = {0x3C, 0x00, 0x00, 0x12, 0x34, 0x03, 0x3E};
+    const Bytes tare = {0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E};
+    auto join = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    Bytes noTareStart = join(weight, tare);
+    noTareStart[7] = 0x3C;
+    Bytes noTareEnd = join(weight, tare);
+    noTareEnd[13] = 0x00;
+    struct Case {
+        const char* name;
+        Bytes frame;
+        bool ok;
+    };
+    const Case tara[] = {
+        {"weight and tare", join(weight, tare), true},
+        {"weight frame alone", weight, true},
+        {"a weight frame and the next one's start", noTareStart, false},
+        {"tare extension without its end", noTareEnd, false},
+        {"weight frame without its end", join(Bytes{0x3C, 0, 0, 0x12, 0x34, 0x03, 0x3D}, tare), false},
+        {"eight bytes", join(weight, Bytes{0x3D}), false},
+    };
+    for (const Case& c : tara) {
+        EXPECT_EQ(zel::vn220::TaraFrameOk(c.frame.data(), static_cast<int>(c.frame.size())), c.ok) << c.name;
+    }
+
+    const Bytes digits = {4, 3, 2, 1, 0, 0, 0, 5, 5, 2, 0, 0, 7, 4, 1, 3, 0, 0};
+    struct DigitCase {
+        const char* name;
+        size_t at;
+        uint8_t value;
+        bool ok;
+    };
+    const DigitCase digitCases[] = {
+        {"healthy", 0, 4, true},
+        {"nine is a digit", 17, 9, true},
+        {"0A in the weight", 2, 0x0A, false},
+        {"a space (F0) before the price", 11, 0xF0, false},
+        {"a minus (FD) in the cost", 17, 0xFD, false},
+        {"a NUL (D0) in the weight", 5, 0xD0, false},
+        {"FF", 8, 0xFF, false},
+    };
+    for (const DigitCase& c : digitCases) {
+        Bytes f = digits;
+        f[c.at] = c.value;
+        EXPECT_EQ(zel::vta60::DigitFrameOk(f.data()), c.ok) << c.name;
+    }
+}
+
+TEST(ListenerFrames, NextFrameStartAmongHeldBytes) {
+    struct Case {
+        const char* name;
+        int (*next)(const uint8_t*, int);
+        std::string held;
+        int start;
+    };
+    const Case cases[] = {
+        {"VN-220: a stray byte before the frame", zel::vn220::NextFrameStart, std::string("\x55<\x00\x00\x12\x34\x03", 7), 1},
+        {"VN-220: a header-valued byte 1 is passed over only once", zel::vn220::NextFrameStart,
+         std::string("\x3E<<\x00\x12\x34\x03", 7), 1},
+        {"VN-220: the next '<' after byte 0", zel::vn220::NextFrameStart, std::string("<\x00<\x00\x12\x34\x03", 7), 2},
+        {"VN-220: none", zel::vn220::NextFrameStart, std::string("<\x00\x01\x02\x03\x04\x05", 7), 7},
+        {"VN-220: a '<' whose '>' is not six bytes on", zel::vn220::NextFrameStart,
+         std::string("\x3C\x3C\x00\x12\x34\x03\x3E\x01", 8), 8},
+        {"VTA-60 text: a stray byte before the frame", zel::vta60::TextFrameNextStart,
+         "X  1.234\r  12.50\r  15.43\r", 1},
+        {"VTA-60 text: the tail of the last frame", zel::vta60::TextFrameNextStart, "3\r  15.43\r\n  1.234\r  12.5", 11},
+        {"VTA-60 text: the first offset the separators allow", zel::vta60::TextFrameNextStart,
+         "  1.2345  12.50\r  15.43\r\n", 8},
+        {"VTA-60 text: none before the last bytes", zel::vta60::TextFrameNextStart, "\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n", 18},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.next(reinterpret_cast<const uint8_t*>(c.held.data()), static_cast<int>(c.held.size())), c.start)
+            << c.name;
+    }
+}
+
+TEST(Vn220Decode, WeightIsTheDecimalTheScaleShows) {
+    // Thousandths divided by 1000 give the double nearest the decimal shown;
+    // multiplied by 0.001 some land a unit of the last place beside it.
+    struct Case {
+        Bytes frame;
+        double kg;
+    };
+    const Case cases[] = {
+        {{0x3C, 0x00, 0x00, 0x00, 0x09, 0x03, 0x3E}, 0.009},
+        {{0x3C, 0x00, 0x00, 0x00, 0x13, 0x03, 0x3E}, 0.013},
+        {{0x3C, 0x00, 0x00, 0x00, 0x51, 0x23, 0x3E}, -0.051},
+        {{0x3C, 0x00, 0x00, 0x01, 0x42, 0x03, 0x3E}, 0.142},
+        {{0x3C, 0x00, 0x00, 0x00, 0x03, 0x01, 0x3E}, 0.3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(zel::vn220::Vn220WeightKg(c.frame.data()), c.kg) << c.kg;
+}

@@ -160,6 +160,100 @@ TEST(ListenerObject, NoListenerWithoutAName) {
     EXPECT_FALSE(AsListener(object.get())->Listening());
 }
 
+namespace {
+
+// A listener that counts its reconnection attempts: each cycle on a line
+// that is not open begins with one.
+class CountingListener : public CScalesListener {
+public:
+    enum class Connect { Real, Fails, NoLine };
+    explicit CountingListener(Connect mode) : mode_(mode) {}
+    ~CountingListener() override { Shutdown(); }
+
+    int32_t EnsureConnected() override {
+        ++attempts;
+        if (mode_ == Connect::Fails) return 1;
+        if (mode_ == Connect::NoLine) return 0;  // "connected", yet no line to read
+        return CScalesListener::EnsureConnected();
+    }
+    int32_t Tare(double) override { return 5; }
+    int32_t Zero() override { return 5; }
+    int32_t SendPrice(int32_t) override { return 0; }
+    void Poke() { WakeListener(); }
+
+    std::atomic<int> attempts{0};
+
+protected:
+    int FrameLength() const override { return 7; }
+    Next HandleFrame(const uint8_t*, int) override { return Next::Pause; }
+
+private:
+    Connect mode_;
+};
+
+// Attempts within `ms`, with the platform's thread waking the listener every
+// 20 ms as a burst of commands would.
+int AttemptsWithin(CountingListener& listener, unsigned ms, bool poke) {
+    const int before = listener.attempts;
+    const uint64_t end = platform::MonotonicMs() + ms;
+    while (platform::MonotonicMs() < end) {
+        platform::SleepMs(20);
+        if (poke) listener.Poke();
+    }
+    return listener.attempts - before;
+}
+
+}  // namespace
+
+TEST(ListenerObject, UnpluggedLineIsRetriedEveryPauseNotSpun) {
+    // A listener that cannot reach its line tries again after each 100 ms
+    // pause: about ten attempts a second. A pause that came back at once
+    // with no line to wait on would spin a core, thousands a second; the
+    // bounds stand a loaded machine either way.
+    struct Case {
+        const char* name;
+        CountingListener::Connect mode;
+        bool poke;
+    };
+    const Case cases[] = {
+        {"the port cannot be opened", CountingListener::Connect::Fails, false},
+        {"the port opens without a line", CountingListener::Connect::NoLine, false},
+        {"commands flagged while it cannot be opened", CountingListener::Connect::Fails, true},
+        {"a port that does not exist", CountingListener::Connect::Real, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CountingListener listener(c.mode);
+        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        listener.Disconnect();
+        platform::SleepMs(50);
+        const int attempts = AttemptsWithin(listener, 1000, c.poke);
+        EXPECT_GE(attempts, 2);
+        EXPECT_LE(attempts, 25);
+        // A stop still ends the pause at once.
+        const uint64_t start = platform::MonotonicMs();
+        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        EXPECT_LT(platform::MonotonicMs() - start, 100u);
+    }
+}
+
+#ifndef _WIN32
+TEST(ListenerObject, LineThatHangsUpIsRetriedEveryPause) {
+    // A scale whose adapter is unplugged while the listener holds its line.
+    zeltest::Pty pty;
+    ASSERT_NE(pty.master, platform::kNoHandle);
+    CountingListener listener(CountingListener::Connect::Real);
+    ASSERT_EQ(listener.OpenCom(pty.slave.c_str(), 9600, nullptr, nullptr), 0);
+    for (int i = 0; i < 100 && !platform::PtyPeerOpen(pty.master); ++i) platform::SleepMs(10);
+    ASSERT_TRUE(platform::PtyPeerOpen(pty.master));
+    pty.Hangup();
+    platform::SleepMs(100);
+    const int attempts = AttemptsWithin(listener, 1000, false);
+    EXPECT_GE(attempts, 2);
+    EXPECT_LE(attempts, 25);
+}
+#endif
+
 #ifndef _WIN32
 namespace {
 
