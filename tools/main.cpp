@@ -9,6 +9,7 @@
 #include "platform/sys.h"
 #include "tools/commands.h"
 #include "tools/detect.h"
+#include "tools/detect_plan.h"
 #include "tools/json.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
@@ -203,10 +204,9 @@ int RunModels(bool markdown) {
             std::string caption = m.caption;
             for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
                 caption.replace(at, 1, "\\|");
-            char factor[32] = "-";
-            if (!reserved) std::snprintf(factor, sizeof factor, "%g", m.toKilograms);
+            const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
             std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor, m.tare ? "yes" : "-",
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), m.tare ? "yes" : "-",
                         m.zero ? "yes" : "-", m.price ? "yes" : "-", FrameCheckName(m.frameCheck));
             continue;
         }
@@ -220,7 +220,7 @@ int RunModels(bool markdown) {
         if (m.price) commands += "price ";
         if (commands.empty()) commands = "-";
         char unit[64];
-        std::snprintf(unit, sizeof unit, "%s (%g)", m.unit, m.toKilograms);
+        std::snprintf(unit, sizeof unit, "%s (%s)", m.unit, zelscales::detect::CoefficientText(m.toKilograms).c_str());
         std::printf("%-3d %-12s %-4s %-14s %-16s %-15s %s%s\n", m.number, KindName(m.kind), line, unit,
                     commands.c_str(), FrameCheckName(m.frameCheck), m.caption, m.create ? "" : "  [not built]");
     }
