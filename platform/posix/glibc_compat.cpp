@@ -63,6 +63,7 @@ ZEL_FORWARD(dlclose, "GLIBC_2.2.5");
 ZEL_FORWARD(dlsym, "GLIBC_2.2.5");
 ZEL_FORWARD(dlerror, "GLIBC_2.2.5");
 ZEL_FORWARD(dladdr, "GLIBC_2.2.5");
+ZEL_FORWARD(dlinfo, "GLIBC_2.3.3");
 // libm before 2.29.
 ZEL_FORWARD(pow, "GLIBC_2.2.5");
 

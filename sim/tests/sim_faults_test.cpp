@@ -13,31 +13,12 @@
 
 namespace {
 
+using simtest::ReadFor;
+
 enum class Wire { Pty, Tcp };
 
 const char* WireName(Wire w) { return w == Wire::Pty ? "pty" : "tcp"; }
 
-// Reads up to `n` bytes within `timeoutMs`; stops early when the line closes.
-std::string ReadFor(int h, size_t n, int timeoutMs, bool* closed = nullptr) {
-    std::string out;
-    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs);
-    if (closed) *closed = false;
-    while (out.size() < n) {
-        const uint64_t now = platform::MonotonicMs();
-        if (now >= end) break;
-        platform::WaitItem item{h, platform::kWaitReadable, 0};
-        platform::WaitHandles(&item, 1, static_cast<int>(end - now));
-        char buf[512];
-        const size_t want = n - out.size() < sizeof buf ? n - out.size() : sizeof buf;
-        const long r = platform::IoRead(h, buf, want);
-        if (r < 0) {
-            if (closed) *closed = true;
-            break;
-        }
-        out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-}
 
 // A client holding the line: the pty opened as a serial port and set raw,
 // or a TCP connection.

@@ -8,30 +8,12 @@
 #include "platform/sys.h"
 #include "sim/Frames.h"
 #include "sim/Simulator.h"
+#include "sim/tests/sim_test_util.h"
 
 namespace {
 
-// Reads up to `n` bytes within `timeoutMs`; stops early when the line closes.
-std::string ReadFor(int h, size_t n, int timeoutMs, bool* closed = nullptr) {
-    std::string out;
-    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs);
-    if (closed) *closed = false;
-    while (out.size() < n) {
-        const uint64_t now = platform::MonotonicMs();
-        if (now >= end) break;
-        platform::WaitItem item{h, platform::kWaitReadable, 0};
-        platform::WaitHandles(&item, 1, static_cast<int>(end - now));
-        char buf[256];
-        const size_t want = n - out.size() < sizeof buf ? n - out.size() : sizeof buf;
-        const long r = platform::IoRead(h, buf, want);
-        if (r < 0) {
-            if (closed) *closed = true;
-            break;
-        }
-        out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-}
+using simtest::ReadFor;
+
 
 void Write(int h, const std::string& bytes) {
     ASSERT_EQ(static_cast<long>(bytes.size()), platform::IoWrite(h, bytes.data(), bytes.size()));

@@ -1,10 +1,13 @@
 // Small helpers of the simulator's tests: bytes as hex text, bytes from a
-// list of values, and what a scale shows.
+// list of values, what a scale shows, and reading a line for a while.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 
+#include "platform/pty.h"
+#include "platform/sys.h"
 #include "sim/Frames.h"
 
 namespace simtest {
@@ -35,6 +38,29 @@ inline sim::Display Show(double weight, int decimals = 3, bool stable = true, bo
     d.stable = stable;
     d.overload = overload;
     return d;
+}
+
+// Reads up to `n` bytes from handle `h` within `timeoutMs`; stops early when
+// the line closes (and says so through `closed`).
+inline std::string ReadFor(int h, size_t n, int timeoutMs, bool* closed = nullptr) {
+    std::string out;
+    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs);
+    if (closed) *closed = false;
+    while (out.size() < n) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= end) break;
+        platform::WaitItem item{h, platform::kWaitReadable, 0};
+        platform::WaitHandles(&item, 1, static_cast<int>(end - now));
+        char buf[512];
+        const size_t want = n - out.size() < sizeof buf ? n - out.size() : sizeof buf;
+        const long r = platform::IoRead(h, buf, want);
+        if (r < 0) {
+            if (closed) *closed = true;
+            break;
+        }
+        out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
 }
 
 }  // namespace simtest

@@ -18,6 +18,7 @@
 #include "scales/listener/ListenerScale.h"
 #include "scales/listener/VnaCiEvents.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/vta_frames.h"
 
 using zel::exchange::Reading;
 using zel::exchange::RunReadCycle;
@@ -28,17 +29,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// Three groups of six digit values, least significant first.
-Bytes VtaReply(int grams, int price, int cost) {
-    Bytes f;
-    for (int v : {grams, price, cost}) {
-        for (int i = 0; i < 6; ++i) {
-            f.push_back(static_cast<uint8_t>(v % 10));
-            v /= 10;
-        }
-    }
-    return f;
-}
+using zeltest::VtaReply;
 
 Bytes VnReply(const char* weight, uint8_t status) {
     Bytes f = {0x3C, 0x00};

@@ -16,6 +16,7 @@
 #include "scales/exchange/Exchange.h"
 #include "scales/exchange/PolledScale.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/vta_frames.h"
 
 using zel::exchange::CommandSpec;
 using zel::exchange::PolledProtocol;
@@ -309,21 +310,7 @@ TEST(ConfirmedCommands, ReplyDecidesTheResult) {
     }
 }
 
-namespace {
-
-// Three groups of six digit values, least significant first (model 0).
-Bytes VtaReply(int grams, int price, int cost) {
-    Bytes f;
-    for (int v : {grams, price, cost}) {
-        for (int i = 0; i < 6; ++i) {
-            f.push_back(static_cast<uint8_t>(v % 10));
-            v /= 10;
-        }
-    }
-    return f;
-}
-
-}  // namespace
+using zeltest::VtaReply;
 
 TEST(EchoingLine, ReplyThatMayBeginWithTheRequestIsCountedOut) {
     // Models 0 and 10 answer with bytes that may spell their own request
