@@ -147,4 +147,25 @@ grep -qx 'hint: model 41 delivers grams; --coeff 0.001 gives kilograms' "$work/e
 "$zelscales" weigh --model 41 --port "$port" --coeff 0.001 >/dev/null 2>"$work/err" || true
 ! grep -q hint "$work/err" || fail "a hint although --coeff was given"
 echo "ok: grams hint"
+kill "$sim"; wait "$sim" 2>/dev/null || true
+sim=""
+
+# model | what `price --cents 1250` says first: model 5 takes the call and
+# sends no price; model 21 writes it and gets no reply.
+while IFS='|' read -r model wanted; do
+  [ -n "$model" ] || continue
+  "$zelscales" simulate --model "$model" --pty --weight 1.5 --no-stdin >"$out" 2>&1 </dev/null &
+  sim=$!
+  for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+  port=$(head -1 "$out")
+  "$zelscales" price --cents 1250 --model "$model" --port "$port" --baud 9600 >"$work/out" 2>"$work/err" ||
+    { cat "$work/err" >&2; fail "price on model $model"; }
+  [ "$(head -1 "$work/out")" = "$wanted" ] || fail "price on model $model: '$(head -1 "$work/out")'"
+  echo "ok: price on model $model: $wanted"
+  kill "$sim"; wait "$sim" 2>/dev/null || true
+  sim=""
+done <<'EOT'
+5|price 12.50 not sent: this scale takes no price
+21|price 12.50 sent (this scale does not confirm)
+EOT
 echo "checked input: ok"
