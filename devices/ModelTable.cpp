@@ -25,7 +25,8 @@ IScalesObject* Make() {
 }
 
 // number, class, caption, kind, line, unit, to kilograms, tare, zero, price,
-// creator, frame check
+// creator, frame check; then, where it is not "unconfirmed", what becomes of
+// tare, zero and price
 const ModelInfo kModels[] = {
     {0, "CScalesVTA5", "0:  ВТА-60 (Промприбор)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, true, false, true,
      &Make<CScalesVTA5>, FrameCheck::kStructure},
@@ -38,9 +39,11 @@ const ModelInfo kModels[] = {
     {4, "ScalesVN_220_CI_OLD", "4:  ВН-..- 220В (Блок ІЕ03, v1100, по запросу, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      &Make<ScalesVN_220_CI_OLD>, FrameCheck::kStructure},
     {5, "ScalesVN_220_Thread_v1107", "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
-     &Make<ScalesVN_220_Thread_v1107>, FrameCheck::kNone},
+     &Make<ScalesVN_220_Thread_v1107>, FrameCheck::kNone,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kNotSent},
     {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
-     &Make<ScalesVN_a_Ci_Thread_v2603>, FrameCheck::kNone},
+     &Make<ScalesVN_a_Ci_Thread_v2603>, FrameCheck::kNone,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kNotSent},
     {7, "ScalesA9", "7:  А9, DS3M1  (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
      &Make<ScalesA9>, FrameCheck::kStructure},
     {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,
@@ -68,7 +71,8 @@ const ModelInfo kModels[] = {
     {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesJADEVER_SNUGII>, FrameCheck::kStructure},
     {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesEmulyator>, FrameCheck::kNone},
+     &Make<ScalesEmulyator>, FrameCheck::kNone,
+     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kConfirmed},
     {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesJADEVER_JPL_N>, FrameCheck::kStructure},
     {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
@@ -108,9 +112,11 @@ const ModelInfo kModels[] = {
     {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesVIS318L>, FrameCheck::kStructure},
     {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,
-     &Make<ScalesD12Keli>, FrameCheck::kCrc},
+     &Make<ScalesD12Keli>, FrameCheck::kCrc,
+     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kUnconfirmed},
     {41, "ScalesBST106", "41: BST106 B60S(M60S)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesBST106>, FrameCheck::kCrc},
+     &Make<ScalesBST106>, FrameCheck::kCrc,
+     Delivery::kConfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed},
     {42, "", "42: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
      nullptr, FrameCheck::kNone},
     {43, "", "43: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
@@ -151,6 +157,15 @@ const char* FrameCheckName(FrameCheck check) {
         case FrameCheck::kStructure: return "structure only";
         case FrameCheck::kLength: return "length only";
         default: return "-";
+    }
+}
+
+const char* DeliveryName(bool taken, Delivery delivery) {
+    if (!taken) return "-";
+    switch (delivery) {
+        case Delivery::kConfirmed: return "confirmed";
+        case Delivery::kNotSent: return "not sent";
+        default: return "unconfirmed";
     }
 }
 

@@ -35,6 +35,17 @@ enum class FrameCheck : uint8_t {
     kLength,
 };
 
+// What becomes of a command the class takes:
+//   kUnconfirmed  written to the scale (or flagged for its listener), and
+//                 nothing comes back that says it was carried out;
+//   kConfirmed    the scale's reply confirms it (the emulator: done at once);
+//   kNotSent      the call succeeds, but nothing of it reaches the scale.
+enum class Delivery : uint8_t {
+    kUnconfirmed,
+    kConfirmed,
+    kNotSent,
+};
+
 struct ModelInfo {
     int number;
     const char* className;  // "" for a placeholder
@@ -50,6 +61,10 @@ struct ModelInfo {
     bool tare, zero, price;
     IScalesObject* (*create)();  // null until the model's protocol is built
     FrameCheck frameCheck;       // polled models: what the reply's format checks
+    // Per command taken: whether the scale confirms it.
+    Delivery tareDelivery = Delivery::kUnconfirmed;
+    Delivery zeroDelivery = Delivery::kUnconfirmed;
+    Delivery priceDelivery = Delivery::kUnconfirmed;
 };
 
 // Models 0..45 in order; `count` receives the number of rows.
@@ -60,6 +75,9 @@ const ModelInfo* FindModel(int32_t number);
 const char* KindName(ModelKind kind);
 // "CRC", "XOR", "structure only", "length only"; "-" for kNone.
 const char* FrameCheckName(FrameCheck check);
+// "confirmed", "unconfirmed", "not sent"; "-" for a command the model does
+// not take.
+const char* DeliveryName(bool taken, Delivery delivery);
 
 }  // namespace devices
 }  // namespace zel

@@ -56,6 +56,12 @@ struct Options {
 // a bad value.
 bool ParseOptions(int argc, char** argv, int first, Options& options, std::string& error);
 
+// The serial speeds the setup form offers.
+extern const int kSerialSpeeds[10];
+// What is wrong with the options' values, checked before anything is
+// opened ("bad --coeff abc: wants a non-zero number"); empty when nothing.
+std::string CheckOptions(const Options& options);
+
 // Loads the library named by the options.
 std::unique_ptr<zel::host::Component> LoadDriver(const Options& options, std::string& error);
 

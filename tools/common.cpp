@@ -7,6 +7,8 @@
 #include <thread>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
+#include <iterator>
 
 #include "tools/commands.h"
 
@@ -125,6 +127,35 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         if (!ok) return false;
     }
     return true;
+}
+
+const int kSerialSpeeds[10] = {1200, 2400, 4800, 9600, 19200, 38400, 56000, 57600, 115200, 256000};
+
+std::string CheckOptions(const Options& o) {
+    if (!o.coeff.empty()) {
+        // A decimal number with '.' or ',' as its separator, not zero.
+        std::string text = o.coeff;
+        std::replace(text.begin(), text.end(), ',', '.');
+        char* end = nullptr;
+        errno = 0;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool spaced = std::isspace(static_cast<unsigned char>(text[0])) != 0;
+        if (spaced || *end != 0 || errno != 0 || !std::isfinite(value) || value == 0.0)
+            return "bad --coeff " + o.coeff + ": wants a non-zero number, e.g. 0.001";
+    }
+    if (std::find(std::begin(kSerialSpeeds), std::end(kSerialSpeeds), o.baud) == std::end(kSerialSpeeds)) {
+        std::string list;
+        for (int speed : kSerialSpeeds) list += (list.empty() ? "" : ", ") + std::to_string(speed);
+        return "bad --baud " + std::to_string(o.baud) + ": wants one of " + list;
+    }
+    if (o.tcpPort < 1 || o.tcpPort > 65535)
+        return "bad --tcp-port " + std::to_string(o.tcpPort) + ": wants 1 to 65535";
+    if (!o.port.empty() && !o.host.empty()) return "--port and --host exclude each other: a serial port or TCP";
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(o.model);
+    if (!row) return "no model " + std::to_string(o.model) + "; see `zelscales models`";
+    if (row->kind == zel::devices::ModelKind::kReserved || !row->create)
+        return "model " + std::to_string(o.model) + " is reserved, no scale behind it; see `zelscales models`";
+    return std::string();
 }
 
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {

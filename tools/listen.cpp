@@ -172,6 +172,7 @@ int RunListen(int argc, char** argv) {
     std::string error;
     if (!ParseOptions(static_cast<int>(args.size()), args.data(), 1, o, error)) return Fail(error, kExitUsage);
     if (!o.positional.empty()) return Fail("unexpected argument " + o.positional[0], kExitUsage);
+    if (!(error = CheckOptions(o)).empty()) return Fail(error, kExitUsage);
     if (!IsEventModel(o.model))
         return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`",
                     kExitUsage);

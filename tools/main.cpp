@@ -34,7 +34,7 @@ const char kUsage[] =
     "commands:\n"
     "  weigh     read the weight (--count N, 0 = until Ctrl-C; --interval MS, --attempts N)\n"
     "  price     send a unit price (--price 12.50 or --cents 1250), then weigh\n"
-    "  tare      send the tare command\n"
+    "  tare      send the tare command (says when the scale does not confirm it)\n"
     "  test      run the driver's device test\n"
     "  params    print the parameter form (XML)\n"
     "  models    list the scale models (--markdown: as a Markdown table)\n"
@@ -49,17 +49,20 @@ const char kUsage[] =
     "scale options (default: the built-in emulator, model 20):\n"
     "  --model M            model number (see `zelscales models`)\n"
     "  --port NAME          serial port, e.g. /dev/ttyUSB0 or COM3\n"
-    "  --baud B             serial speed (default 4800)\n"
+    "  --baud B             serial speed, one of the setup form's (default 4800)\n"
     "  --host H             scale on TCP instead of a serial port\n"
-    "  --tcp-port P         TCP port (default 20108)\n"
-    "  --coeff X            weight coefficient (default 1.000)\n"
+    "  --tcp-port P         TCP port, 1 to 65535 (default 20108)\n"
+    "  --coeff X            weight coefficient, not zero (default 1.000)\n"
     "  --leave              keep the line open between requests\n"
     "\n"
     "output:\n"
     "  --json               weigh, price and listen print one JSON object per reading\n"
     "                       or event, one a line, and nothing else on stdout:\n"
     "                       time (UTC), result (0 = a reading), model, weight, unit,\n"
-    "                       stable, price, cost; a failed reading has result and error\n"
+    "                       stable, price, cost; a failed reading has result and error;\n"
+    "                       tare, test, params, models and version print JSON lines too\n"
+    "\n"
+    "`zelscales COMMAND --help` prints that command's usage.\n"
     "\n"
     "exit status:\n"
     "  0    done (of several readings, at least one arrived)\n"
@@ -69,6 +72,44 @@ const char kUsage[] =
     "  130  stopped by Ctrl-C (SIGINT), 143 by SIGTERM, 141 by a closed pipe (SIGPIPE),\n"
     "       after closing the device\n";
 
+// Each command's own usage, for `zelscales COMMAND --help`.
+struct CommandUsage {
+    const char* command;
+    const char* text;
+};
+const char kScaleOptions[] =
+    "  --model M  --port NAME [--baud B] | --host H [--tcp-port P]  --coeff X  --leave\n";
+const CommandUsage kCommandUsages[] = {
+    {"weigh", "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]\n"
+              "Reads the weight N times (0: until Ctrl-C).\n"},
+    {"price", "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]\n"
+              "Sends a unit price, then weighs.\n"},
+    {"tare", "usage: zelscales tare [scale options] [--json]\n"
+             "Sends the tare command; says whether the scale confirmed it.\n"},
+    {"test", "usage: zelscales test [scale options] [--json]\n"
+             "Runs the driver's device test.\n"},
+    {"params", "usage: zelscales params [--json]\n"
+               "Prints the parameter form (XML; --json: one object per parameter).\n"},
+    {"models", "usage: zelscales models [--markdown | --json]\n"
+               "Lists the scale models: kind, line, unit, commands and whether the scale confirms them.\n"},
+    {"version", "usage: zelscales version [--json]\n"
+                "Prints the driver's version and description, and the library file loaded.\n"},
+    {"help", "usage: zelscales help\n"},
+};
+
+bool PrintCommandUsage(const std::string& command) {
+    for (const CommandUsage& u : kCommandUsages) {
+        if (command != u.command) continue;
+        std::fputs(u.text, stdout);
+        if (command == "weigh" || command == "price" || command == "tare" || command == "test")
+            std::printf("scale options:\n%s", kScaleOptions);
+        return true;
+    }
+    return false;
+}
+
+const zel::devices::ModelInfo& Row(int model) { return *zel::devices::FindModel(model); }
+
 std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r.params[i].Utf8() : std::string(); }
 
 // Reads the weight `count` times (0: until a signal is caught); 0 when at
@@ -77,6 +118,11 @@ std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r
 int Weigh(Component& driver, const Options& o, const std::u16string& id, bool withPrice) {
     int good = 0;
     const std::string unit = WeightUnit(o);
+    const zel::devices::ModelInfo& row = Row(o.model);
+    if (o.coeff.empty() && row.toKilograms != 1.0 && row.kind != zel::devices::ModelKind::kReserved)
+        std::fprintf(stderr, "hint: model %d delivers %s; --coeff %s gives kilograms\n", o.model,
+                     row.unit[0] == 'g' ? "grams" : std::strcmp(row.unit, "mg") == 0 ? "milligrams" : row.unit,
+                     zelscales::detect::CoefficientText(row.toKilograms).c_str());
     for (int i = 0; (o.count == 0 || i < o.count) && !Interrupted(); ++i) {
         if (i > 0 && o.interval > 0 && !SleepUnlessInterrupted(static_cast<unsigned>(o.interval))) break;
         CallResult r;
@@ -151,17 +197,40 @@ int RunScaleCommand(const std::string& command, const Options& o) {
         if (!r.ok || !r.ret.boolean) {
             status = Fail("price not accepted: " + LastErrorText(*driver, o));
         } else {
-            std::fprintf(o.json ? stderr : stdout, "price %d.%02d sent\n", price / 100, price % 100);
+            const char* how = "";
+            switch (Row(o.model).priceDelivery) {
+                case zel::devices::Delivery::kConfirmed: how = "sent"; break;
+                case zel::devices::Delivery::kUnconfirmed: how = "sent (this scale does not confirm)"; break;
+                case zel::devices::Delivery::kNotSent: how = "not sent: this scale takes no price"; break;
+            }
+            std::fprintf(o.json ? stderr : stdout, "price %d.%02d %s\n", price / 100, price % 100, how);
             // An event-driven scale cannot be asked for its weight.
             status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }
     } else if (command == "tare") {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
+        const bool confirmed = Row(o.model).tareDelivery == zel::devices::Delivery::kConfirmed;
         if (r.ok && r.ret.boolean) {
-            std::fprintf(o.json ? stderr : stdout, "tare done\n");
+            if (o.json) {
+                json::Object done;
+                done.Time().Int("result", 0).Int("model", o.model).String("command", "tare");
+                done.String("delivery", zel::devices::DeliveryName(true, Row(o.model).tareDelivery));
+                std::printf("%s\n", done.Text().c_str());
+            } else {
+                std::printf("%s\n", confirmed ? "tare done" : "sent (this scale does not confirm)");
+            }
+            std::fflush(stdout);
             if (IsEventModel(o.model)) status = FinishEventCommand(*driver, o);
         } else {
-            status = Fail("tare failed: " + LastErrorText(*driver, o));
+            const std::string text = LastErrorText(*driver, o);
+            if (o.json) {
+                CallResult last = CallLogged(*driver, o, u"GetLastError", {Value()});
+                json::Object failed;
+                failed.Time().Int("result", last.ret.integer).Int("model", o.model).String("command", "tare");
+                failed.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
+                std::printf("%s\n", failed.Text().c_str());
+            }
+            status = Fail("tare failed: " + text);
         }
     }
     CloseAndUnload(driver, o, id);
@@ -176,22 +245,30 @@ int RunDeviceTest(const Options& o) {
     if (!ApplyParameters(*driver, o, error)) return Fail(error);
     CallResult r = CallLogged(*driver, o, u"DeviceTest", {Value(), Value()});
     std::string text = Text(r, 0);
-    std::printf("%s\n", text.c_str());
-    return text.rfind("Вес: ", 0) == 0 ? 0 : 1;
+    const bool passed = text.rfind("Вес: ", 0) == 0;
+    if (o.json) {
+        json::Object result;
+        result.Time().Int("model", o.model).Bool("passed", passed).String("text", text);
+        std::printf("%s\n", result.Text().c_str());
+    } else {
+        std::printf("%s\n", text.c_str());
+    }
+    return passed ? 0 : 1;
 }
 
 // The model table compiled into the driver: number, kind, line, the unit of
 // the weight delivered, the commands taken, what the reply's format checks,
 // and the caption of the setup form.
 // With --markdown, the same as the README's models reference.
-int RunModels(bool markdown) {
+int RunModels(const Options& o) {
     using namespace zel::devices;
+    const bool markdown = o.markdown;
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
         std::printf("| model | caption | kind | line | weight unit | to kg | tare | zero | price | frame check |\n");
         std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
-    } else {
+    } else if (!o.json) {
         std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
                     "frame check", "caption");
     }
@@ -199,6 +276,25 @@ int RunModels(bool markdown) {
         const ModelInfo& m = models[i];
         const bool reserved = m.kind == ModelKind::kReserved;
         const char* line = reserved || m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line);
+        const char* tare = DeliveryName(m.tare, m.tareDelivery);
+        const char* zero = DeliveryName(m.zero, m.zeroDelivery);
+        const char* price = DeliveryName(m.price, m.priceDelivery);
+        if (o.json) {
+            // A command the model does not take is null.
+            auto command = [](bool taken, const char* name) { return taken ? json::Quote(name) : std::string("null"); };
+            json::Object row;
+            row.Int("model", m.number).String("caption", m.caption).String("kind", KindName(m.kind));
+            if (reserved) {
+                row.Null("line").Null("unit").Null("toKilograms");
+            } else {
+                row.String("line", line).String("unit", m.unit).Number("toKilograms", m.toKilograms);
+            }
+            row.Raw("tare", command(m.tare, tare)).Raw("zero", command(m.zero, zero));
+            row.Raw("price", command(m.price, price));
+            row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
+            std::printf("%s\n", row.Text().c_str());
+            continue;
+        }
         if (markdown) {
             // Captions keep their own characters; a '|' would end the cell.
             std::string caption = m.caption;
@@ -206,8 +302,8 @@ int RunModels(bool markdown) {
                 caption.replace(at, 1, "\\|");
             const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
             std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), m.tare ? "yes" : "-",
-                        m.zero ? "yes" : "-", m.price ? "yes" : "-", FrameCheckName(m.frameCheck));
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), tare, zero, price,
+                        FrameCheckName(m.frameCheck));
             continue;
         }
         if (reserved) {
@@ -227,6 +323,55 @@ int RunModels(bool markdown) {
     return 0;
 }
 
+// XML text with its five named entities decoded.
+std::string Unescape(std::string text) {
+    static const char* const kEntities[][2] = {{"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"},
+                                               {"&amp;", "&"}};
+    for (const auto& e : kEntities)
+        for (size_t at = text.find(e[0]); at != std::string::npos; at = text.find(e[0], at + 1))
+            text.replace(at, std::strlen(e[0]), e[1]);
+    return text;
+}
+
+// The value of attribute `name` in a tag's text, empty when it has none.
+std::string Attribute(const std::string& tag, const char* name) {
+    const std::string key = std::string(" ") + name + "=\"";
+    size_t at = tag.find(key);
+    if (at == std::string::npos) return std::string();
+    at += key.size();
+    return Unescape(tag.substr(at, tag.find('"', at) - at));
+}
+
+// The parameter form as JSON lines: one object per parameter with its name,
+// caption, type, default and, for a list, its choices.
+std::vector<std::string> ParameterLines(const std::string& xml) {
+    std::vector<std::string> lines;
+    for (size_t at = xml.find("<Parameter "); at != std::string::npos; at = xml.find("<Parameter ", at + 1)) {
+        const size_t tagEnd = xml.find('>', at);
+        if (tagEnd == std::string::npos) break;
+        const std::string tag = xml.substr(at, tagEnd - at);
+        json::Object p;
+        p.String("name", Attribute(tag, "Name")).String("caption", Attribute(tag, "Caption"));
+        p.String("type", Attribute(tag, "TypeValue")).String("default", Attribute(tag, "DefaultValue"));
+        if (xml[tagEnd - 1] != '/') {
+            const size_t end = xml.find("</Parameter>", tagEnd);
+            const std::string body = xml.substr(tagEnd, end == std::string::npos ? std::string::npos : end - tagEnd);
+            std::string choices;
+            for (size_t item = body.find("<Item "); item != std::string::npos; item = body.find("<Item ", item + 1)) {
+                const size_t open = body.find('>', item), close = body.find("</Item>", item);
+                if (open == std::string::npos || close == std::string::npos) break;
+                json::Object choice;
+                choice.String("value", Attribute(body.substr(item, open - item), "Value"));
+                choice.String("caption", Unescape(body.substr(open + 1, close - open - 1)));
+                choices += (choices.empty() ? "" : ",") + choice.Text();
+            }
+            if (!choices.empty()) p.Raw("choices", "[" + choices + "]");
+        }
+        lines.push_back(p.Text());
+    }
+    return lines;
+}
+
 int RunInfoCommand(const std::string& command, const Options& o) {
     std::string error;
     std::unique_ptr<Component> driver = LoadDriver(o, error);
@@ -234,6 +379,14 @@ int RunInfoCommand(const std::string& command, const Options& o) {
     if (command == "version") {
         CallResult version = CallLogged(*driver, o, u"GetVersion", {});
         CallResult d = CallLogged(*driver, o, u"GetDescription", std::vector<Value>(7));
+        if (o.json) {
+            json::Object about;
+            about.String("name", Text(d, 0)).String("version", version.ret.Utf8());
+            about.String("description", Text(d, 1)).String("vendor", Text(d, 2));
+            about.String("library", driver->library().file());
+            std::printf("%s\n", about.Text().c_str());
+            return version.ok ? 0 : 1;
+        }
         std::printf("%s %s\n%s\n%s\n", Text(d, 0).c_str(), version.ret.Utf8().c_str(), Text(d, 1).c_str(),
                     Text(d, 2).c_str());
         std::printf("library %s\n", driver->library().file().c_str());
@@ -241,7 +394,11 @@ int RunInfoCommand(const std::string& command, const Options& o) {
     }
     CallResult r = CallLogged(*driver, o, u"GetParameters", {Value()});
     std::string xml = Text(r, 0);
-    std::fwrite(xml.data(), 1, xml.size(), stdout);
+    if (o.json) {
+        for (const std::string& line : ParameterLines(xml)) std::printf("%s\n", line.c_str());
+    } else {
+        std::fwrite(xml.data(), 1, xml.size(), stdout);
+    }
     return r.ok && !xml.empty() ? 0 : 1;
 }
 
@@ -289,14 +446,19 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    for (int i = 1; i < restCount; ++i)
+        if (!std::strcmp(rest[i], "--help") || !std::strcmp(rest[i], "-h"))
+            if (PrintCommandUsage(command)) return 0;
+
     Options options;
     std::string error;
     if (!ParseOptions(restCount, rest.data(), 1, options, error)) return Fail(error, kExitUsage);
     if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0], kExitUsage);
+    if (!(error = CheckOptions(options)).empty()) return Fail(error, kExitUsage);
 
     if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
     if (command == "test") return RunDeviceTest(options);
-    if (command == "models") return RunModels(options.markdown);
+    if (command == "models") return RunModels(options);
     if (command == "params" || command == "version") return RunInfoCommand(command, options);
     std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);
     return 2;

@@ -109,6 +109,10 @@ int RunPorts(int argc, char** argv) {
             if (i + 1 >= argc) return Fail("--root needs a value", kExitUsage);
             root = argv[++i];
 #endif
+        } else if (!std::strcmp(argv[i], "--library")) {
+            // accepted as with every command; the listing loads no library
+            if (i + 1 >= argc) return Fail("--library needs a value", kExitUsage);
+            ++i;
         } else if (!std::strcmp(argv[i], "--verbose") || !std::strcmp(argv[i], "-v")) {
             // accepted as with every command; the listing says all there is
         } else {
