@@ -80,8 +80,11 @@ exchange::Decoded DecodeD12(const uint8_t* frame, size_t length, Reading& out) {
     return kOk;
 }
 
+// An exception reply is shorter than a reading, and the CRC refuses a
+// shifted frame anyway.
 const PolledProtocol kBst106Protocol = {.request = kBst106Request,
                                         .requestLength = 8,
+                                        .repliesMayBeShort = true,
                                         .replyLength = static_cast<int>(kBst106ReplyLength),
                                         .policy = HeaderPolicy::kNone,
                                         .budgetMs = 300,

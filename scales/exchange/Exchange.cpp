@@ -20,13 +20,37 @@ bool IsHeader(const PolledProtocol& p, uint8_t b) {
     return false;
 }
 
-void Drain(IByteLine& line, std::vector<uint8_t>& scratch) {
+// Returns how many bytes it dropped.
+size_t Drain(IByteLine& line, std::vector<uint8_t>& scratch) {
     size_t total = 0;
     while (total < kDrainLimit) {
         int n = line.Read(scratch.data(), static_cast<int>(scratch.size()));
         if (n <= 0) break;
         total += static_cast<size_t>(n);
     }
+    return total;
+}
+
+// A reply with no header to hunt for can only be found by its place: when an
+// attempt ends inside a frame (a slow line, a host that fell behind), the rest
+// of that frame is still on its way and would open the next attempt's frame,
+// shifting every field. Those bytes are owed: they are dropped, each wait for
+// them charged to the budget, before the next frame is collected. False when
+// the budget ran out first.
+int WaitStep(IByteLine& line);
+
+bool SkipOwed(IByteLine& line, int& owed, int& budget) {
+    uint8_t scratch[PolledProtocol::kMaxReply];
+    while (owed > 0 && budget > 0) {
+        const int want = owed < static_cast<int>(sizeof scratch) ? owed : static_cast<int>(sizeof scratch);
+        const int n = line.Read(scratch, want);
+        if (n > 0) {
+            owed -= n < owed ? n : owed;
+            continue;
+        }
+        budget -= WaitStep(line);
+    }
+    return owed == 0;
 }
 
 // The pause of a split send, spent waiting for the scale's answer to the
@@ -204,14 +228,18 @@ EchoCount TakeOutEchoByCount(const PolledProtocol& p, IByteLine& line, uint8_t* 
 
 // Collects and judges one attempt's frame; true, with the decoder's verdict
 // in `decoded`, when a frame was accepted.
+// `unfinished` receives how many bytes of a frame that did not complete were
+// collected (0 when the frame was judged).
 bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
-               Decoded& decoded, int pending) {
+               Decoded& decoded, int pending, int& unfinished) {
+    unfinished = 0;
     if (p.stream && p.policy == HeaderPolicy::kHunted && HasHeader(p))
         return TakeStreamFrame(p, line, frame, budget, io, decoded, pending);
     int count = 0;
     for (;;) {
         Collect(p, line, frame, count, budget, pending);
         const bool judged = p.complete ? count > 0 : count == p.replyLength;
+        if (!judged) unfinished = count;
         if (judged && TakeOutEchoByCount(p, line, frame, count, budget) == EchoCount::kRefused) return false;
         if (judged) {
             const size_t length = static_cast<size_t>(count);
@@ -273,8 +301,12 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
         std::vector<uint8_t> scratch(static_cast<size_t>(p.drainBufferSize));
         int32_t result = kNoAnswer;
         int budget = p.budgetMs;
+        // Bytes of an unfinished header-less frame still to come (SkipOwed).
+        const bool placed = p.policy == HeaderPolicy::kNone && !p.complete && !p.splitSend && !p.repliesMayBeShort;
+        int owed = 0;
         for (int attempt = 0; attempt < p.attempts; ++attempt) {
-            Drain(line, scratch);
+            const size_t drained = Drain(line, scratch);
+            owed -= drained < static_cast<size_t>(owed) ? static_cast<int>(drained) : owed;
             // A converter that hangs up after each reply leaves a connection
             // that only the drain finds ended: open a new one before the
             // request goes out (once per attempt).
@@ -293,7 +325,12 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
             uint8_t frame[PolledProtocol::kMaxReply + 1];
             std::memset(frame, 0, sizeof(frame));
             Decoded decoded(kNoAnswer);
-            if (!TakeFrame(p, guarded, frame, budget, io, decoded, pending)) continue;
+            if (placed && owed > 0 && !SkipOwed(guarded, owed, budget)) continue;
+            int unfinished = 0;
+            if (!TakeFrame(p, guarded, frame, budget, io, decoded, pending, unfinished)) {
+                if (placed && unfinished > 0) owed += p.replyLength - unfinished;
+                continue;
+            }
             result = decoded.result;
             if (decoded.verdict == Verdict::kEndCycleClosed) {
                 try {

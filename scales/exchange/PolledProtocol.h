@@ -95,6 +95,10 @@ struct PolledProtocol {
     const uint8_t* request = nullptr;  // null with requestLength 0: nothing is sent
     int requestLength = 0;
     bool splitSend = false;            // first byte, 150 ms pause, then the rest
+    // The scale may answer with a frame shorter than replyLength (a Modbus
+    // exception): an unfinished header-less frame is then no sign that the
+    // rest of it is still coming (see the engine's owed bytes).
+    bool repliesMayBeShort = false;
     // True when a genuine reply may begin with what an echoing line hands
     // back ahead of it: the whole request, or for a split send its first
     // byte. Left false, an exact echo of the request before the reply is

@@ -66,7 +66,7 @@ const Wire kWires[] = {Wire::Pty, Wire::Tcp};
 // budget per call), plus per attempt the split-send pause and the reply's
 // bytes arriving at up to 2 ms each (noise at 9600 baud takes about 1 ms
 // per byte and is charged only 1 ms while hunted); then half again and
-// 1.5 s for reconnecting after a cut and for a loaded machine running
+// 3 s for reconnecting after a cut and for a loaded machine running
 // sanitizers.
 uint64_t CallBoundMs(const PolledProtocol& p) {
     const uint64_t attempts = static_cast<uint64_t>(p.attempts);
@@ -75,7 +75,7 @@ uint64_t CallBoundMs(const PolledProtocol& p) {
                                 : attempts * static_cast<uint64_t>(p.budgetMs);
     const uint64_t perAttempt = (p.splitSend ? zel::exchange::kSplitPauseMs : 0) + 2u * static_cast<uint64_t>(p.replyLength);
     const uint64_t cycle = budget + attempts * perAttempt;
-    return cycle * 3 / 2 + 1500;
+    return cycle * 3 / 2 + 3000;
 }
 
 struct Reading {

@@ -345,3 +345,45 @@ TEST(EchoingLine, ReplyThatMayBeginWithTheRequestIsCountedOut) {
     }
 }
 
+
+TEST(LateReply, HeaderlessFrameIsNeverShiftedByTheRestOfAnEarlierOne) {
+    // A header-less reply whose first frame lands late (a host that fell
+    // behind, a slow converter) ends its attempt half-collected; the rest of
+    // it arrives during the next attempt and must not open that frame. Each
+    // case: the first reply starts `late` ms after the request, at one byte
+    // every `gap` ms; later replies come at once.
+    const Bytes camry = B("432100" "05210" "083100");
+    struct Case {
+        int model;
+        Bytes reply;
+        uint64_t late, gap;
+    } cases[] = {
+        {21, camry, 250, 1},
+        {17, camry, 280, 2},
+        {21, camry, 100, 20},  // half of it within the budget
+        {28, Bytes{4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 0, 8, 3, 1, 0, 0}, 280, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << ", late " << c.late << ", gap " << c.gap);
+        const PolledProtocol* p = ProtocolOf(c.model);
+        ASSERT_NE(p, nullptr);
+        ScriptedLine line;
+        ScriptedSession session;
+        int requests = 0;
+        uint64_t busyUntil = 0;  // a scale answers one request after another
+        line.onWrite = [&](ScriptedLine& l, const Bytes&) {
+            if (requests++ == 0) {
+                l.Trickle(c.late, c.gap, c.reply);
+                busyUntil = l.now + c.late + c.gap * c.reply.size();
+            } else {
+                const uint64_t start = l.now + 5 > busyUntil ? l.now + 5 : busyUntil + 1;
+                l.Arrive(start - l.now, c.reply);
+                busyUntil = start;
+            }
+        };
+        Reading io;
+        EXPECT_EQ(RunReadCycle(*p, line, session, io), 0);
+        EXPECT_DOUBLE_EQ(io.weight, 1.234);
+        EXPECT_DOUBLE_EQ(io.cost, 13.8);
+    }
+}
