@@ -16,7 +16,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=(native asan tsan fuzz windows package)
 
-scripts/deps.sh all || exit 1
+# Install what the chosen stages need, once, before any of them starts.
+scripts/deps.sh "${stages[@]}" || exit 1
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
