@@ -23,18 +23,17 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-ctest_stage() {  # dir, cmake args...
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null &&
-    cmake --build "$dir" -j"$jobs" &&
-    ctest --test-dir "$dir" --output-on-failure --timeout 600
+ctest_stage() {  # preset (CMakePresets.json): configure, build, every test
+  cmake --preset "$1" >/dev/null &&
+    cmake --build --preset "$1" -j"$jobs" &&
+    ctest --preset "$1"
 }
 
 run_stage() {
   case "$1" in
-    native) ctest_stage build-test -DCMAKE_BUILD_TYPE=Debug ;;
-    asan) ctest_stage build-asan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=address,undefined ;;
-    tsan) ctest_stage build-tsan -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=thread ;;
+    native) ctest_stage native ;;
+    asan) ctest_stage asan ;;
+    tsan) ctest_stage tsan ;;
     fuzz) scripts/fuzz.sh 15 ;;
     windows) scripts/windows-build.sh && scripts/windows-test.sh ;;
     package) scripts/package.sh && scripts/debian11-check.sh ;;
