@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/Crc.h"
 #include "core/ResultCodes.h"
 #include "devices/ModelTable.h"
 #include "scales/exchange/PolledScale.h"
@@ -315,15 +316,6 @@ const std::vector<CommandPattern>& CommandPatterns() {
     return patterns;
 }
 
-uint16_t ModbusCrc(const uint8_t* data, size_t length) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    return crc;
-}
-
 namespace {
 
 bool MatchesAt(const std::string& s, size_t at, const std::vector<int>& bytes) {
@@ -371,8 +363,7 @@ std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
         if (function == 0x05 || function == 0x06) length = 8;
         else if ((function == 0x0F || function == 0x10) && at + 7 <= s.size()) length = 9 + b[at + 6];
         if (length == 0 || at + length > s.size() || at + length <= from) continue;
-        const uint16_t crc = ModbusCrc(b + at, length - 2);
-        if (b[at + length - 2] == (crc & 0xFF) && b[at + length - 1] == (crc >> 8))
+        if (zel::Crc16ModbusHolds(b + at, length))
             hits.push_back(CommandHit{at, length, "Modbus write"});
     }
     return hits;

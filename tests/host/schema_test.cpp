@@ -1,4 +1,7 @@
 // The parameter form handed out by GetParameters, read as XML.
+#include <fstream>
+#include <iterator>
+
 #include "devices/ModelTable.h"
 #include "tests/host/support.h"
 
@@ -142,6 +145,16 @@ TEST_F(SchemaTest, ModelListIsTheModelTable) {
     const zel::devices::ModelInfo* models = zel::devices::AllModels(&count);
     ASSERT_EQ(list.children.size(), count);
     for (size_t i = 0; i < count; ++i) EXPECT_EQ(list.children[i].text, models[i].caption) << i;
+}
+
+// Configurations saved by the platform were made against this exact text;
+// it changes only on purpose (then the fixture is replaced with it).
+TEST_F(SchemaTest, BytesAreTheSavedForm) {
+    std::ifstream in(ZEL_HOST_DATA_DIR "/schema.xml", std::ios::binary);
+    ASSERT_TRUE(in) << ZEL_HOST_DATA_DIR "/schema.xml";
+    const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(xml.size(), saved.size());
+    for (size_t i = 0; i < xml.size(); ++i) ASSERT_EQ(xml[i], saved[i]) << "first difference at byte " << i;
 }
 
 TEST_F(SchemaTest, SameTextEveryTime) {
