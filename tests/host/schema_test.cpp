@@ -8,6 +8,12 @@
 namespace zeltest {
 namespace {
 
+size_t ModelCount() {
+    size_t count = 0;
+    zel::devices::AllModels(&count);
+    return count;
+}
+
 class SchemaTest : public DriverTest {
 protected:
     void SetUp() override {
@@ -49,7 +55,7 @@ TEST_F(SchemaTest, DocumentShape) {
         const char* defaultValue;
         size_t choices;
     } const parameters[] = {
-        {0, "model", "Модель весов", "Number", "20", 46},
+        {0, "model", "Модель весов", "Number", "20", ModelCount()},
         {0, "conntype", "Тип подключения", "Number", "0", 2},
         {0, "conleave", "Не разрывать соединение", "Boolean", "false", 0},
         {0, "coeff", "Коэффициент корректировки веса", "String", "1.000", 0},
@@ -101,8 +107,8 @@ TEST_F(SchemaTest, DocumentShape) {
 
 TEST_F(SchemaTest, ModelList) {
     const XmlElement& list = root.All("Parameter")[0]->children.at(0);
-    ASSERT_EQ(list.children.size(), 46u);
-    for (int i = 0; i < 46; ++i) {
+    ASSERT_EQ(list.children.size(), ModelCount());
+    for (int i = 0; i < static_cast<int>(ModelCount()); ++i) {
         const XmlElement& item = list.children[i];
         char value[3] = {static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10), 0};
         EXPECT_EQ(item.name, "Item");
