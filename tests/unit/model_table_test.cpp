@@ -9,6 +9,7 @@
 
 #include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
+#include "scales/exchange/PolledScale.h"
 
 using zel::devices::AllModels;
 using zel::devices::ModelInfo;
@@ -65,4 +66,24 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
         EXPECT_EQ(o->SendPrice(1250) != 5, m.price);
     }
     EXPECT_GE(built, 9);
+}
+
+// The table's wire description of each polled model is the one its class
+// runs on; other kinds have none.
+TEST(ModelTable, PolledRowsReachTheProtocolTheClassRuns) {
+    size_t count = 0;
+    const ModelInfo* models = AllModels(&count);
+    for (size_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(models[i].number);
+        if (models[i].kind != ModelKind::kPolled) {
+            EXPECT_EQ(p, nullptr);
+            continue;
+        }
+        ASSERT_NE(p, nullptr);
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(models[i].number));
+        auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
+        ASSERT_NE(polled, nullptr);
+        EXPECT_EQ(&polled->Protocol(), p);
+    }
 }
