@@ -136,6 +136,60 @@ const ModelInfo* AllModels(size_t* count) {
     return kModels;
 }
 
+namespace {
+
+// The wire description of each polled model, by number.
+struct PolledRow {
+    int number;
+    const exchange::PolledProtocol* protocol;
+};
+const PolledRow kPolled[] = {
+    {0, &prompribor::kVtaProtocol},
+    {1, &prompribor::kVnProtocol},
+    {2, &indicators::kTbeProtocol},
+    {3, &indicators::kTb1Protocol},
+    {4, &indicators::kVnOldProtocol},
+    {7, &mirvesov::kA9Protocol},
+    {8, &mirvesov::kA12Protocol},
+    {9, &indicators::kAxisProtocol},
+    {10, &massak::kProtocol},
+    {11, &ascii::kR320Protocol},
+    {12, &mirvesov::kDs2Protocol},
+    {13, &cas::kCasProtocol},
+    {14, &cas::kLp16Protocol},
+    {16, &ascii::kKeliProtocol},
+    {17, &pricecomp::kCamryProtocol},
+    {18, &continuous::kOcsProtocol},
+    {19, &continuous::kJadeverProtocol},
+    {21, &pricecomp::kJplProtocol},
+    {23, &ascii::kDigiProtocol},
+    {24, &indicators::kIqPlusProtocol},
+    {25, &continuous::kCertusProtocol},
+    {26, &ascii::kHbmProtocol},
+    {27, &cas::kSdl07Protocol},
+    {28, &pricecomp::kUns2Protocol},
+    {29, &continuous::kT7eProtocol},
+    {30, &pricecomp::kIcsProtocol},
+    {31, &mirvesov::kA12ehProtocol},
+    {33, &continuous::kSmartProtocol},
+    {34, &mirvesov::kA9ContinProtocol},
+    {35, &ascii::kRadwagProtocol},
+    {36, &continuous::kEsitProtocol},
+    {37, &indicators::kEsitProtocol},
+    {38, &mirvesov::kK9Protocol},
+    {39, &continuous::kVisProtocol},
+    {40, &modbus::kD12Protocol},
+    {41, &modbus::kBst106Protocol},
+};
+
+}  // namespace
+
+const exchange::PolledProtocol* PolledProtocolOf(int32_t number) {
+    for (const PolledRow& r : kPolled)
+        if (r.number == number) return r.protocol;
+    return nullptr;
+}
+
 const ModelInfo* FindModel(int32_t number) {
     if (number < 0 || static_cast<size_t>(number) >= kModelCount) return nullptr;
     return &kModels[number];

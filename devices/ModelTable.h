@@ -11,6 +11,12 @@
 class IScalesObject;
 
 namespace zel {
+namespace exchange {
+struct PolledProtocol;
+}
+}  // namespace zel
+
+namespace zel {
 namespace devices {
 
 enum class ModelKind : uint8_t {
@@ -71,6 +77,9 @@ struct ModelInfo {
 const ModelInfo* AllModels(size_t* count);
 // The row of a model number, null outside the table.
 const ModelInfo* FindModel(int32_t number);
+
+// The wire description of a polled model; null for every other kind.
+const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
 
 const char* KindName(ModelKind kind);
 // "CRC", "XOR", "structure only", "length only"; "-" for kNone.

@@ -20,8 +20,7 @@ std::vector<const PolledProtocol*> TableProtocols() {
     size_t count = 0;
     const zel::devices::ModelInfo* models = zel::devices::AllModels(&count);
     for (size_t i = 0; i < count; ++i) {
-        std::unique_ptr<IScalesObject> o(CreateScalesObject(models[i].number));
-        if (auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get())) out.push_back(&polled->Protocol());
+        if (const PolledProtocol* p = zel::devices::PolledProtocolOf(models[i].number)) out.push_back(p);
     }
     return out;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/Crc.h"
 #include "core/ResultCodes.h"
 #include "devices/ModelTable.h"
 #include "scales/exchange/PolledScale.h"
@@ -30,10 +31,9 @@ struct Polled {
     const PolledProtocol* protocol;
 };
 
-// One scale object per polled model, kept for the life of the process: the
-// descriptions are the driver's own, reached through its classes.
+// Every polled model with the driver's own description of its protocol,
+// from the model table.
 const std::vector<Polled>& PolledModels() {
-    static std::vector<std::unique_ptr<IScalesObject>> objects;
     static const std::vector<Polled> models = [] {
         std::vector<Polled> out;
         size_t count = 0;
@@ -41,11 +41,8 @@ const std::vector<Polled>& PolledModels() {
         for (size_t i = 0; i < count; ++i) {
             const zel::devices::ModelInfo& row = rows[i];
             if (row.kind != zel::devices::ModelKind::kPolled || !row.create) continue;
-            std::unique_ptr<IScalesObject> object(row.create());
-            auto* polled = dynamic_cast<CPolledProtocolScale*>(object.get());
-            if (!polled) continue;
-            out.push_back(Polled{row.number, row.line, &polled->Protocol()});
-            objects.push_back(std::move(object));
+            if (const PolledProtocol* p = zel::devices::PolledProtocolOf(row.number))
+                out.push_back(Polled{row.number, row.line, p});
         }
         return out;
     }();
@@ -68,17 +65,25 @@ struct Pusher {
     int model;
     LineVariant line;
 };
-const Pusher kPushers[] = {
-    {5, LineVariant::k8N1}, {32, LineVariant::k8N1}, {6, LineVariant::k8N1},
-    {15, LineVariant::k8N1}, {22, LineVariant::k8E1},
-};
+// The event-driven models of the table, in the order detect tries them.
+const std::vector<Pusher>& Pushers() {
+    static const std::vector<Pusher> pushers = [] {
+        std::vector<Pusher> out;
+        size_t count = 0;
+        const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+        for (size_t i = 0; i < count; ++i)
+            if (rows[i].kind == zel::devices::ModelKind::kListener) out.push_back(Pusher{rows[i].number, rows[i].line});
+        return out;
+    }();
+    return pushers;
+}
 
 // The models that talk without being asked, and their framings.
 std::vector<std::pair<int, LineVariant>> Talkers() {
     std::vector<std::pair<int, LineVariant>> out;
     for (const Polled& p : PolledModels())
         if (p.protocol->requestLength == 0) out.push_back({p.model, p.line});
-    for (const Pusher& p : kPushers) out.push_back({p.model, p.line});
+    for (const Pusher& p : Pushers()) out.push_back({p.model, p.line});
     return out;
 }
 
@@ -315,15 +320,6 @@ const std::vector<CommandPattern>& CommandPatterns() {
     return patterns;
 }
 
-uint16_t ModbusCrc(const uint8_t* data, size_t length) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    return crc;
-}
-
 namespace {
 
 bool MatchesAt(const std::string& s, size_t at, const std::vector<int>& bytes) {
@@ -371,8 +367,7 @@ std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
         if (function == 0x05 || function == 0x06) length = 8;
         else if ((function == 0x0F || function == 0x10) && at + 7 <= s.size()) length = 9 + b[at + 6];
         if (length == 0 || at + length > s.size() || at + length <= from) continue;
-        const uint16_t crc = ModbusCrc(b + at, length - 2);
-        if (b[at + length - 2] == (crc & 0xFF) && b[at + length - 1] == (crc >> 8))
+        if (zel::Crc16ModbusHolds(b + at, length))
             hits.push_back(CommandHit{at, length, "Modbus write"});
     }
     return hits;
@@ -668,7 +663,7 @@ Finding Confirmed(const Finding& first, const Finding& second) {
 bool OneReadingHeard(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     if (!step.listen) return false;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
-    for (const Pusher& p : kPushers) {
+    for (const Pusher& p : Pushers()) {
         if (std::find(step.models.begin(), step.models.end(), p.model) == step.models.end()) continue;
         if (JudgeHeard(p.model, b, bytes.size(), bursts).frames == 1) return true;
     }

@@ -96,9 +96,6 @@ struct CommandHit {
 // tare "I" CR LF). Hits that end before `from` are not reported.
 std::vector<CommandHit> FindCommands(const std::string& stream, size_t from = 0);
 
-// Modbus CRC-16 (initial FFFF, reflected polynomial A001).
-uint16_t ModbusCrc(const uint8_t* data, size_t length);
-
 // --- judging ------------------------------------------------------------
 
 struct Verdict {

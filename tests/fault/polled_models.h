@@ -24,9 +24,7 @@ inline std::vector<PolledModel> PolledModels() {
     const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
     for (size_t i = 0; i < count; ++i) {
         if (rows[i].kind != zel::devices::ModelKind::kPolled) continue;
-        std::unique_ptr<IScalesObject> o(CreateScalesObject(rows[i].number));
-        auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
-        out.push_back({&rows[i], polled ? &polled->Protocol() : nullptr});
+        out.push_back({&rows[i], zel::devices::PolledProtocolOf(rows[i].number)});
     }
     return out;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/sys.h"
 #include "tests/host/support.h"
+#include "tests/unit/model_rows.h"
 
 namespace zeltest {
 namespace {
@@ -130,7 +131,7 @@ TEST_F(DriverTest, ResultCodesAndTexts) {
          u"Ошибка_1: Не возможно установить соединение. Убедитесь в правильности имени СОМ порта, возможно, он "
          u"занят другим приложением."},
         {"negative price", [&] { c->Call(u"SetPrice", {Value::Text(u"nobody"), Value::Int(-1)}); }, 4, kText4},
-        {"model 42", [&] { OpenModel(42); }, 5, u"Ошибка_5: Текущий тип весов не поддерживает этой команды."},
+        {"a placeholder model", [&] { OpenModel(zeltest::FirstReservedModel()); }, 5, u"Ошибка_5: Текущий тип весов не поддерживает этой команды."},
         {"model -1", [&] { OpenModel(-1); }, 5, u"Ошибка_5: Текущий тип весов не поддерживает этой команды."},
         {"unknown ID", [&] { c->Call(u"GetWeight", {Value::Text(u"nobody"), Value()}); }, 8, kText8},
         {"close unknown ID", [&] { c->Call(u"Close", {Value::Text(u"nobody")}); }, 0, u"OK"},

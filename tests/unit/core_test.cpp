@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/unit/model_rows.h"
+
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -365,7 +367,7 @@ TEST(Manager, TableFillsAndFrees) {
 
 TEST(Manager, UnknownModelsAndCoefficient) {
     CScalesManager m;
-    for (int model : {-1, 42, 45, 1000}) {
+    for (int model : zeltest::UnmadeModels()) {
         EXPECT_EQ(m.CreateDevice("COM1", 9600, model, false, "X", 0, 1.0), 5);
         EXPECT_EQ(m.FindDevice("X"), nullptr);
     }

@@ -2,6 +2,8 @@
 // driver sends, and the two descriptions run by the engine on a scripted line.
 #include <gtest/gtest.h>
 
+#include "core/Crc.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +21,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes WithCrc(Bytes f) {
-    uint16_t crc = zelscales::detect::ModbusCrc(f.data(), f.size());
+    uint16_t crc = zel::Crc16Modbus(f.data(), f.size());
     f.push_back(static_cast<uint8_t>(crc & 0xFF));
     f.push_back(static_cast<uint8_t>(crc >> 8));
     return f;
@@ -224,7 +226,7 @@ TEST(ModbusDecoders, FixedFramesAreWellFormed) {
         EXPECT_EQ(b[1], c.function);
         EXPECT_EQ(b[2] << 8 | b[3], c.address);
         EXPECT_EQ(b[4] << 8 | b[5], c.value);
-        EXPECT_EQ(zelscales::detect::ModbusCrc(b, 6), b[6] | b[7] << 8);
+        EXPECT_EQ(zel::Crc16Modbus(b, 6), b[6] | b[7] << 8);
         if (c.function == 0x03) {
             EXPECT_EQ(c.replyLength, 5 + 2 * c.value);
         }

@@ -2,6 +2,8 @@
 // commands they lack refused, a line that cannot open reported.
 #include <gtest/gtest.h>
 
+#include "tests/unit/model_rows.h"
+
 #include <memory>
 
 #include "scales/Cas.h"
@@ -24,7 +26,7 @@ TEST(PolledClasses, FactoryMakesTheClassForEachModel) {
         ASSERT_NE(o, nullptr) << c.model;
         EXPECT_TRUE(c.is(o.get())) << c.model;
     }
-    for (int32_t model : {-1, 42, 45, 1000}) {
+    for (int32_t model : zeltest::UnmadeModels()) {
         std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
         EXPECT_EQ(o, nullptr) << model;
     }

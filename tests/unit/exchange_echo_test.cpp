@@ -39,17 +39,8 @@ Bytes WithCrc(Bytes f) {
     return f;
 }
 
-// The description of a polled model, reached through the class the factory
-// makes; the objects live as long as the process.
-const PolledProtocol* ProtocolOf(int model) {
-    static std::vector<std::unique_ptr<IScalesObject>> objects;
-    std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
-    auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
-    if (!polled) return nullptr;
-    const PolledProtocol* p = &polled->Protocol();
-    objects.push_back(std::move(o));
-    return p;
-}
+// The description of a polled model, from the model table.
+const PolledProtocol* ProtocolOf(int model) { return zel::devices::PolledProtocolOf(model); }
 
 Bytes RequestOf(const PolledProtocol& p) { return Bytes(p.request, p.request + p.requestLength); }
 
