@@ -409,3 +409,26 @@ TEST(WholeTowardZero, KeepsTheWholeNumberATextMeans) {
         EXPECT_FALSE(std::signbit(got) && got == 0.0) << c.value << " gave -0";
     }
 }
+
+TEST(FrameFieldHelpers, NegatedNeverGivesMinusZero) {
+    struct Case {
+        double value;
+        bool negative;
+        double expected;
+    };
+    const Case cases[] = {{1.5, true, -1.5}, {1.5, false, 1.5}, {0.0, true, 0.0}, {-0.0, true, 0.0}, {-2.0, false, -2.0}};
+    for (const Case& c : cases) {
+        const double got = zel::Negated(c.value, c.negative);
+        EXPECT_EQ(got, c.expected) << c.value << " " << c.negative;
+        EXPECT_EQ(std::signbit(got), std::signbit(c.expected)) << c.value << " " << c.negative;
+    }
+}
+
+TEST(FrameFieldHelpers, FieldTextCopiesOnlyTheField) {
+    const uint8_t frame[] = {'S', 'T', '1', '2', '.', '5', 'k', 'g'};
+    char text[5];
+    zel::FieldText(frame, 2, 4, text);
+    EXPECT_STREQ(text, "12.5");
+    zel::FieldText(frame, 0, 0, text);
+    EXPECT_STREQ(text, "");
+}
