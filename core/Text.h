@@ -47,4 +47,21 @@ std::string WideTo1251(const char16_t* text, size_t length);
 
 size_t WideLength(const char16_t* text);
 
+// Helpers the decoders share for fields of scale frames.
+inline bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// frame[offset, offset + count) as a zero-terminated text in `out`, which
+// holds count + 1 bytes; the frame stays untouched.
+inline void FieldText(const uint8_t* frame, size_t offset, size_t count, char* out) {
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<char>(frame[offset + i]);
+    out[count] = '\0';
+}
+
+// The value with the sign a frame shows; a minus that would read "-0" gives
+// plain +0.0.
+inline double Negated(double value, bool negative = true) {
+    if (!negative) return value;
+    return value == 0.0 ? 0.0 : -value;
+}
+
 }  // namespace zel

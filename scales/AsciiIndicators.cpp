@@ -41,9 +41,6 @@ const uint8_t kKeliRequest[] = {kStx, 'B', kEtx};
 const uint8_t kKeliZeroBytes[] = {kStx, 'E', kEtx};
 const uint8_t kR320Request[] = {'2', '0', '0', '5', '0', '0', '2', '7', ':', kCr, kLf};
 
-// A zero keeps its plus sign, as the number texts give it.
-double Negated(double v) { return v == 0.0 ? 0.0 : -v; }
-
 // Copies frame[from, to) as text, at most `max` bytes, and terminates it.
 void CopyText(const uint8_t* frame, size_t from, size_t to, char* text, size_t max) {
     size_t w = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/ResultCodes.h"
+#include "core/Text.h"
 #include "scales/exchange/Exchange.h"
 
 namespace zel {
@@ -20,8 +21,6 @@ const uint8_t kLf = 0x0A;
 const uint8_t kStx = 0x02;
 const uint8_t kOcsHeader = 0x7F;
 
-bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-
 bool IsPrintable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
 // True when frame[from .. to] are all printable characters.
@@ -30,9 +29,6 @@ bool PrintableField(const uint8_t* frame, size_t from, size_t to) {
         if (!IsPrintable(frame[i])) return false;
     return true;
 }
-
-// A minus that would show as "-0" reads as plain 0.
-double Negated(double value, bool negative) { return negative && value != 0.0 ? -value : value; }
 
 // The weight field of the CR-headed frames: spaces (and a plus) before the
 // number are skipped, digits and '.' taken, and anything else (a space
@@ -51,12 +47,6 @@ void TakeNumber(const uint8_t* field, size_t count, char* out) {
         out[w++] = static_cast<char>(c);
     }
     out[w] = '\0';
-}
-
-// The bytes of a frame's field as a zero-terminated text.
-void FieldText(const uint8_t* frame, size_t offset, size_t count, char* out) {
-    std::memcpy(out, frame + offset, count);
-    out[count] = '\0';
 }
 
 // Frames of 20 and 23 bytes that open with CR and close with CR LF: in a

@@ -36,8 +36,6 @@ const uint8_t kA12ehNegative = 0x02;
 const uint8_t kA12ehInvalid = 0x04;
 const uint8_t kA12ehMoving = 0x08;
 
-bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
-
 // True when frame[from .. to] are all printable characters.
 bool PrintableField(const uint8_t* frame, size_t from, size_t to) {
     for (size_t i = from; i <= to; ++i)
@@ -58,15 +56,6 @@ bool A9ContinKinds(const uint8_t* frame, size_t length) {
 
 const exchange::StreamFraming kA12ehStream = {.kinds = A12ehKinds};
 const exchange::StreamFraming kA9ContinStream = {.kinds = A9ContinKinds};
-
-// Copies frame[offset .. offset+count) as text with a terminating zero; the
-// frame itself stays untouched.
-void FieldText(const uint8_t* frame, size_t offset, size_t count, char* out) {
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<char>(frame[offset + i]);
-    out[count] = '\0';
-}
-
-double Negated(double v, bool negative) { return negative && v != 0.0 ? -v : v; }
 
 // value / 10^decimals: dividing keeps the result the double nearest to the
 // decimal the scale shows, which multiplying by 0.1 or 0.001 does not.

@@ -857,13 +857,12 @@ struct Simulator::Impl {
     }
 };
 
-Simulator::Simulator(int model) : model_(model), impl_(new Impl(model)) {}
+Simulator::Simulator(int model) : model_(model), impl_(std::make_unique<Impl>(model)) {}
 
-Simulator::Simulator(const SimModel& model) : model_(model.model), impl_(new Impl(model)) {}
+Simulator::Simulator(const SimModel& model) : model_(model.model), impl_(std::make_unique<Impl>(model)) {}
 
 Simulator::~Simulator() {
     Stop();
-    delete impl_;
 }
 
 bool Simulator::StartPty(const std::string& linkPath) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
@@ -31,8 +32,8 @@ std::string ComponentFile(const std::string& name) {
 }  // namespace
 
 struct CZelComLanPort::State {
-    CZelClientSocket* socket = nullptr;
-    COMPort* comPort = nullptr;
+    std::unique_ptr<CZelClientSocket> socket;
+    std::unique_ptr<COMPort> comPort;
     bool logEnabled = false;
     std::string logPath;
     uint8_t mode = 0;
@@ -52,7 +53,7 @@ struct CZelComLanPort::State {
     platform::WakeSignal wake;
 };
 
-CZelComLanPort::CZelComLanPort() : state_(new State) {
+CZelComLanPort::CZelComLanPort() : state_(std::make_unique<State>()) {
     state_->logEnabled = platform::FileExists(ComponentFile("log.txt"));
     state_->logPath = ComponentFile("log_scales_.log");
 }
@@ -64,7 +65,6 @@ CZelComLanPort::~CZelComLanPort() {
         platform::CloseFile(state_->logFile);
         state_->logFile = platform::kInvalidFile;
     }
-    delete state_;
 }
 
 int CZelComLanPort::OpenComPort(const char* name) {
@@ -101,7 +101,7 @@ int CZelComLanPort::Open() {
     Close();
     if (s.mode == 1) {
         try {
-            s.comPort = new COMPort(s.comName.c_str());
+            s.comPort = std::make_unique<COMPort>(s.comName.c_str());
             s.comPort->SetBaudRate(s.baudRate);
             s.comPort->SetParity(Code(s.parity));
             s.comPort->SetByteSize(Code(s.byteSize));
@@ -114,7 +114,7 @@ int CZelComLanPort::Open() {
             return 1;
         }
     } else if (s.mode == 2) {
-        s.socket = new CZelClientSocket();
+        s.socket = std::make_unique<CZelClientSocket>();
         // The port number is taken as 16 bits: 65536 + n reaches port n.
         if (s.socket->Connect(s.host.c_str(), static_cast<uint16_t>(static_cast<uint32_t>(s.tcpPort))) != 0) {
             LogTraffic("ERROR_OPEN", 10, kTrafficSys);
@@ -140,19 +140,16 @@ int CZelComLanPort::Close() {
     s.connectionLost = false;
     if (s.socket) {
         LogTraffic("CLOSE", 5, kTrafficSys);
-        delete s.socket;
-        s.socket = nullptr;
+        s.socket.reset();
     }
     if (s.comPort) {
         LogTraffic("CLOSE", 5, kTrafficSys);
-        COMPort* line = s.comPort;
-        s.comPort = nullptr;
+        const std::unique_ptr<COMPort> line = std::move(s.comPort);
         try {
             line->Close();
         } catch (const std::exception&) {
             // A refused close: the handle is gone all the same.
         }
-        delete line;
     }
     return 0;
 }
@@ -231,25 +228,25 @@ int ApplySetting(CZelComLanPort& port, COMPort* line, Apply apply) {
 int CZelComLanPort::SetBaudRate(int32_t baud) {
     CAutoLockMutex guard(lock_);
     state_->baudRate = baud;
-    return ApplySetting(*this, state_->comPort, [baud](COMPort& line) { line.SetBaudRate(baud); });
+    return ApplySetting(*this, state_->comPort.get(), [baud](COMPort& line) { line.SetBaudRate(baud); });
 }
 
 int CZelComLanPort::SetParity(int32_t parity) {
     CAutoLockMutex guard(lock_);
     state_->parity = parity;
-    return ApplySetting(*this, state_->comPort, [parity](COMPort& line) { line.SetParity(Code(parity)); });
+    return ApplySetting(*this, state_->comPort.get(), [parity](COMPort& line) { line.SetParity(Code(parity)); });
 }
 
 int CZelComLanPort::SetByteSize(int32_t) {
     CAutoLockMutex guard(lock_);
     state_->byteSize = 8;
-    return ApplySetting(*this, state_->comPort, [](COMPort& line) { line.SetByteSize(8); });
+    return ApplySetting(*this, state_->comPort.get(), [](COMPort& line) { line.SetByteSize(8); });
 }
 
 int CZelComLanPort::SetStopBits(int32_t stopBits) {
     CAutoLockMutex guard(lock_);
     state_->stopBits = stopBits;
-    return ApplySetting(*this, state_->comPort, [stopBits](COMPort& line) { line.SetStopBits(Code(stopBits)); });
+    return ApplySetting(*this, state_->comPort.get(), [stopBits](COMPort& line) { line.SetStopBits(Code(stopBits)); });
 }
 
 int CZelComLanPort::LogTraffic(const void* data, int32_t length, int direction) {
@@ -332,9 +329,9 @@ platform::WaitOutcome CZelComLanPort::WaitOnLine(unsigned ms, bool* noLine) {
         {
             CAutoLockMutex guard(lock_);
             if (s.socket && s.socket->Valid()) {
-                socket = s.socket;
+                socket = s.socket.get();
             } else if (!s.socket && s.comPort) {
-                com = s.comPort;
+                com = s.comPort.get();
             }
             if (!socket && !com) {
                 *noLine = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/sync.h"
@@ -90,5 +91,5 @@ private:
     // One wait on the open line; *noLine when there was none.
     platform::WaitOutcome WaitOnLine(unsigned ms, bool* noLine);
     platform::RecursiveMutex lock_;
-    State* state_;
+    std::unique_ptr<State> state_;
 };

@@ -63,6 +63,27 @@ bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameSt
     return true;
 }
 
+int ReadFrameBytes(exchange::IByteLine& line, ReadClock& clock, FrameReadHooks& hooks, uint8_t* frame, int length,
+                   int held) {
+    if (!frame || length <= 0) return 0;
+    int count = std::max(0, std::min(held, length));
+    while (count < length) {
+        hooks.BeforeRead();
+        const int n = line.Read(frame + count, length - count);
+        if (n > 0) {
+            count += std::min(n, length - count);
+        } else {
+            // A line that closed under us brings nothing more: end the read
+            // so that the next cycle reopens it instead of spending the whole
+            // budget.
+            if (hooks.LineClosed()) break;
+            if (!WaitForFrameBytes(line, clock, count > 0)) break;
+        }
+        if (count >= length || hooks.Stopped()) break;
+    }
+    return count;
+}
+
 }  // namespace listener
 }  // namespace zel
 
@@ -244,23 +265,20 @@ int CScalesListener::ReadOneFrame(uint8_t* frame, int capacity, int held) {
 }
 
 int CScalesListener::ReadFrame(uint8_t* frame, int length, int held) {
+    class Hooks : public FrameReadHooks {
+    public:
+        Hooks(CScalesListener& owner, PortLine& line) : owner_(owner), line_(line) {}
+        void BeforeRead() override { owner_.BeforeReadAttempt(); }
+        bool LineClosed() override { return line_.LineState() != 0; }
+        bool Stopped() override { return owner_.StopSeen(); }
+
+    private:
+        CScalesListener& owner_;
+        PortLine& line_;
+    };
     PortLine line(*this);
-    int count = std::max(0, std::min(held, length));
-    while (count < length) {
-        BeforeReadAttempt();
-        const int n = line.Read(frame + count, length - count);
-        if (n > 0) {
-            count += std::min(n, length - count);
-        } else {
-            // A line that closed under us (a Disconnect from the platform, a
-            // failed read) brings nothing more: end the read so that the next
-            // cycle reopens it instead of spending the whole budget.
-            if (line.LineState() != 0) break;
-            if (!WaitForFrameBytes(line, cycle, count > 0)) break;
-        }
-        if (count >= length || StopSeen()) break;
-    }
-    return count;
+    Hooks hooks(*this, line);
+    return ReadFrameBytes(line, cycle, hooks, frame, length, held);
 }
 
 int CScalesListener::SendCommand(const uint8_t* data, int length, unsigned pauseMs) {

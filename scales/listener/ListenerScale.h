@@ -68,6 +68,26 @@ struct ReadClock {
 // leaves the budget as it was.
 bool WaitForFrameBytes(exchange::IByteLine& line, ReadClock& clock, bool frameStarted);
 
+// What a frame read asks of its owner between reads.
+class FrameReadHooks {
+public:
+    virtual ~FrameReadHooks() = default;
+    // Before each read of the line.
+    virtual void BeforeRead() {}
+    // True when the line has closed under the read (a Disconnect, a failed
+    // read): nothing more will come.
+    virtual bool LineClosed() = 0;
+    // True when the listener is asked to stop.
+    virtual bool Stopped() = 0;
+};
+
+// Reads up to `length` bytes into `frame`, which holds `held` of them
+// already, against the cycle's budget; returns the count. An empty read
+// waits through WaitForFrameBytes; a closed line, a spent budget or a stop
+// end the read with what it has.
+int ReadFrameBytes(exchange::IByteLine& line, ReadClock& clock, FrameReadHooks& hooks, uint8_t* frame, int length,
+                   int held);
+
 }  // namespace listener
 }  // namespace zel
 

@@ -10,9 +10,6 @@ const uint8_t kTareCommand[kTareCommandLength] = {0x00, 0x00, 0x01};
 namespace {
 const unsigned kPriceRepeatPauseMs = 200;
 const unsigned kCommandPauseMs = 150;
-const int kGroupDigits = 6;
-
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 bool TextFrameOk(const uint8_t* frame) {
@@ -42,18 +39,6 @@ std::string TextFrameLine(const uint8_t* frame) {
     return line;
 }
 
-int32_t DigitGroupValue(const uint8_t* group) {
-    char text[kGroupDigits];
-    for (int i = 0; i < kGroupDigits; ++i) text[i] = static_cast<char>(static_cast<uint8_t>(group[kGroupDigits - 1 - i] + 0x30));
-    int i = 0;
-    while (i < kGroupDigits && IsSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < kGroupDigits && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int32_t value = 0;
-    for (; i < kGroupDigits && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
-    return negative ? -value : value;
-}
-
 DigitReading DecodeDigitFrame(const uint8_t* frame) {
     return DigitReading{DigitGroupValue(frame), DigitGroupValue(frame + 6), DigitGroupValue(frame + 12)};
 }
@@ -62,18 +47,6 @@ bool DigitFrameOk(const uint8_t* frame) {
     for (int i = 0; i < kDigitFrameLength; ++i)
         if (frame[i] > 9) return false;
     return true;
-}
-
-void BuildPriceCommand(int32_t price, uint8_t out[kPriceCommandLength]) {
-    uint32_t rest = static_cast<uint32_t>(price) % 100000u;
-    out[0] = 0x00;
-    out[1] = 0x00;
-    out[2] = 0x02;
-    for (int i = 3; i < 8; ++i) {
-        out[i] = static_cast<uint8_t>(rest % 10);
-        rest /= 10;
-    }
-    out[8] = 0x00;
 }
 
 std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId) {
@@ -132,7 +105,7 @@ int ScalesVTA_Thread_Prot4::SendPendingPrice() {
     if (!pricePending) return 0;
     pricePending = 0;
     uint8_t command[kPriceCommandLength];
-    BuildPriceCommand(pendingPrice, command);
+    BuildVtaPriceCommand(pendingPrice, command);
     // The scale takes the price reliably only when it comes twice.
     int first = SendCommand(command, kPriceCommandLength, kPriceRepeatPauseMs);
     int second = SendCommand(command, kPriceCommandLength, kCommandPauseMs);

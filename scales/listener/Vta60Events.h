@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "scales/Prompribor.h"
 #include "scales/listener/ListenerScale.h"
 
 namespace zel {
@@ -14,7 +15,7 @@ namespace vta60 {
 
 const int kTextFrameLength = 25;
 const int kDigitFrameLength = 18;
-const int kPriceCommandLength = 9;
+const int kPriceCommandLength = prompribor::kVtaPriceCommandLength;
 const int kTareCommandLength = 3;
 const int32_t kMaxPrice = 99999;
 
@@ -30,11 +31,9 @@ int TextFrameNextStart(const uint8_t* frame, int count);
 // a field ends the text, as it ends any text the platform receives).
 std::string TextFrameLine(const uint8_t* frame);
 
-// One six-digit group, least significant first, as the scale's integer: the
-// bytes become characters by adding '0' and are read the way the C runtime's
-// atoi reads them (leading white space, a sign, digits up to the first
-// non-digit), so a byte above 9 ends the number.
-int32_t DigitGroupValue(const uint8_t* group);
+// The digit groups and the price command are those of the polled model.
+using prompribor::BuildVtaPriceCommand;
+using prompribor::DigitGroupValue;
 
 struct DigitReading {
     int32_t grams;
@@ -45,10 +44,6 @@ DigitReading DecodeDigitFrame(const uint8_t* frame);
 // Every byte of the 18 holds a digit value 0..9; any other cuts a group's
 // number short, a wrong reading, and refuses the frame.
 bool DigitFrameOk(const uint8_t* frame);
-
-// 00 00 02, the five lowest decimal digits of the price least significant
-// first, 00.
-void BuildPriceCommand(int32_t price, uint8_t out[kPriceCommandLength]);
 
 std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId);
 

@@ -20,6 +20,7 @@
 
 #include "platform/sys.h"
 #include "tests/detect/detect_support.h"
+#include "tests/skip_or_fail.h"
 
 using namespace detect_support;
 
@@ -131,7 +132,7 @@ private:
 
 TEST(DetectFaultLines, NothingIsNamedOnALineWithoutAScale) {
     const char* tool = std::getenv("ZELSCALES");
-    if (!tool || !*tool) GTEST_SKIP() << "ZELSCALES (the zelscales tool) not set";
+    if (!tool || !*tool) ZEL_SKIP_OR_FAIL("ZELSCALES (the zelscales tool) not set");
 
     // Noise: bursts of 1 to 48 pseudo-random bytes, about every 10 ms, the
     // same every run.

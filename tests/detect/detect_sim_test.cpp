@@ -23,6 +23,7 @@
 #include "sim/Simulator.h"
 #include "tests/detect/detect_support.h"
 #include "tools/detect_plan.h"
+#include "tests/skip_or_fail.h"
 
 using namespace zelscales::detect;
 using namespace detect_support;
@@ -130,7 +131,7 @@ void Execute(DetectRun& run, const std::string& tool, const std::string& errPath
 // it computes), one scan of one speed each.
 TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
     const char* tool = std::getenv("ZELSCALES");
-    if (!tool || !*tool) GTEST_SKIP() << "ZELSCALES (the zelscales tool) not set";
+    if (!tool || !*tool) ZEL_SKIP_OR_FAIL("ZELSCALES (the zelscales tool) not set");
 
     std::vector<std::unique_ptr<DetectRun>> runs;
     for (const sim::SimModel& m : sim::AllSimModels()) {
@@ -226,7 +227,7 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
 
 TEST(DetectSim, ExitCodes) {
     const char* tool = std::getenv("ZELSCALES");
-    if (!tool || !*tool) GTEST_SKIP() << "ZELSCALES (the zelscales tool) not set";
+    if (!tool || !*tool) ZEL_SKIP_OR_FAIL("ZELSCALES (the zelscales tool) not set");
     struct Case {
         const char* args;
         int exit;

@@ -91,9 +91,11 @@ TEST_P(PolledWeighing, BrokenFramesAreRefused) {
     EXPECT_GT(w.weight, 0.0);
 }
 
-TEST_P(PolledWeighing, GarbageBeforeTheFrameIsSkipped) {
+// Model 10 is left out: a frame without a header cannot be told from garbage.
+class PolledHeaderedWeighing : public PolledWeighing {};
+
+TEST_P(PolledHeaderedWeighing, GarbageBeforeTheFrameIsSkipped) {
     const int model = std::get<0>(GetParam());
-    if (model == 10) GTEST_SKIP() << "a frame without a header cannot be told from garbage";
     PolledRig rig(model, std::get<1>(GetParam()));
     rig.sim.SetWeight(3.0);
     rig.sim.SetFault(sim::Fault::Garbage, 5);
@@ -112,6 +114,10 @@ std::string Name(const testing::TestParamInfo<std::tuple<int, Wire>>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Models, PolledWeighing,
                          ::testing::Combine(::testing::Values(13, 27, 14, 10), ::testing::Values(Wire::Pty, Wire::Tcp)),
+                         Name);
+
+INSTANTIATE_TEST_SUITE_P(Models, PolledHeaderedWeighing,
+                         ::testing::Combine(::testing::Values(13, 27, 14), ::testing::Values(Wire::Pty, Wire::Tcp)),
                          Name);
 
 TEST(PolledFaults, OverloadGivesSeven) {

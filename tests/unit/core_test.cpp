@@ -16,6 +16,7 @@
 #include "core/Text.h"
 #include "scales/IScalesObject.h"
 #include "scales/ScalesEmulyator.h"
+#include "tests/skip_or_fail.h"
 
 TEST(ParseNumberText, Table) {
     struct Case {
@@ -142,7 +143,7 @@ TEST(ParseNumberText, CommaAndProcessLocaleChangeNothing) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     // A locale with a decimal comma, by its POSIX or its Windows name.
     if (!std::setlocale(LC_ALL, "ru_RU.UTF-8") && !std::setlocale(LC_ALL, "Russian_Russia.1251"))
-        GTEST_SKIP() << "no Russian locale";
+        ZEL_SKIP_OR_FAIL("no Russian locale");
     // The locale reads ',' as its decimal separator, so strtod would differ.
     const double commaInLocale = std::strtod("2,5", nullptr);
     const long wrong = WrongWithEitherSeparator();
@@ -410,4 +411,27 @@ TEST(WholeTowardZero, KeepsTheWholeNumberATextMeans) {
         EXPECT_EQ(got, c.whole) << c.value;
         EXPECT_FALSE(std::signbit(got) && got == 0.0) << c.value << " gave -0";
     }
+}
+
+TEST(FrameFieldHelpers, NegatedNeverGivesMinusZero) {
+    struct Case {
+        double value;
+        bool negative;
+        double expected;
+    };
+    const Case cases[] = {{1.5, true, -1.5}, {1.5, false, 1.5}, {0.0, true, 0.0}, {-0.0, true, 0.0}, {-2.0, false, -2.0}};
+    for (const Case& c : cases) {
+        const double got = zel::Negated(c.value, c.negative);
+        EXPECT_EQ(got, c.expected) << c.value << " " << c.negative;
+        EXPECT_EQ(std::signbit(got), std::signbit(c.expected)) << c.value << " " << c.negative;
+    }
+}
+
+TEST(FrameFieldHelpers, FieldTextCopiesOnlyTheField) {
+    const uint8_t frame[] = {'S', 'T', '1', '2', '.', '5', 'k', 'g'};
+    char text[5];
+    zel::FieldText(frame, 2, 4, text);
+    EXPECT_STREQ(text, "12.5");
+    zel::FieldText(frame, 0, 0, text);
+    EXPECT_STREQ(text, "");
 }

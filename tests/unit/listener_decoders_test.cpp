@@ -206,7 +206,7 @@ TEST(Vta60Commands, Price) {
     };
     for (const Case& c : cases) {
         uint8_t out[zel::vta60::kPriceCommandLength];
-        zel::vta60::BuildPriceCommand(c.price, out);
+        zel::vta60::BuildVtaPriceCommand(c.price, out);
         EXPECT_EQ(Bytes(out, out + sizeof(out)), c.command) << c.price;
     }
 }

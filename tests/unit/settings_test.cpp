@@ -11,6 +11,7 @@
 #include "platform/net.h"
 #include "scales/IScalesObject.h"
 #include "tests/unit/transport_test_util.h"
+#include "tests/skip_or_fail.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ TEST(Settings, LoadSettingsMakesTheConfiguredDevices) {
 TEST(Settings, EthernetDefaultsReach127001At20108) {
     uint16_t bound = 0;
     platform::SocketHandle listener = platform::ListenLoopback(20108, &bound);
-    if (listener == platform::kInvalidSocket) GTEST_SKIP() << "TCP port 20108 is taken on this machine";
+    if (listener == platform::kInvalidSocket) ZEL_SKIP_OR_FAIL("TCP port 20108 is taken on this machine");
     const std::string path = LibrarySettingsPath();
     platform::RemoveFile(path);  // the test program's own directory: only an aborted run leaves one
     CScalesManager manager;

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/sys.h"
 #include "platform/win32/paths_win32.h"
+#include "tests/skip_or_fail.h"
 
 using zel::host::Component;
 using zel::host::FromUtf8;
@@ -70,11 +71,11 @@ TEST(WindowsUnicodePath, LibraryInAFolderBeyondTheAnsiCodePage) {
     const fs::path here = fs::current_path();
     const std::u16string folder = kFolderName;
     if (here.filename().u16string() != folder) {
-        GTEST_SKIP() << "not run from a folder named " << ToUtf8(folder);
+        ZEL_SKIP_OR_FAIL("not run from a folder named " << ToUtf8(folder));
     }
     // Only meaningful where the 8-bit calls would miss the folder.
     if (platform::AnsiToWide(platform::WideToAnsi(folder.data(), folder.size()).c_str()) == folder) {
-        GTEST_SKIP() << "the ANSI code page holds the folder's name; run under an English one";
+        ZEL_SKIP_OR_FAIL("the ANSI code page holds the folder's name; run under an English one");
     }
     const std::string dir = ToUtf8(here.u16string());
     EXPECT_EQ(platform::ExecutableDirectory(), dir);

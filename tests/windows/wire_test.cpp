@@ -20,6 +20,7 @@
 #include "host/Component.h"
 #include "platform/sys.h"
 #include "platform/window_catcher.h"
+#include "tests/skip_or_fail.h"
 
 using zel::host::Component;
 using zel::host::FromUtf8;
@@ -109,7 +110,7 @@ TEST(WindowsWire, ScalesOnComPortsAndTcp) {
     std::string error;
     const std::vector<WireCase> cases = CasesFromEnvironment(&error);
     ASSERT_TRUE(error.empty()) << error;
-    if (cases.empty()) GTEST_SKIP() << "ZEL_WIRE_CASES not set: no simulated scales to weigh";
+    if (cases.empty()) ZEL_SKIP_OR_FAIL("ZEL_WIRE_CASES not set: no simulated scales to weigh");
     std::printf("weighing %u simulated scales\n", static_cast<unsigned>(cases.size()));
 
     // Under a display (the test script runs Wine under Xvfb) a hidden
