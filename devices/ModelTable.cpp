@@ -26,10 +26,12 @@ IScalesObject* Make() {
 
 // number, class, caption, kind, line, unit, to kilograms, tare, zero, price,
 // creator, frame check; then, where it is not "unconfirmed", what becomes of
-// tare, zero and price
+// tare, zero and price; then the unit of price and cost where a reading
+// carries them
 const ModelInfo kModels[] = {
     {0, "CScalesVTA5", "0:  ВТА-60 (Промприбор)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, true, false, true,
-     &Make<CScalesVTA5>, FrameCheck::kStructure},
+     &Make<CScalesVTA5>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kHundredths},
     {1, "ScalesVN_A_CI", "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
      &Make<ScalesVN_A_CI>, FrameCheck::kStructure},
     {2, "ScalesTBE", "2:  TBE  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
@@ -59,22 +61,25 @@ const ModelInfo kModels[] = {
     {13, "ScalesCAS", "13: CAS (АР, AD, DB, ER, EM, SW, CS)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesCAS>, FrameCheck::kStructure},
     {14, "ScalesCASLP16", "14: CAS-LP (v1.6)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     &Make<ScalesCASLP16>, FrameCheck::kStructure},
+     &Make<ScalesCASLP16>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kAsSent},
     {15, "ScalesVTA_Thread_Sbarco", "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesVTA_Thread_Sbarco>, FrameCheck::kNone},
     {16, "Scales_KELI", "16: KELI", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, true, false,
      &Make<Scales_KELI>, FrameCheck::kStructure},
     {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
-     &Make<CScalesCamry>, FrameCheck::kStructure},
+     &Make<CScalesCamry>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
     {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<CScalesOCSrc>, FrameCheck::kXor},
     {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesJADEVER_SNUGII>, FrameCheck::kStructure},
     {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
      &Make<ScalesEmulyator>, FrameCheck::kNone,
-     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kConfirmed},
+     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kConfirmed, Money::kUnits},
     {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesJADEVER_JPL_N>, FrameCheck::kStructure},
+     &Make<ScalesJADEVER_JPL_N>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
     {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
      &Make<ScalesVTA_Thread_Prot4>, FrameCheck::kNone},
     {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
@@ -88,11 +93,13 @@ const ModelInfo kModels[] = {
     {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesBTHE_SDL_07>, FrameCheck::kStructure},
     {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesBTHE_UNS_2>, FrameCheck::kStructure},
+     &Make<ScalesBTHE_UNS_2>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
     {29, "ScalesT7E", "29: T7E", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesT7E>, FrameCheck::kStructure},
     {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
-     &Make<ScalesICS_NT>, FrameCheck::kStructure},
+     &Make<ScalesICS_NT>, FrameCheck::kStructure,
+     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kHundredths},
     {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
      &Make<ScalesA12EH>, FrameCheck::kStructure},
     {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,
@@ -220,6 +227,15 @@ const char* DeliveryName(bool taken, Delivery delivery) {
         case Delivery::kConfirmed: return "confirmed";
         case Delivery::kNotSent: return "not sent";
         default: return "unconfirmed";
+    }
+}
+
+const char* MoneyName(Money money) {
+    switch (money) {
+        case Money::kUnits: return "currency units";
+        case Money::kHundredths: return "hundredths";
+        case Money::kAsSent: return "as the scale sends";
+        default: return "-";
     }
 }
 

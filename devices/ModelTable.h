@@ -52,6 +52,18 @@ enum class Delivery : uint8_t {
     kNotSent,
 };
 
+// What the price and cost of a reading are in (GetWeightPriceCost):
+//   kNone        the reading carries none (0.0);
+//   kUnits       currency units (12.50);
+//   kHundredths  hundredths of the currency unit (1250);
+//   kAsSent      the scale's own integers, unscaled.
+enum class Money : uint8_t {
+    kNone,
+    kUnits,
+    kHundredths,
+    kAsSent,
+};
+
 struct ModelInfo {
     int number;
     const char* className;  // "" for a placeholder
@@ -71,6 +83,7 @@ struct ModelInfo {
     Delivery tareDelivery = Delivery::kUnconfirmed;
     Delivery zeroDelivery = Delivery::kUnconfirmed;
     Delivery priceDelivery = Delivery::kUnconfirmed;
+    Money money = Money::kNone;  // the unit of a reading's price and cost
 };
 
 // Models 0..45 in order; `count` receives the number of rows.
@@ -87,6 +100,8 @@ const char* FrameCheckName(FrameCheck check);
 // "confirmed", "unconfirmed", "not sent"; "-" for a command the model does
 // not take.
 const char* DeliveryName(bool taken, Delivery delivery);
+// "-", "currency units", "hundredths", "as the scale sends".
+const char* MoneyName(Money money);
 
 }  // namespace devices
 }  // namespace zel

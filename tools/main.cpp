@@ -266,8 +266,8 @@ int RunModels(const Options& o) {
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
-        std::printf("| model | caption | kind | line | weight unit | to kg | tare | zero | price | frame check |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| model | caption | kind | line | weight unit | to kg | price, cost | tare | zero | price | frame check |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     } else if (!o.json) {
         std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
                     "frame check", "caption");
@@ -289,6 +289,8 @@ int RunModels(const Options& o) {
             } else {
                 row.String("line", line).String("unit", m.unit).Number("toKilograms", m.toKilograms);
             }
+            if (m.money == Money::kNone) row.Null("money");
+            else row.String("money", MoneyName(m.money));
             row.Raw("tare", command(m.tare, tare)).Raw("zero", command(m.zero, zero));
             row.Raw("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
@@ -301,9 +303,9 @@ int RunModels(const Options& o) {
             for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
                 caption.replace(at, 1, "\\|");
             const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
-            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), tare, zero, price,
-                        FrameCheckName(m.frameCheck));
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), MoneyName(m.money), tare,
+                        zero, price, FrameCheckName(m.frameCheck));
             continue;
         }
         if (reserved) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
@@ -86,4 +87,48 @@ TEST(ModelTable, PolledRowsReachTheProtocolTheClassRuns) {
         ASSERT_NE(polled, nullptr);
         EXPECT_EQ(&polled->Protocol(), p);
     }
+}
+
+// The price-and-cost column says what a reading's price is in: a frame
+// whose scale shows a price of 12.50, decoded by the row's own protocol,
+// reads 12.5 in currency units and 1250 in hundredths or as sent.
+TEST(ModelTable, MoneyColumnMatchesWhatTheDecoderReturns) {
+    using zel::devices::Money;
+    // Digits least significant first (values, or characters with '0'
+    // added): 1.234 kg at 12.50 makes 15.42.
+    const std::vector<uint8_t> w6 = {4, 3, 2, 1, 0, 0}, p5 = {0, 5, 2, 1, 0}, p6 = {0, 5, 2, 1, 0, 0},
+                               c6 = {2, 4, 5, 1, 0, 0};
+    auto join = [](std::initializer_list<std::vector<uint8_t>> parts, uint8_t add) {
+        std::vector<uint8_t> out;
+        for (const auto& part : parts)
+            for (uint8_t b : part) out.push_back(static_cast<uint8_t>(b + add));
+        return out;
+    };
+    const std::vector<uint8_t> lp = {0x01, 0x80, 0xAA, 0x40, 0xD2, 0x04, 0xE2, 0x04, 0, 0, 0x06, 0x06, 0, 0, 0, 0, 0, 0};
+    const struct {
+        int model;
+        std::vector<uint8_t> frame;
+    } cases[] = {
+        {0, join({w6, p6, c6}, 0)},      {17, join({w6, p5, c6}, '0')}, {21, join({w6, p5, c6}, '0')},
+        {28, join({w6, p6, c6}, 0)},     {30, join({w6, p6, c6}, '0')}, {14, lp},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(c.model);
+        ASSERT_NE(p, nullptr);
+        ASSERT_TRUE(p->accepts(c.frame.data(), c.frame.size()));
+        zel::exchange::Reading r;
+        ASSERT_EQ(p->decode(c.frame.data(), c.frame.size(), r).result, 0);
+        const Money money = zel::devices::FindModel(c.model)->money;
+        ASSERT_NE(money, Money::kNone);
+        EXPECT_DOUBLE_EQ(r.price, money == Money::kUnits ? 12.5 : 1250.0);
+    }
+    // The emulator takes a price in hundredths and reads it back in units.
+    std::unique_ptr<IScalesObject> emulator(CreateScalesObject(20));
+    ASSERT_EQ(emulator->SendPrice(1250), 0);
+    double weight = 0, price = 0, cost = 0;
+    int32_t stable = 0;
+    ASSERT_EQ(emulator->ReadWeight(weight, price, cost, stable), 0);
+    EXPECT_EQ(zel::devices::FindModel(20)->money, Money::kUnits);
+    EXPECT_DOUBLE_EQ(price, 12.5);
 }
