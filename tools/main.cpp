@@ -13,6 +13,7 @@
 #include "tools/json.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
+#include "tools/traffic_log.h"
 
 #if !defined(_WIN32) && defined(__has_include)
 #if __has_include("sim/simulate_cli.h")
@@ -41,6 +42,7 @@ const char kUsage[] =
     "  version   print the driver's version and description, and the library file loaded\n"
     "  listen    print the readings an event-driven scale pushes\n"
     "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
+    "  decode    print a traffic log block by block: time, direction, bytes, text (--json)\n"
     "  ports     list the serial ports, free or busy, with their USB details (--json)\n"
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
@@ -440,6 +442,7 @@ int main(int argc, char** argv) {
     if (command == "listen") return RunListen(restCount, rest.data());
     if (command == "detect") return RunDetect(restCount, rest.data());
     if (command == "ports") return RunPorts(restCount, rest.data());
+    if (command == "decode") return RunDecode(restCount, rest.data());
 #ifdef ZEL_HAVE_SIMULATE
     if (command == "simulate") return RunSimulate(restCount, rest.data());
 #endif
