@@ -1,19 +1,109 @@
 // `zelscales decode`: a device traffic log, block by block.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "devices/ModelTable.h"
+#include "scales/exchange/PolledProtocol.h"
+#include "tools/detect_plan.h"
 #include "tools/json.h"
 #include "tools/traffic_log.h"
 
 using namespace zelscales;
 
+namespace {
+
+// The exchanges of one model in a log, judged by the driver's own frame
+// checks and decoders: what a polled model received after each request, or
+// what a scale that talks by itself sent while the line was open.
+class ExchangeJudge {
+public:
+    ExchangeJudge(const zel::devices::ModelInfo& row, bool asJson) : row_(row), asJson_(asJson) {
+        const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(row.number);
+        asks_ = p && p->requestLength > 0;
+    }
+
+    void Block(const TrafficBlock& b) {
+        if (b.direction == "received") {
+            received_.insert(received_.end(), b.bytes.begin(), b.bytes.end());
+            return;
+        }
+        if (b.direction == "sent") {
+            // A request sent in parts (a first byte, a pause, the rest) is one
+            // request: the reply is what comes after its last part.
+            if (!received_.empty()) Verdict();
+            asked_ = true;
+            return;
+        }
+        // The line opened, closed or failed to open: what came before is whole.
+        Verdict();
+    }
+    void Finish() { Verdict(); }
+
+private:
+    void Verdict() {
+        // A polled model's verdict is on a request; a talking scale's on
+        // what it sent.
+        if (asks_ ? !asked_ : received_.empty()) {
+            received_.clear();
+            return;
+        }
+        const detect::Verdict v = asks_ ? detect::JudgeReply(row_.number, received_.data(), received_.size())
+                                        : detect::JudgeHeard(row_.number, received_.data(), received_.size());
+        std::string why;
+        if (!v.ok)
+            why = received_.empty() ? "no reply"
+                                    : std::to_string(received_.size()) + " bytes that make no frame of model " +
+                                          std::to_string(row_.number) + " (a wrong speed or model? try zelscales detect)";
+        if (asJson_) {
+            json::Object o;
+            o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", received_.size());
+            if (v.ok) {
+                o.Int("result", v.result).Number("weight", v.reading.weight).String("unit", row_.unit);
+                o.Number("price", v.reading.price).Number("cost", v.reading.cost).Int("stable", v.reading.stable);
+            } else {
+                o.String("why", why);
+            }
+            std::printf("%s\n", o.Text().c_str());
+        } else if (v.ok) {
+            std::printf("  => model %d: weight %g %s, price %g, cost %g, %s (result %d)\n", row_.number, v.reading.weight,
+                        row_.unit, v.reading.price, v.reading.cost, v.reading.stable ? "stable" : "not stable", v.result);
+        } else {
+            std::printf("  => model %d refuses it: %s\n", row_.number, why.c_str());
+        }
+        received_.clear();
+        asked_ = false;
+    }
+
+    const zel::devices::ModelInfo& row_;
+    bool asJson_;
+    bool asks_ = false;
+    bool asked_ = false;  // a request went out since the last verdict
+    std::vector<uint8_t> received_;
+};
+
+}  // namespace
+
 int RunDecode(int argc, char** argv) {
     std::string path;
     bool asJson = false;
+    const zel::devices::ModelInfo* row = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--json")) asJson = true;
+        else if (!std::strcmp(argv[i], "--model")) {
+            char* end = nullptr;
+            const long n = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
+            row = end && *end == '\0' && n >= 0 && n <= 1000 ? zel::devices::FindModel(static_cast<int32_t>(n)) : nullptr;
+            if (!row || (row->kind != zel::devices::ModelKind::kPolled && row->kind != zel::devices::ModelKind::kListener)) {
+                std::fprintf(stderr, "zelscales decode: --model takes the number of a model with a line (see zelscales models)\n");
+                return 2;
+            }
+            ++i;
+        }
         else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             std::fprintf(stderr, "zelscales decode: unknown option %s\n", argv[i]);
             return 2;
@@ -24,7 +114,7 @@ int RunDecode(int argc, char** argv) {
         }
     }
     if (path.empty()) {
-        std::fprintf(stderr, "usage: zelscales decode LOG [--json]\n");
+        std::fprintf(stderr, "usage: zelscales decode LOG [--model N] [--json]\n");
         return 2;
     }
     std::ifstream in(path, std::ios::binary);
@@ -34,6 +124,8 @@ int RunDecode(int argc, char** argv) {
     }
     // Read in pieces so a huge log never has to fit in memory at once.
     TrafficLogParser parser;
+    std::unique_ptr<ExchangeJudge> judge;
+    if (row) judge = std::make_unique<ExchangeJudge>(*row, asJson);
     char chunk[65536];
     auto flush = [&] {
         for (const TrafficBlock& b : parser.TakeBlocks()) {
@@ -46,6 +138,7 @@ int RunDecode(int argc, char** argv) {
                 std::printf("%s  %-8s %s", b.time.c_str(), b.direction.c_str(), HexOf(b.bytes).c_str());
                 std::printf("  |%s|\n", TextOf(b.bytes).c_str());
             }
+            if (judge) judge->Block(b);
         }
         for (const TrafficProblem& p : parser.TakeProblems())
             std::fprintf(stderr, "zelscales decode: %s line %d: %s, skipped\n", path.c_str(), p.lineNumber,
@@ -60,5 +153,6 @@ int RunDecode(int argc, char** argv) {
     }
     parser.Finish();
     flush();
+    if (judge) judge->Finish();
     return 0;
 }

@@ -42,7 +42,7 @@ const char kUsage[] =
     "  version   print the driver's version and description, and the library file loaded\n"
     "  listen    print the readings an event-driven scale pushes\n"
     "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
-    "  decode    print a traffic log block by block: time, direction, bytes, text (--json)\n"
+    "  decode    print a traffic log block by block: time, direction, bytes, text; with --model N each\n            exchange judged by that model's checks and decoders (--json)\n"
     "  ports     list the serial ports, free or busy, with their USB details (--json)\n"
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
