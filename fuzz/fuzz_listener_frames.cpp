@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::vta60::DigitReading r = zel::vta60::DecodeDigitFrame(frame);
     CheckLine(zel::vta60::DigitFrameLine(r.grams / 1000.0 * coeff, r.price / 100.0, r.cost / 100.0, id));
     uint8_t price[zel::vta60::kPriceCommandLength];
-    zel::vta60::BuildPriceCommand(tareValue, price);
+    zel::vta60::BuildVtaPriceCommand(tareValue, price);
 
     // The scanner scale: a frame of up to 50 bytes with its text.
     uint8_t line[64] = {};
