@@ -1,5 +1,7 @@
 #include "devices/ModelTable.h"
 
+#include <utility>
+
 #include "scales/AsciiIndicators.h"
 #include "scales/Cas.h"
 #include "scales/Continuous.h"
@@ -189,7 +191,49 @@ const PolledRow kPolled[] = {
     {41, &modbus::kBst106Protocol},
 };
 
+using exchange::CommandList;
+using exchange::CommandPattern;
+
+CommandList One(const char* what, const exchange::CommandSpec& command) {
+    return {std::move(CommandPattern(what).Then(command))};
+}
+
+// What each model sends besides its read request, by number: the very bytes
+// its class writes.
+struct CommandsRow {
+    int number;
+    CommandList (*list)();
+};
+const CommandsRow kCommands[] = {
+    {0, &prompribor::VtaCommands},
+    {1, &prompribor::VnCiCommands},
+    {2, [] { return One("tare", indicators::kTbeTare); }},
+    {3, [] { return One("tare", indicators::kTb1Tare); }},
+    {4, &indicators::VnOldCommands},
+    {5, &vn220::Vn220Commands},
+    {8, [] { return CommandList{One("tare", mirvesov::kA12Tare)[0], One("zero", mirvesov::kA12Zero)[0]}; }},
+    {9, [] { return One("tare", indicators::kAxisTare); }},
+    {16, [] { return One("zero", ascii::kKeliZero); }},
+    {21, [] { return pricecomp::PatternsOf(pricecomp::kJplCommands); }},
+    {22, &vta60::Vta60Commands},
+    {24, &indicators::IqPlusCommands},
+    {26, [] { return One("tare", ascii::kHbmTare); }},
+    {28, [] { return pricecomp::PatternsOf(pricecomp::kUns2Commands); }},
+    {30, [] { return pricecomp::PatternsOf(pricecomp::kIcsCommands); }},
+    {32, &vn220::TaraCommands},
+    {35, [] { return One("tare", ascii::kRadwagTare); }},
+    {37, [] { return One("tare", indicators::kEsitTare); }},
+    {40, [] { return One("zero", modbus::kD12ZeroCommand); }},  // its tare is the zero
+    {41, [] { return One("tare", modbus::kBst106TareCommand); }},
+};
+
 }  // namespace
+
+exchange::CommandList CommandsOf(int32_t number) {
+    for (const CommandsRow& r : kCommands)
+        if (r.number == number) return r.list();
+    return {};
+}
 
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number) {
     for (const PolledRow& r : kPolled)

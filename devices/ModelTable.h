@@ -7,14 +7,9 @@
 #include <cstdint>
 
 #include "scales/Line.h"
+#include "scales/exchange/Commands.h"
 
 class IScalesObject;
-
-namespace zel {
-namespace exchange {
-struct PolledProtocol;
-}
-}  // namespace zel
 
 namespace zel {
 namespace devices {
@@ -93,6 +88,10 @@ const ModelInfo* FindModel(int32_t number);
 
 // The wire description of a polled model; null for every other kind.
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
+// What a model sends besides its read request (tare, zero, price,
+// acknowledgements), as its class writes it; empty for a model that sends
+// nothing else.
+exchange::CommandList CommandsOf(int32_t number);
 
 const char* KindName(ModelKind kind);
 // "CRC", "XOR", "structure only", "length only"; "-" for kNone.

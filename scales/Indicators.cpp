@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "core/ResultCodes.h"
 #include "core/Text.h"
@@ -45,6 +46,17 @@ const uint8_t kIqSx[] = {'S', 'X', kCr, kLf};
 const CommandSpec kIqStreamOffCommand = {.bytes = kIqStreamOff, .length = sizeof(kIqStreamOff)};
 const CommandSpec kIqExCommand = {.bytes = kIqEx, .length = sizeof(kIqEx)};
 const CommandSpec kIqSxCommand = {.bytes = kIqSx, .length = sizeof(kIqSx)};
+
+// The commands SendPrice selects on the IQ plus.
+const struct {
+    int32_t value;
+    const CommandSpec* command;
+    const char* what;
+} kIqPlusPriceCommands[] = {
+    {12345, &kIqStreamOffCommand, "price 12345: STREAM=OFF"},
+    {1, &kIqExCommand, "price 1: EX"},
+    {2, &kIqSxCommand, "price 2: SX"},
+};
 
 }  // namespace
 
@@ -311,13 +323,19 @@ const CommandSpec kEsitTare = {.bytes = kEsitTareBytes, .length = sizeof(kEsitTa
 // --- IQ plus commands behind SendPrice ----------------------------------------------
 
 const CommandSpec* IqPlusPriceCommand(int32_t value) {
-    switch (value) {
-        case 12345: return &kIqStreamOffCommand;
-        case 1: return &kIqExCommand;
-        case 2: return &kIqSxCommand;
-        default: return nullptr;
-    }
+    for (const auto& c : kIqPlusPriceCommands)
+        if (c.value == value) return c.command;
+    return nullptr;
 }
+
+exchange::CommandList IqPlusCommands() {
+    exchange::CommandList list = {exchange::CommandPattern("tare").Then(kIqPlusTare)};
+    for (const auto& c : kIqPlusPriceCommands) list.push_back(std::move(exchange::CommandPattern(c.what).Then(*c.command)));
+    return list;
+}
+
+// The scale's address (byte 1) is any: a scale set to another one takes it too.
+exchange::CommandList VnOldCommands() { return {exchange::CommandPattern("tare").Then(kVnOldTare).AnyAt(1)}; }
 
 int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& session, int32_t value) {
     if (const CommandSpec* command = IqPlusPriceCommand(value)) return exchange::RunCommand(line, session, *command);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scales/exchange/Commands.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
@@ -88,6 +89,9 @@ extern const exchange::CommandSpec kEsitTare;
 // The IQ plus command a SendPrice value selects: 12345 STREAM=OFF, 1 EX,
 // 2 SX; null for any other value.
 const exchange::CommandSpec* IqPlusPriceCommand(int32_t value);
+// Model 24's tare and the three commands behind SendPrice; model 4's tare.
+exchange::CommandList IqPlusCommands();
+exchange::CommandList VnOldCommands();
 // Sends the selected command (0); a value that selects none writes nothing
 // and gives 5, the line connected and released like any command's.
 int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& session, int32_t value);

@@ -134,6 +134,13 @@ int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[k
     return n + 6;
 }
 
+exchange::CommandList PatternsOf(const Commands& commands) {
+    exchange::CommandPattern tare("tare"), price("price");
+    tare.Then(commands.tare, static_cast<size_t>(commands.tareLength));
+    price.Then(commands.price.head, static_cast<size_t>(commands.price.headLength)).PriceDigits(commands.price.filler);
+    return {tare, price};
+}
+
 // Weight, price and cost keep the caller's values until a reply comes;
 // stable is 1 from the start. No header and no check byte: N bytes of
 // digits are a reply.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scales/exchange/Commands.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
@@ -77,6 +78,9 @@ extern const exchange::PolledProtocol kCamryProtocol;
 extern const exchange::PolledProtocol kJplProtocol;
 extern const exchange::PolledProtocol kIcsProtocol;
 extern const exchange::PolledProtocol kUns2Protocol;
+
+// The tare and the price command as patterns (the price digits any).
+exchange::CommandList PatternsOf(const Commands& commands);
 
 extern const Commands kJplCommands;
 extern const Commands kIcsCommands;

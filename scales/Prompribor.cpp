@@ -1,6 +1,7 @@
 #include "scales/Prompribor.h"
 
 #include <cmath>
+#include <utility>
 
 #include "core/ResultCodes.h"
 
@@ -22,6 +23,7 @@ const uint8_t kVtaRequest[] = {0x00, 0x00, 0x03};
 const uint8_t kVtaTare[] = {0x00, 0x00, 0x01};
 const uint8_t kVnRequest[] = {0x3C, 0x00, 0x21, 0x3E};
 const uint8_t kVnTare[] = {0x3C, 0x00, 0x54, 0x3E};
+const uint8_t kVtaPriceHead[] = {0x00, 0x00, 0x02};
 
 const unsigned kTarePauseMs = 150;
 
@@ -74,11 +76,19 @@ Decoded DecodeVtaReply(const uint8_t* frame, size_t length, Reading& out) {
 }
 
 void BuildVtaPriceCommand(int32_t price, uint8_t out[kVtaPriceCommandLength]) {
-    out[0] = 0x00;
-    out[1] = 0x00;
-    out[2] = 0x02;
-    exchange::PriceDigits(price, false, 0x00, out + 3);
+    static_assert(sizeof kVtaPriceHead + 6 == kVtaPriceCommandLength, "head, five digits, filler");
+    for (size_t i = 0; i < sizeof kVtaPriceHead; ++i) out[i] = kVtaPriceHead[i];
+    exchange::PriceDigits(price, false, 0x00, out + sizeof kVtaPriceHead);
 }
+
+exchange::CommandPattern VtaPricePattern() {
+    return std::move(exchange::CommandPattern("price").Then(kVtaPriceHead).PriceDigits(0x00));
+}
+
+exchange::CommandList VtaCommands() { return {exchange::CommandPattern("tare").Then(kVtaTare), VtaPricePattern()}; }
+
+// The scale's address (byte 1) is any: a scale set to another one takes it too.
+exchange::CommandList VnCiCommands() { return {exchange::CommandPattern("tare").Then(kVnTare).AnyAt(1)}; }
 
 int64_t WeightThousandths(const uint8_t* field, uint8_t status) {
     static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scales/exchange/Commands.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
@@ -40,6 +41,12 @@ exchange::Decoded DecodeVtaReply(const uint8_t* frame, size_t length, exchange::
 // 00 00 02, the five lowest decimal digits of the price least significant
 // first as values 0..9, 00.
 void BuildVtaPriceCommand(int32_t price, uint8_t out[kVtaPriceCommandLength]);
+// The price command as a pattern: its head, the digits any.
+exchange::CommandPattern VtaPricePattern();
+
+// What models 0 (tare, price) and 1 (tare) send besides the read request.
+exchange::CommandList VtaCommands();
+exchange::CommandList VnCiCommands();
 
 // The IE04 block's six weight characters, in order: a digit is kept, '-'
 // replaces everything before it by '-', any other byte reads as '0'. The

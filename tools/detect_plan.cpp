@@ -280,43 +280,24 @@ int PlanBoundMs(const Plan& plan) {
 
 // --- commands ---------------------------------------------------------------
 
+// The commands of every model, as the driver's own classes write them; a
+// pattern several models share is one entry with all of them as owners.
 const std::vector<CommandPattern>& CommandPatterns() {
-    const int A = -1;  // any byte
-    auto text = [](const char* s) {
-        std::vector<int> out;
-        for (const char* p = s; *p; ++p) out.push_back(static_cast<unsigned char>(*p));
+    static const std::vector<CommandPattern> patterns = [] {
+        std::vector<CommandPattern> out;
+        size_t count = 0;
+        const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+        for (size_t i = 0; i < count; ++i) {
+            for (const zel::exchange::CommandPattern& c : zel::devices::CommandsOf(rows[i].number)) {
+                auto same = std::find_if(out.begin(), out.end(), [&](const CommandPattern& p) {
+                    return p.bytes == c.bytes && std::string(p.what) == c.what;
+                });
+                if (same == out.end()) out.push_back(CommandPattern{{rows[i].number}, c.what, c.bytes});
+                else same->owners.push_back(rows[i].number);
+            }
+        }
         return out;
-    };
-    static const std::vector<CommandPattern> patterns = {
-        // Digit-value price-computing scales and their event-driven sibling.
-        {{0, 21, 22, 30}, "tare 00 00 01", {0x00, 0x00, 0x01}},
-        {{0, 21, 22}, "price 00 00 02 + digits + 00", {0x00, 0x00, 0x02, A, A, A, A, A, 0x00}},
-        {{30}, "price 00 00 02 + digits + 30", {0x00, 0x00, 0x02, A, A, A, A, A, 0x30}},
-        {{28}, "tare 2A 01", {0x2A, 0x01}},
-        {{28}, "price 2A 02 + digits + 00", {0x2A, 0x02, A, A, A, A, A, 0x00}},
-        // VN scales: acknowledgement, tare value, tare (address byte any).
-        {{5, 32}, "acknowledgement < A >", {0x3C, A, 0x41, 0x3E}},
-        {{32}, "tare value < b ... >", {0x3C, A, 0x62, A, A, A, 0x3E}},
-        {{1, 4}, "tare < T >", {0x3C, A, 0x54, 0x3E}},
-        // Single-letter commands.
-        {{8}, "tare T", {'T'}},
-        {{8}, "zero Z", {'Z'}},
-        // Modbus writes of the two indicators (any CRC-valid write is also
-        // caught by FindCommands).
-        {{41}, "Modbus tare write", {0x01, 0x06, 0x00, 0x07, 0xA5, 0x0B, 0x02, 0x9C}},
-        {{40}, "Modbus zero write", {0x01, 0x06, 0x00, 0x01, 0x00, 0x17, 0x98, 0x04}},
-        // Text commands.
-        {{2, 9}, "tare ST CR LF", text("ST\r\n")},
-        {{3}, "tare S01T CR LF", text("S01T\r\n")},
-        {{24}, "tare KTARE CR LF", text("KTARE\r\n")},
-        {{24}, "command STREAM=OFF CR LF", text("STREAM=OFF\r\n")},
-        {{24}, "command EX CR LF", text("EX\r\n")},
-        {{24}, "command SX CR LF", text("SX\r\n")},
-        {{37}, "tare T CR", text("T\r")},
-        {{35}, "tare I CR LF", text("I\r\n")},
-        {{26}, "tare S1;TAR;", text("S1;TAR;")},
-        {{16}, "zero STX E ETX", {0x02, 0x45, 0x03}},
-    };
+    }();
     return patterns;
 }
 

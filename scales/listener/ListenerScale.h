@@ -21,6 +21,7 @@
 #include "platform/sync.h"
 #include "scales/IScalesObject.h"
 #include "scales/exchange/ByteLine.h"
+#include "scales/exchange/Commands.h"
 
 namespace zel {
 namespace listener {

@@ -12,6 +12,20 @@ namespace vn220 {
 const uint8_t kAck[kAckLength] = {0x3C, 0x00, 0x41, 0x3E};
 
 namespace {
+const uint8_t kTareValueHead[] = {0x3C, 0x00, 0x62};  // "<", address, "b"
+const uint8_t kTareValueEnd = 0x3E;
+const int kTareDigitBytes = 3;                        // six packed digits
+}  // namespace
+
+exchange::CommandList Vn220Commands() { return {exchange::CommandPattern("acknowledgement").Then(kAck).AnyAt(1)}; }
+
+exchange::CommandList TaraCommands() {
+    exchange::CommandPattern tare("tare value");
+    tare.Then(kTareValueHead).AnyAt(1).Any(kTareDigitBytes).Then(kTareValueEnd);
+    return {Vn220Commands()[0], tare};
+}
+
+namespace {
 const int kStatusByte = 5;
 const uint8_t kMinus = 0x20;
 const uint8_t kFrameStart = 0x3C;  // '<'
@@ -83,13 +97,11 @@ void BuildTareCommand(int32_t value, uint8_t out[kTareCommandLength]) {
         digits[i] = static_cast<uint8_t>(magnitude % 10);
         magnitude /= 10;
     }
-    out[0] = 0x3C;
-    out[1] = 0x00;
-    out[2] = 0x62;
-    out[3] = static_cast<uint8_t>(digits[0] << 4 | digits[1]);
-    out[4] = static_cast<uint8_t>(digits[2] << 4 | digits[3]);
-    out[5] = static_cast<uint8_t>(digits[4] << 4 | digits[5]);
-    out[6] = 0x3E;
+    static_assert(sizeof kTareValueHead + kTareDigitBytes + 1 == kTareCommandLength, "head, digits, end");
+    for (size_t i = 0; i < sizeof kTareValueHead; ++i) out[i] = kTareValueHead[i];
+    for (int i = 0; i < kTareDigitBytes; ++i)
+        out[sizeof kTareValueHead + i] = static_cast<uint8_t>(digits[2 * i] << 4 | digits[2 * i + 1]);
+    out[kTareCommandLength - 1] = kTareValueEnd;
 }
 
 std::string Vn220Line(double weightKg, const char* deviceId) {

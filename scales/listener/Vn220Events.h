@@ -19,6 +19,11 @@ const int kTareCommandLength = 7;
 
 extern const uint8_t kAck[kAckLength];  // "<", 0, "A", ">"
 
+// Model 5 acknowledges each frame; model 32 also sends its tare value. The
+// address byte (1) is any: a scale set to another one takes them too.
+exchange::CommandList Vn220Commands();
+exchange::CommandList TaraCommands();
+
 // Byte 0 is '<' and byte 6 is '>'.
 bool WeightMarkersOk(const uint8_t* frame);
 // Model 32: the weight frame's markers and, when 14 bytes came, those of the

@@ -7,6 +7,10 @@ namespace vta60 {
 
 const uint8_t kTareCommand[kTareCommandLength] = {0x00, 0x00, 0x01};
 
+exchange::CommandList Vta60Commands() {
+    return {exchange::CommandPattern("tare").Then(kTareCommand), prompribor::VtaPricePattern()};
+}
+
 namespace {
 const unsigned kPriceRepeatPauseMs = 200;
 const unsigned kCommandPauseMs = 150;

@@ -21,6 +21,9 @@ const int32_t kMaxPrice = 99999;
 
 extern const uint8_t kTareCommand[kTareCommandLength];
 
+// Model 22's tare and price commands.
+exchange::CommandList Vta60Commands();
+
 // Model 15: CR after each 7-character field and a final LF.
 bool TextFrameOk(const uint8_t* frame);
 // Model 15: the first offset after byte 0 of `count` held bytes from which

@@ -459,3 +459,25 @@ TEST(DetectSettings, CoefficientAndWeighCommand) {
     };
     for (const Case& c : cases) EXPECT_EQ(WeighCommand(c.model, c.port, 9600, "127.0.0.1", 20108), c.command);
 }
+
+// The guard is the models' own command descriptions and nothing else: each
+// description is a pattern owned by its model, and each pattern comes from
+// a description of every owner (so a tare changed in a class, which the
+// command-pattern test holds against the line, moves the guard with it).
+TEST(DetectGuard, PatternsAreTheModelsOwnCommandDescriptions) {
+    auto key = [](const std::string& what, const std::vector<int>& bytes) {
+        std::string k = what + ":";
+        for (int b : bytes) k += std::to_string(b) + ",";
+        return k;
+    };
+    std::set<std::pair<int, std::string>> described, guarded;
+    size_t count = 0;
+    const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
+    for (size_t i = 0; i < count; ++i)
+        for (const zel::exchange::CommandPattern& c : zel::devices::CommandsOf(rows[i].number))
+            described.insert({rows[i].number, key(c.what, c.bytes)});
+    for (const CommandPattern& p : CommandPatterns())
+        for (int owner : p.owners) guarded.insert({owner, key(p.what, p.bytes)});
+    EXPECT_EQ(guarded, described);
+    EXPECT_GE(described.size(), 25u);
+}
