@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "platform/sys.h"
 #include "tools/event_line.h"
 #include "tools/json.h"
@@ -143,7 +144,10 @@ int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, Tra
 
 namespace zelscales {
 
-bool IsEventModel(int model) { return model == 5 || model == 6 || model == 15 || model == 22 || model == 32; }
+bool IsEventModel(int model) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    return row && row->kind == zel::devices::ModelKind::kListener;
+}
 
 int FinishEventCommand(Component& driver, const Options& options) {
     if (options.verbose) std::fprintf(stderr, "waiting for the scale's listener to send it\n");
