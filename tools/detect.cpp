@@ -216,11 +216,14 @@ private:
 std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, const std::string& sent,
                     bool& extraListen, Finding& finding) {
     std::string bytes;
-    const uint64_t start = platform::MonotonicMs();
+    // The request may still be leaving the line: the scale hears its end
+    // only then.
+    const uint64_t start = platform::MonotonicMs() + static_cast<uint64_t>(WireMs(step));
     uint64_t end = start + static_cast<uint64_t>(step.windowMs);
     if (end > deadline) end = deadline;
-    // Quiet for four byte times (at least 40 ms): a reply is one burst.
-    const unsigned quietMs = step.baud > 0 ? std::max(40u, static_cast<unsigned>(4 * 11 * 1000 / step.baud)) : 40u;
+    const uint64_t firstByteBy = step.firstByteMs > 0 ? start + static_cast<uint64_t>(step.firstByteMs) : end;
+    // A reply is one burst: quiet for four byte times ends it.
+    const uint64_t quietMs = static_cast<uint64_t>(QuietMs(step.baud));
     uint64_t lastByte = 0;
     std::vector<size_t> bursts;  // where bytes came again after a quiet gap
     bool judged = true;
@@ -233,8 +236,8 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
             std::fprintf(stderr, "\ndetect: one reading heard; press the scale's send key again\n");
             std::fflush(stderr);
         }
-        if (now >= end) break;
-        const uint64_t left = end - now;
+        if (now >= end || (bytes.empty() && now >= firstByteBy)) break;
+        const uint64_t left = (bytes.empty() ? std::min(end, firstByteBy) : end) - now;
         port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
         int n = port.Read(buffer, sizeof buffer);
         if (n > 0) {

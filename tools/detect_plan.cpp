@@ -90,9 +90,18 @@ std::vector<std::pair<int, LineVariant>> Talkers() {
 // Order of the framings within one speed.
 const LineVariant kLines[] = {LineVariant::k8N1, LineVariant::k8E1, LineVariant::k8E2};
 
-int ReplyWindowMs(int baud) {
-    // 30 bytes of 11 bits at the speed; over TCP only the reply time.
-    return kReplyMs + (baud > 0 ? (30 * 11 * 1000 + baud - 1) / baud : 0);
+int ByteTimesMs(size_t bytes, int baud) {
+    return baud > 0 ? static_cast<int>((bytes * 11 * 1000 + static_cast<size_t>(baud) - 1) / static_cast<size_t>(baud))
+                    : 0;
+}
+
+// The first byte, the longest reply of the models at 11 bits a byte, and
+// the quiet that ends it.
+int ReplyWindowMs(int baud, const std::vector<int>& models) {
+    int longest = 1;
+    for (int model : models)
+        if (const Polled* p = FindPolled(model)) longest = std::max(longest, p->protocol->replyLength);
+    return (baud > 0 ? kFirstByteMs : kFirstByteTcpMs) + ByteTimesMs(static_cast<size_t>(longest), baud) + QuietMs(baud);
 }
 
 // Where `stream` would spell a command when `next` follows it.
@@ -230,8 +239,9 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
                 step.baud = baud;
                 step.request = pending[pick].request;
                 step.split = pending[pick].split;
-                step.windowMs = ReplyWindowMs(baud);
                 step.models = pending[pick].models;
+                step.windowMs = ReplyWindowMs(baud, step.models);
+                step.firstByteMs = baud > 0 ? kFirstByteMs : kFirstByteTcpMs;
                 stream += step.request;
                 last = step.request;
                 plan.steps.push_back(step);
@@ -249,11 +259,13 @@ std::string PlanStream(const Plan& plan) {
     return stream;
 }
 
+int WireMs(const Step& step) { return ByteTimesMs(step.request.size(), step.baud); }
+
+int QuietMs(int baud) { return std::max(40, ByteTimesMs(4, baud)); }
+
 int SendMs(const Step& step) {
     if (step.request.empty()) return 0;
-    int ms = step.split ? kSplitPauseMs : 0;
-    if (step.baud > 0) ms += static_cast<int>((step.request.size() * 11 * 1000 + step.baud - 1) / step.baud);
-    return ms + 5;  // the write itself
+    return (step.split ? kSplitPauseMs : 0) + WireMs(step) + 5;  // 5: the write itself
 }
 
 int PlanBoundMs(const Plan& plan) {

@@ -26,8 +26,12 @@ namespace detect {
 const std::vector<int>& DefaultBauds();
 
 // Windows of the scan.
-const int kListenMs = 1500;   // silent listening per speed and framing
-const int kReplyMs = 300;     // waiting for a reply, plus the time 30 bytes take
+const int kListenMs = 1000;   // silent listening per speed and framing
+// How long after its request a scale may take to begin its reply: a serial
+// indicator answers within tens of milliseconds, a network converter adds
+// its round trip. With no byte by then the probe ends.
+const int kFirstByteMs = 150;
+const int kFirstByteTcpMs = 300;
 const int kSplitPauseMs = 150;
 const int kSetupMs = 100;     // per change of speed or framing
 const int kOpenMs = 500;      // opening a serial port
@@ -47,7 +51,12 @@ struct Step {
     int baud = 0;                    // 0: TCP, no line settings
     std::string request;             // the bytes sent (empty when listening)
     bool split = false;              // first byte, a pause, then the rest
-    int windowMs = 0;                // listening / reply window after the send
+    // Listening: the whole window. Asking: the longest the reply may take
+    // once the request is on the wire (its first byte, every byte of the
+    // longest reply of the step's models, the quiet after it); with no byte
+    // by firstByteMs the probe ends.
+    int windowMs = 0;
+    int firstByteMs = 0;
     std::vector<int> models;         // the models that judge what arrives
 };
 
@@ -70,6 +79,11 @@ std::string PlanStream(const Plan& plan);
 int PlanBoundMs(const Plan& plan);
 // The time one step's send takes (split pause and bytes on the wire).
 int SendMs(const Step& step);
+// The time the request's bytes take on the wire (0 over TCP).
+int WireMs(const Step& step);
+// The gap that ends a burst of bytes at this speed: four byte times, at
+// least 40 ms.
+int QuietMs(int baud);
 
 // --- the command table ------------------------------------------------
 
