@@ -58,7 +58,9 @@ private:
         if (!v.ok)
             why = received_.empty() ? "no reply"
                                     : std::to_string(received_.size()) + " bytes that make no frame of model " +
-                                          std::to_string(row_.number) + " (a wrong speed or model? try zelscales detect)";
+                                          std::to_string(row_.number) +
+                                          (asks_ ? std::string(": ") + zel::exchange::RefusalText(v.refusal) : "") +
+                                          " (a wrong speed or model? try zelscales detect)";
         if (asJson_) {
             json::Object o;
             o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", received_.size());

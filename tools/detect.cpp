@@ -417,6 +417,8 @@ int RunDetect(int argc, char** argv) {
                              step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(),
                              bytes.size(), bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
                              finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
+                if (finding.models.empty() && !finding.why.empty())
+                    std::fprintf(stderr, "detect:   refused: %s\n", finding.why.c_str());
             }
         };
         Finding finding;

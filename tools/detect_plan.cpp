@@ -372,29 +372,9 @@ namespace {
 
 const int kMaxReply = PolledProtocol::kMaxReply;
 
-// Formats with no check of their own: any N bytes pass. A reply of exactly N
-// bytes of the right kind is asked for before they count.
-enum class Shape { kAny, kDigitValues, kDigitText };
-struct Weak {
-    int model;
-    Shape shape;
-};
-const Weak kWeak[] = {
-    {0, Shape::kDigitValues}, {28, Shape::kDigitValues}, {10, Shape::kAny},
-    {17, Shape::kDigitText},  {21, Shape::kDigitText},   {30, Shape::kDigitText},
-};
-
-const Weak* FindWeak(int model) {
-    for (const Weak& w : kWeak)
-        if (w.model == model) return &w;
-    return nullptr;
-}
-
-bool ShapeHolds(Shape shape, const uint8_t* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (shape == Shape::kDigitValues && b[i] > 9) return false;
-        if (shape == Shape::kDigitText && !((b[i] >= '0' && b[i] <= '9') || b[i] == '-' || b[i] == ' ')) return false;
-    }
+bool IsDigitValues(const uint8_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (b[i] > 9) return false;
     return true;
 }
 
@@ -404,62 +384,27 @@ bool IsHeader(const PolledProtocol& p, uint8_t byte) {
     return false;
 }
 
-// The frame that starts at `start` as the engine would collect it: N bytes,
-// or fewer when the protocol's end condition holds earlier. 0 when the bytes
-// run out first (a protocol with an end condition judges what it has).
-size_t FrameAt(const PolledProtocol& p, const uint8_t* b, size_t count, size_t start) {
-    const size_t n = static_cast<size_t>(std::max(1, std::min(p.replyLength, kMaxReply)));
-    const size_t avail = count - start;
-    if (p.complete) {
-        for (size_t k = 1; k <= std::min(n, avail); ++k)
-            if (p.complete(b + start, k)) return k;
-        return std::min(n, avail);
-    }
-    return avail >= n ? n : 0;
-}
-
-// Accepted and decoded into a result that names the format: success,
-// overload, or a state the scale reports (1099).
-bool Recognised(const PolledProtocol& p, const uint8_t* frame, size_t length, Verdict& v) {
-    if (!p.accepts || !p.decode || length == 0) return false;
-    // Decoders may read a zero byte past the frame, as in the engine's
-    // zero-filled buffer.
-    uint8_t buffer[kMaxReply + 1] = {0};
-    std::memcpy(buffer, frame, std::min(length, static_cast<size_t>(kMaxReply)));
-    length = std::min(length, static_cast<size_t>(kMaxReply));
-    if (!p.accepts(buffer, length)) return false;
-    Reading r;
-    const zel::exchange::Decoded d = p.decode(buffer, length, r);
-    if (d.result != zel::kOk && d.result != zel::kOverload && d.result != zel::kNothingDone) return false;
-    v.reading = r;
-    v.result = d.result;
-    return true;
+// What the engine's judgement of a frame makes of it.
+Verdict FromJudgement(const zel::exchange::ReplyJudgement& j) {
+    Verdict v;
+    v.refusal = j.refusal;
+    if (j.refusal != zel::exchange::Refusal::kNone) return v;
+    v.ok = true;
+    v.frames = 1;
+    v.reading = j.reading;
+    v.result = j.decoded.result;
+    return v;
 }
 
 }  // namespace
 
+// A scale asked on a quiet line answers with its frame alone: bytes before
+// or after it (a page of text, a stream, noise) are no reply, even where a
+// frame could be found among them.
 Verdict JudgeReply(int model, const uint8_t* b, size_t count) {
-    Verdict v;
     const Polled* polled = FindPolled(model);
-    if (!polled || count == 0) return v;
-    const PolledProtocol& p = *polled->protocol;
-    if (const Weak* weak = FindWeak(model)) {
-        if (count != static_cast<size_t>(p.replyLength) || !ShapeHolds(weak->shape, b, count)) return v;
-    }
-    // One frame and nothing else: a scale asked on a quiet line answers with
-    // its frame alone. Bytes before it or after it (a page of text, a stream,
-    // noise) are not a reply, even where a frame could be found among them.
-    // Only a line end may follow a frame that ends on its own condition (a
-    // text line ended by CR, then LF).
-    if (p.headerCount > 0 && !IsHeader(p, b[0])) return v;
-    const size_t length = FrameAt(p, b, count, 0);
-    if (length == 0 || count - length > (p.complete ? 2u : 0u)) return v;
-    for (size_t i = length; i < count; ++i)
-        if (b[i] != '\r' && b[i] != '\n') return v;
-    if (!Recognised(p, b, length, v)) return v;
-    v.ok = true;
-    v.frames = 1;
-    return v;
+    if (!polled) return Verdict();
+    return FromJudgement(zel::exchange::JudgeReply(*polled->protocol, b, count));
 }
 
 namespace {
@@ -472,29 +417,14 @@ struct Span {
 };
 
 // Continuous output: every header position.
-void StreamSpans(const PolledProtocol& p, int model, const uint8_t* b, size_t count, std::vector<Span>& spans) {
+void StreamSpans(const PolledProtocol& p, const uint8_t* b, size_t count, std::vector<Span>& spans) {
     for (size_t start = 0; start < count; ++start) {
         if (p.headerCount > 0 && !IsHeader(p, b[start])) continue;
-        const size_t length = FrameAt(p, b, count, start);
-        if (length == 0) break;
-        Verdict one;
-        if (!Recognised(p, b + start, length, one)) continue;
-        // Text frames whose checks are a marker or two: the bytes between
-        // are asked to be text too (the T7E passes any 8 bytes after '=';
-        // the A9's STX ... ETX eleven bytes apart turns up in digit-value
-        // frames).
-        if (model == 29 || model == 34) {
-            bool text = true;
-            // T7E: all seven; A9: sign, weight and decimal code (offsets 1 to 8).
-            const size_t end = model == 29 ? length : std::min<size_t>(length, 9);
-            for (size_t i = 1; i < end; ++i) {
-                const uint8_t c = b[start + i];
-                text = text && (model == 29 ? (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ' '
-                                            : c >= 0x20 && c < 0x7F);
-            }
-            if (!text) continue;
-        }
-        spans.push_back(Span{start, start + length, one.reading, one.result});
+        const zel::exchange::ReplyJudgement one = zel::exchange::JudgeFrame(p, b + start, count - start);
+        if (one.refusal == zel::exchange::Refusal::kShort) break;
+        if (one.refusal != zel::exchange::Refusal::kNone) continue;
+        const size_t length = one.length;
+        spans.push_back(Span{start, start + length, one.reading, one.decoded.result});
         start += length - 1;
     }
 }
@@ -534,7 +464,7 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
     std::vector<Span> spans;
     if (const Polled* polled = FindPolled(model)) {
         if (polled->protocol->requestLength != 0) return v;
-        StreamSpans(*polled->protocol, model, b, count, spans);
+        StreamSpans(*polled->protocol, b, count, spans);
         return Standalone(spans, bursts, count);
     }
     namespace vn = zel::vn220;
@@ -582,7 +512,7 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
         break;
     case 22:  // 18 digit values per frame, nothing else on the line
         if (count >= static_cast<size_t>(zel::vta60::kDigitFrameLength) &&
-            count % zel::vta60::kDigitFrameLength == 0 && ShapeHolds(Shape::kDigitValues, b, count)) {
+            count % zel::vta60::kDigitFrameLength == 0 && IsDigitValues(b, count)) {
             const zel::vta60::DigitReading r =
                 zel::vta60::DecodeDigitFrame(b + count - zel::vta60::kDigitFrameLength);
             v.reading.weight = r.grams * 0.001;
@@ -602,12 +532,23 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
 Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     Finding f;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::vector<std::pair<std::string, std::vector<int>>> refused;  // reason, models
     for (int model : step.models) {
         Verdict v = step.listen ? JudgeHeard(model, b, bytes.size(), bursts) : JudgeReply(model, b, bytes.size());
-        if (!v.ok) continue;
+        if (!v.ok) {
+            std::string why = step.listen ? (v.frames == 1 ? "one frame, not two" : "no frame that stands alone")
+                                          : zel::exchange::RefusalText(v.refusal);
+            if (!step.listen && v.refusal == zel::exchange::Refusal::kDecoder) why += " (result " + std::to_string(v.result) + ")";
+            auto same = std::find_if(refused.begin(), refused.end(), [&](const auto& r) { return r.first == why; });
+            if (same == refused.end()) refused.push_back({why, {model}});
+            else same->second.push_back(model);
+            continue;
+        }
         if (f.models.empty()) f.verdict = v;
         f.models.push_back(model);
     }
+    if (f.models.empty() && !bytes.empty())
+        for (const auto& r : refused) f.why += (f.why.empty() ? "" : "; ") + GroupName(r.second) + ": " + r.first;
     return f;
 }
 
@@ -628,10 +569,14 @@ Finding JudgeReceived(const Step& step, const std::string& received, const std::
     // holds the whole request. (Some scales begin their frame with the
     // request, so the bytes as they came are judged too.)
     std::string rest = received;
+    std::string why;  // the reason the bytes as they came were refused
     for (;;) {
         if (!IsEcho(rest, sent, step.request)) {
             Finding f = Judge(step, rest);
             if (!f.models.empty()) return f;
+            if (why.empty()) why = f.why;
+        } else if (why.empty() && !rest.empty()) {
+            why = "what was sent, echoed back";
         }
         size_t echo = 0;
         for (size_t k = std::min(rest.size(), sent.size()); k >= step.request.size() && k > 0; --k) {
@@ -640,7 +585,11 @@ Finding JudgeReceived(const Step& step, const std::string& received, const std::
                 break;
             }
         }
-        if (echo == 0) return Finding();
+        if (echo == 0) {
+            Finding none;
+            none.why = why;
+            return none;
+        }
         rest.erase(0, echo);
     }
 }

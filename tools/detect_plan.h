@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "scales/Line.h"
+#include "scales/exchange/Exchange.h"
 #include "scales/exchange/PolledProtocol.h"
 
 namespace zelscales {
@@ -117,6 +118,8 @@ struct Verdict {
     zel::exchange::Reading reading;
     int32_t result = 0;
     int frames = 0;  // frames accepted (listening)
+    // A reply's judgement by the engine: why it was not taken.
+    zel::exchange::Refusal refusal = zel::exchange::Refusal::kNoBytes;
 };
 
 // A polled model's judgement of the reply to its request. A reply is one
@@ -133,6 +136,9 @@ Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count, const std::vec
 struct Finding {
     std::vector<int> models;
     Verdict verdict;
+    // Bytes that no model took: why, per group of models ("13/27: wrong
+    // first byte; 14: the frame check failed").
+    std::string why;
 };
 Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts = {});
 

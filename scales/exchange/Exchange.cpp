@@ -125,6 +125,13 @@ bool IsEchoOfRequest(const PolledProtocol& p, const uint8_t* frame, size_t lengt
            std::memcmp(frame, p.request, length) == 0;
 }
 
+// The frame check the engine applies to a complete frame: not the request
+// handed back, and accepted.
+Refusal CheckFrame(const PolledProtocol& p, const uint8_t* frame, size_t length) {
+    if (IsEchoOfRequest(p, frame, length)) return Refusal::kEcho;
+    return p.accepts(frame, length) ? Refusal::kNone : Refusal::kFormat;
+}
+
 bool FrameComplete(const PolledProtocol& p, const uint8_t* frame, int count) {
     if (count >= p.replyLength) return true;
     return p.complete && count > 0 && p.complete(frame, static_cast<size_t>(count));
@@ -244,7 +251,7 @@ bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& bu
         if (judged) {
             const size_t length = static_cast<size_t>(count);
             if (p.peek) p.peek(frame, length, io);
-            if (!IsEchoOfRequest(p, frame, length) && p.accepts(frame, length)) {
+            if (CheckFrame(p, frame, length) == Refusal::kNone) {
                 decoded = p.decode(frame, length, io);
                 return true;
             }
@@ -417,6 +424,71 @@ void ReversedFieldText(const uint8_t* frame, size_t length, size_t offset, size_
         out[w++] = static_cast<char>(frame[at]);
     }
     out[w] = '\0';
+}
+
+const char* RefusalText(Refusal refusal) {
+    switch (refusal) {
+        case Refusal::kNone: return "taken";
+        case Refusal::kNoBytes: return "no bytes";
+        case Refusal::kHeader: return "wrong first byte";
+        case Refusal::kShort: return "too short for a frame";
+        case Refusal::kTrailing: return "more bytes than one frame";
+        case Refusal::kEcho: return "the request echoed back";
+        case Refusal::kFormat: return "the frame check failed";
+        case Refusal::kDecoder: return "the decoder made no reading of it";
+    }
+    return "?";
+}
+
+ReplyJudgement JudgeFrame(const PolledProtocol& p, const uint8_t* bytes, size_t count) {
+    ReplyJudgement j;
+    if (!bytes || count == 0 || !p.accepts || !p.decode) return j;
+    if (p.headerCount > 0 && !IsHeader(p, bytes[0])) {
+        j.refusal = Refusal::kHeader;
+        return j;
+    }
+    // The frame as the engine collects it: N bytes, or fewer where the end
+    // condition holds first.
+    const size_t n = static_cast<size_t>(p.replyLength < 1 ? 1 : p.replyLength > PolledProtocol::kMaxReply
+                                                                     ? PolledProtocol::kMaxReply
+                                                                     : p.replyLength);
+    size_t length = count >= n ? n : 0;
+    if (p.complete) {
+        length = count < n ? count : n;
+        for (size_t k = 1; k <= length; ++k)
+            if (p.complete(bytes, k)) {
+                length = k;
+                break;
+            }
+    }
+    j.length = length;
+    if (length == 0) {
+        j.refusal = Refusal::kShort;
+        return j;
+    }
+    // Decoders may read a zero byte past the frame, as in the engine's
+    // zero-filled buffer.
+    uint8_t frame[PolledProtocol::kMaxReply + 1] = {0};
+    std::memcpy(frame, bytes, length);
+    j.refusal = CheckFrame(p, frame, length);
+    if (j.refusal == Refusal::kNone && p.stream && p.stream->kinds && !p.stream->kinds(frame, length))
+        j.refusal = Refusal::kFormat;
+    if (j.refusal != Refusal::kNone) return j;
+    j.decoded = p.decode(frame, length, j.reading);
+    const int32_t r = j.decoded.result;
+    if (r != kOk && r != kOverload && r != kNothingDone) j.refusal = Refusal::kDecoder;
+    return j;
+}
+
+ReplyJudgement JudgeReply(const PolledProtocol& p, const uint8_t* bytes, size_t count) {
+    ReplyJudgement j = JudgeFrame(p, bytes, count);
+    if (j.length == 0) return j;
+    for (size_t i = j.length; i < count; ++i)
+        if (!p.complete || count - j.length > 2 || (bytes[i] != '\r' && bytes[i] != '\n')) {
+            j.refusal = Refusal::kTrailing;
+            break;
+        }
+    return j;
 }
 
 }  // namespace exchange

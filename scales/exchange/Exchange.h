@@ -44,6 +44,39 @@ struct CycleOptions {
 int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io,
                      const CycleOptions& options = CycleOptions());
 
+// Why one reply was not taken as a reading.
+enum class Refusal : uint8_t {
+    kNone,        // taken: accepted, and decoded into a reading
+    kNoBytes,     // nothing came
+    kHeader,      // its first byte is none of the protocol's header values
+    kShort,       // fewer bytes than a frame, and no end condition held
+    kTrailing,    // more bytes after the frame (only CR, LF may follow a frame that ends itself)
+    kEcho,        // the request itself, handed back by the line
+    kFormat,      // the frame check refused it (markers, digits, check value)
+    kDecoder,     // accepted, but the decoder made no reading of it (its result says why)
+};
+// "taken", "no bytes", "wrong first byte", ... for messages.
+const char* RefusalText(Refusal refusal);
+
+struct ReplyJudgement {
+    Refusal refusal = Refusal::kNoBytes;
+    size_t length = 0;            // the bytes judged as the frame
+    Decoded decoded = Decoded(0);  // the decoder's result, when it ran
+    Reading reading;
+};
+
+// The frame at the start of `bytes` as the read cycle judges it: its first
+// byte a header, where the protocol has one; N bytes, or up to its end
+// condition; not the request handed back; passing the protocol's frame
+// check (and a stream's byte kinds); decoded into a success, an overload or
+// a state the scale reports (1099). What follows the frame is not looked at.
+// For tools that hold bytes they did not collect through a device (detect,
+// decode).
+ReplyJudgement JudgeFrame(const PolledProtocol& protocol, const uint8_t* bytes, size_t count);
+// One reply to a request: one such frame and nothing after it (only CR, LF
+// after a frame that ends itself).
+ReplyJudgement JudgeReply(const PolledProtocol& protocol, const uint8_t* bytes, size_t count);
+
 // A command-only exchange (tare, zero, price): the bytes are written and
 // followed by a pause, `repeat` times; then optionally one read of up to
 // readAfter bytes, discarded, and a drain of what is pending.

@@ -34,8 +34,11 @@ TEST(ModelTable, OneRowPerModelOfTheSetupForm) {
     }
     EXPECT_EQ(zel::devices::FindModel(-1), nullptr);
     EXPECT_EQ(zel::devices::FindModel(static_cast<int32_t>(count)), nullptr);
-    for (size_t i = 0; i < count; ++i)
-        if (models[i].kind == ModelKind::kReserved) EXPECT_EQ(CreateScalesObject(models[i].number), nullptr) << i;
+    for (size_t i = 0; i < count; ++i) {
+        if (models[i].kind == ModelKind::kReserved) {
+            EXPECT_EQ(CreateScalesObject(models[i].number), nullptr) << i;
+        }
+    }
     EXPECT_EQ(CreateScalesObject(-1), nullptr);
 }
 
