@@ -191,7 +191,7 @@ int RunListen(int argc, char** argv) {
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
         } else {
-            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }
     }
     if (tare && status == 0 && !Interrupted()) {
@@ -199,7 +199,7 @@ int RunListen(int argc, char** argv) {
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "tare flagged for the scale\n");
         } else {
-            status = Fail("tare not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "tare not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }
     }
     if (status == 0) {

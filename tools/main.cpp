@@ -205,7 +205,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
     } else if (command == "price") {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (!r.ok || !r.ret.boolean) {
-            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         } else {
             const char* how = "";
             switch (Row(o.model).priceDelivery) {
@@ -240,7 +240,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                 failed.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
                 std::printf("%s\n", failed.Text().c_str());
             }
-            status = Fail("tare failed: " + text);
+            status = Fail(FailedCommandText(o, "tare failed", driver->LastError(), text));
         }
     }
     CloseAndUnload(driver, o, id);

@@ -126,6 +126,11 @@ std::string ExplainReading(const Options& o, int32_t code, const std::vector<Tra
     return ReadingAdvice(o, code, JudgeTraffic(blocks), nullptr);
 }
 
+std::string FailedCommandText(const Options& o, const std::string& what, int32_t code,
+                              const std::string& driverText) {
+    return what + ": " + ExplainReading(o, code, nullptr) + "\n" + driverText;
+}
+
 std::string OpenFailureText(const Options& o, const std::string& driverText) {
     if (o.model == 20 && o.port.empty() && o.host.empty()) return "the emulator did not open\n" + driverText;
     return OpenAdvice(o, ProbeLine(o)) + "\n" + driverText;

@@ -45,6 +45,11 @@ std::string ReadingAdvice(const Options& options, int32_t code, Heard heard, con
 // ReadingAdvice with the traffic judged and, for code 1, the line probed.
 std::string ExplainReading(const Options& options, int32_t code, const std::vector<TrafficBlock>* blocks);
 
+// Two lines for a command the driver refused: "tare failed: " and the
+// reason, then the driver's own text.
+std::string FailedCommandText(const Options& options, const std::string& what, int32_t code,
+                              const std::string& driverText);
+
 // Two lines for a failed open: the advice, then the driver's own text
 // ("result 1: ...").
 std::string OpenFailureText(const Options& options, const std::string& driverText);

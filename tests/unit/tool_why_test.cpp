@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/pty.h"
 #include "platform/sys.h"
+#ifndef _WIN32
+#include "platform/pty.h"
+#endif
 #include "transport/Log.h"
 
 using zelscales::Heard;
