@@ -79,6 +79,17 @@ for row in "${cases[@]}"; do
   fi
 done
 
+# detect opens the line itself: the same reasons, no driver text.
+for row in "--port $work/missing|cannot open $work/missing: no such port" \
+           "--host 127.0.0.1 --tcp-port $free_port|cannot connect to 127.0.0.1:$free_port: connection refused"; do
+  IFS='|' read -r args first <<<"$row"
+  rc=0
+  # shellcheck disable=SC2086
+  "$zelscales" detect $args --bauds 9600 >"$work/out" 2>"$work/err" || rc=$?
+  [ "$rc" = 1 ] || fail "detect $args: exit $rc"
+  grep -q "^zelscales: $first; " "$work/err" || fail "detect $args: $(cat "$work/err")"
+done
+
 # Closed to this user: denied, with the group to join when the device has one.
 # As root the tool runs as the user nobody (root opens everything).
 start_sim closed --model 13 --pty
