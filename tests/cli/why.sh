@@ -151,16 +151,22 @@ out=$("${tool[@]}" weigh --model 13 --port "$(head -1 "$work/rsilence-pty.sim")"
 [[ $out == "no reading: no valid reply from the scale: no bytes"*"zelscales detect"*$'\n'"$text3" ]] || fail "no log: $out"
 
 # --- listen: the line that cannot be opened, is lost and is back ---
-rc=0
-"${tool[@]}" listen --model 5 --port "$work/missing" --count 1 >"$work/out" 2>"$work/err" &
-pids+=($!)
-wait_for "$work/err" "cannot open $work/missing: no such port; check the name"
-kill -INT "${pids[-1]}"
-wait "${pids[-1]}" || rc=$?
-[ "$rc" = 130 ] || fail "listen on a missing port: exit $rc"
-[ "$(grep -c 'cannot open' "$work/err")" = 1 ] || fail "told more than once: $(cat "$work/err")"
-[ ! -e "$work/log.txt" ] || fail "listen left log.txt beside the library"
-! ls "$work"/log_scales_*.log >/dev/null 2>&1 || fail "listen left its traffic log"
+for row in "--port $work/missing|cannot open $work/missing: no such port; check the name" \
+           "--host 127.0.0.1 --tcp-port $free_port|cannot connect to 127.0.0.1:$free_port: connection refused; "; do
+  IFS='|' read -r args first <<<"$row"
+  rc=0
+  # shellcheck disable=SC2086
+  "${tool[@]}" listen --model 5 $args --count 1 >"$work/out" 2>"$work/err" &
+  pids+=($!)
+  wait_for "$work/err" "$first"
+  kill -INT "${pids[-1]}"
+  wait "${pids[-1]}" || rc=$?
+  [ "$rc" = 130 ] || fail "listen $args: exit $rc"
+  [ "$(grep -c 'cannot ' "$work/err")" = 1 ] || fail "told more than once: $(cat "$work/err")"
+  grep -q "COM" "$work/err" && [[ $args == --host* ]] && fail "TCP sent to a COM port: $(cat "$work/err")"
+  [ ! -e "$work/log.txt" ] || fail "listen left log.txt beside the library"
+  ! ls "$work"/log_scales_*.log >/dev/null 2>&1 || fail "listen left its traffic log"
+done
 
 # A scale that pushes a reading every 300 ms; its line cut once ("h").
 mkfifo "$work/sim.in"
