@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "tools/commands.h"
+#include "tools/why.h"
 
 #include "devices/ModelTable.h"
 #include "platform/sys.h"
@@ -240,8 +241,8 @@ bool OpenDevice(Component& driver, const Options& options, std::u16string& id, s
     id = r.params.empty() ? std::u16string() : r.params[0].text;
     CallResult last = CallLogged(driver, options, u"GetLastError", {Value()});
     if (!r.ok || last.ret.integer != 0) {
-        error = "cannot open the scale: result " + std::to_string(last.ret.integer) + ": " +
-                (last.params.empty() ? "" : last.params[0].Utf8());
+        error = OpenFailureText(options, "result " + std::to_string(last.ret.integer) + ": " +
+                                             (last.params.empty() ? "" : last.params[0].Utf8()));
         return false;
     }
     if (options.verbose) std::fprintf(stderr, "device %s\n", zel::host::ToUtf8(id).c_str());

@@ -16,6 +16,7 @@
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
+#include "tools/why.h"
 #include "transport/ZelComLanPort.h"
 
 using namespace zelscales::detect;
@@ -337,7 +338,10 @@ int RunDetect(int argc, char** argv) {
     CZelComLanPort port;
     const int opened = tcp ? port.OpenTcpPort(host.c_str(), static_cast<int32_t>(tcpPort)) : port.OpenComPort(portName.c_str());
     if (opened != 0) {
-        std::fprintf(stderr, "zelscales: cannot open %s\n", tcp ? (host + ":" + std::to_string(tcpPort)).c_str() : portName.c_str());
+        zelscales::Options line;
+        (tcp ? line.host : line.port) = tcp ? host : portName;
+        line.tcpPort = static_cast<int>(tcpPort);
+        std::fprintf(stderr, "zelscales: %s\n", zelscales::OpenAdvice(line, zelscales::ProbeLine(line)).c_str());
         return 1;
     }
 

@@ -15,6 +15,7 @@
 #include "tools/event_line.h"
 #include "tools/json.h"
 #include "tools/listen.h"
+#include "tools/why.h"
 
 using zel::host::CallResult;
 using zel::host::Component;
@@ -29,9 +30,11 @@ const char kListenUsage[] =
     "\n"
     "Prints the data line of each reading an event-driven scale sends (models 5, 32, 15, 22;\n"
     "default 5) until N readings arrived or Ctrl-C. --price/--cents and --tare send that\n"
-    "command once the scale is open. --verbose shows the driver calls and the line traffic\n"
-    "(acknowledgements, tare and price frames) from the device's traffic log, which it\n"
-    "switches on for the run by creating log.txt beside the library when it is not there.\n"
+    "command once the scale is open. A line that cannot be opened, is lost or comes back\n"
+    "is told on stderr; --verbose also shows the driver calls and the line traffic\n"
+    "(acknowledgements, tare and price frames). Both come from the device's traffic log,\n"
+    "which listen switches on for the run by creating log.txt beside the library when it\n"
+    "is not there (and removes again, with the log unless --verbose).\n"
     "--json prints each reading as one JSON object per line: time, result, model, source,\n"
     "message, the fields of the model's data line (weight, and tare, price, cost, device,\n"
     "text where it has them) and the raw line.\n";
@@ -42,12 +45,6 @@ const char kListenUsage[] =
 const unsigned kCommandSettleMs = 1500;
 const unsigned kPollMs = 100;
 
-std::string Directory(const std::string& path) {
-    size_t at = path.find_last_of("/\\");
-    if (at == std::string::npos) return ".";
-    return at == 0 ? path.substr(0, 1) : path.substr(0, at);
-}
-
 std::string TimeStamp() {
     platform::LocalTime t = platform::Now();
     char buf[32];
@@ -55,59 +52,35 @@ std::string TimeStamp() {
     return buf;
 }
 
-// The device's traffic log, switched on for the run and followed as it grows.
-class TrafficFollower {
-public:
-    explicit TrafficFollower(const std::string& libraryPath)
-        : directory_(Directory(libraryPath)), marker_(directory_ + platform::PathSeparator() + "log.txt") {
-        if (platform::FileExists(marker_)) return;
-        std::ofstream(marker_.c_str()).put('\n');
-        createdMarker_ = platform::FileExists(marker_);
-        if (!createdMarker_)
-            std::fprintf(stderr, "traffic log not available: cannot create %s\n", marker_.c_str());
-    }
-    ~TrafficFollower() {
-        if (createdMarker_) std::remove(marker_.c_str());
-    }
-    TrafficFollower(const TrafficFollower&) = delete;
-    TrafficFollower& operator=(const TrafficFollower&) = delete;
+// The line as the driver's listener sees it, from the device's traffic log:
+// with --verbose its text is copied to stderr; a line that cannot be opened,
+// is lost or comes back is told on stderr.
+struct LineReport {
+    TrafficTap* traffic = nullptr;
+    LineWatch watch;
+    bool echo = false;
 
-    void Follow(const std::string& deviceId) {
-        std::string name = deviceId;
-        for (char& c : name)
-            if (c == '/' || c == '\\' || c == ':') c = '_';
-        path_ = directory_ + platform::PathSeparator() + "log_scales_" + name + ".log";
-        std::ifstream f(path_.c_str(), std::ios::binary | std::ios::ate);
-        offset_ = f ? static_cast<long long>(f.tellg()) : 0;
-        std::fprintf(stderr, "traffic log %s\n", path_.c_str());
-    }
-
-    // Copies what was appended since the last call to stderr.
-    void Poll() {
-        if (path_.empty()) return;
-        std::ifstream f(path_.c_str(), std::ios::binary);
-        if (!f) return;
-        f.seekg(offset_);
-        std::vector<char> chunk(4096);
-        while (f.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || f.gcount() > 0) {
-            std::streamsize n = f.gcount();
-            std::fwrite(chunk.data(), 1, static_cast<size_t>(n), stderr);
-            offset_ += n;
+    void Poll(const Options& o) {
+        if (!traffic) return;
+        std::string raw;
+        std::unique_ptr<std::vector<TrafficBlock>> blocks = traffic->Take(echo ? &raw : nullptr);
+        if (echo && !raw.empty()) {
+            std::fwrite(raw.data(), 1, raw.size(), stderr);
+            std::fflush(stderr);
         }
-        std::fflush(stderr);
+        if (!blocks) return;
+        for (LineWatch::Change change : watch.Feed(*blocks)) {
+            platform::LineProbe probe;
+            if (change == LineWatch::Change::kCannotOpen) probe = ProbeLine(o);
+            std::fprintf(stderr, "%s %s\n", TimeStamp().c_str(), ChangeText(o, change, &probe).c_str());
+            std::fflush(stderr);
+        }
     }
-
-private:
-    std::string directory_;
-    std::string marker_;
-    bool createdMarker_ = false;
-    std::string path_;
-    long long offset_ = 0;
 };
 
 // Prints the events that arrive within `ms`; stops early at `limit` events
 // (0 = no limit) or on Ctrl-C. Returns how many were printed.
-int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, TrafficFollower* traffic) {
+int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, LineReport* line) {
     int printed = 0;
     const uint64_t end = ms ? platform::MonotonicMs() + ms : 0;
     while (!Interrupted() && (limit == 0 || printed < limit)) {
@@ -135,7 +108,7 @@ int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, Tra
             std::fflush(stdout);
             ++printed;
         }
-        if (traffic) traffic->Poll();
+        if (line) line->Poll(o);
     }
     return printed;
 }
@@ -201,12 +174,20 @@ int RunListen(int argc, char** argv) {
     CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
-    std::unique_ptr<TrafficFollower> traffic;
-    if (o.verbose) traffic.reset(new TrafficFollower(driver->library().path()));
+    // The traffic log is switched on for the run when it is off: the
+    // listener reports its line there and nowhere else.
+    std::unique_ptr<TrafficTap> traffic(new TrafficTap(driver->library().path(), true, o.verbose));
+    if (!traffic->On())
+        std::fprintf(stderr, "%s: %s\n", o.verbose ? "traffic log not available" : "the line is not watched",
+                     traffic->Problem().c_str());
+    LineReport line;
+    line.traffic = traffic.get();
+    line.echo = o.verbose;
 
     std::u16string id;
     if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
-    if (traffic) traffic->Follow(zel::host::ToUtf8(id));
+    traffic->Follow(zel::host::ToUtf8(id));
+    if (o.verbose && traffic->On()) std::fprintf(stderr, "traffic log %s\n", traffic->Path().c_str());
 
     int status = 0;
     if (withPrice && !Interrupted()) {
@@ -214,7 +195,7 @@ int RunListen(int argc, char** argv) {
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
         } else {
-            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }
     }
     if (tare && status == 0 && !Interrupted()) {
@@ -222,16 +203,20 @@ int RunListen(int argc, char** argv) {
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "tare flagged for the scale\n");
         } else {
-            status = Fail("tare not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "tare not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }
     }
     if (status == 0) {
         if (o.verbose) std::fprintf(stderr, "listening on device %s\n", zel::host::ToUtf8(id).c_str());
-        PrintEvents(*driver, o, 0, o.count, traffic.get());
+        PrintEvents(*driver, o, 0, o.count, &line);
     }
     // Close stops the driver's listener thread and frees the line.
     CloseAndUnload(driver, o, id);
-    if (traffic) traffic->Poll();
+    if (o.verbose) {
+        std::string raw;
+        traffic->Take(&raw);
+        std::fwrite(raw.data(), 1, raw.size(), stderr);
+    }
     if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;
 }

@@ -14,6 +14,7 @@
 #include "tools/listen.h"
 #include "tools/ports.h"
 #include "tools/traffic_log.h"
+#include "tools/why.h"
 
 #if !defined(_WIN32) && defined(__has_include)
 #if __has_include("sim/simulate_cli.h")
@@ -125,8 +126,13 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         std::fprintf(stderr, "hint: model %d delivers %s; --coeff %s gives kilograms\n", o.model,
                      row.unit[0] == 'g' ? "grams" : std::strcmp(row.unit, "mg") == 0 ? "milligrams" : row.unit,
                      zelscales::detect::CoefficientText(row.toKilograms).c_str());
+    // Where log.txt is beside the library, the traffic log tells silence
+    // from bytes that made no frame.
+    TrafficTap traffic(driver.library().path(), false, true);
+    traffic.Follow(zel::host::ToUtf8(id));
     for (int i = 0; (o.count == 0 || i < o.count) && !Interrupted(); ++i) {
         if (i > 0 && o.interval > 0 && !SleepUnlessInterrupted(static_cast<unsigned>(o.interval))) break;
+        traffic.Take();
         CallResult r;
         int32_t code = 0;
         bool asked = false;
@@ -141,6 +147,7 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         const double weight = code == 0 ? r.params[1].number : 0, price = code == 0 ? r.params[2].number : 0,
                      cost = code == 0 ? r.params[3].number : 0;
         const bool stable = code == 0 && r.params[4].integer != 0;
+        const std::string why = code == 0 ? std::string() : ExplainReading(o, code, traffic.Take().get());
         if (o.json) {
             json::Object reading;
             reading.Time().Int("result", code).Int("model", o.model);
@@ -150,12 +157,13 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
             } else {
                 CallResult last = CallLogged(driver, o, u"GetLastError", {Value()});
                 reading.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
+                reading.String("why", why);
             }
             std::printf("%s\n", reading.Text().c_str());
         } else if (code == 0) {
             std::printf("%s\n", FormatReading(weight, stable, price, cost, withPrice, unit.c_str()).c_str());
         } else {
-            std::printf("no reading: %s\n", LastErrorText(driver, o).c_str());
+            std::printf("no reading: %s\n%s\n", why.c_str(), LastErrorText(driver, o).c_str());
         }
         if (code == 0) ++good;
         std::fflush(stdout);
@@ -197,7 +205,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
     } else if (command == "price") {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (!r.ok || !r.ret.boolean) {
-            status = Fail("price not accepted: " + LastErrorText(*driver, o));
+            status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         } else {
             const char* how = "";
             switch (Row(o.model).priceDelivery) {
@@ -232,7 +240,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                 failed.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
                 std::printf("%s\n", failed.Text().c_str());
             }
-            status = Fail("tare failed: " + text);
+            status = Fail(FailedCommandText(o, "tare failed", driver->LastError(), text));
         }
     }
     CloseAndUnload(driver, o, id);

@@ -48,6 +48,10 @@ void TrafficLogParser::Finish() {
     Close();
 }
 
+void TrafficLogParser::EndWholeBlock() {
+    if (inBlock_ && current_.declared > 0 && static_cast<int>(current_.bytes.size()) == current_.declared) Close();
+}
+
 std::vector<TrafficBlock> TrafficLogParser::TakeBlocks() { return std::move(done_); }
 std::vector<TrafficProblem> TrafficLogParser::TakeProblems() { return std::move(problems_); }
 

@@ -32,6 +32,10 @@ class TrafficLogParser {
 public:
     void Feed(const std::string& data);
     void Finish();
+    // Ends the block being read when it holds every byte its header
+    // declares: for a log that is followed while it is written, where the
+    // next block's header comes only with the next transfer.
+    void EndWholeBlock();
     // Blocks completed so far, taken out of the parser.
     std::vector<TrafficBlock> TakeBlocks();
     std::vector<TrafficProblem> TakeProblems();
