@@ -4,6 +4,7 @@
 #include "tools/detect.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -140,12 +141,12 @@ void Report(const Found& f, const Line& at, bool json) {
         if (f.models.size() == 1) {
             o.Int("model", first).String("caption", Caption(first));
         } else {
-            std::string group = "[", captions = "[";
-            for (size_t i = 0; i < f.models.size(); ++i) {
-                group += (i ? "," : "") + std::to_string(f.models[i]);
-                captions += (i ? "," : "") + json::Quote(Caption(f.models[i]));
+            json::Value group = json::Value::array(), captions = json::Value::array();
+            for (int m : f.models) {
+                group.push_back(m);
+                captions.push_back(Caption(m));
             }
-            o.Raw("group", group + "]").Raw("captions", captions + "]");
+            o.Set("group", std::move(group)).Set("captions", std::move(captions));
         }
         if (f.step.baud) {
             o.Int("baud", f.step.baud).String("line", zel::LineName(f.step.line));
@@ -159,16 +160,19 @@ void Report(const Found& f, const Line& at, bool json) {
         // The setup form's parameters, by their keys.
         json::Object settings;
         settings.Int("model", first);
-        std::string same = "[";
-        for (size_t i = 1; i < f.models.size(); ++i) same += (i > 1 ? "," : "") + std::to_string(f.models[i]);
-        settings.Raw("sameAs", same + "]");
+        json::Value same = json::Value::array();
+        for (size_t i = 1; i < f.models.size(); ++i) same.push_back(f.models[i]);
+        settings.Set("sameAs", std::move(same));
         if (at.port.empty()) {
             settings.Int("conntype", 1).String("ehost", at.host).Int("eport", at.tcpPort);
         } else {
             settings.Int("conntype", 0).String("cport", at.port).Int("cbaudrate", f.step.baud);
         }
-        settings.Raw("coeff", coefficient);
-        o.Raw("settings", settings.Text()).String("command", command);
+        // The number the command line's --coeff gives.
+        double coeff = 1.0;
+        std::from_chars(coefficient.data(), coefficient.data() + coefficient.size(), coeff);
+        settings.Number("coeff", coeff);
+        o.Set("settings", settings.value()).String("command", command);
         std::printf("%s\n", o.Text().c_str());
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);

@@ -283,7 +283,7 @@ int RunModels(const Options& o) {
         const char* price = DeliveryName(m.price, m.priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
-            auto command = [](bool taken, const char* name) { return taken ? json::Quote(name) : std::string("null"); };
+            auto command = [](bool taken, const char* name) { return taken ? json::Value(name) : json::Value(); };
             json::Object row;
             row.Int("model", m.number).String("caption", m.caption).String("kind", KindName(m.kind));
             if (reserved) {
@@ -293,8 +293,8 @@ int RunModels(const Options& o) {
             }
             if (m.money == Money::kNone) row.Null("money");
             else row.String("money", MoneyName(m.money));
-            row.Raw("tare", command(m.tare, tare)).Raw("zero", command(m.zero, zero));
-            row.Raw("price", command(m.price, price));
+            row.Set("tare", command(m.tare, tare)).Set("zero", command(m.zero, zero));
+            row.Set("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
             std::printf("%s\n", row.Text().c_str());
             continue;
@@ -360,16 +360,16 @@ std::vector<std::string> ParameterLines(const std::string& xml) {
         if (xml[tagEnd - 1] != '/') {
             const size_t end = xml.find("</Parameter>", tagEnd);
             const std::string body = xml.substr(tagEnd, end == std::string::npos ? std::string::npos : end - tagEnd);
-            std::string choices;
+            json::Value choices = json::Value::array();
             for (size_t item = body.find("<Item "); item != std::string::npos; item = body.find("<Item ", item + 1)) {
                 const size_t open = body.find('>', item), close = body.find("</Item>", item);
                 if (open == std::string::npos || close == std::string::npos) break;
                 json::Object choice;
                 choice.String("value", Attribute(body.substr(item, open - item), "Value"));
                 choice.String("caption", Unescape(body.substr(open + 1, close - open - 1)));
-                choices += (choices.empty() ? "" : ",") + choice.Text();
+                choices.push_back(choice.value());
             }
-            if (!choices.empty()) p.Raw("choices", "[" + choices + "]");
+            if (!choices.empty()) p.Set("choices", std::move(choices));
         }
         lines.push_back(p.Text());
     }

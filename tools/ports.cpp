@@ -42,19 +42,14 @@ std::string JsonPort(const platform::SerialPortInfo& p) {
     if (!p.description.empty()) o.String("description", p.description);
     if (!p.driver.empty()) o.String("driver", p.driver);
     if (!p.device.empty()) o.String("device", p.device);
-    std::string aliases = "[";
-    for (size_t i = 0; i < p.aliases.size(); ++i) {
-        if (i) aliases += ',';
-        aliases += json::Quote(p.aliases[i]);
-    }
-    o.Raw("aliases", aliases + "]");
+    o.Set("aliases", json::Value(p.aliases));
     if (!p.vendorId.empty()) {
         json::Object usb;
         usb.String("vendor_id", p.vendorId).String("product_id", p.productId);
         if (!p.manufacturer.empty()) usb.String("manufacturer", p.manufacturer);
         if (!p.product.empty()) usb.String("product", p.product);
         if (!p.serialNumber.empty()) usb.String("serial", p.serialNumber);
-        o.Raw("usb", usb.Text());
+        o.Set("usb", usb.value());
     } else if (!p.manufacturer.empty()) {
         o.String("manufacturer", p.manufacturer);
     }
