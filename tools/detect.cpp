@@ -37,13 +37,6 @@ const char kDetectUsage[] =
     "  --json           one JSON object per model found on standard output\n"
     "  --verbose        show every step and the bytes received\n";
 
-int Usage(const std::string& message) {
-    if (!message.empty()) std::fprintf(stderr, "zelscales: %s\n", message.c_str());
-    std::fputs(kDetectUsage, stderr);
-    return 2;
-}
-
-
 bool ParseNumber(const std::string& text, long low, long high, long& out) {
     if (text.empty()) return false;
     errno = 0;
@@ -54,7 +47,9 @@ bool ParseNumber(const std::string& text, long low, long high, long& out) {
     return true;
 }
 
-bool ParseBauds(const std::string& text, std::vector<int>& out) {
+}  // namespace
+
+bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& out) {
     out.clear();
     size_t at = 0;
     while (at <= text.size()) {
@@ -69,6 +64,8 @@ bool ParseBauds(const std::string& text, std::vector<int>& out) {
     }
     return !out.empty();
 }
+
+namespace {
 
 std::string Hex(const std::string& bytes, size_t limit) {
     std::string out;
@@ -281,39 +278,17 @@ void Send(CZelComLanPort& port, const Step& step, std::string& sent) {
 
 }  // namespace
 
-int RunDetect(int argc, char** argv) {
-    std::string portName, host;
-    long tcpPort = 20108;
-    std::vector<int> bauds = DefaultBauds();
-    bool json = false, verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kDetectUsage, stdout);
-            return 0;
-        } else if (arg == "--port" || arg == "--host" || arg == "--tcp-port" || arg == "--bauds" ||
-                   arg == "--library") {
-            if (!hasValue) return Usage(arg + " needs a value");
-            const std::string value = argv[++i];
-            if (arg == "--port") {
-                portName = value;
-            } else if (arg == "--host") {
-                host = value;
-            } else if (arg == "--tcp-port") {
-                if (!ParseNumber(value, 1, 65535, tcpPort)) return Usage("bad --tcp-port " + value);
-            } else if (arg == "--bauds") {
-                if (!ParseBauds(value, bauds)) return Usage("bad --bauds " + value + " (e.g. 9600,4800)");
-            }  // --library: the scan runs without the library
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--verbose") {
-            verbose = true;
-        } else {
-            return Usage("unexpected argument " + arg);
-        }
-    }
-    if (portName.empty() == host.empty()) return Usage("detect needs --port NAME or --host H");
+const char* zelscales::DetectUsage() { return kDetectUsage; }
+
+int zelscales::RunDetect(const zelscales::Options& o) {
+    const std::string& portName = o.port;
+    const std::string& host = o.host;
+    const long tcpPort = o.tcpPort;
+    const std::vector<int> bauds = o.bauds.empty() ? DefaultBauds() : o.bauds;
+    const bool json = o.json, verbose = o.verbose;
+    if (portName.empty() == host.empty()) return zelscales::Fail("detect needs --port NAME or --host H", 2);
+    if (tcpPort < 1 || tcpPort > 65535)
+        return zelscales::Fail("bad --tcp-port " + std::to_string(tcpPort) + ": wants 1 to 65535", 2);
     const bool tcp = !host.empty();
 
     const Plan plan = BuildPlan(bauds, tcp);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "tools/commands.h"
 #include "tools/json.h"
@@ -88,35 +87,12 @@ std::string FormatPorts(const std::vector<platform::SerialPortInfo>& ports, bool
     return out;
 }
 
-}  // namespace zelscales
+const char* PortsUsage() { return kPortsUsage; }
 
-int RunPorts(int argc, char** argv) {
-    bool asJson = false;
-    std::string root;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--json")) {
-            asJson = true;
-        } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            std::fputs(kPortsUsage, stdout);
-            return kExitOk;
+int RunPorts(const Options& o) {
+    const bool asJson = o.json;
 #ifndef _WIN32
-        } else if (!std::strcmp(argv[i], "--root")) {
-            if (i + 1 >= argc) return Fail("--root needs a value", kExitUsage);
-            root = argv[++i];
-#endif
-        } else if (!std::strcmp(argv[i], "--library")) {
-            // accepted as with every command; the listing loads no library
-            if (i + 1 >= argc) return Fail("--library needs a value", kExitUsage);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--verbose") || !std::strcmp(argv[i], "-v")) {
-            // accepted as with every command; the listing says all there is
-        } else {
-            std::fputs(kPortsUsage, stderr);
-            return Fail(std::string("unexpected argument ") + argv[i], kExitUsage);
-        }
-    }
-#ifndef _WIN32
-    const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPortsUnder(root);
+    const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPortsUnder(o.root);
 #else
     const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPorts();
 #endif
@@ -124,3 +100,5 @@ int RunPorts(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitOk;
 }
+
+}  // namespace zelscales
