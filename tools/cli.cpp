@@ -279,7 +279,10 @@ private:
     // CLI11's faults in the tool's words; the tool's own as they were thrown.
     static std::string Message(const CLI::ParseError& e) {
         const std::string what = e.what();
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) return what.substr(0, what.find(':')) + " needs a value";
+        const size_t colon = what.find(':');
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && colon != std::string::npos &&
+            what.find(" missing", colon) != std::string::npos)
+            return what.substr(0, colon) + " needs a value";  // "--count: 1 required TEXT missing"
         if (dynamic_cast<const CLI::ExcludesError*>(&e)) {
             // "--price excludes --cents"
             const size_t space = what.find(' ');
