@@ -63,8 +63,10 @@ const char* ModeName(sim::SimModel::Mode mode) {
     }
 }
 
+}  // namespace
+
 // The usage text, with the models as the registry has them.
-std::string Usage() {
+std::string SimulateUsage() {
     std::string u = kUsage;
     u += "models:\n";
     for (const sim::SimModel& m : sim::AllSimModels()) {
@@ -75,7 +77,7 @@ std::string Usage() {
     return u;
 }
 
-bool ParseDouble(const std::string& text, double* out) {
+bool ParseSimulatedNumber(const std::string& text, double* out) {
     std::string t = text;
     for (char& c : t) {
         if (c == ',') c = '.';
@@ -88,6 +90,8 @@ bool ParseDouble(const std::string& text, double* out) {
     return true;
 }
 
+namespace {
+
 bool ParseInt(const std::string& text, long lo, long hi, long* out) {
     const char* begin = text.c_str();
     char* end = nullptr;
@@ -97,7 +101,9 @@ bool ParseInt(const std::string& text, long lo, long hi, long* out) {
     return true;
 }
 
-bool ParseFault(const std::string& text, sim::Fault* fault, int* param) {
+}  // namespace
+
+bool ParseSimulatedFault(const std::string& text, sim::Fault* fault, int* param) {
     const size_t colon = text.find(':');
     const std::string name = text.substr(0, colon);
     const std::string arg = colon == std::string::npos ? std::string() : text.substr(colon + 1);
@@ -134,6 +140,8 @@ bool ParseFault(const std::string& text, sim::Fault* fault, int* param) {
     }
     return false;
 }
+
+namespace {
 
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -182,19 +190,19 @@ bool Command(sim::Simulator& s, std::string line) {
     switch (cmd) {
     case 'q': return false;
     case 'w':
-        if (ParseDouble(arg, &v)) s.SetWeight(v);
+        if (ParseSimulatedNumber(arg, &v)) s.SetWeight(v);
         else PrintLine("? weight: w 1.234");
         return true;
     case 'p':
-        if (ParseDouble(arg, &v)) s.SetPrice(v);
+        if (ParseSimulatedNumber(arg, &v)) s.SetPrice(v);
         else PrintLine("? price: p 12.50");
         return true;
     case 'c':
-        if (ParseDouble(arg, &v)) s.SetCost(v);
+        if (ParseSimulatedNumber(arg, &v)) s.SetCost(v);
         else PrintLine("? cost: c 15.43");
         return true;
     case 't':
-        if (ParseDouble(arg, &v)) s.SetTare(v);
+        if (ParseSimulatedNumber(arg, &v)) s.SetTare(v);
         else PrintLine("? tare: t 0.250");
         return true;
     case 's':
@@ -217,7 +225,7 @@ bool Command(sim::Simulator& s, std::string line) {
     case 'f': {
         sim::Fault f;
         int param = 0;
-        if (ParseFault(arg, &f, &param)) s.SetFault(f, param);
+        if (ParseSimulatedFault(arg, &f, &param)) s.SetFault(f, param);
         else PrintLine("? fault: none, silence, slow:MS, garbage:N, broken, hangup, echo, loopback, halfhangup, "
                        "reset, noise[:BAUD], drip[:MS], changed[:N]");
         return true;
@@ -229,121 +237,39 @@ bool Command(sim::Simulator& s, std::string line) {
 
 }  // namespace
 
-int RunSimulate(int argc, char** argv) {
-    int i = 1;
-    if (i < argc && std::strcmp(argv[i], "simulate") == 0) ++i;
-    long model = -1, tcpPort = -1, pushEvery = 0, decimals = 3, gap = -1, pace = 0;
-    bool pty = false, unstable = false, overload = false, noStdin = false, negative = false, ackFirst = false, closeAfterReply = false;
-    bool haveText = false;
-    std::string text;
-    bool havePrice = false, haveCost = false;
-    double weight = 0, price = 0, cost = 0, tare = 0;
-    std::string link;
-    sim::Fault fault = sim::Fault::None;
-    int faultParam = 0;
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        const std::string value = hasValue ? argv[i + 1] : std::string();
-        bool ok = true;
-        if (a == "--help" || a == "-h") {
-            std::fputs(Usage().c_str(), stdout);
-            return 0;
-        } else if (a == "--pty") {
-            pty = true;
-            continue;
-        } else if (a == "--unstable") {
-            unstable = true;
-            continue;
-        } else if (a == "--overload") {
-            overload = true;
-            continue;
-        } else if (a == "--no-stdin") {
-            noStdin = true;
-            continue;
-        } else if (a == "--negative") {
-            negative = true;
-            continue;
-        } else if (a == "--ack-first-byte") {
-            ackFirst = true;
-            continue;
-        } else if (a == "--close-after-reply") {
-            closeAfterReply = true;
-            continue;
-        } else if (!hasValue) {
-            ok = false;
-        } else if (a == "--model") {
-            ok = ParseInt(value, 0, 1000, &model) && sim::ModelSupported(static_cast<int>(model));
-        } else if (a == "--tcp") {
-            ok = ParseInt(value, 0, 65535, &tcpPort);
-        } else if (a == "--link") {
-            link = value;
-        } else if (a == "--weight") {
-            ok = ParseDouble(value, &weight);
-        } else if (a == "--price") {
-            ok = havePrice = ParseDouble(value, &price);
-        } else if (a == "--cost") {
-            ok = haveCost = ParseDouble(value, &cost);
-        } else if (a == "--tare") {
-            ok = ParseDouble(value, &tare);
-        } else if (a == "--decimals") {
-            ok = ParseInt(value, 0, 4, &decimals);
-        } else if (a == "--text") {
-            text = value;
-            haveText = true;
-        } else if (a == "--pace") {
-            ok = ParseInt(value, 0, 4000000, &pace);
-        } else if (a == "--gap") {
-            ok = ParseInt(value, 0, 3600000, &gap);
-        } else if (a == "--fault") {
-            ok = ParseFault(value, &fault, &faultParam);
-        } else if (a == "--push-every") {
-            ok = ParseInt(value, 0, 3600000, &pushEvery);
-        } else {
-            std::fprintf(stderr, "simulate: unknown option %s\n%s", a.c_str(), Usage().c_str());
-            return 2;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "simulate: bad or missing value for %s\n%s", a.c_str(), Usage().c_str());
-            return 2;
-        }
-        ++i;
-    }
-    if (model < 0 || pty == (tcpPort >= 0)) {
-        std::fprintf(stderr, "simulate: give --model and one of --pty or --tcp\n%s", Usage().c_str());
-        return 2;
-    }
-
+int RunSimulate(const SimulateOptions& o) {
+    const long model = o.model;
+    bool noStdin = o.noStdin;
     sim::Simulator s(static_cast<int>(model));
-    s.SetWeight(weight);
-    s.SetStable(!unstable);
-    s.SetOverload(overload);
-    if (havePrice) s.SetPrice(price);
-    if (haveCost) s.SetCost(cost);
-    s.SetTare(tare);
-    s.SetDecimals(static_cast<int>(decimals));
-    s.SetNegative(negative);
-    if (haveText) s.SetText(text);
-    if (gap >= 0) s.SetStreamGapMs(static_cast<int>(gap));
-    if (pace > 0) s.SetPaceBaud(static_cast<int>(pace));
-    s.SetAckFirstByte(ackFirst);
-    s.SetFault(fault, faultParam);
-    s.SetCloseAfterReply(closeAfterReply);
+    s.SetWeight(o.weight);
+    s.SetStable(!o.unstable);
+    s.SetOverload(o.overload);
+    if (o.havePrice) s.SetPrice(o.price);
+    if (o.haveCost) s.SetCost(o.cost);
+    s.SetTare(o.tare);
+    s.SetDecimals(o.decimals);
+    s.SetNegative(o.negative);
+    if (o.haveText) s.SetText(o.text);
+    if (o.gap >= 0) s.SetStreamGapMs(o.gap);
+    if (o.pace > 0) s.SetPaceBaud(o.pace);
+    s.SetAckFirstByte(o.ackFirstByte);
+    s.SetFault(o.fault, o.faultParam);
+    s.SetCloseAfterReply(o.closeAfterReply);
     s.SetObserver(PrintRecord);
 
-    const bool started = pty ? s.StartPty(link) : s.StartTcp(static_cast<uint16_t>(tcpPort));
+    const bool started = o.pty ? s.StartPty(o.link) : s.StartTcp(static_cast<uint16_t>(o.tcpPort));
     if (!started) {
-        std::fprintf(stderr, "simulate: cannot start the %s\n", pty ? "pseudo-terminal" : "TCP server");
+        std::fprintf(stderr, "simulate: cannot start the %s\n", o.pty ? "pseudo-terminal" : "TCP server");
         return 1;
     }
     {
         CAutoLockMutex lock(g_out);
-        if (pty) std::printf("%s\n", s.DevicePath().c_str());
+        if (o.pty) std::printf("%s\n", s.DevicePath().c_str());
         else std::printf("127.0.0.1:%u\n", static_cast<unsigned>(s.TcpPort()));
         std::fflush(stdout);
     }
     std::fprintf(stderr, "model %ld, line %s; Enter pushes, q quits\n", model, sim::LineSettings(static_cast<int>(model)));
-    if (pushEvery > 0) s.SetPushPeriodMs(static_cast<int>(pushEvery));
+    if (o.pushEvery > 0) s.SetPushPeriodMs(o.pushEvery);
 
     g_interrupted = 0;
     void (*oldInt)(int) = std::signal(SIGINT, OnInterrupt);

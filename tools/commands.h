@@ -49,12 +49,24 @@ struct Options {
     std::string cents;       // --cents N (price in hundredths)
     bool markdown = false;   // --markdown (models)
     bool json = false;       // --json: one JSON object per reading or event on stdout
-    std::vector<std::string> positional;
+    bool trace = false;      // --trace (weigh, price, tare, test, detect, listen)
+    bool tare = false;       // --tare (listen: send the tare command once the scale is open)
+    std::vector<int> bauds;  // --bauds B,B,... (detect; empty: its default order)
+    std::string root;        // --root DIR (ports: sys/ and dev/ under DIR)
+    std::string log;         // LOG (decode: the traffic log)
 };
 
-// Parses argv[first..argc). False with a message for an unknown option or
-// a bad value.
-bool ParseOptions(int argc, char** argv, int first, Options& options, std::string& error);
+// The commands of their own files, on the options tools/cli.cpp parsed.
+int RunListen(const Options& options);
+int RunDetect(const Options& options);
+int RunPorts(const Options& options);
+int RunDecode(const Options& options);  // options.model -1: no model's judgement
+
+// The usage those commands print for --help.
+const char* ListenUsage();
+const char* DetectUsage();
+const char* PortsUsage();
+const char* DecodeUsage();
 
 // The serial speeds the setup form offers.
 extern const int kSerialSpeeds[10];
@@ -99,7 +111,3 @@ std::string FormatReading(double weight, bool stable, double price, double cost,
 std::string WeightUnit(const Options& options);
 
 }  // namespace zelscales
-
-// `zelscales listen ...` (tools/listen.cpp). argv[0] is "listen"; the rest
-// are the command line's options, --library and --verbose included.
-int RunListen(int argc, char** argv);

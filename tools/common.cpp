@@ -24,16 +24,6 @@ namespace zelscales {
 
 namespace {
 
-bool ParseInt(const std::string& text, long low, long high, int& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != 0 || v < low || v > high) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
 volatile std::sig_atomic_t g_signal = 0;
 
 extern "C" void OnSignal(int number) { g_signal = number; }
@@ -81,54 +71,6 @@ bool SleepUnlessInterrupted(unsigned ms) {
 }
 
 int InterruptedStatus() { return 128 + static_cast<int>(g_signal); }
-
-bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& error) {
-    for (int i = first; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        auto number = [&](int& out, long low, long high) {
-            std::string text;
-            if (!value(text)) return false;
-            if (!ParseInt(text, low, high, out)) {
-                error = "bad value for " + arg + ": " + text;
-                return false;
-            }
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--library") ok = value(o.library);
-        else if (arg == "--verbose" || arg == "-v") o.verbose = true;
-        else if (arg == "--model") ok = number(o.model, INT_MIN, INT_MAX);
-        else if (arg == "--port") ok = value(o.port);
-        else if (arg == "--baud") ok = number(o.baud, INT_MIN, INT_MAX);
-        else if (arg == "--host") ok = value(o.host);
-        else if (arg == "--tcp-port") ok = number(o.tcpPort, INT_MIN, INT_MAX);
-        else if (arg == "--coeff") ok = value(o.coeff);
-        else if (arg == "--leave") o.leave = true;
-        else if (arg == "--markdown") o.markdown = true;
-        else if (arg == "--json") o.json = true;
-        else if (arg == "--count") ok = number(o.count, 0, 1000000);
-        else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
-        else if (arg == "--attempts") ok = number(o.attempts, 1, 100);
-        else if (arg == "--price") ok = value(o.price);
-        else if (arg == "--cents") ok = value(o.cents);
-        else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return false;
-        } else {
-            o.positional.push_back(arg);
-        }
-        if (!ok) return false;
-    }
-    return true;
-}
 
 const int kSerialSpeeds[10] = {1200, 2400, 4800, 9600, 19200, 38400, 56000, 57600, 115200, 256000};
 

@@ -9,6 +9,7 @@
 
 #include "devices/ModelTable.h"
 #include "scales/exchange/PolledProtocol.h"
+#include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
 #include "tools/traffic_log.h"
@@ -90,35 +91,19 @@ private:
 
 }  // namespace
 
-int RunDecode(int argc, char** argv) {
-    std::string path;
-    bool asJson = false;
-    const zel::devices::ModelInfo* row = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--json")) asJson = true;
-        else if (!std::strcmp(argv[i], "--model")) {
-            char* end = nullptr;
-            const long n = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : -1;
-            row = end && *end == '\0' && n >= 0 && n <= 1000 ? zel::devices::FindModel(static_cast<int32_t>(n)) : nullptr;
-            if (!row || (row->kind != zel::devices::ModelKind::kPolled && row->kind != zel::devices::ModelKind::kListener)) {
-                std::fprintf(stderr, "zelscales decode: --model takes the number of a model with a line (see zelscales models)\n");
-                return 2;
-            }
-            ++i;
-        }
-        else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "zelscales decode: unknown option %s\n", argv[i]);
-            return 2;
-        } else if (path.empty()) path = argv[i];
-        else {
-            std::fprintf(stderr, "zelscales decode: one log file only\n");
-            return 2;
-        }
-    }
-    if (path.empty()) {
-        std::fprintf(stderr, "usage: zelscales decode LOG [--model N] [--json]\n");
-        return 2;
-    }
+const char kDecodeUsage[] =
+    "usage: zelscales decode LOG [--model N] [--json]\n"
+    "\n"
+    "Prints a device traffic log block by block: time, direction, bytes, text. With --model N\n"
+    "each exchange is judged by that model's own frame checks and decoders: the reading, or no\n"
+    "reply, or bytes that make no frame. --json prints one JSON object per block and verdict.\n";
+
+const char* zelscales::DecodeUsage() { return kDecodeUsage; }
+
+int zelscales::RunDecode(const Options& o) {
+    const std::string& path = o.log;
+    const bool asJson = o.json;
+    const zel::devices::ModelInfo* row = o.model < 0 ? nullptr : zel::devices::FindModel(o.model);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "zelscales decode: cannot open %s\n", path.c_str());

@@ -4,6 +4,7 @@
 #include "tools/detect.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,13 +38,6 @@ const char kDetectUsage[] =
     "  --json           one JSON object per model found on standard output\n"
     "  --verbose        show every step and the bytes received\n";
 
-int Usage(const std::string& message) {
-    if (!message.empty()) std::fprintf(stderr, "zelscales: %s\n", message.c_str());
-    std::fputs(kDetectUsage, stderr);
-    return 2;
-}
-
-
 bool ParseNumber(const std::string& text, long low, long high, long& out) {
     if (text.empty()) return false;
     errno = 0;
@@ -54,7 +48,9 @@ bool ParseNumber(const std::string& text, long low, long high, long& out) {
     return true;
 }
 
-bool ParseBauds(const std::string& text, std::vector<int>& out) {
+}  // namespace
+
+bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& out) {
     out.clear();
     size_t at = 0;
     while (at <= text.size()) {
@@ -69,6 +65,8 @@ bool ParseBauds(const std::string& text, std::vector<int>& out) {
     }
     return !out.empty();
 }
+
+namespace {
 
 std::string Hex(const std::string& bytes, size_t limit) {
     std::string out;
@@ -141,12 +139,12 @@ void Report(const Found& f, const Line& at, bool json) {
         if (f.models.size() == 1) {
             o.Int("model", first).String("caption", Caption(first));
         } else {
-            std::string group = "[", captions = "[";
-            for (size_t i = 0; i < f.models.size(); ++i) {
-                group += (i ? "," : "") + std::to_string(f.models[i]);
-                captions += (i ? "," : "") + json::Quote(Caption(f.models[i]));
+            json::Value group = json::Value::array(), captions = json::Value::array();
+            for (int m : f.models) {
+                group.push_back(m);
+                captions.push_back(Caption(m));
             }
-            o.Raw("group", group + "]").Raw("captions", captions + "]");
+            o.Set("group", std::move(group)).Set("captions", std::move(captions));
         }
         if (f.step.baud) {
             o.Int("baud", f.step.baud).String("line", zel::LineName(f.step.line));
@@ -160,16 +158,19 @@ void Report(const Found& f, const Line& at, bool json) {
         // The setup form's parameters, by their keys.
         json::Object settings;
         settings.Int("model", first);
-        std::string same = "[";
-        for (size_t i = 1; i < f.models.size(); ++i) same += (i > 1 ? "," : "") + std::to_string(f.models[i]);
-        settings.Raw("sameAs", same + "]");
+        json::Value same = json::Value::array();
+        for (size_t i = 1; i < f.models.size(); ++i) same.push_back(f.models[i]);
+        settings.Set("sameAs", std::move(same));
         if (at.port.empty()) {
             settings.Int("conntype", 1).String("ehost", at.host).Int("eport", at.tcpPort);
         } else {
             settings.Int("conntype", 0).String("cport", at.port).Int("cbaudrate", f.step.baud);
         }
-        settings.Raw("coeff", coefficient);
-        o.Raw("settings", settings.Text()).String("command", command);
+        // The number the command line's --coeff gives.
+        double coeff = 1.0;
+        std::from_chars(coefficient.data(), coefficient.data() + coefficient.size(), coeff);
+        settings.Number("coeff", coeff);
+        o.Set("settings", settings.value()).String("command", command);
         std::printf("%s\n", o.Text().c_str());
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
@@ -281,39 +282,17 @@ void Send(CZelComLanPort& port, const Step& step, std::string& sent) {
 
 }  // namespace
 
-int RunDetect(int argc, char** argv) {
-    std::string portName, host;
-    long tcpPort = 20108;
-    std::vector<int> bauds = DefaultBauds();
-    bool json = false, verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kDetectUsage, stdout);
-            return 0;
-        } else if (arg == "--port" || arg == "--host" || arg == "--tcp-port" || arg == "--bauds" ||
-                   arg == "--library") {
-            if (!hasValue) return Usage(arg + " needs a value");
-            const std::string value = argv[++i];
-            if (arg == "--port") {
-                portName = value;
-            } else if (arg == "--host") {
-                host = value;
-            } else if (arg == "--tcp-port") {
-                if (!ParseNumber(value, 1, 65535, tcpPort)) return Usage("bad --tcp-port " + value);
-            } else if (arg == "--bauds") {
-                if (!ParseBauds(value, bauds)) return Usage("bad --bauds " + value + " (e.g. 9600,4800)");
-            }  // --library: the scan runs without the library
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--verbose") {
-            verbose = true;
-        } else {
-            return Usage("unexpected argument " + arg);
-        }
-    }
-    if (portName.empty() == host.empty()) return Usage("detect needs --port NAME or --host H");
+const char* zelscales::DetectUsage() { return kDetectUsage; }
+
+int zelscales::RunDetect(const zelscales::Options& o) {
+    const std::string& portName = o.port;
+    const std::string& host = o.host;
+    const long tcpPort = o.tcpPort;
+    const std::vector<int> bauds = o.bauds.empty() ? DefaultBauds() : o.bauds;
+    const bool json = o.json, verbose = o.verbose;
+    if (portName.empty() == host.empty()) return zelscales::Fail("detect needs --port NAME or --host H", 2);
+    if (tcpPort < 1 || tcpPort > 65535)
+        return zelscales::Fail("bad --tcp-port " + std::to_string(tcpPort) + ": wants 1 to 65535", 2);
     const bool tcp = !host.empty();
 
     const Plan plan = BuildPlan(bauds, tcp);

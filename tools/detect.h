@@ -2,7 +2,18 @@
 // which speed, without sending it any command.
 #pragma once
 
-// argv[0] is "detect"; the rest are the command line's options. Exit code 0
-// when a scale was identified, 1 when nothing answered (or the port could not
-// be opened), 2 for bad usage.
-int RunDetect(int argc, char** argv);
+#include <string>
+#include <vector>
+
+namespace zelscales {
+namespace detect {
+
+// "9600,4800" as speeds in that order, each once; false for anything else.
+bool ParseBauds(const std::string& text, std::vector<int>& out);
+
+}  // namespace detect
+}  // namespace zelscales
+
+// zelscales::RunDetect (tools/commands.h) exits 0 when a scale was
+// identified, 1 when nothing answered (or the port could not be opened), 2
+// for bad usage.

@@ -120,22 +120,60 @@ int64_t NowUnixMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-Object& Object::Field(std::string_view key, const std::string& jsonValue) {
-    if (!body_.empty()) body_ += ',';
-    body_ += Quote(key);
-    body_ += ':';
-    body_ += jsonValue;
-    return *this;
+namespace {
+
+void Write(const Value& v, std::string& out) {
+    switch (v.type()) {
+        case Value::value_t::object: {
+            out += '{';
+            bool first = true;
+            for (const auto& [key, item] : v.items()) {
+                if (!first) out += ',';
+                first = false;
+                out += Quote(key);
+                out += ':';
+                Write(item, out);
+            }
+            out += '}';
+            break;
+        }
+        case Value::value_t::array: {
+            out += '[';
+            for (size_t i = 0; i < v.size(); ++i) {
+                if (i) out += ',';
+                Write(v[i], out);
+            }
+            out += ']';
+            break;
+        }
+        case Value::value_t::string: out += Quote(v.get_ref<const std::string&>()); break;
+        case Value::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
+        case Value::value_t::number_integer: out += std::to_string(v.get<int64_t>()); break;
+        case Value::value_t::number_unsigned: out += std::to_string(v.get<uint64_t>()); break;
+        case Value::value_t::number_float: out += Number(v.get<double>()); break;
+        default: out += "null"; break;  // null, discarded, binary
+    }
 }
 
-Object& Object::String(std::string_view key, std::string_view value) { return Field(key, Quote(value)); }
-Object& Object::Number(std::string_view key, double value) { return Field(key, json::Number(value)); }
-Object& Object::Int(std::string_view key, int64_t value) { return Field(key, std::to_string(value)); }
-Object& Object::Bool(std::string_view key, bool value) { return Field(key, value ? "true" : "false"); }
-Object& Object::Null(std::string_view key) { return Field(key, "null"); }
-Object& Object::Time(std::string_view key) { return Field(key, Quote(IsoUtc(NowUnixMs()))); }
+}  // namespace
 
-std::string Object::Text() const { return "{" + body_ + "}"; }
+std::string Dump(const Value& value) {
+    std::string out;
+    Write(value, out);
+    return out;
+}
+
+Object& Object::String(std::string_view key, std::string_view value) { return Set(key, std::string(value)); }
+Object& Object::Number(std::string_view key, double value) { return Set(key, value); }
+Object& Object::Int(std::string_view key, int64_t value) { return Set(key, value); }
+Object& Object::Bool(std::string_view key, bool value) { return Set(key, value); }
+Object& Object::Null(std::string_view key) { return Set(key, nullptr); }
+Object& Object::Time(std::string_view key) { return String(key, IsoUtc(NowUnixMs())); }
+
+Object& Object::Set(std::string_view key, Value value) {
+    value_[std::string(key)] = std::move(value);
+    return *this;
+}
 
 }  // namespace json
 }  // namespace zelscales

@@ -1,13 +1,18 @@
 // JSON lines for the zelscales tool: one object per reading or event, built
-// field by field, printed on one line.
+// field by field on nlohmann::ordered_json, printed on one line.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 namespace zelscales {
 namespace json {
+
+// A JSON value whose object keys keep the order they were added in.
+using Value = nlohmann::ordered_json;
 
 // `bytes` as a JSON string, quotes included. Valid UTF-8 passes through;
 // each byte that is not part of a valid sequence (stray continuation byte,
@@ -20,14 +25,18 @@ std::string Quote(std::string_view bytes);
 // become null.
 std::string Number(double value);
 
+// A value as one line of JSON: object keys in their order, strings as
+// Quote() writes them (whatever bytes they hold), numbers as Number().
+std::string Dump(const Value& value);
+
 // Milliseconds since 1970-01-01 UTC as "YYYY-MM-DDTHH:MM:SS.mmmZ". Times
 // before year 0000 or after 9999 are clamped to those years' ends.
 std::string IsoUtc(int64_t unixMs);
 // The wall clock now, in milliseconds since 1970-01-01 UTC.
 int64_t NowUnixMs();
 
-// An object built field by field, in the order added. Keys are escaped like
-// values; adding a key twice writes it twice (the caller's business).
+// An object built field by field, in the order added. A key added again
+// takes the new value in its first place.
 class Object {
 public:
     Object& String(std::string_view key, std::string_view value);
@@ -35,17 +44,17 @@ public:
     Object& Int(std::string_view key, int64_t value);
     Object& Bool(std::string_view key, bool value);
     Object& Null(std::string_view key);
-    // A value that is JSON text already (an array built with Quote/Number).
-    Object& Raw(std::string_view key, const std::string& jsonValue) { return Field(key, jsonValue); }
+    // Any value: an array, a nested object.
+    Object& Set(std::string_view key, Value value);
     // The current time, ISO-8601 UTC with milliseconds.
     Object& Time(std::string_view key = "time");
 
+    const Value& value() const { return value_; }
     // The object's text: "{...}" on one line, without a line end.
-    std::string Text() const;
+    std::string Text() const { return Dump(value_); }
 
 private:
-    Object& Field(std::string_view key, const std::string& jsonValue);
-    std::string body_;
+    Value value_ = Value::object();
 };
 
 }  // namespace json

@@ -117,6 +117,8 @@ int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, Lin
 
 namespace zelscales {
 
+const char* ListenUsage() { return kListenUsage; }
+
 bool IsEventModel(int model) {
     const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
     return row && row->kind == zel::devices::ModelKind::kListener;
@@ -128,35 +130,13 @@ int FinishEventCommand(Component& driver, const Options& options) {
     return 0;
 }
 
-}  // namespace zelscales
-
-int RunListen(int argc, char** argv) {
-    Options o;
-    o.model = 5;
-    o.count = 0;  // until Ctrl-C
-    bool tare = false;
-    std::vector<char*> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--tare") == 0) {
-            tare = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kListenUsage, stdout);
-            return 0;
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
+// Options: model 5 and count 0 (until Ctrl-C) unless given.
+int RunListen(const Options& o) {
     std::string error;
-    if (!ParseOptions(static_cast<int>(args.size()), args.data(), 1, o, error)) return Fail(error, kExitUsage);
-    if (!o.positional.empty()) return Fail("unexpected argument " + o.positional[0], kExitUsage);
-    if (!(error = CheckOptions(o)).empty()) return Fail(error, kExitUsage);
     if (!IsEventModel(o.model))
         return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`",
                     kExitUsage);
-    if (o.port.empty() && o.host.empty()) {
-        std::fputs(kListenUsage, stderr);
-        return kExitUsage;
-    }
+    if (o.port.empty() && o.host.empty()) return Fail("listen needs --port NAME or --host H", kExitUsage);
     int32_t price = 0;
     bool withPrice = !o.price.empty() || !o.cents.empty();
     if (!o.cents.empty()) {
@@ -198,7 +178,7 @@ int RunListen(int argc, char** argv) {
             status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }
     }
-    if (tare && status == 0 && !Interrupted()) {
+    if (o.tare && status == 0 && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
         if (r.ok && r.ret.boolean) {
             std::fprintf(stderr, "tare flagged for the scale\n");
@@ -220,3 +200,5 @@ int RunListen(int argc, char** argv) {
     if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;
 }
+
+}  // namespace zelscales

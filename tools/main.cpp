@@ -7,6 +7,7 @@
 
 #include "devices/ModelTable.h"
 #include "platform/sys.h"
+#include "tools/cli.h"
 #include "tools/commands.h"
 #include "tools/detect.h"
 #include "tools/detect_plan.h"
@@ -16,100 +17,12 @@
 #include "tools/traffic_log.h"
 #include "tools/why.h"
 
-#if !defined(_WIN32) && defined(__has_include)
-#if __has_include("sim/simulate_cli.h")
-#include "sim/simulate_cli.h"
-#define ZEL_HAVE_SIMULATE 1
-#endif
-#endif
-
 using namespace zelscales;
 using zel::host::CallResult;
 using zel::host::Component;
 using zel::host::Value;
 
 namespace {
-
-const char kUsage[] =
-    "usage: zelscales [--library PATH] [--verbose] COMMAND [options]\n"
-    "\n"
-    "commands:\n"
-    "  weigh     read the weight (--count N, 0 = until Ctrl-C; --interval MS, --attempts N)\n"
-    "  price     send a unit price (--price 12.50 or --cents 1250), then weigh\n"
-    "  tare      send the tare command (says when the scale does not confirm it)\n"
-    "  test      run the driver's device test\n"
-    "  params    print the parameter form (XML)\n"
-    "  models    list the scale models (--markdown: as a Markdown table)\n"
-    "  version   print the driver's version and description, and the library file loaded\n"
-    "  listen    print the readings an event-driven scale pushes\n"
-    "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
-    "  decode    print a traffic log block by block: time, direction, bytes, text; with --model N each\n            exchange judged by that model's checks and decoders (--json)\n"
-    "  ports     list the serial ports, free or busy, with their USB details (--json)\n"
-#ifdef ZEL_HAVE_SIMULATE
-    "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
-#endif
-    "\n"
-    "scale options (default: the built-in emulator, model 20):\n"
-    "  --model M            model number (see `zelscales models`)\n"
-    "  --port NAME          serial port, e.g. /dev/ttyUSB0 or COM3\n"
-    "  --baud B             serial speed, one of the setup form's (default 4800)\n"
-    "  --host H             scale on TCP instead of a serial port\n"
-    "  --tcp-port P         TCP port, 1 to 65535 (default 20108)\n"
-    "  --coeff X            weight coefficient, not zero (default 1.000)\n"
-    "  --leave              keep the line open between requests\n"
-    "\n"
-    "output:\n"
-    "  --json               weigh, price and listen print one JSON object per reading\n"
-    "                       or event, one a line, and nothing else on stdout:\n"
-    "                       time (UTC), result (0 = a reading), model, weight, unit,\n"
-    "                       stable, price, cost; a failed reading has result and error;\n"
-    "                       tare, test, params, models and version print JSON lines too\n"
-    "\n"
-    "`zelscales COMMAND --help` prints that command's usage.\n"
-    "\n"
-    "exit status:\n"
-    "  0    done (of several readings, at least one arrived)\n"
-    "  1    the scale or the driver failed: no reading, not opened, command refused\n"
-    "  2    bad command line\n"
-    "  3    the driver library could not be loaded\n"
-    "  130  stopped by Ctrl-C (SIGINT), 143 by SIGTERM, 141 by a closed pipe (SIGPIPE),\n"
-    "       after closing the device\n";
-
-// Each command's own usage, for `zelscales COMMAND --help`.
-struct CommandUsage {
-    const char* command;
-    const char* text;
-};
-const char kScaleOptions[] =
-    "  --model M  --port NAME [--baud B] | --host H [--tcp-port P]  --coeff X  --leave\n";
-const CommandUsage kCommandUsages[] = {
-    {"weigh", "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]\n"
-              "Reads the weight N times (0: until Ctrl-C).\n"},
-    {"price", "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]\n"
-              "Sends a unit price, then weighs.\n"},
-    {"tare", "usage: zelscales tare [scale options] [--json]\n"
-             "Sends the tare command; says whether the scale confirmed it.\n"},
-    {"test", "usage: zelscales test [scale options] [--json]\n"
-             "Runs the driver's device test.\n"},
-    {"params", "usage: zelscales params [--json]\n"
-               "Prints the parameter form (XML; --json: one object per parameter).\n"},
-    {"models", "usage: zelscales models [--markdown | --json]\n"
-               "Lists the scale models: kind, line, unit, commands and whether the scale confirms them.\n"},
-    {"version", "usage: zelscales version [--json]\n"
-                "Prints the driver's version and description, and the library file loaded.\n"},
-    {"help", "usage: zelscales help\n"},
-};
-
-bool PrintCommandUsage(const std::string& command) {
-    for (const CommandUsage& u : kCommandUsages) {
-        if (command != u.command) continue;
-        std::fputs(u.text, stdout);
-        if (command == "weigh" || command == "price" || command == "tare" || command == "test")
-            std::printf("scale options:\n%s", kScaleOptions);
-        return true;
-    }
-    return false;
-}
 
 const zel::devices::ModelInfo& Row(int model) { return *zel::devices::FindModel(model); }
 
@@ -291,7 +204,7 @@ int RunModels(const Options& o) {
         const char* price = DeliveryName(m.price, m.priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
-            auto command = [](bool taken, const char* name) { return taken ? json::Quote(name) : std::string("null"); };
+            auto command = [](bool taken, const char* name) { return taken ? json::Value(name) : json::Value(); };
             json::Object row;
             row.Int("model", m.number).String("caption", m.caption).String("kind", KindName(m.kind));
             if (reserved) {
@@ -301,8 +214,8 @@ int RunModels(const Options& o) {
             }
             if (m.money == Money::kNone) row.Null("money");
             else row.String("money", MoneyName(m.money));
-            row.Raw("tare", command(m.tare, tare)).Raw("zero", command(m.zero, zero));
-            row.Raw("price", command(m.price, price));
+            row.Set("tare", command(m.tare, tare)).Set("zero", command(m.zero, zero));
+            row.Set("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
             std::printf("%s\n", row.Text().c_str());
             continue;
@@ -368,16 +281,16 @@ std::vector<std::string> ParameterLines(const std::string& xml) {
         if (xml[tagEnd - 1] != '/') {
             const size_t end = xml.find("</Parameter>", tagEnd);
             const std::string body = xml.substr(tagEnd, end == std::string::npos ? std::string::npos : end - tagEnd);
-            std::string choices;
+            json::Value choices = json::Value::array();
             for (size_t item = body.find("<Item "); item != std::string::npos; item = body.find("<Item ", item + 1)) {
                 const size_t open = body.find('>', item), close = body.find("</Item>", item);
                 if (open == std::string::npos || close == std::string::npos) break;
                 json::Object choice;
                 choice.String("value", Attribute(body.substr(item, open - item), "Value"));
                 choice.String("caption", Unescape(body.substr(open + 1, close - open - 1)));
-                choices += (choices.empty() ? "" : ",") + choice.Text();
+                choices.push_back(choice.value());
             }
-            if (!choices.empty()) p.Raw("choices", "[" + choices + "]");
+            if (!choices.empty()) p.Set("choices", std::move(choices));
         }
         lines.push_back(p.Text());
     }
@@ -417,62 +330,21 @@ int RunInfoCommand(const std::string& command, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The command is the first word that is not an option or an option's value.
-    static const char* const kWithValue[] = {"--library", "--model", "--port",  "--baud",   "--host", "--tcp-port",
-                                             "--coeff",   "--count", "--interval", "--price", "--cents", "--attempts", "--bauds",
-                                             "--root"};
-    int commandAt = -1;
-    for (int i = 1; i < argc && commandAt < 0; ++i) {
-        bool takesValue = false;
-        for (const char* name : kWithValue) takesValue = takesValue || std::strcmp(argv[i], name) == 0;
-        if (takesValue) {
-            ++i;
-        } else if (argv[i][0] != '-') {
-            commandAt = i;
-        }
-    }
-    if (commandAt < 0) {
-        bool help = false;
-        for (int i = 1; i < argc; ++i) help = help || !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
-        std::fputs(kUsage, help ? stdout : stderr);
-        return help ? 0 : 2;
-    }
-    std::string command = argv[commandAt];
-
-    // The command's own argument list: the command word first, then every
-    // other argument in order.
-    std::vector<char*> rest{argv[commandAt]};
-    for (int i = 1; i < argc; ++i)
-        if (i != commandAt) rest.push_back(argv[i]);
-    int restCount = static_cast<int>(rest.size());
-    rest.push_back(nullptr);
-
-    if (command == "listen") return RunListen(restCount, rest.data());
-    if (command == "detect") return RunDetect(restCount, rest.data());
-    if (command == "ports") return RunPorts(restCount, rest.data());
-    if (command == "decode") return RunDecode(restCount, rest.data());
-#ifdef ZEL_HAVE_SIMULATE
-    if (command == "simulate") return RunSimulate(restCount, rest.data());
-#endif
-    if (command == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-
-    for (int i = 1; i < restCount; ++i)
-        if (!std::strcmp(rest[i], "--help") || !std::strcmp(rest[i], "-h"))
-            if (PrintCommandUsage(command)) return 0;
-
-    Options options;
-    std::string error;
-    if (!ParseOptions(restCount, rest.data(), 1, options, error)) return Fail(error, kExitUsage);
-    if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0], kExitUsage);
-    if (!(error = CheckOptions(options)).empty()) return Fail(error, kExitUsage);
-
+    CommandLine line;
+    const int parsed = ParseCommandLine(argc, argv, line);
+    if (parsed != kRunCommand) return parsed;
+    const std::string& command = line.command;
+    const Options& options = line.options;
     if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
     if (command == "test") return RunDeviceTest(options);
     if (command == "models") return RunModels(options);
     if (command == "params" || command == "version") return RunInfoCommand(command, options);
-    std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);
-    return 2;
+    if (command == "listen") return RunListen(options);
+    if (command == "detect") return RunDetect(options);
+    if (command == "ports") return RunPorts(options);
+    if (command == "decode") return RunDecode(options);
+#ifdef ZEL_HAVE_SIMULATE
+    if (command == "simulate") return RunSimulate(line.simulate);
+#endif
+    return Fail("unknown command " + command, kExitUsage);  // defined in tools/cli.cpp, not run here
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "tools/commands.h"
 #include "tools/json.h"
@@ -42,19 +41,14 @@ std::string JsonPort(const platform::SerialPortInfo& p) {
     if (!p.description.empty()) o.String("description", p.description);
     if (!p.driver.empty()) o.String("driver", p.driver);
     if (!p.device.empty()) o.String("device", p.device);
-    std::string aliases = "[";
-    for (size_t i = 0; i < p.aliases.size(); ++i) {
-        if (i) aliases += ',';
-        aliases += json::Quote(p.aliases[i]);
-    }
-    o.Raw("aliases", aliases + "]");
+    o.Set("aliases", json::Value(p.aliases));
     if (!p.vendorId.empty()) {
         json::Object usb;
         usb.String("vendor_id", p.vendorId).String("product_id", p.productId);
         if (!p.manufacturer.empty()) usb.String("manufacturer", p.manufacturer);
         if (!p.product.empty()) usb.String("product", p.product);
         if (!p.serialNumber.empty()) usb.String("serial", p.serialNumber);
-        o.Raw("usb", usb.Text());
+        o.Set("usb", usb.value());
     } else if (!p.manufacturer.empty()) {
         o.String("manufacturer", p.manufacturer);
     }
@@ -93,35 +87,12 @@ std::string FormatPorts(const std::vector<platform::SerialPortInfo>& ports, bool
     return out;
 }
 
-}  // namespace zelscales
+const char* PortsUsage() { return kPortsUsage; }
 
-int RunPorts(int argc, char** argv) {
-    bool asJson = false;
-    std::string root;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--json")) {
-            asJson = true;
-        } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            std::fputs(kPortsUsage, stdout);
-            return kExitOk;
+int RunPorts(const Options& o) {
+    const bool asJson = o.json;
 #ifndef _WIN32
-        } else if (!std::strcmp(argv[i], "--root")) {
-            if (i + 1 >= argc) return Fail("--root needs a value", kExitUsage);
-            root = argv[++i];
-#endif
-        } else if (!std::strcmp(argv[i], "--library")) {
-            // accepted as with every command; the listing loads no library
-            if (i + 1 >= argc) return Fail("--library needs a value", kExitUsage);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--verbose") || !std::strcmp(argv[i], "-v")) {
-            // accepted as with every command; the listing says all there is
-        } else {
-            std::fputs(kPortsUsage, stderr);
-            return Fail(std::string("unexpected argument ") + argv[i], kExitUsage);
-        }
-    }
-#ifndef _WIN32
-    const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPortsUnder(root);
+    const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPortsUnder(o.root);
 #else
     const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPorts();
 #endif
@@ -129,3 +100,5 @@ int RunPorts(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitOk;
 }
+
+}  // namespace zelscales

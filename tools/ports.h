@@ -14,6 +14,3 @@ namespace zelscales {
 std::string FormatPorts(const std::vector<platform::SerialPortInfo>& ports, bool json);
 
 }  // namespace zelscales
-
-// `zelscales ports [--json]` (argv[0] is "ports").
-int RunPorts(int argc, char** argv);

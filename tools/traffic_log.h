@@ -59,6 +59,3 @@ std::string HexOf(const std::vector<uint8_t>& bytes);
 std::string TextOf(const std::vector<uint8_t>& bytes);
 
 }  // namespace zelscales
-
-// `zelscales decode LOG [--json]` (argv[0] is "decode").
-int RunDecode(int argc, char** argv);

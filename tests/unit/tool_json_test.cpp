@@ -128,6 +128,41 @@ TEST(ToolJson, ObjectKeepsOrderAndTypes) {
     EXPECT_EQ(text.substr(text.size() - 3), "Z\"}");
 }
 
+// Nested values are written by the same rules as fields: strings repaired
+// and escaped, numbers locale-free and shortest, keys in the order added.
+TEST(ToolJson, DumpNestedValues) {
+    using json::Value;
+    struct Case {
+        const char* name;
+        Value value;
+        const char* expected;
+    };
+    Value ordered = Value::object();
+    ordered["z"] = 1;
+    ordered["a"] = 2;
+    ordered["m"] = 3;
+    ordered["a"] = "again";  // keeps its first place
+    const Case cases[] = {
+        {"empty array", Value::array(), "[]"},
+        {"empty object", Value::object(), "{}"},
+        {"null", Value(), "null"},
+        {"insertion order", ordered, R"({"z":1,"a":"again","m":3})"},
+        {"numbers in an array", Value::array({2500.0, -0.0, 0.001, 1e-06, std::nan(""), -7, UINT64_MAX}),
+         "[2500,0,0.001,1e-06,null,-7,18446744073709551615]"},
+        {"strings in an array", Value::array({std::string("a\x80z"), std::string("\x7f\n"), "Вес"}),
+         R"(["a\ufffdz","\u007f\n","Вес"])"},
+        {"key repaired", Value::object({{std::string("k\xff\""), true}}), R"({"k\ufffd\"":true})"},
+        {"nested", Value::object({{"usb", Value::object({{"vendor_id", "0403"}, {"serial", nullptr}})},
+                                  {"aliases", Value::array({"/dev/serial/by-id/x"})}}),
+         R"({"usb":{"vendor_id":"0403","serial":null},"aliases":["/dev/serial/by-id/x"]})"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(json::Dump(c.value), c.expected) << c.name;
+
+    json::Object o;
+    o.Int("model", 13).Set("group", Value::array({13, 27})).Number("weight", 1.5).Int("model", 27);
+    EXPECT_EQ(o.Text(), R"({"model":27,"group":[13,27],"weight":1.5})");
+}
+
 TEST(ToolJson, EventLinesIntoFields) {
     struct Case {
         int model;
