@@ -49,6 +49,7 @@ struct Options {
     std::string cents;       // --cents N (price in hundredths)
     bool markdown = false;   // --markdown (models)
     bool json = false;       // --json: one JSON object per reading or event on stdout
+    bool trace = false;      // --trace: the line's bytes on stderr (tools/trace.h)
     std::vector<std::string> positional;
 };
 

@@ -113,6 +113,7 @@ bool ParseOptions(int argc, char** argv, int first, Options& o, std::string& err
         else if (arg == "--leave") o.leave = true;
         else if (arg == "--markdown") o.markdown = true;
         else if (arg == "--json") o.json = true;
+        else if (arg == "--trace") o.trace = true;
         else if (arg == "--count") ok = number(o.count, 0, 1000000);
         else if (arg == "--interval") ok = number(o.interval, 0, 3600000);
         else if (arg == "--attempts") ok = number(o.attempts, 1, 100);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "tools/event_line.h"
 #include "tools/json.h"
 #include "tools/listen.h"
+#include "tools/trace.h"
 
 using zel::host::CallResult;
 using zel::host::Component;
@@ -25,12 +25,13 @@ namespace {
 const char kListenUsage[] =
     "usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])\n"
     "                        [--coeff X] [--count N] [--price X | --cents N] [--tare] [--json] [--verbose]\n"
+    "                        [--trace]\n"
     "\n"
     "Prints the data line of each reading an event-driven scale sends (models 5, 32, 15, 22;\n"
     "default 5) until N readings arrived or Ctrl-C. --price/--cents and --tare send that\n"
-    "command once the scale is open. --verbose shows the driver calls and the line traffic\n"
-    "(acknowledgements, tare and price frames) from the device's traffic log, which it\n"
-    "switches on for the run by creating log.txt beside the library when it is not there.\n"
+    "command once the scale is open. --verbose shows the driver calls and the events;\n"
+    "--trace the line traffic as it happens (the readings, acknowledgements, tare and price\n"
+    "frames), through a private copy of the library: nothing is written beside the library.\n"
     "--json prints each reading as one JSON object per line: time, result, model, source,\n"
     "message, the fields of the model's data line (weight, and tare, price, cost, device,\n"
     "text where it has them) and the raw line.\n";
@@ -41,12 +42,6 @@ const char kListenUsage[] =
 const unsigned kCommandSettleMs = 1500;
 const unsigned kPollMs = 100;
 
-std::string Directory(const std::string& path) {
-    size_t at = path.find_last_of("/\\");
-    if (at == std::string::npos) return ".";
-    return at == 0 ? path.substr(0, 1) : path.substr(0, at);
-}
-
 std::string TimeStamp() {
     platform::LocalTime t = platform::Now();
     char buf[32];
@@ -54,59 +49,9 @@ std::string TimeStamp() {
     return buf;
 }
 
-// The device's traffic log, switched on for the run and followed as it grows.
-class TrafficFollower {
-public:
-    explicit TrafficFollower(const std::string& libraryPath)
-        : directory_(Directory(libraryPath)), marker_(directory_ + platform::PathSeparator() + "log.txt") {
-        if (platform::FileExists(marker_)) return;
-        std::ofstream(marker_.c_str()).put('\n');
-        createdMarker_ = platform::FileExists(marker_);
-        if (!createdMarker_)
-            std::fprintf(stderr, "traffic log not available: cannot create %s\n", marker_.c_str());
-    }
-    ~TrafficFollower() {
-        if (createdMarker_) std::remove(marker_.c_str());
-    }
-    TrafficFollower(const TrafficFollower&) = delete;
-    TrafficFollower& operator=(const TrafficFollower&) = delete;
-
-    void Follow(const std::string& deviceId) {
-        std::string name = deviceId;
-        for (char& c : name)
-            if (c == '/' || c == '\\' || c == ':') c = '_';
-        path_ = directory_ + platform::PathSeparator() + "log_scales_" + name + ".log";
-        std::ifstream f(path_.c_str(), std::ios::binary | std::ios::ate);
-        offset_ = f ? static_cast<long long>(f.tellg()) : 0;
-        std::fprintf(stderr, "traffic log %s\n", path_.c_str());
-    }
-
-    // Copies what was appended since the last call to stderr.
-    void Poll() {
-        if (path_.empty()) return;
-        std::ifstream f(path_.c_str(), std::ios::binary);
-        if (!f) return;
-        f.seekg(offset_);
-        std::vector<char> chunk(4096);
-        while (f.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || f.gcount() > 0) {
-            std::streamsize n = f.gcount();
-            std::fwrite(chunk.data(), 1, static_cast<size_t>(n), stderr);
-            offset_ += n;
-        }
-        std::fflush(stderr);
-    }
-
-private:
-    std::string directory_;
-    std::string marker_;
-    bool createdMarker_ = false;
-    std::string path_;
-    long long offset_ = 0;
-};
-
 // Prints the events that arrive within `ms`; stops early at `limit` events
 // (0 = no limit) or on Ctrl-C. Returns how many were printed.
-int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, TrafficFollower* traffic) {
+int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit) {
     int printed = 0;
     const uint64_t end = ms ? platform::MonotonicMs() + ms : 0;
     while (!Interrupted() && (limit == 0 || printed < limit)) {
@@ -134,7 +79,6 @@ int PrintEvents(Component& driver, const Options& o, unsigned ms, int limit, Tra
             std::fflush(stdout);
             ++printed;
         }
-        if (traffic) traffic->Poll();
     }
     return printed;
 }
@@ -147,7 +91,7 @@ bool IsEventModel(int model) { return model == 5 || model == 6 || model == 15 ||
 
 int FinishEventCommand(Component& driver, const Options& options) {
     if (options.verbose) std::fprintf(stderr, "waiting for the scale's listener to send it\n");
-    PrintEvents(driver, options, kCommandSettleMs, 0, nullptr);
+    PrintEvents(driver, options, kCommandSettleMs, 0);
     return 0;
 }
 
@@ -195,14 +139,13 @@ int RunListen(int argc, char** argv) {
     // From here a signal only stops the listening: the device is closed and
     // the library unloaded first.
     CatchInterrupts();
+    TraceSession trace;  // after the driver is unloaded, ends the trace
+    if (o.trace && !trace.Start(o, error)) return Fail(error, kExitNoLibrary);
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
-    std::unique_ptr<TrafficFollower> traffic;
-    if (o.verbose) traffic.reset(new TrafficFollower(driver->library().path()));
 
     std::u16string id;
     if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
-    if (traffic) traffic->Follow(zel::host::ToUtf8(id));
 
     int status = 0;
     if (withPrice && !Interrupted()) {
@@ -223,11 +166,11 @@ int RunListen(int argc, char** argv) {
     }
     if (status == 0) {
         if (o.verbose) std::fprintf(stderr, "listening on device %s\n", zel::host::ToUtf8(id).c_str());
-        PrintEvents(*driver, o, 0, o.count, traffic.get());
+        PrintEvents(*driver, o, 0, o.count);
     }
     // Close stops the driver's listener thread and frees the line.
     CloseAndUnload(driver, o, id);
-    if (traffic) traffic->Poll();
+    trace.Stop();
     if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;
 }

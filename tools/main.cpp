@@ -13,6 +13,7 @@
 #include "tools/json.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
+#include "tools/trace.h"
 #include "tools/traffic_log.h"
 
 #if !defined(_WIN32) && defined(__has_include)
@@ -58,6 +59,9 @@ const char kUsage[] =
     "  --leave              keep the line open between requests\n"
     "\n"
     "output:\n"
+    "  --trace              weigh, price, tare, test, listen and detect show every byte\n"
+    "                       sent and received, and the line's open and close, on stderr\n"
+    "                       as they happen (the library is run from a private copy)\n"
     "  --json               weigh, price and listen print one JSON object per reading\n"
     "                       or event, one a line, and nothing else on stdout:\n"
     "                       time (UTC), result (0 = a reading), model, weight, unit,\n"
@@ -82,13 +86,13 @@ struct CommandUsage {
 const char kScaleOptions[] =
     "  --model M  --port NAME [--baud B] | --host H [--tcp-port P]  --coeff X  --leave\n";
 const CommandUsage kCommandUsages[] = {
-    {"weigh", "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]\n"
+    {"weigh", "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]\n"
               "Reads the weight N times (0: until Ctrl-C).\n"},
-    {"price", "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]\n"
+    {"price", "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]\n"
               "Sends a unit price, then weighs.\n"},
-    {"tare", "usage: zelscales tare [scale options] [--json]\n"
+    {"tare", "usage: zelscales tare [scale options] [--json] [--trace]\n"
              "Sends the tare command; says whether the scale confirmed it.\n"},
-    {"test", "usage: zelscales test [scale options] [--json]\n"
+    {"test", "usage: zelscales test [scale options] [--json] [--trace]\n"
              "Runs the driver's device test.\n"},
     {"params", "usage: zelscales params [--json]\n"
                "Prints the parameter form (XML; --json: one object per parameter).\n"},
@@ -461,8 +465,22 @@ int main(int argc, char** argv) {
     if (!options.positional.empty()) return Fail("unexpected argument " + options.positional[0], kExitUsage);
     if (!(error = CheckOptions(options)).empty()) return Fail(error, kExitUsage);
 
-    if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
-    if (command == "test") return RunDeviceTest(options);
+    const bool scale = command == "weigh" || command == "price" || command == "tare" || command == "test";
+    if (options.trace && !scale)
+        return Fail(command == "models" || command == "params" || command == "version"
+                        ? "--trace is for weigh, price, tare, test, listen and detect"
+                        : "unknown command " + command, kExitUsage);
+    if (options.trace && command != "test" && !(error = LineMissing(options)).empty()) return Fail(error, kExitUsage);
+    TraceSession trace;
+    if (options.trace) {
+        CatchInterrupts();  // the private folder goes also on Ctrl-C
+        if (!trace.Start(options, error)) return Fail(error, kExitNoLibrary);
+    }
+    if (scale) {
+        const int status = command == "test" ? RunDeviceTest(options) : RunScaleCommand(command, options);
+        trace.Stop();
+        return Interrupted() ? InterruptedStatus() : status;
+    }
     if (command == "models") return RunModels(options);
     if (command == "params" || command == "version") return RunInfoCommand(command, options);
     std::fprintf(stderr, "zelscales: unknown command %s\n\n%s", command.c_str(), kUsage);

@@ -51,6 +51,10 @@ void TrafficLogParser::Finish() {
 std::vector<TrafficBlock> TrafficLogParser::TakeBlocks() { return std::move(done_); }
 std::vector<TrafficProblem> TrafficLogParser::TakeProblems() { return std::move(problems_); }
 
+void TrafficLogParser::CloseComplete() {
+    if (inBlock_ && stage_ == 2 && static_cast<int>(current_.bytes.size()) == current_.declared) Close();
+}
+
 void TrafficLogParser::Close() {
     if (!inBlock_) return;
     inBlock_ = false;

@@ -32,6 +32,10 @@ class TrafficLogParser {
 public:
     void Feed(const std::string& data);
     void Finish();
+    // Ends the block being read when it already holds every byte its header
+    // declares, so that a log still being written yields its last block now
+    // rather than when the next one begins.
+    void CloseComplete();
     // Blocks completed so far, taken out of the parser.
     std::vector<TrafficBlock> TakeBlocks();
     std::vector<TrafficProblem> TakeProblems();
