@@ -16,6 +16,8 @@
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
+#include "tools/trace.h"
+#include "transport/Log.h"
 #include "transport/ZelComLanPort.h"
 
 using namespace zelscales::detect;
@@ -25,6 +27,7 @@ namespace {
 
 const char kDetectUsage[] =
     "usage: zelscales detect (--port NAME | --host H [--tcp-port P]) [--bauds B,B,...] [--json] [--verbose]\n"
+    "                        [--trace]\n"
     "\n"
     "Finds the scale model on a line and its speed. Listens first for scales that\n"
     "talk by themselves (press the send key of a scale that sends on a key press),\n"
@@ -34,7 +37,21 @@ const char kDetectUsage[] =
     "The time bound of the scan is printed before it starts.\n"
     "  --bauds B,B,...  the speeds to try, in this order\n"
     "  --json           one JSON object per model found on standard output\n"
-    "  --verbose        show every step and the bytes received\n";
+    "  --verbose        show every step and the bytes received\n"
+    "  --trace          every byte sent and received, and the line's open and close, on stderr\n";
+
+// With --trace, the scan's line as the other commands show a scale's line.
+struct LineTrace {
+    bool on = false;
+    std::string line;  // the line's description, as the traffic log gives it
+    void Event(const char* what) const {
+        if (on) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(what, nullptr, 0, line));
+    }
+    void Bytes(const char* direction, const void* data, int n) const {
+        if (on && n > 0) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(direction, data, static_cast<size_t>(n)));
+    }
+};
+LineTrace g_trace;
 
 int Usage(const std::string& message) {
     if (!message.empty()) std::fprintf(stderr, "zelscales: %s\n", message.c_str());
@@ -237,6 +254,7 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
         const uint64_t left = end - now;
         port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
         int n = port.Read(buffer, sizeof buffer);
+        g_trace.Bytes("received", buffer, n);
         if (n > 0) {
             const uint64_t now = platform::MonotonicMs();
             if (bytes.size() < 8192) {
@@ -259,18 +277,23 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
 
 void Drain(CZelComLanPort& port) {
     char buffer[1024];
-    for (int i = 0; i < 1000 && port.Read(buffer, sizeof buffer) > 0; ++i) {
+    for (int i = 0; i < 1000; ++i) {
+        const int n = port.Read(buffer, sizeof buffer);
+        g_trace.Bytes("received", buffer, n);
+        if (n <= 0) break;
     }
 }
 
 void Send(CZelComLanPort& port, const Step& step, std::string& sent) {
     if (step.request.empty()) return;
     if (step.split) {
-        port.Write(step.request.data(), 1);
+        g_trace.Bytes("sent", step.request.data(), port.Write(step.request.data(), 1));
         platform::SleepMs(kSplitPauseMs);
-        port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1));
+        g_trace.Bytes("sent", step.request.data() + 1,
+                      port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1)));
     } else {
-        port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
+        g_trace.Bytes("sent", step.request.data(),
+                      port.Write(step.request.data(), static_cast<int32_t>(step.request.size())));
     }
     sent += step.request;
 }
@@ -305,6 +328,8 @@ int RunDetect(int argc, char** argv) {
             json = true;
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--trace") {
+            g_trace.on = true;
         } else {
             return Usage("unexpected argument " + arg);
         }
@@ -332,13 +357,22 @@ int RunDetect(int argc, char** argv) {
     const uint64_t start = platform::MonotonicMs();
     const uint64_t deadline = start + static_cast<uint64_t>(boundMs);
     CZelComLanPort port;
+    // The port opens at its default speed; each step sets its own.
+    auto describe = [&] {
+        const CZelComLanPort::LineSettings l = port.Settings();
+        g_trace.line = tcp ? zel::TrafficTcpLine(host.c_str(), static_cast<int32_t>(tcpPort))
+                           : zel::TrafficComLine(portName.c_str(), l.baudRate, l.parity, l.byteSize, l.stopBits,
+                                                 l.handshaking, l.xonXoff);
+    };
     const int opened = tcp ? port.OpenTcpPort(host.c_str(), static_cast<int32_t>(tcpPort)) : port.OpenComPort(portName.c_str());
+    describe();
+    g_trace.Event(opened == 0 ? "open" : "open failed");
     if (opened != 0) {
         std::fprintf(stderr, "zelscales: cannot open %s\n", tcp ? (host + ":" + std::to_string(tcpPort)).c_str() : portName.c_str());
         return 1;
     }
 
-    Progress progress(platform::StderrIsTerminal() && !verbose);
+    Progress progress(platform::StderrIsTerminal() && !verbose && !g_trace.on);
     std::vector<Found> found;
     bool setUp = false;
     int baud = -1;
@@ -365,7 +399,10 @@ int RunDetect(int argc, char** argv) {
             // A connect may take its full time: only when that still fits.
             const uint64_t needs = tcp ? static_cast<uint64_t>(kConnectMs) : 0;
             if (platform::MonotonicMs() + needs >= deadline) return kOutOfTime;
-            if (port.Open() != 0) {
+            const int reopened = port.Open();
+            describe();
+            g_trace.Event(reopened == 0 ? "open" : "open failed");
+            if (reopened != 0) {
                 progress.Clear();
                 std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());
                 return kLost;
@@ -379,6 +416,7 @@ int RunDetect(int argc, char** argv) {
             port.SetParity(parity);
             port.SetByteSize(8);
             port.SetStopBits(stopBits);
+            describe();
             platform::SleepMs(20);
         }
         setUp = true;
@@ -453,6 +491,7 @@ int RunDetect(int argc, char** argv) {
     }
     progress.Clear();
     port.Close();
+    g_trace.Event("close");
     const double seconds = static_cast<double>(platform::MonotonicMs() - start) / 1000.0;
     if (outOfTime) std::fprintf(stderr, "detect: the time bound was reached\n");
     if (found.empty()) {
