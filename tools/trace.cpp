@@ -29,8 +29,15 @@ std::string Padded(std::string text, size_t width) {
     return text;
 }
 
+// Paths are UTF-8 texts in the tool, as in the platform layer.
+fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+std::string Utf8Of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 bool IsTrafficLog(const fs::path& path) {
-    const std::string name = path.filename().string();
+    const std::string name = Utf8Of(path.filename());
     return name.size() >= 15 && name.compare(0, 11, "log_scales_") == 0 &&
            name.compare(name.size() - 4, 4, ".log") == 0;
 }
@@ -81,10 +88,10 @@ void PrintTraceBlock(const TrafficBlock& block) {
 }
 
 bool TraceSession::Start(Options& options, std::string& error) {
-    const fs::path library = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+    const fs::path library = PathOf(options.library.empty() ? zel::host::DefaultLibraryPath() : options.library);
     std::error_code ec;
     if (!fs::is_regular_file(library, ec)) {
-        error = "cannot load the driver library " + library.string() + ": no such file";
+        error = "cannot load the driver library " + Utf8Of(library) + (fs::exists(library, ec) ? ": not a file" : ": no such file");
         return false;
     }
     const fs::path temp = fs::temp_directory_path(ec);
@@ -107,7 +114,7 @@ bool TraceSession::Start(Options& options, std::string& error) {
         if (fs::create_directory(path, ec) && !ec) folder_ = path;
     }
     if (folder_.empty()) {
-        error = "--trace: cannot create a folder in " + temp.string() + (ec ? ": " + ec.message() : std::string());
+        error = "--trace: cannot create a folder in " + Utf8Of(temp) + (ec ? ": " + ec.message() : std::string());
         return false;
     }
     fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::replace, ec);
@@ -117,14 +124,14 @@ bool TraceSession::Start(Options& options, std::string& error) {
     if (ok && fs::is_regular_file(settings, ec)) ok = fs::copy_file(settings, folder_ / "settings.ini", ec) && !ec;
     if (ok) ok = static_cast<bool>(std::ofstream(folder_ / "log.txt") << "\n");
     if (!ok) {
-        error = "--trace: cannot copy the driver library into " + folder_.string() +
+        error = "--trace: cannot copy the driver library into " + Utf8Of(folder_) +
                 (ec ? ": " + ec.message() : std::string());
         Stop();
         return false;
     }
-    std::fprintf(stderr, "trace: %s, a copy of %s\n", copy.string().c_str(), library.string().c_str());
+    std::fprintf(stderr, "trace: %s, a copy of %s\n", Utf8Of(copy).c_str(), Utf8Of(library).c_str());
     std::fflush(stderr);
-    options.library = copy.string();
+    options.library = Utf8Of(copy);
     stopping_ = false;
     follower_ = std::thread(&TraceSession::Follow, this);
     return true;
@@ -145,7 +152,7 @@ void TraceSession::Stop() {
     std::error_code ec;
     fs::remove_all(folder_, ec);
     if (ec || fs::exists(folder_, ec))
-        std::fprintf(stderr, "trace: cannot remove %s: %s\n", folder_.string().c_str(), ec.message().c_str());
+        std::fprintf(stderr, "trace: cannot remove %s: %s\n", Utf8Of(folder_).c_str(), ec.message().c_str());
     folder_.clear();
 }
 
@@ -189,7 +196,7 @@ void TraceSession::Poll(bool last) {
         if (blocks.empty()) continue;
         // With more than one device logging, say whose lines follow.
         std::string text;
-        const std::string name = log->path.filename().string();
+        const std::string name = Utf8Of(log->path.filename());
         if (logs_.size() > 1 && name != lastLog_) text += "trace: " + name + "\n";
         lastLog_ = name;
         for (const TrafficBlock& b : blocks) text += FormatTraceBlock(b);
