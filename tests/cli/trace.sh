@@ -121,6 +121,17 @@ pid=""
 clean_after "weigh on SIGTERM"
 echo "ok: weigh --trace --count 0 stopped by SIGTERM -> 143"
 
+# A reader of the trace that goes away (`2>&1 | head`) ends the run as a
+# closed pipe does, the copy removed all the same.
+set +e
+"${tool[@]}" weigh --trace --model 13 --port "$cas" --baud 9600 --count 0 --interval 50 2>&1 >/dev/null </dev/null |
+  head -3 >"$work/err"
+status=${PIPESTATUS[0]}
+set -e
+[ "$status" = 141 ] || fail "weigh --trace | head: exit $status, wanted 141"
+clean_after "weigh --trace | head"
+echo "ok: weigh --trace 2>&1 | head -> 141"
+
 # listen --verbose shows the driver calls, and no longer switches the
 # traffic log on beside the library.
 "${tool[@]}" --verbose listen --model 5 --port "$pushing" --count 2 >"$work/out" 2>"$work/err" </dev/null || fail "listen --verbose"
