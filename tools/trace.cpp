@@ -60,8 +60,11 @@ std::string FormatTraceBlock(const TrafficBlock& b) {
                                        b.bytes.begin() + static_cast<std::ptrdiff_t>(std::min(b.bytes.size(), at + kRowBytes)));
         out += at == 0 ? head : std::string(kIndent - 1, ' ');
         // Rows under one another keep their text columns aligned.
-        out += " " + (rows ? Padded(HexOf(row), kRowBytes * 3 - 1) : HexOf(row));
-        out += "  |" + TextOf(row) + "|\n";
+        out += ' ';
+        out += rows ? Padded(HexOf(row), kRowBytes * 3 - 1) : HexOf(row);
+        out += "  |";
+        out += TextOf(row);
+        out += "|\n";
     }
     return out;
 }
