@@ -93,6 +93,13 @@ expect_order "tare" "${t}open     COMPORT: $keli;" "${t}sent     01 06 00 01 " "
 clean_after tare
 echo "ok: test and tare --trace"
 
+# detect drives the line itself and shows it the same way.
+"${tool[@]}" detect --trace --port "$cas" --bauds 9600 >"$work/out" 2>"$work/err" || fail "detect --trace"
+grep -q '^found group 13/27 at 9600 baud' "$work/out" || fail "detect: $(cat "$work/out")"
+expect_order "detect" "${t}open     COMPORT: $cas;" "${t}sent     05  \|\.\|$" "${t}received .*02 53 20 20 32 2E 35" "${t}close$"
+[ -z "$(ls -A "$work/tmp")" ] || fail "detect left $(ls -A "$work/tmp")"
+echo "ok: detect --trace"
+
 # An event-driven scale: the pushed frames and the acknowledgements show
 # while listen runs; Ctrl-C ends it with its status, the line closed and
 # the copy removed.
