@@ -1,7 +1,6 @@
 #include "tools/trace.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <system_error>
@@ -142,11 +141,7 @@ bool TraceSession::Start(Options& options, std::string& error) {
 
 void TraceSession::Stop() {
     if (follower_.joinable()) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
+        stopping_ = true;
         follower_.join();
         Poll(true);
     }
@@ -159,13 +154,12 @@ void TraceSession::Stop() {
     folder_.clear();
 }
 
+// Plain sleeps: a timed wait on a condition variable would need a newer C
+// library than the tool runs with.
 void TraceSession::Follow() {
-    std::unique_lock<std::mutex> hold(mutex_);
     while (!stopping_) {
-        hold.unlock();
         Poll(false);
-        hold.lock();
-        wake_.wait_for(hold, std::chrono::milliseconds(kFollowMs), [this] { return stopping_; });
+        platform::SleepMs(kFollowMs);
     }
 }
 

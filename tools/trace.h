@@ -14,11 +14,10 @@
 // the user's library folder is never written to.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,9 +66,7 @@ private:
     std::vector<std::unique_ptr<Log>> logs_;  // the follower's own until it is joined
     std::string lastLog_;                     // the log the last printed block came from
     std::thread follower_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace zelscales
