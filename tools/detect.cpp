@@ -18,6 +18,8 @@
 #include "tools/detect_plan.h"
 #include "tools/json.h"
 #include "tools/why.h"
+#include "tools/trace.h"
+#include "transport/Log.h"
 #include "transport/ZelComLanPort.h"
 
 using namespace zelscales::detect;
@@ -27,6 +29,7 @@ namespace {
 
 const char kDetectUsage[] =
     "usage: zelscales detect (--port NAME | --host H [--tcp-port P]) [--bauds B,B,...] [--json] [--verbose]\n"
+    "                        [--trace]\n"
     "\n"
     "Finds the scale model on a line and its speed. Listens first for scales that\n"
     "talk by themselves (press the send key of a scale that sends on a key press),\n"
@@ -36,7 +39,21 @@ const char kDetectUsage[] =
     "The time bound of the scan is printed before it starts.\n"
     "  --bauds B,B,...  the speeds to try, in this order\n"
     "  --json           one JSON object per model found on standard output\n"
-    "  --verbose        show every step and the bytes received\n";
+    "  --verbose        show every step and the bytes received\n"
+    "  --trace          every byte sent and received, and the line's open and close, on stderr\n";
+
+// With --trace, the scan's line as the other commands show a scale's line.
+struct LineTrace {
+    bool on = false;
+    std::string line;  // the line's description, as the traffic log gives it
+    void Event(const char* what) const {
+        if (on) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(what, nullptr, 0, line));
+    }
+    void Bytes(const char* direction, const void* data, int n) const {
+        if (on && n > 0) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(direction, data, static_cast<size_t>(n)));
+    }
+};
+LineTrace g_trace;
 
 bool ParseNumber(const std::string& text, long low, long high, long& out) {
     if (text.empty()) return false;
@@ -242,6 +259,7 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
         const uint64_t left = (bytes.empty() ? std::min(end, firstByteBy) : end) - now;
         port.WaitForInput(static_cast<unsigned>(left < 20 ? left : 20));
         int n = port.Read(buffer, sizeof buffer);
+        g_trace.Bytes("received", buffer, n);
         if (n > 0) {
             const uint64_t now = platform::MonotonicMs();
             if (bytes.size() < 8192) {
@@ -264,18 +282,23 @@ std::string Collect(CZelComLanPort& port, const Step& step, uint64_t deadline, c
 
 void Drain(CZelComLanPort& port) {
     char buffer[1024];
-    for (int i = 0; i < 1000 && port.Read(buffer, sizeof buffer) > 0; ++i) {
+    for (int i = 0; i < 1000; ++i) {
+        const int n = port.Read(buffer, sizeof buffer);
+        g_trace.Bytes("received", buffer, n);
+        if (n <= 0) break;
     }
 }
 
 void Send(CZelComLanPort& port, const Step& step, std::string& sent) {
     if (step.request.empty()) return;
     if (step.split) {
-        port.Write(step.request.data(), 1);
+        g_trace.Bytes("sent", step.request.data(), port.Write(step.request.data(), 1));
         platform::SleepMs(kSplitPauseMs);
-        port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1));
+        g_trace.Bytes("sent", step.request.data() + 1,
+                      port.Write(step.request.data() + 1, static_cast<int32_t>(step.request.size() - 1)));
     } else {
-        port.Write(step.request.data(), static_cast<int32_t>(step.request.size()));
+        g_trace.Bytes("sent", step.request.data(),
+                      port.Write(step.request.data(), static_cast<int32_t>(step.request.size())));
     }
     sent += step.request;
 }
@@ -293,6 +316,7 @@ int zelscales::RunDetect(const zelscales::Options& o) {
     if (portName.empty() == host.empty()) return zelscales::Fail("detect needs --port NAME or --host H", 2);
     if (tcpPort < 1 || tcpPort > 65535)
         return zelscales::Fail("bad --tcp-port " + std::to_string(tcpPort) + ": wants 1 to 65535", 2);
+    g_trace.on = o.trace;
     const bool tcp = !host.empty();
 
     const Plan plan = BuildPlan(bauds, tcp);
@@ -315,7 +339,16 @@ int zelscales::RunDetect(const zelscales::Options& o) {
     const uint64_t start = platform::MonotonicMs();
     const uint64_t deadline = start + static_cast<uint64_t>(boundMs);
     CZelComLanPort port;
+    // The port opens at its default speed; each step sets its own.
+    auto describe = [&] {
+        const CZelComLanPort::LineSettings l = port.Settings();
+        g_trace.line = tcp ? zel::TrafficTcpLine(host.c_str(), static_cast<int32_t>(tcpPort))
+                           : zel::TrafficComLine(portName.c_str(), l.baudRate, l.parity, l.byteSize, l.stopBits,
+                                                 l.handshaking, l.xonXoff);
+    };
     const int opened = tcp ? port.OpenTcpPort(host.c_str(), static_cast<int32_t>(tcpPort)) : port.OpenComPort(portName.c_str());
+    describe();
+    g_trace.Event(opened == 0 ? "open" : "open failed");
     if (opened != 0) {
         zelscales::Options line;
         (tcp ? line.host : line.port) = tcp ? host : portName;
@@ -324,7 +357,7 @@ int zelscales::RunDetect(const zelscales::Options& o) {
         return 1;
     }
 
-    Progress progress(platform::StderrIsTerminal() && !verbose);
+    Progress progress(platform::StderrIsTerminal() && !verbose && !g_trace.on);
     std::vector<Found> found;
     bool setUp = false;
     int baud = -1;
@@ -351,7 +384,10 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             // A connect may take its full time: only when that still fits.
             const uint64_t needs = tcp ? static_cast<uint64_t>(kConnectMs) : 0;
             if (platform::MonotonicMs() + needs >= deadline) return kOutOfTime;
-            if (port.Open() != 0) {
+            const int reopened = port.Open();
+            describe();
+            g_trace.Event(reopened == 0 ? "open" : "open failed");
+            if (reopened != 0) {
                 progress.Clear();
                 std::fprintf(stderr, "zelscales: the line to %s was lost\n", tcp ? host.c_str() : portName.c_str());
                 return kLost;
@@ -365,6 +401,7 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             port.SetParity(parity);
             port.SetByteSize(8);
             port.SetStopBits(stopBits);
+            describe();
             platform::SleepMs(20);
         }
         setUp = true;
@@ -441,6 +478,7 @@ int zelscales::RunDetect(const zelscales::Options& o) {
     }
     progress.Clear();
     port.Close();
+    g_trace.Event("close");
     const double seconds = static_cast<double>(platform::MonotonicMs() - start) / 1000.0;
     if (outOfTime) std::fprintf(stderr, "detect: the time bound was reached\n");
     if (found.empty()) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "tools/json.h"
 #include "tools/listen.h"
 #include "tools/why.h"
+#include "tools/trace.h"
 
 using zel::host::CallResult;
 using zel::host::Component;
@@ -27,14 +27,14 @@ namespace {
 const char kListenUsage[] =
     "usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])\n"
     "                        [--coeff X] [--count N] [--price X | --cents N] [--tare] [--json] [--verbose]\n"
+    "                        [--trace]\n"
     "\n"
     "Prints the data line of each reading an event-driven scale sends (models 5, 32, 15, 22;\n"
     "default 5) until N readings arrived or Ctrl-C. --price/--cents and --tare send that\n"
     "command once the scale is open. A line that cannot be opened, is lost or comes back\n"
-    "is told on stderr; --verbose also shows the driver calls and the line traffic\n"
-    "(acknowledgements, tare and price frames). Both come from the device's traffic log,\n"
-    "which listen switches on for the run by creating log.txt beside the library when it\n"
-    "is not there (and removes again, with the log unless --verbose).\n"
+    "is told on stderr. --verbose shows the driver calls and the events; --trace the\n"
+    "line traffic as it happens (the readings, acknowledgements, tare and price frames).\n"
+    "The library runs from a private copy: nothing is written beside it.\n"
     "--json prints each reading as one JSON object per line: time, result, model, source,\n"
     "message, the fields of the model's data line (weight, and tare, price, cost, device,\n"
     "text where it has them) and the raw line.\n";
@@ -53,21 +53,14 @@ std::string TimeStamp() {
 }
 
 // The line as the driver's listener sees it, from the device's traffic log:
-// with --verbose its text is copied to stderr; a line that cannot be opened,
-// is lost or comes back is told on stderr.
+// a line that cannot be opened, is lost or comes back is told on stderr.
 struct LineReport {
     TrafficTap* traffic = nullptr;
     LineWatch watch;
-    bool echo = false;
 
     void Poll(const Options& o) {
         if (!traffic) return;
-        std::string raw;
-        std::unique_ptr<std::vector<TrafficBlock>> blocks = traffic->Take(echo ? &raw : nullptr);
-        if (echo && !raw.empty()) {
-            std::fwrite(raw.data(), 1, raw.size(), stderr);
-            std::fflush(stderr);
-        }
+        std::unique_ptr<std::vector<TrafficBlock>> blocks = traffic->Take();
         if (!blocks) return;
         for (LineWatch::Change change : watch.Feed(*blocks)) {
             platform::LineProbe probe;
@@ -131,7 +124,8 @@ int FinishEventCommand(Component& driver, const Options& options) {
 }
 
 // Options: model 5 and count 0 (until Ctrl-C) unless given.
-int RunListen(const Options& o) {
+int RunListen(const Options& options) {
+    Options o = options;  // the library becomes the private copy
     std::string error;
     if (!IsEventModel(o.model))
         return Fail("model " + std::to_string(o.model) + " does not send readings by itself; use `zelscales weigh`",
@@ -152,22 +146,20 @@ int RunListen(const Options& o) {
     // From here a signal only stops the listening: the device is closed and
     // the library unloaded first.
     CatchInterrupts();
+    TraceSession trace;  // after the driver is unloaded, ends the trace
+    if (!trace.Start(o, error, o.trace)) return Fail(error, kExitNoLibrary);
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
-    // The traffic log is switched on for the run when it is off: the
-    // listener reports its line there and nowhere else.
-    std::unique_ptr<TrafficTap> traffic(new TrafficTap(driver->library().path(), true, o.verbose));
-    if (!traffic->On())
-        std::fprintf(stderr, "%s: %s\n", o.verbose ? "traffic log not available" : "the line is not watched",
-                     traffic->Problem().c_str());
+    // The listener tells of its line only in the traffic log, which the
+    // private copy's folder switches on.
+    std::unique_ptr<TrafficTap> traffic(new TrafficTap(driver->library().path(), false, true));
+    if (!traffic->On()) std::fprintf(stderr, "the line is not watched: %s\n", traffic->Problem().c_str());
     LineReport line;
     line.traffic = traffic.get();
-    line.echo = o.verbose;
 
     std::u16string id;
     if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
     traffic->Follow(zel::host::ToUtf8(id));
-    if (o.verbose && traffic->On()) std::fprintf(stderr, "traffic log %s\n", traffic->Path().c_str());
 
     int status = 0;
     if (withPrice && !Interrupted()) {
@@ -192,11 +184,8 @@ int RunListen(const Options& o) {
     }
     // Close stops the driver's listener thread and frees the line.
     CloseAndUnload(driver, o, id);
-    if (o.verbose) {
-        std::string raw;
-        traffic->Take(&raw);
-        std::fwrite(raw.data(), 1, raw.size(), stderr);
-    }
+    traffic.reset();
+    trace.Stop();
     if (status == 0 && Interrupted()) status = InterruptedStatus();
     return status;
 }

@@ -14,6 +14,7 @@
 #include "tools/json.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
+#include "tools/trace.h"
 #include "tools/traffic_log.h"
 #include "tools/why.h"
 
@@ -39,8 +40,9 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         std::fprintf(stderr, "hint: model %d delivers %s; --coeff %s gives kilograms\n", o.model,
                      row.unit[0] == 'g' ? "grams" : std::strcmp(row.unit, "mg") == 0 ? "milligrams" : row.unit,
                      zelscales::detect::CoefficientText(row.toKilograms).c_str());
-    // Where log.txt is beside the library, the traffic log tells silence
-    // from bytes that made no frame.
+    // The traffic log (of the private copy the tool runs, or beside the
+    // user's library when log.txt is there) tells silence from bytes that
+    // made no frame.
     TrafficTap traffic(driver.library().path(), false, true);
     traffic.Follow(zel::host::ToUtf8(id));
     for (int i = 0; (o.count == 0 || i < o.count) && !Interrupted(); ++i) {
@@ -334,9 +336,25 @@ int main(int argc, char** argv) {
     const int parsed = ParseCommandLine(argc, argv, line);
     if (parsed != kRunCommand) return parsed;
     const std::string& command = line.command;
-    const Options& options = line.options;
-    if (command == "weigh" || command == "price" || command == "tare") return RunScaleCommand(command, options);
-    if (command == "test") return RunDeviceTest(options);
+    Options options = line.options;
+    if (command == "weigh" || command == "price" || command == "tare" || command == "test") {
+        std::string error;
+        if (options.trace && command != "test" && !(error = LineMissing(options)).empty())
+            return Fail(error, kExitUsage);
+        TraceSession trace;
+        if (options.trace) {
+            CatchInterrupts();  // the private folder goes also on Ctrl-C
+            if (!trace.Start(options, error)) return Fail(error, kExitNoLibrary);
+        } else if (command != "test" && zel::devices::PolledProtocolOf(options.model) && !TrafficLogOn(options)) {
+            // A private copy logs the traffic, so a failed reading can say
+            // whether anything came; without one the tool says less.
+            CatchInterrupts();
+            if (!trace.Start(options, error, false)) error.clear();
+        }
+        const int status = command == "test" ? RunDeviceTest(options) : RunScaleCommand(command, options);
+        trace.Stop();
+        return Interrupted() ? InterruptedStatus() : status;
+    }
     if (command == "models") return RunModels(options);
     if (command == "params" || command == "version") return RunInfoCommand(command, options);
     if (command == "listen") return RunListen(options);

@@ -49,7 +49,8 @@ void TrafficLogParser::Finish() {
 }
 
 void TrafficLogParser::EndWholeBlock() {
-    if (inBlock_ && current_.declared > 0 && static_cast<int>(current_.bytes.size()) == current_.declared) Close();
+    if (inBlock_ && stage_ == 2 && current_.declared > 0 && static_cast<int>(current_.bytes.size()) == current_.declared)
+        Close();
 }
 
 std::vector<TrafficBlock> TrafficLogParser::TakeBlocks() { return std::move(done_); }

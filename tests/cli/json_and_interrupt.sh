@@ -2,8 +2,8 @@
 # Scriptable output against simulated scales: --json lines that parse, the
 # exit statuses, and a run without end (--count 0) stopped by a signal, which
 # closes the device and frees the line.
-# The driver runs from a copy of LIBRARY in a folder of the test's own: with
-# --verbose, listen switches the traffic log on beside the library.
+# The driver runs from a copy of LIBRARY in a folder of the test's own, so
+# that nothing a run leaves beside its library lands in the build tree.
 #   json_and_interrupt.sh ZELSCALES LIBRARY
 set -euo pipefail
 set -f  # the JSON conditions hold "?", not file patterns

@@ -145,10 +145,12 @@ done
 json=$("${tool[@]}" weigh --model 13 --port "$(head -1 "$work/rgarbage:16-pty.sim")" --baud 9600 --attempts 1 --json || true)
 [[ $json == *'"result":3,'*'"error":"Ошибка_3: Нет ответа от весов.","why":"bytes came but made no frame of model 13'* ]] ||
   fail "json: $json"
-# Without the traffic log the tool cannot tell, and says both.
+# Without log.txt beside the library the tool still tells: it runs a private
+# copy of the library that logs, and writes nothing beside the user's.
 rm -f "$work/log.txt" "$work"/log_scales_*.log
 out=$("${tool[@]}" weigh --model 13 --port "$(head -1 "$work/rsilence-pty.sim")" --attempts 1 || true)
-[[ $out == "no reading: no valid reply from the scale: no bytes"*"zelscales detect"*$'\n'"$text3" ]] || fail "no log: $out"
+[[ $out == "no reading: no byte came from the scale"*$'\n'"$text3" ]] || fail "no log: $out"
+! ls "$work"/log.txt "$work"/log_scales_*.log >/dev/null 2>&1 || fail "no log: a log appeared beside the library"
 
 # --- listen: the line that cannot be opened, is lost and is back ---
 for row in "--port $work/missing|cannot open $work/missing: no such port; check the name" \

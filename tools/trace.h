@@ -1,0 +1,78 @@
+// `--trace`: the bytes on the scale's line, live on stderr, one line per
+// transfer and per open and close of the line:
+//
+//   11:02:17.050 open     COMPORT: /dev/pts/3;9600\None\8\1, Handshaking=0, xONxOFF=0
+//   11:02:17.052 sent     05  |.|
+//   11:02:17.203 sent     11  |.|
+//   11:02:17.260 received 02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  |.S  2.500 kg..|
+//   11:02:17.263 close
+//
+// Longer transfers go on in rows of 20 bytes under the first. The driver
+// writes the traffic log only beside its own library file, so a traced run
+// loads a private copy of the library in a temporary folder that holds its
+// own log.txt, follows that folder's logs and removes the folder at the end:
+// the user's library folder is never written to.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/commands.h"
+#include "tools/traffic_log.h"
+
+namespace zelscales {
+
+// A block of the traffic log as trace lines, each ending in '\n'.
+std::string FormatTraceBlock(const TrafficBlock& block);
+
+// A block for a transfer happening now, for a line the tool drives itself.
+TrafficBlock TraceBlockNow(const char* direction, const void* data, size_t size, const std::string& line = {});
+
+// Prints a block on stderr at once.
+void PrintTraceBlock(const TrafficBlock& block);
+
+// True when the library the options name has log.txt beside it: the driver
+// writes its traffic log there already.
+bool TrafficLogOn(const Options& options);
+
+class TraceSession {
+public:
+    TraceSession() = default;
+    ~TraceSession() { Stop(); }
+    TraceSession(const TraceSession&) = delete;
+    TraceSession& operator=(const TraceSession&) = delete;
+
+    // Copies the library the options name (the tool's default when none),
+    // and settings.ini when one lies beside it, into a new private folder
+    // with a log.txt, points options.library at the copy and starts
+    // following the folder's traffic logs (printing them on stderr; with
+    // `print` false the copy only keeps the user's folder out of the
+    // tool's logging). False with a message.
+    bool Start(Options& options, std::string& error, bool print = true);
+    // Once the library is unloaded: prints what is left and removes the
+    // folder. Idempotent.
+    void Stop();
+    const std::filesystem::path& Folder() const { return folder_; }
+
+private:
+    struct Log {
+        std::filesystem::path path;
+        std::uintmax_t offset = 0;
+        TrafficLogParser parser;
+    };
+    void Follow();
+    void Poll(bool last);
+
+    std::filesystem::path folder_;
+    std::vector<std::unique_ptr<Log>> logs_;  // the follower's own until it is joined
+    std::string lastLog_;                     // the log the last printed block came from
+    std::thread follower_;
+    std::atomic<bool> stopping_{false};
+};
+
+}  // namespace zelscales
