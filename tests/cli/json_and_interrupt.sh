@@ -21,16 +21,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# start_sim NAME ARGS... : a simulator in the background; its first line
-# (the pty path or the TCP address) into $address.
-start_sim() {
-  local name=$1; shift
-  "$zelscales" simulate --no-stdin "$@" >"$work/$name.sim" 2>&1 </dev/null &
-  sims+=($!)
-  for _ in $(seq 100); do [ -s "$work/$name.sim" ] && break; sleep 0.1; done
-  address=$(head -1 "$work/$name.sim")
-  [ -n "$address" ] || fail "simulator $name did not start"
-}
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 # wait_lines FILE N : until FILE has N lines (at most 30 s).
 wait_lines() {
   for _ in $(seq 300); do [ "$(wc -l <"$1")" -ge "$2" ] && return 0; sleep 0.1; done

@@ -22,14 +22,8 @@ fail() { echo "FAIL: $*" >&2; [ ! -f "$work/err" ] || tail -20 "$work/err" >&2; 
 # the tool: a background run's $! is the tool's own process).
 tool=(env TMPDIR="$work/tmp" "$zelscales" --library "$library")
 
-start_sim() {
-  local name=$1; shift
-  "$zelscales" simulate --no-stdin "$@" >"$work/$name.sim" 2>&1 </dev/null &
-  sims+=($!)
-  for _ in $(seq 100); do [ -s "$work/$name.sim" ] && break; sleep 0.1; done
-  address=$(head -1 "$work/$name.sim")
-  [ -n "$address" ] || fail "simulator $name did not start"
-}
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 # The folder the trace ran the library from is gone, and so is anything
 # else the run made in the temporary folder; the user's folder holds the
 # library alone.

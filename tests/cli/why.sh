@@ -25,16 +25,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 text1='result 1: Ошибка_1: Не возможно установить соединение. Убедитесь в правильности имени СОМ порта, возможно, он занят другим приложением.'
 text3='result 3: Ошибка_3: Нет ответа от весов.'
 
-# start_sim NAME ARGS... : a simulator in the background, its first line
-# (the pty path or the TCP address) into $address.
-start_sim() {
-  local name=$1; shift
-  "$zelscales" simulate --no-stdin "$@" >"$work/$name.sim" 2>&1 </dev/null &
-  sims+=($!)
-  for _ in $(seq 100); do [ -s "$work/$name.sim" ] && break; sleep 0.1; done
-  address=$(head -1 "$work/$name.sim")
-  [ -n "$address" ] || fail "simulator $name did not start"
-}
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 # wait_for FILE TEXT : until FILE holds TEXT (at most 20 s).
 wait_for() {
   for _ in $(seq 200); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
@@ -45,7 +37,15 @@ wait_for() {
 touch "$work/plain"
 start_sim held --model 13 --pty
 held=$(readlink -f "$address")
-free_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# A port that refuses: bound (so no other program takes it meanwhile), never
+# listened on, held for the test's whole run.
+python3 -c 'import socket, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True); time.sleep(3600)' \
+  >"$work/refusing" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/refusing" ] && break; sleep 0.1; done
+free_port=$(head -1 "$work/refusing")
+[ -n "$free_port" ] || fail "no refusing port"
 # name | first line holds | and also
 cases=(
   "$work/missing|cannot open $work/missing: no such port|zelscales ports"

@@ -11,7 +11,10 @@
 #include "platform/serial.h"
 #include "platform/sys.h"
 #ifndef _WIN32
+#include <arpa/inet.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,10 +33,24 @@ TEST(LineProbe, TcpOnLoopback) {
     uint16_t listening = 0, closed = 0;
     const platform::SocketHandle listener = platform::ListenLoopback(0, &listening);
     ASSERT_NE(listener, platform::kInvalidSocket);
+#ifndef _WIN32
+    // A port bound and never listened on: it refuses, and no other program
+    // can take it while the test holds it.
+    const int bound = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(bound, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(bound, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    closed = ntohs(address.sin_port);
+#else
     // A port that was just bound and let go: nothing listens there now.
     const platform::SocketHandle gone = platform::ListenLoopback(0, &closed);
     ASSERT_NE(gone, platform::kInvalidSocket);
     platform::CloseSocket(gone);
+#endif
 
     struct Case {
         const char* host;
@@ -54,6 +71,9 @@ TEST(LineProbe, TcpOnLoopback) {
         EXPECT_LT(platform::MonotonicMs() - start, 2500u) << c.host << ":" << c.port;
     }
     platform::CloseSocket(listener);
+#ifndef _WIN32
+    close(bound);
+#endif
     platform::NetCleanup();
 }
 
