@@ -227,7 +227,23 @@ const CommandsRow kCommands[] = {
     {41, [] { return One("tare", modbus::kBst106TareCommand); }},
 };
 
+// The data line of each event-driven model, by number.
+struct EventLineRow {
+    int number;
+    const listener::EventLine* line;
+};
+const EventLineRow kEventLines[] = {
+    {5, &vn220::kVn220EventLine},  {6, &vnaci::kVnaCiEventLine},  {15, &vta60::kTextEventLine},
+    {22, &vta60::kDigitEventLine}, {32, &vn220::kTaraEventLine},
+};
+
 }  // namespace
+
+listener::EventLine EventLineOf(int32_t number) {
+    for (const EventLineRow& r : kEventLines)
+        if (r.number == number) return *r.line;
+    return {};
+}
 
 exchange::CommandList CommandsOf(int32_t number) {
     for (const CommandsRow& r : kCommands)

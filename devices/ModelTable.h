@@ -8,6 +8,7 @@
 
 #include "scales/Line.h"
 #include "scales/exchange/Commands.h"
+#include "scales/listener/ListenerScale.h"
 
 class IScalesObject;
 
@@ -92,6 +93,9 @@ const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
 // acknowledgements), as its class writes it; empty for a model that sends
 // nothing else.
 exchange::CommandList CommandsOf(int32_t number);
+// The fields of the data line an event-driven model hands the platform with
+// each reading; none for every other kind.
+listener::EventLine EventLineOf(int32_t number);
 
 const char* KindName(ModelKind kind);
 // "CRC", "XOR", "structure only", "length only"; "-" for kNone.

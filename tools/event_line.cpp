@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
+
 namespace zelscales {
 
 namespace {
@@ -52,38 +54,14 @@ void AddText(json::Object& out, const char* key, const std::vector<std::string_v
 }  // namespace
 
 void AddEventFields(int model, std::string_view line, json::Object& out) {
-    switch (model) {
-        case 5: {
-            auto f = Split(line, 4);
-            AddNumber(out, "weight", f, 0);
-            AddText(out, "device", f, 3);
-            break;
-        }
-        case 32: {
-            auto f = Split(line, 4);
-            AddNumber(out, "weight", f, 0);
-            AddNumber(out, "tare", f, 1);
-            AddText(out, "device", f, 3);
-            break;
-        }
-        case 6: {
-            auto f = Split(line, 5);
-            AddNumber(out, "weight", f, 0);
-            AddText(out, "device", f, 3);
-            AddText(out, "text", f, 4);
-            break;
-        }
-        case 22:
-        case 15: {
-            auto f = Split(line, model == 22 ? 4 : 3);
-            AddNumber(out, "weight", f, 0);
-            AddNumber(out, "price", f, 1);
-            AddNumber(out, "cost", f, 2);
-            if (model == 22) AddText(out, "device", f, 3);
-            break;
-        }
-        default:
-            break;
+    const zel::listener::EventLine layout = zel::devices::EventLineOf(model);
+    if (layout.count == 0) return;
+    const std::vector<std::string_view> fields = Split(line, layout.count);
+    for (size_t i = 0; i < layout.count; ++i) {
+        const zel::listener::EventField& f = layout.fields[i];
+        if (!f.name) continue;
+        if (f.number) AddNumber(out, f.name, fields, i);
+        else AddText(out, f.name, fields, i);
     }
 }
 

@@ -7,11 +7,9 @@
 
 namespace zelscales {
 
-// Adds the fields the model's data line carries to `out`:
+// Adds the fields the model's data line carries to `out`, as the model's
+// listener describes its line (the model table's EventLineOf), e.g.
 //   5      weight, device                  " 1.234;  0.00;  0.00;ID;"
-//   32     weight, tare, device            " 1.234; 0.100;  0.00;ID;"
-//   6      weight, device, text            " 1.234;  0.00;  0.00;ID;CODE;"
-//   22     weight, price, cost, device
 //   15     weight, price, cost             the scale's own "wwwwww;pppppp;cccccc;"
 // A number may have a comma for its decimal point (the platform's locale).
 // A field the line should have but does not, or that is not a number, is

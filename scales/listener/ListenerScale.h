@@ -52,6 +52,19 @@ uint32_t TareMessageParam(double tareKg);
 // A data line cut to the 499 bytes its buffer holds.
 std::string BoundedLine(std::string line);
 
+// One field of the data line a listener hands the platform with a reading
+// (fields parted by ';'): its name for tools that split the line, whether it
+// is a number, or no name for a field that carries nothing (a fixed 0.00).
+// The last field takes the rest of the line (free text may hold ';').
+struct EventField {
+    const char* name;
+    bool number;
+};
+struct EventLine {
+    const EventField* fields = nullptr;
+    size_t count = 0;
+};
+
 // The budget of one frame read.
 struct ReadClock {
     int budgetMs = static_cast<int>(kReadBudgetMs);

@@ -104,6 +104,13 @@ void BuildTareCommand(int32_t value, uint8_t out[kTareCommandLength]) {
     out[kTareCommandLength - 1] = kTareValueEnd;
 }
 
+namespace {
+const listener::EventField kVn220Fields[] = {{"weight", true}, {nullptr, true}, {nullptr, true}, {"device", false}};
+const listener::EventField kTaraFields[] = {{"weight", true}, {"tare", true}, {nullptr, true}, {"device", false}};
+}  // namespace
+const listener::EventLine kVn220EventLine = {kVn220Fields, 4};
+const listener::EventLine kTaraEventLine = {kTaraFields, 4};
+
 std::string Vn220Line(double weightKg, const char* deviceId) {
     return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");

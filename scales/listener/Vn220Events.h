@@ -53,6 +53,9 @@ int32_t TareInScaleUnits(int32_t tareGrams, double coeff);
 void BuildTareCommand(int32_t value, uint8_t out[kTareCommandLength]);
 
 std::string Vn220Line(double weightKg, const char* deviceId);
+// The fields of those lines: model 5 " 1.234;  0.00;  0.00;ID;", model 32 " 1.234; 0.100;  0.00;ID;".
+extern const listener::EventLine kVn220EventLine;
+extern const listener::EventLine kTaraEventLine;
 std::string TaraLine(double weight, double tare, const char* deviceId);
 
 }  // namespace vn220

@@ -57,6 +57,12 @@ std::string FrameText(const uint8_t* frame, int count) {
     return text;
 }
 
+namespace {
+const listener::EventField kVnaCiFields[] = {
+    {"weight", true}, {nullptr, true}, {nullptr, true}, {"device", false}, {"text", false}};
+}  // namespace
+const listener::EventLine kVnaCiEventLine = {kVnaCiFields, 5};
+
 std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& text) {
     return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";" + text + ";");

@@ -39,6 +39,8 @@ std::string FrameText(const uint8_t* frame, int count);
 
 // "%6.3f;%6.2f;%6.2f;%s;%s;": weight, 0.00, 0.00, device ID, text.
 std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& text);
+// Its fields: " 1.234;  0.00;  0.00;ID;CODE;".
+extern const listener::EventLine kVnaCiEventLine;
 
 }  // namespace vnaci
 }  // namespace zel

@@ -53,6 +53,13 @@ bool DigitFrameOk(const uint8_t* frame) {
     return true;
 }
 
+namespace {
+const listener::EventField kTextFields[] = {{"weight", true}, {"price", true}, {"cost", true}};
+const listener::EventField kDigitFields[] = {{"weight", true}, {"price", true}, {"cost", true}, {"device", false}};
+}  // namespace
+const listener::EventLine kTextEventLine = {kTextFields, 3};
+const listener::EventLine kDigitEventLine = {kDigitFields, 4};
+
 std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId) {
     return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(price, 6, 2) + ";" +
                                  FormatFixed(cost, 6, 2) + ";" + deviceId + ";");

@@ -49,6 +49,9 @@ DigitReading DecodeDigitFrame(const uint8_t* frame);
 bool DigitFrameOk(const uint8_t* frame);
 
 std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId);
+// The fields of model 15's line (the scale's own three) and of model 22's.
+extern const listener::EventLine kTextEventLine;
+extern const listener::EventLine kDigitEventLine;
 
 }  // namespace vta60
 }  // namespace zel

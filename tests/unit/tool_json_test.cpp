@@ -7,6 +7,9 @@
 #include <random>
 #include <string>
 
+#include "scales/listener/Vn220Events.h"
+#include "scales/listener/VnaCiEvents.h"
+#include "scales/listener/Vta60Events.h"
 #include "tools/event_line.h"
 #include "tools/json.h"
 
@@ -189,6 +192,27 @@ TEST(ToolJson, EventLinesIntoFields) {
         {20, " 1.234;", "{}"},
     };
     for (const Case& c : cases) {
+        json::Object o;
+        AddEventFields(c.model, c.line, o);
+        EXPECT_EQ(o.Text(), c.expected) << "model " << c.model << " line '" << c.line << "'";
+    }
+}
+
+// The fields the tool reads are where the listeners write them: lines made
+// by the driver's own builders come back with their values.
+TEST(ToolJson, EventFieldsReadTheDriversOwnLines) {
+    const struct {
+        int model;
+        std::string line;
+        std::string expected;
+    } cases[] = {
+        {5, zel::vn220::Vn220Line(1.234, "A1"), R"({"weight":1.234,"device":"A1"})"},
+        {32, zel::vn220::TaraLine(2.5, 0.1, "B2"), R"({"weight":2.5,"tare":0.1,"device":"B2"})"},
+        {6, zel::vnaci::VnaCiLine(1.234, "C3", "4820000000017"), R"({"weight":1.234,"device":"C3","text":"4820000000017"})"},
+        {22, zel::vta60::DigitFrameLine(1.234, 12.5, 15.43, "D4"),
+         R"({"weight":1.234,"price":12.5,"cost":15.43,"device":"D4"})"},
+    };
+    for (const auto& c : cases) {
         json::Object o;
         AddEventFields(c.model, c.line, o);
         EXPECT_EQ(o.Text(), c.expected) << "model " << c.model << " line '" << c.line << "'";
