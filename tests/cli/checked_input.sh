@@ -19,6 +19,15 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Loading this would fail with 3: a 2 means the check came first.
 tool=("$zelscales" --verbose --library "$work/no-such-library.so")
 
+# The table's size and its placeholders, from the tool's own model list:
+# COUNT, FIRST and LAST (placeholders) in the tables below stand for them.
+read -r count first last < <("$zelscales" models --json | python3 -c '
+import json, sys
+rows = [json.loads(l) for l in sys.stdin]
+reserved = [r["model"] for r in rows if r["kind"] == "reserved"]
+print(len(rows), reserved[0], reserved[-1])')
+table() { sed -e "s/COUNT/$count/g; s/FIRST/$first/g; s/LAST/$last/g"; }
+
 # arguments | the text its one stderr line holds
 while IFS='|' read -r args wanted; do
   [ -n "$args" ] || continue
@@ -30,7 +39,7 @@ while IFS='|' read -r args wanted; do
   grep -qF -- "$wanted" "$work/err" || fail "zelscales $args: '$(cat "$work/err")' lacks '$wanted'"
   [ ! -s "$work/out" ] || fail "zelscales $args: printed on stdout"
   echo "ok: zelscales $args -> 2: $(cat "$work/err")"
-done <<'EOT'
+done < <(table <<'EOT'
 weigh --coeff abc|bad --coeff abc
 weigh --coeff 0|bad --coeff 0:
 weigh --coeff 0.0|bad --coeff 0.0:
@@ -47,15 +56,16 @@ weigh --model 13 --host 127.0.0.1 --tcp-port 99999|bad --tcp-port 99999: wants 1
 weigh --model 13 --host 127.0.0.1 --tcp-port 0|bad --tcp-port 0
 weigh --model 13 --host 127.0.0.1 --tcp-port 65536|bad --tcp-port 65536
 weigh --model 13 --port /dev/nonexistent --host 127.0.0.1|--port and --host exclude each other
-weigh --model 46|no model 46; see `zelscales models`
+weigh --model COUNT|no model COUNT; see `zelscales models`
 weigh --model -1|no model -1; see `zelscales models`
-tare --model 42 --port /dev/nonexistent|model 42 is reserved
-weigh --model 45 --port /dev/nonexistent|see `zelscales models`
-test --model 43|model 43 is reserved
+tare --model FIRST --port /dev/nonexistent|model FIRST is reserved
+weigh --model LAST --port /dev/nonexistent|see `zelscales models`
+test --model LAST|model LAST is reserved
 listen --model 5 --port /dev/nonexistent --baud 7|bad --baud 7
 listen --model 5 --port /dev/nonexistent --coeff 0|bad --coeff 0
 listen --model 5 --port /dev/nonexistent --host 127.0.0.1|--port and --host exclude each other
 EOT
+)
 
 # Good values still get through to the library: here the missing one (3).
 while IFS='|' read -r args; do
@@ -108,23 +118,24 @@ while IFS='|' read -r args lines codes; do
   got=$(python3 -c "$valid" <"$work/out") || fail "zelscales $args: not JSON lines"
   [ "$got" = "$lines" ] || fail "zelscales $args: $got lines, wanted $lines"
   echo "ok: zelscales $args: $got JSON lines"
-done <<'EOT'
+done < <(table <<'EOT'
 tare --json|1
-models --json|46
+models --json|COUNT
 params --json|8
 version --json|1
 test --json|1|0 1
 EOT
+)
 "$zelscales" models --json | python3 -c '
 import json, sys
 rows = {r["model"]: r for r in map(json.loads, sys.stdin)}
 want = {0: ("unconfirmed", None, "unconfirmed"), 5: (None, None, "not sent"), 6: (None, None, "not sent"),
         20: ("confirmed", None, "confirmed"), 40: ("confirmed", "confirmed", None),
-        41: ("confirmed", None, None), 42: (None, None, None)}
+        41: ("confirmed", None, None), int(sys.argv[1]): (None, None, None)}
 for model, (tare, zero, price) in want.items():
     got = (rows[model]["tare"], rows[model]["zero"], rows[model]["price"])
     assert got == (tare, zero, price), (model, got)
-' || fail "models --json: tare, zero, price of the table"
+' "$first" || fail "models --json: tare, zero, price of the table"
 "$zelscales" params --json | grep -q '"name":"cbaudrate"' || fail "params --json: no cbaudrate"
 "$zelscales" tare --json | grep -q '"delivery":"confirmed"' || fail "tare --json on the emulator"
 

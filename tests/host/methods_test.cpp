@@ -200,13 +200,13 @@ TEST_F(DriverTest, NumberParameters) {
         {u"model", Value::Int(20), 0},
         {u"model", Value::Double(20.9), 0},  // cut toward zero
         {u"model", Value::Double(20.999), 0},
-        {u"model", Value::Double(42.5), 5},
+        {u"model", Value::Double(zeltest::FirstReservedModel() + 0.5), 5},
         {u"model", Value::Double(1e300), 5},  // saturates, never undefined
         {u"model", Value::Double(-1e300), 5},
         {u"model", Value::Tagged(abi::VT_I2, 20), 0},  // any tag: the 32-bit payload
-        {u"model", Value::Int(42), 5},
-        {u"Model", Value::Int(42), 0},  // not a key: ignored
-        {u"MODEL", Value::Int(42), 0},
+        {u"model", Value::Int(zeltest::FirstReservedModel()), 5},
+        {u"Model", Value::Int(zeltest::FirstReservedModel()), 0},  // not a key: ignored
+        {u"MODEL", Value::Int(zeltest::FirstReservedModel()), 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(U8(row.key) + " " + row.value.Describe());

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/net.h"
 #include "scales/IScalesObject.h"
+#include "tests/unit/model_rows.h"
 #include "tests/unit/transport_test_util.h"
 #include "tests/skip_or_fail.h"
 
@@ -134,8 +135,8 @@ TEST(Settings, LoadSettingsMakesTheConfiguredDevices) {
         // The same fNum twice: the later section wins.
         {"[SCALES0]\nfNum=4\nfType=20\nfCoeff=0.5\n[SCALES1]\nfNum=4\nfType=20\nfCoeff=2\n", "4", nullptr, 1, 0, 2.0},
         // A model without a class creates nothing; loading goes on.
-        {"[SCALES0]\nfNum=5\nfType=42\n[SCALES1]\nfNum=6\nfType=20\nfCoeff=0.001\n", "6", "5", 1, 0, 0.001},
-        {"[SCALES0]\nfNum=6\nfType=20\n[SCALES1]\nfNum=5\nfType=42\n", "6", "5", 1, 5, 1.0},
+        {"[SCALES0]\nfNum=5\nfType=RESERVED\n[SCALES1]\nfNum=6\nfType=20\nfCoeff=0.001\n", "6", "5", 1, 0, 0.001},
+        {"[SCALES0]\nfNum=6\nfType=20\n[SCALES1]\nfNum=5\nfType=RESERVED\n", "6", "5", 1, 5, 1.0},
         // Ethernet without fHost: 127.0.0.1, which the device also matches.
         {"[SCALES0]\nfNum=9\nfType=20\nfIsComPort=0\n", "127.0.0.1", nullptr, 1, 0, 1.0},
         {"[SCALES0]\nfNum=-3\nfType=20\nfComPortName=COM4\n", "COM4", "3", 1, 0, 1.0},
@@ -148,7 +149,11 @@ TEST(Settings, LoadSettingsMakesTheConfiguredDevices) {
         manager.model = 20;
         manager.OpenDevice(opened);  // a device made by Open goes too
         {
-            zeltest::ScopedFile file(path, c.ini ? c.ini : "");
+            // RESERVED: a placeholder of the table, a model with no class.
+            std::string ini = c.ini ? c.ini : "";
+            for (size_t at; (at = ini.find("RESERVED")) != std::string::npos;)
+                ini.replace(at, 8, std::to_string(zeltest::FirstReservedModel()));
+            zeltest::ScopedFile file(path, ini);
             if (!c.ini) platform::RemoveFile(path);
             EXPECT_EQ(manager.LoadSettings(), 0);
         }
