@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -24,9 +25,13 @@ namespace zelscales {
 
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;
+// Set by the handler on whichever thread took the signal (a tracing thread
+// gets the SIGPIPE of a closed stderr): a lock-free atomic, safe in a
+// handler and between threads.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
 
-extern "C" void OnSignal(int number) { g_signal = number; }
+extern "C" void OnSignal(int number) { g_signal.store(number, std::memory_order_relaxed); }
 
 // The process's threads, where the system lets them be counted (Linux lists
 // them under /proc); -1 elsewhere.
