@@ -142,6 +142,9 @@ for model, (tare, zero, price) in want.items():
 # What a command did, against simulated scales: model 3 takes a tare and
 # sends nothing back; model 41's reply confirms it.
 out="$work/sim"
+# (Removed first: the background redirect may empty it only after the wait
+# below has looked.)
+rm -f "$out"
 "$zelscales" simulate --model 3 --pty --weight 1.5 --no-stdin >"$out" 2>&1 </dev/null &
 sim=$!
 for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
@@ -152,6 +155,7 @@ port=$(head -1 "$out")
 echo "ok: tare on model 3: $(cat "$work/out")"
 kill "$sim"; wait "$sim" 2>/dev/null || true
 
+rm -f "$out"
 "$zelscales" simulate --model 41 --pty --weight 1.5 --no-stdin >"$out" 2>&1 </dev/null &
 sim=$!
 for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
@@ -172,6 +176,7 @@ sim=""
 # sends no price; model 21 writes it and gets no reply.
 while IFS='|' read -r model wanted; do
   [ -n "$model" ] || continue
+  rm -f "$out"
   "$zelscales" simulate --model "$model" --pty --weight 1.5 --no-stdin >"$out" 2>&1 </dev/null &
   sim=$!
   for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done

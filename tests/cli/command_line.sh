@@ -133,6 +133,7 @@ echo "ok: --trace where it belongs"
 if "$zelscales" --help | grep -q '^  simulate'; then
   while IFS='|' read -r flag wanted; do
     [ -n "$flag" ] || continue
+    rm -f "$work/sim"  # the last run's path must not be read before this one writes
     "$zelscales" simulate --model 13 --pty "$flag" --weight 2.5 --no-stdin >"$work/sim" 2>&1 </dev/null &
     sim=$!
     for _ in $(seq 100); do [ -s "$work/sim" ] && break; sleep 0.1; done

@@ -148,6 +148,10 @@ TEST(ListenerThreads, OpenCloseCyclesLeaveNoThread) {
     driver.SetParameter(u"model", Value::Int(5));
     driver.SetParameter(u"conntype", Value::Int(0));
     driver.SetParameter(u"cport", Value::Text(u"/dev/zel-no-such-port"));
+    // One cycle first: the threads a process starts once, with its first
+    // thread (a sanitizer's own), are not the listener's to count.
+    ASSERT_TRUE(driver.Call(u"Close", {Value::Text(driver.Open())}).ret.boolean);
+    platform::SleepMs(50);
     const int before = Threads();
     for (int i = 0; i < 200; ++i) {
         std::u16string id = driver.Open();

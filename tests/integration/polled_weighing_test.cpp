@@ -247,10 +247,12 @@ TEST(PolledLatency, WeightReturnsAsSoonAsTheReplyLands) {
                 Weighing w = rig.Weigh();
                 ASSERT_EQ(w.code, 0);
                 // The simulator notes the time just after its write returns,
-                // which may be after the driver already has the bytes.
+                // which may be after the driver already has the bytes, and
+                // later still when a busy (sanitized) machine stalls its
+                // thread there: the reading may come that much "early".
                 for (int spin = 0; spin < 100 && rig.sim.FramesSent() < i + 1; ++spin) platform::SleepMs(1);
                 uint64_t sent = rig.sim.LastFrameSentMs();
-                ASSERT_GE(w.returnedMs + 1, sent);
+                ASSERT_GE(w.returnedMs + 50, sent);
                 lags.push_back(w.returnedMs > sent ? w.returnedMs - sent : 0);
             }
             // A 50 ms polling step would put the median near 25 ms; the
