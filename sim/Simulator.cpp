@@ -10,6 +10,7 @@
 #include "platform/sys.h"
 #include "sim/Frames.h"
 #include "sim/Models.h"
+#include "sim/Schedule.h"
 
 namespace sim {
 
@@ -22,7 +23,6 @@ constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a messa
 constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for this long is dropped
 constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
 constexpr int kSilentFrameMs = 20;      // streaming in silence: the time a frame "takes"
-constexpr int kDefaultStreamGapMs = 100;
 constexpr int kDefaultDripMs = 60;
 constexpr int kDefaultNoiseBaud = 9600;
 constexpr int kNoiseStepMs = 5;         // how often noise is topped up
@@ -111,12 +111,10 @@ struct Simulator::Impl {
     bool costFixed = false;
     Fault fault = Fault::None;
     int faultParam = 0;
-    int pushPeriodMs = 0;
-    uint64_t nextPushMs = 0;
-    int streamGapMs = kDefaultStreamGapMs;
     bool ackFirstByte = false;
     int paceBaud = 0;  // 0: bytes go as fast as the line takes them
     bool closeAfterReply = false;  // TCP: hang up after every answer
+    Schedule sched;  // pushes and streamed frames: when the next goes
 
     // The line. Changed only by the scale thread (under mu) or while it is
     // not running; other threads read it under mu.
@@ -152,9 +150,6 @@ struct Simulator::Impl {
     std::string streamOut;     // the streamed frame being written
     size_t streamPos = 0;      // bytes of it written
     int streamSlowMs = 0;      // SlowBytes: the pause after each byte
-    uint64_t streamIdleFrom = 0;   // when the last frame ended (or was skipped)
-    int streamMinPauseMs = 0;      // at least this long before the next one
-    uint64_t streamRetryMs = 0;    // no client yet: when to look again
     uint64_t streamByteDueMs = 0;  // SlowBytes: when the next byte may go
     double rxDoneUs = 0;           // paced: when the last byte received would have arrived
     double streamPaceUs = 0;       // paced stream: the time of one byte
@@ -494,21 +489,19 @@ struct Simulator::Impl {
         return mode != Pty || !platform::PtyPeerCooked(line);
     }
 
-    int StreamGap() const {
-        CAutoLockMutex lock(mu);
-        return streamGapMs;
-    }
-
-    // When the next streamed frame is due: the gap (as set now) after the
-    // last one, or later when the last attempt asked for a pause.
     uint64_t StreamDueMs() const {
-        if (streamRetryMs) return streamRetryMs;
-        return streamIdleFrom + static_cast<uint64_t>(std::max(StreamGap(), streamMinPauseMs));
+        CAutoLockMutex lock(mu);
+        return sched.StreamDueMs();
     }
 
     void StreamPause(uint64_t now, int minPauseMs) {
-        streamIdleFrom = now;
-        streamMinPauseMs = minPauseMs;
+        CAutoLockMutex lock(mu);
+        sched.FrameEnded(now, minPauseMs);
+    }
+
+    void StreamRetryAt(uint64_t atMs) {
+        CAutoLockMutex lock(mu);
+        sched.RetryAt(atMs);
     }
 
     // Starts the next frame when due and writes what the line takes of it,
@@ -519,10 +512,10 @@ struct Simulator::Impl {
         if (streamOut.empty()) {
             if (now < StreamDueMs()) return;
             if (!StreamPeerReady()) {
-                streamRetryMs = now + kAbsentRecheckMs;  // starts soon after a client comes
+                StreamRetryAt(now + kAbsentRecheckMs);  // starts soon after a client comes
                 return;
             }
-            streamRetryMs = 0;
+            StreamRetryAt(0);
             Fault f;
             int param;
             TakeFault(&f, &param);
@@ -734,10 +727,7 @@ struct Simulator::Impl {
             }
             {
                 CAutoLockMutex lock(mu);
-                if (pushPeriodMs > 0) {
-                    const int64_t left = static_cast<int64_t>(nextPushMs) - static_cast<int64_t>(now);
-                    timeout = std::min(timeout, left > 0 ? static_cast<int>(left) : 0);
-                }
+                timeout = sched.PushWaitMs(now, timeout);
             }
             platform::WaitHandles(items, n, timeout);
             if (stop) break;
@@ -801,11 +791,7 @@ struct Simulator::Impl {
         bool due = false;
         {
             CAutoLockMutex lock(mu);
-            const uint64_t now = platform::MonotonicMs();
-            if (pushPeriodMs > 0 && now >= nextPushMs) {
-                due = true;
-                nextPushMs = now + static_cast<uint64_t>(pushPeriodMs);
-            }
+            due = sched.TakePush(platform::MonotonicMs());
         }
         if (due) SendFrame();
     }
@@ -825,8 +811,10 @@ struct Simulator::Impl {
         matcher = NewMatcher();
         acked = false;
         DropStream();
-        StreamPause(0, 0);
-        streamRetryMs = 0;
+        {
+            CAutoLockMutex lock(mu);
+            sched.RestartStream();
+        }
         if (!thread.Start(&Impl::ThreadEntry, this)) return false;
         return true;
     }
@@ -1083,8 +1071,7 @@ void Simulator::PushReading() {
 void Simulator::SetPushPeriodMs(int ms) {
     {
         CAutoLockMutex lock(impl_->mu);
-        impl_->pushPeriodMs = ms > 0 ? ms : 0;
-        impl_->nextPushMs = platform::MonotonicMs() + static_cast<uint64_t>(impl_->pushPeriodMs);
+        impl_->sched.SetPushPeriod(ms, platform::MonotonicMs());
     }
     impl_->Wake();
 }
@@ -1092,7 +1079,7 @@ void Simulator::SetPushPeriodMs(int ms) {
 void Simulator::SetStreamGapMs(int ms) {
     {
         CAutoLockMutex lock(impl_->mu);
-        impl_->streamGapMs = ms < 0 ? 0 : (ms > 3600000 ? 3600000 : ms);
+        impl_->sched.SetStreamGap(ms);
     }
     impl_->Wake();
 }
