@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <atomic>
-#include <cmath>
 
 #include "platform/pty.h"
 #include "platform/sync.h"
 #include "platform/sys.h"
 #include "sim/Frames.h"
 #include "sim/Models.h"
+#include "sim/ScaleState.h"
 #include "sim/Schedule.h"
 
 namespace sim {
@@ -21,7 +21,6 @@ constexpr int kAbsentRecheckMs = 10;    // pty: how often to look for a client
 constexpr int kJunkFlushMs = 20;        // quiet time that ends a run of noise
 constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a message
 constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for this long is dropped
-constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
 constexpr int kSilentFrameMs = 20;      // streaming in silence: the time a frame "takes"
 constexpr int kDefaultDripMs = 60;
 constexpr int kDefaultNoiseBaud = 9600;
@@ -43,20 +42,6 @@ int ByteGapMs(Fault f, int param) {
     if (f == Fault::Drip) return param > 0 ? param : kDefaultDripMs;
     return 0;
 }
-
-Record::Kind KindOf(CommandMatcher::Kind k) {
-    switch (k) {
-    case CommandMatcher::Request: return Record::Request;
-    case CommandMatcher::Ack: return Record::Ack;
-    case CommandMatcher::Tare: return Record::Tare;
-    case CommandMatcher::Price: return Record::Price;
-    case CommandMatcher::Zero: return Record::Zero;
-    case CommandMatcher::Command: return Record::Command;
-    default: return Record::Unknown;
-    }
-}
-
-bool IsReceivedKind(Record::Kind k) { return k != Record::Sent && k != Record::LineCut; }
 
 }  // namespace
 
@@ -106,9 +91,11 @@ struct Simulator::Impl {
     const SimModel* const desc;  // null for a model the simulator does not speak
     mutable platform::RecursiveMutex mu;
 
-    // What the scale shows (mu).
-    Display disp;
-    bool costFixed = false;
+    // What the scale shows, its counters and records (mu, held by the
+    // state itself).
+    ScaleState state{desc, mu};
+
+    // The fault and the line's behaviour (mu).
     Fault fault = Fault::None;
     int faultParam = 0;
     bool ackFirstByte = false;
@@ -130,18 +117,13 @@ struct Simulator::Impl {
     std::vector<std::string> rawQueue;
     bool hangUpRequested = false;
 
-    // Counters and records (mu).
-    int requests = 0, frames = 0, hangups = 0, connections = 0;
-    uint64_t lastSentMs = 0;
-    std::vector<Record> log;
-    size_t receivedTotal = 0;
-    std::function<void(const Record&)> observer;
+    // Line counters (mu).
+    int hangups = 0, connections = 0;
 
     platform::Thread thread;
     std::atomic<bool> stop{false};
     platform::WakePipe wake;
     platform::Event stopEvent;      // interrupts slow frames
-    mutable platform::Event recordEvent;
 
     // Scale-thread only.
     CommandMatcher matcher;
@@ -166,31 +148,12 @@ struct Simulator::Impl {
     static void ThreadEntry(void* p) { static_cast<Impl*>(p)->Run(); }
 
     void AddRecord(Record::Kind kind, const std::string& bytes, long long value) {
-        Record r{kind, bytes, value, platform::MonotonicMs()};
-        std::function<void(const Record&)> obs;
-        {
-            CAutoLockMutex lock(mu);
-            if (log.size() >= kLogLimit) log.erase(log.begin(), log.begin() + kLogLimit / 2);
-            log.push_back(r);
-            if (IsReceivedKind(kind)) ++receivedTotal;
-            obs = observer;
-        }
-        recordEvent.Signal();
-        if (obs) obs(r);
+        state.AddRecord(kind, bytes, value);
     }
-
-    std::string Encode(const Display& d) const { return desc && desc->encode ? desc->encode(d) : std::string(); }
 
     std::string Broken(const std::string& frame) const {
         if (desc && desc->brk) return desc->brk(frame);
         return frame.empty() ? frame : frame.substr(0, frame.size() - 1);
-    }
-
-    Display Current() const {
-        CAutoLockMutex lock(mu);
-        Display d = disp;
-        if (!costFixed) d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
-        return d;
     }
 
     void Wake() { wake.Signal(); }
@@ -224,7 +187,7 @@ struct Simulator::Impl {
         if (partialToo) acked = false;
         std::vector<CommandMatcher::Message> msgs;
         matcher.Flush(&msgs, partialToo);
-        for (const auto& m : msgs) AddRecord(KindOf(m.kind), m.bytes, m.value);
+        for (const auto& m : msgs) AddRecord(RecordKindOf(m.kind), m.bytes, m.value);
     }
 
     // The client went away (pty slave closed, connection closed).
@@ -357,7 +320,7 @@ struct Simulator::Impl {
 
     // The frame's bytes with the fault applied (garbage first, or broken).
     std::string FaultedFrame(Fault f, int param) {
-        std::string frame = Encode(Current());
+        std::string frame = state.Frame();
         if (f == Fault::ChangedByte) ChangeOneByte(&frame, param);
         std::string bytes;
         if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
@@ -384,15 +347,7 @@ struct Simulator::Impl {
         if (fault == Fault::HangUp) fault = Fault::None;
     }
 
-    void FrameDone(const std::string& bytes) {
-        const uint64_t now = platform::MonotonicMs();
-        {
-            CAutoLockMutex lock(mu);
-            ++frames;
-            lastSentMs = now;
-        }
-        AddRecord(Record::Sent, bytes, 0);
-    }
+    void FrameDone(const std::string& bytes) { state.FrameDone(bytes, platform::MonotonicMs()); }
 
     // A converter that drops the connection after each exchange: the reply
     // is written, then the connection closed; the next one is accepted.
@@ -616,19 +571,13 @@ struct Simulator::Impl {
     // The effect of a command is in place before its record appears, so a
     // caller woken by WaitReceived sees it.
     void Handle(const CommandMatcher::Message& m) {
-        const bool command = m.kind != CommandMatcher::Request && m.kind != CommandMatcher::Unknown;
-        {
-            CAutoLockMutex lock(mu);
-            if (m.kind == CommandMatcher::Request) ++requests;
-            if (command && desc && desc->effect) desc->effect(m, disp);
-        }
-        AddRecord(KindOf(m.kind), m.bytes, m.value);
+        state.Apply(m);
         if (m.kind == CommandMatcher::Request) {
             const bool restOnly = acked;
             acked = false;
             if (SendFrame(restOnly)) CloseAfterReply();
-        } else if (command && desc && desc->answer) {
-            SendAnswer(desc->answer(m, Current()));
+        } else {
+            SendAnswer(state.Answer(m));
         }
     }
 
@@ -951,81 +900,33 @@ bool Simulator::WaitPeer(int timeoutMs) const {
     }
 }
 
-void Simulator::SetWeight(double kg) {
-    if (!std::isfinite(kg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.weight = kg;
-    impl_->disp.zeroed = false;
-}
+void Simulator::SetWeight(double kg) { impl_->state.SetWeight(kg); }
 
-void Simulator::SetStable(bool stable) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.stable = stable;
-}
+void Simulator::SetStable(bool stable) { impl_->state.SetStable(stable); }
 
-void Simulator::SetOverload(bool overload) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.overload = overload;
-}
+void Simulator::SetOverload(bool overload) { impl_->state.SetOverload(overload); }
 
-void Simulator::SetPrice(double perKg) {
-    if (!std::isfinite(perKg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.price = perKg;
-}
+void Simulator::SetPrice(double perKg) { impl_->state.SetPrice(perKg); }
 
-void Simulator::SetCost(double cost) {
-    if (!std::isfinite(cost)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.cost = cost;
-    impl_->costFixed = true;
-}
+void Simulator::SetCost(double cost) { impl_->state.SetCost(cost); }
 
-void Simulator::SetTare(double kg) {
-    if (!std::isfinite(kg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.tare = kg;
-}
+void Simulator::SetTare(double kg) { impl_->state.SetTare(kg); }
 
-void Simulator::SetDecimals(int decimals) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.decimals = ClampDecimals(decimals, 4);
-}
+void Simulator::SetDecimals(int decimals) { impl_->state.SetDecimals(decimals); }
 
-void Simulator::SetNegative(bool negative) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.negative = negative;
-}
+void Simulator::SetNegative(bool negative) { impl_->state.SetNegative(negative); }
 
-void Simulator::SetText(const std::string& text) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.text = text;
-}
+void Simulator::SetText(const std::string& text) { impl_->state.SetText(text); }
 
-bool Simulator::Zeroed() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.zeroed;
-}
+bool Simulator::Zeroed() const { return impl_->state.Shown().zeroed; }
 
-double Simulator::Weight() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.weight;
-}
+double Simulator::Weight() const { return impl_->state.Shown().weight; }
 
-double Simulator::Price() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.price;
-}
+double Simulator::Price() const { return impl_->state.Shown().price; }
 
-double Simulator::Tare() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.tare;
-}
+double Simulator::Tare() const { return impl_->state.Shown().tare; }
 
-int Simulator::Decimals() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.decimals;
-}
+int Simulator::Decimals() const { return impl_->state.Shown().decimals; }
 
 void Simulator::SetCloseAfterReply(bool on) {
     CAutoLockMutex lock(impl_->mu);
@@ -1050,7 +951,7 @@ Fault Simulator::CurrentFault() const {
     return impl_->fault;
 }
 
-std::string Simulator::Frame() const { return impl_->Encode(impl_->Current()); }
+std::string Simulator::Frame() const { return impl_->state.Frame(); }
 
 void Simulator::SendRaw(const std::string& bytes) {
     {
@@ -1102,63 +1003,27 @@ void Simulator::HangUp() {
     impl_->Wake();
 }
 
-int Simulator::RequestsSeen() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->requests;
-}
+int Simulator::RequestsSeen() const { return impl_->state.Requests(); }
 
-int Simulator::FramesSent() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->frames;
-}
+int Simulator::FramesSent() const { return impl_->state.Frames(); }
 
 int Simulator::HangUps() const {
     CAutoLockMutex lock(impl_->mu);
     return impl_->hangups;
 }
 
-uint64_t Simulator::LastFrameSentMs() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->lastSentMs;
-}
+uint64_t Simulator::LastFrameSentMs() const { return impl_->state.LastFrameSentMs(); }
 
-std::vector<std::string> Simulator::Received() const {
-    CAutoLockMutex lock(impl_->mu);
-    std::vector<std::string> out;
-    for (const Record& r : impl_->log) {
-        if (IsReceivedKind(r.kind)) out.push_back(r.bytes);
-    }
-    return out;
-}
+std::vector<std::string> Simulator::Received() const { return impl_->state.Received(); }
 
-std::vector<Record> Simulator::Log() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->log;
-}
+std::vector<Record> Simulator::Log() const { return impl_->state.Log(); }
 
-void Simulator::ClearReceived() {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->log.clear();
-    impl_->receivedTotal = 0;
-}
+void Simulator::ClearReceived() { impl_->state.ClearLog(); }
 
-bool Simulator::WaitReceived(size_t count, int timeoutMs) const {
-    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
-    for (;;) {
-        {
-            CAutoLockMutex lock(impl_->mu);
-            if (impl_->receivedTotal >= count) return true;
-        }
-        const uint64_t now = platform::MonotonicMs();
-        if (now >= end) return false;
-        const uint64_t left = end - now;
-        impl_->recordEvent.Wait(static_cast<unsigned>(left < 20 ? left : 20));
-    }
-}
+bool Simulator::WaitReceived(size_t count, int timeoutMs) const { return impl_->state.WaitReceived(count, timeoutMs); }
 
 void Simulator::SetObserver(std::function<void(const Record&)> observer) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->observer = std::move(observer);
+    impl_->state.SetObserver(std::move(observer));
 }
 
 }  // namespace sim
