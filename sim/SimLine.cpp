@@ -320,9 +320,12 @@ double SimLine::ByteUs() const {
 }
 
 // Start bit, 8 data bits, parity when the framing has it, stop bits.
+// Settings that name no parity or stop bits ("", "8", none) count as 8N1.
 int SimLine::BitsPerByte() const {
-    const char* framing = desc_ && desc_->line ? desc_->line : "8N1";
-    return 1 + 8 + (framing[1] == 'N' ? 0 : 1) + (framing[2] == '2' ? 2 : 1);
+    const std::string framing = desc_ && desc_->line ? desc_->line : "8N1";
+    const bool parity = framing.size() > 1 && framing[1] != 'N';
+    const int stopBits = framing.size() > 2 && framing[2] == '2' ? 2 : 1;
+    return 1 + 8 + (parity ? 1 : 0) + stopBits;
 }
 
 double SimLine::NowUs() {

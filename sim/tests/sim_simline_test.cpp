@@ -101,10 +101,14 @@ TEST(SimLineAlone, TcpLinePacesCutsAndNoticesAClientGone) {
         int baud;
         size_t bytes;
         int minMs;  // the wire time the bytes take at least
+        int bits;   // a byte on the wire
     } paces[] = {
-        {"unpaced", "8N1", 0, 64, 0},
-        {"8N1 at 9600", "8N1", 9600, 48, 45},     // 10 bits a byte
-        {"8E1 at 4800", "8E1", 4800, 20, 40},     // 11 bits a byte
+        {"unpaced", "8N1", 0, 64, 0, 10},
+        {"8N1 at 9600", "8N1", 9600, 48, 45, 10},
+        {"8E1 at 4800", "8E1", 4800, 20, 40, 11},
+        {"8E2 at 4800", "8E2", 4800, 20, 45, 12},
+        {"no settings count as 8N1", nullptr, 1200, 12, 95, 10},
+        {"empty settings count as 8N1", "", 1200, 12, 95, 10},
     };
     for (const auto& p : paces) {
         sim::SimModel model;
@@ -118,6 +122,7 @@ TEST(SimLineAlone, TcpLinePacesCutsAndNoticesAClientGone) {
         ASSERT_EQ(AcceptClient(line, &client), 1) << p.name;
         EXPECT_TRUE(line.PeerReady()) << p.name;
 
+        EXPECT_EQ(line.BitsPerByte(), p.bits) << p.name;
         line.SetPaceBaud(p.baud);
         const std::string bytes(p.bytes, 'w');
         const uint64_t t0 = platform::MonotonicMs();
