@@ -1,7 +1,6 @@
 #include "sim/Simulator.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "platform/pty.h"
 #include "platform/sync.h"
