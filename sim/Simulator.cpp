@@ -1,15 +1,15 @@
 #include "sim/Simulator.h"
 
 #include <algorithm>
-#include <chrono>
-#include <atomic>
-#include <cmath>
 
 #include "platform/pty.h"
 #include "platform/sync.h"
 #include "platform/sys.h"
 #include "sim/Frames.h"
 #include "sim/Models.h"
+#include "sim/ScaleState.h"
+#include "sim/Schedule.h"
+#include "sim/SimLine.h"
 
 namespace sim {
 
@@ -19,44 +19,11 @@ constexpr int kIdleWaitMs = 200;        // longest sleep of the scale thread
 constexpr int kAbsentRecheckMs = 10;    // pty: how often to look for a client
 constexpr int kJunkFlushMs = 20;        // quiet time that ends a run of noise
 constexpr int kPartialFlushMs = 1000;   // quiet time that abandons half a message
-constexpr int kWriteStallMs = 1000;     // a frame the line takes nothing of for this long is dropped
-constexpr size_t kLogLimit = 100000;    // records kept; older ones are dropped
 constexpr int kSilentFrameMs = 20;      // streaming in silence: the time a frame "takes"
-constexpr int kDefaultStreamGapMs = 100;
-constexpr int kDefaultDripMs = 60;
-constexpr int kDefaultNoiseBaud = 9600;
 constexpr int kNoiseStepMs = 5;         // how often noise is topped up
-constexpr size_t kNoiseChunkLimit = 4096;
 // Half a frame stays this long on the line before the cut: a pty drops what
 // its client has not read when it closes, and a reset may drop it too.
 constexpr unsigned kCutAfterHalfMs = 100;
-
-// Faults under which no frame and no answer goes out.
-bool Mute(Fault f) { return f == Fault::Silence || f == Fault::Loopback || f == Fault::Noise; }
-
-// Faults that cut the line after the first half of each frame.
-bool CutsHalfway(Fault f) { return f == Fault::HalfThenHangUp || f == Fault::Reset; }
-
-// The pause after each byte of a frame under this fault, 0 for none.
-int ByteGapMs(Fault f, int param) {
-    if (f == Fault::SlowBytes) return param;
-    if (f == Fault::Drip) return param > 0 ? param : kDefaultDripMs;
-    return 0;
-}
-
-Record::Kind KindOf(CommandMatcher::Kind k) {
-    switch (k) {
-    case CommandMatcher::Request: return Record::Request;
-    case CommandMatcher::Ack: return Record::Ack;
-    case CommandMatcher::Tare: return Record::Tare;
-    case CommandMatcher::Price: return Record::Price;
-    case CommandMatcher::Zero: return Record::Zero;
-    case CommandMatcher::Command: return Record::Command;
-    default: return Record::Unknown;
-    }
-}
-
-bool IsReceivedKind(Record::Kind k) { return k != Record::Sent && k != Record::LineCut; }
 
 }  // namespace
 
@@ -95,9 +62,14 @@ const char* LineSettings(int model) {
     return m != nullptr && m->line != nullptr ? m->line : "8N1";
 }
 
+// The scale: its state, its line and its schedule, and the scale thread
+// that joins them: reads and answers, pushes, streams.
+//
+// One recursive mutex, mu, guards the state (ScaleState locks it itself),
+// the line's handles, fault and counters (SimLine likewise), the schedule
+// and the work queued for the scale thread. The matcher and the frame being
+// streamed belong to the scale thread alone.
 struct Simulator::Impl {
-    enum Mode { Off, Pty, Tcp };
-
     explicit Impl(int m) : model(m), desc(FindSimModel(m)), matcher(NewMatcher()) {}
     explicit Impl(const SimModel& d) : model(d.model), own(d), desc(&own), matcher(NewMatcher()) {}
 
@@ -106,44 +78,23 @@ struct Simulator::Impl {
     const SimModel* const desc;  // null for a model the simulator does not speak
     mutable platform::RecursiveMutex mu;
 
-    // What the scale shows (mu).
-    Display disp;
-    bool costFixed = false;
-    Fault fault = Fault::None;
-    int faultParam = 0;
-    int pushPeriodMs = 0;
-    uint64_t nextPushMs = 0;
-    int streamGapMs = kDefaultStreamGapMs;
+    ScaleState state{desc, mu};
+    // The client going away or a cut drops half-read messages and the frame
+    // being streamed.
+    SimLine line{desc, mu, [this] {
+                     FlushMatcher(true);
+                     DropStream();
+                 }};
+
+    // mu.
+    Schedule sched;  // pushes and streamed frames: when the next goes
     bool ackFirstByte = false;
-    int paceBaud = 0;  // 0: bytes go as fast as the line takes them
-    bool closeAfterReply = false;  // TCP: hang up after every answer
-
-    // The line. Changed only by the scale thread (under mu) or while it is
-    // not running; other threads read it under mu.
-    Mode mode = Off;
-    int line = platform::kNoHandle;      // pty master or accepted connection
-    int listener = platform::kNoHandle;  // TCP
-    uint16_t port = 0;
-    std::string linkPath, slavePath, tempDir;
-    bool peerAbsent = true;  // pty: no client holds the slave (scale thread only)
-
-    // Work handed to the scale thread (mu).
-    int pushRequests = 0;
+    int pushRequests = 0;  // work handed to the scale thread
     std::vector<std::string> rawQueue;
     bool hangUpRequested = false;
 
-    // Counters and records (mu).
-    int requests = 0, frames = 0, hangups = 0, connections = 0;
-    uint64_t lastSentMs = 0;
-    std::vector<Record> log;
-    size_t receivedTotal = 0;
-    std::function<void(const Record&)> observer;
-
     platform::Thread thread;
-    std::atomic<bool> stop{false};
     platform::WakePipe wake;
-    platform::Event stopEvent;      // interrupts slow frames
-    mutable platform::Event recordEvent;
 
     // Scale-thread only.
     CommandMatcher matcher;
@@ -152,15 +103,10 @@ struct Simulator::Impl {
     std::string streamOut;     // the streamed frame being written
     size_t streamPos = 0;      // bytes of it written
     int streamSlowMs = 0;      // SlowBytes: the pause after each byte
-    uint64_t streamIdleFrom = 0;   // when the last frame ended (or was skipped)
-    int streamMinPauseMs = 0;      // at least this long before the next one
-    uint64_t streamRetryMs = 0;    // no client yet: when to look again
     uint64_t streamByteDueMs = 0;  // SlowBytes: when the next byte may go
-    double rxDoneUs = 0;           // paced: when the last byte received would have arrived
     double streamPaceUs = 0;       // paced stream: the time of one byte
     double streamStartUs = 0;      // paced stream: when the frame began
     Fault streamCut = Fault::None; // HalfThenHangUp / Reset: cut when the half frame is out
-    double noiseFromUs = 0;        // Noise: bytes are owed from this time on (0: not running)
 
     CommandMatcher NewMatcher() const {
         return CommandMatcher(desc ? desc->patterns : std::vector<CommandMatcher::Pattern>());
@@ -171,247 +117,40 @@ struct Simulator::Impl {
     static void ThreadEntry(void* p) { static_cast<Impl*>(p)->Run(); }
 
     void AddRecord(Record::Kind kind, const std::string& bytes, long long value) {
-        Record r{kind, bytes, value, platform::MonotonicMs()};
-        std::function<void(const Record&)> obs;
-        {
-            CAutoLockMutex lock(mu);
-            if (log.size() >= kLogLimit) log.erase(log.begin(), log.begin() + kLogLimit / 2);
-            log.push_back(r);
-            if (IsReceivedKind(kind)) ++receivedTotal;
-            obs = observer;
-        }
-        recordEvent.Signal();
-        if (obs) obs(r);
-    }
-
-    std::string Encode(const Display& d) const { return desc && desc->encode ? desc->encode(d) : std::string(); }
-
-    std::string Broken(const std::string& frame) const {
-        if (desc && desc->brk) return desc->brk(frame);
-        return frame.empty() ? frame : frame.substr(0, frame.size() - 1);
-    }
-
-    Display Current() const {
-        CAutoLockMutex lock(mu);
-        Display d = disp;
-        if (!costFixed) d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
-        return d;
+        state.AddRecord(kind, bytes, value);
     }
 
     void Wake() { wake.Signal(); }
 
-    // --- the line -------------------------------------------------------
+    bool Stopping() const { return line.Stopping(); }
 
-    bool PeerReadyLocked() const {
-        if (mode == Pty) return platform::PtyPeerOpen(line) && !platform::PtyPeerCooked(line);
-        if (mode == Tcp) return line != platform::kNoHandle;
-        return false;
-    }
-
-    // Takes a waiting client if there is one; true when a client is there.
-    bool EnsurePeer() {
-        if (mode == Pty) {
-            if (peerAbsent && platform::PtyPeerOpen(line)) peerAbsent = false;
-            return !peerAbsent;
-        }
-        if (mode == Tcp && line == platform::kNoHandle) {
-            int c = platform::TcpAccept(listener);
-            if (c != platform::kNoHandle) {
-                CAutoLockMutex lock(mu);
-                line = c;
-                ++connections;
-            }
-        }
-        return line != platform::kNoHandle;
-    }
+    // The line went away under the scale (cut or client gone).
+    bool LineLost() const { return line.Handle() == platform::kNoHandle || line.Absent(); }
 
     void FlushMatcher(bool partialToo) {
         if (partialToo) acked = false;
         std::vector<CommandMatcher::Message> msgs;
         matcher.Flush(&msgs, partialToo);
-        for (const auto& m : msgs) AddRecord(KindOf(m.kind), m.bytes, m.value);
-    }
-
-    // The client went away (pty slave closed, connection closed).
-    void PeerGone() {
-        FlushMatcher(true);
-        DropStream();
-        if (mode == Pty) {
-            peerAbsent = true;
-        } else if (mode == Tcp) {
-            CAutoLockMutex lock(mu);
-            platform::IoClose(line);
-            line = platform::kNoHandle;
-        }
+        for (const auto& m : msgs) AddRecord(RecordKindOf(m.kind), m.bytes, m.value);
     }
 
     // Cuts the line on purpose; `reset`: a TCP connection ends with a reset.
     void DoHangUp(bool reset = false) {
-        FlushMatcher(true);
-        DropStream();
-        if (mode == Pty) {
-            std::string slave;
-            int fresh = platform::PtyOpenMaster(&slave);
-            {
-                CAutoLockMutex lock(mu);
-                platform::IoClose(line);
-                line = fresh;
-                if (fresh != platform::kNoHandle) {
-                    slavePath = slave;
-                    platform::ReplaceSymlink(slave, linkPath);
-                }
-                ++hangups;
-            }
-            peerAbsent = true;
-        } else if (mode == Tcp) {
-            CAutoLockMutex lock(mu);
-            if (reset) platform::TcpAbort(line);
-            else platform::IoClose(line);
-            line = platform::kNoHandle;
-            ++hangups;
-        }
+        line.Cut(reset);
         matcher = NewMatcher();
         acked = false;
         AddRecord(Record::LineCut, std::string(), 0);
     }
 
-    // Writes all bytes; false when the line went away or stalled.
-    bool WriteAll(const char* data, size_t n) {
-        size_t done = 0;
-        uint64_t stalledSince = 0;
-        while (done < n) {
-            if (stop) return false;
-            long w = platform::IoWrite(line, data + done, n - done);
-            if (w > 0) {
-                done += static_cast<size_t>(w);
-                stalledSince = 0;
-                continue;
-            }
-            if (w < 0) {
-                PeerGone();
-                return false;
-            }
-            const uint64_t now = platform::MonotonicMs();
-            if (!stalledSince) stalledSince = now;
-            if (now - stalledSince >= kWriteStallMs) return false;  // nobody reads
-            platform::WaitItem item{line, platform::kWaitWritable, 0};
-            platform::WaitHandles(&item, 1, 20);
-        }
-        return true;
-    }
+    // The frame of what the scale shows now, with the fault applied.
+    std::string FaultedFrame(Fault f, int param) const { return FaultedBytes(desc, state.Frame(), f, param); }
 
-    // The time one byte takes on the line at the paced speed, 0 unpaced:
-    // start bit, 8 data bits, parity when the framing has it, stop bits.
-    double ByteUs() const {
-        int baud;
-        {
-            CAutoLockMutex lock(mu);
-            baud = paceBaud;
-        }
-        if (baud <= 0) return 0.0;
-        return 1e6 * BitsPerByte() / baud;
-    }
-
-    int BitsPerByte() const {
-        const char* framing = desc ? desc->line : "8N1";
-        return 1 + 8 + (framing[1] == 'N' ? 0 : 1) + (framing[2] == '2' ? 2 : 1);
-    }
-
-    static double NowUs() {
-        using namespace std::chrono;
-        return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
-    }
-
-    // Bytes handed to the line as a UART would finish them: byte i at
-    // (i + 1) byte times after the start.
-    bool SendPaced(const std::string& bytes, double byteUs) {
-        // An answer starts once the request would have arrived in full.
-        const double start = std::max(NowUs(), rxDoneUs);
-        size_t sent = 0;
-        while (sent < bytes.size()) {
-            if (stop) return false;
-            // The start may lie ahead (the request is still "on the wire").
-            const double elapsed = std::max(0.0, NowUs() - start);
-            const size_t due = std::min(bytes.size(), static_cast<size_t>(elapsed / byteUs));
-            if (due > sent) {
-                if (!WriteAll(bytes.data() + sent, due - sent)) return false;
-                sent = due;
-                continue;
-            }
-            const double waitUs = static_cast<double>(sent + 1) * byteUs - elapsed;
-            const unsigned ms = waitUs >= 2000.0 ? static_cast<unsigned>(waitUs / 1000.0) : 1u;
-            if (stopEvent.Wait(ms) || stop) return false;
-        }
-        return true;
-    }
-
-    // Sends bytes, one at a time `slowMs` apart when slowMs > 0, else at the
-    // paced speed when one is set.
-    bool Send(const std::string& bytes, int slowMs) {
-        if (bytes.empty()) return true;
-        if (slowMs <= 0) {
-            const double byteUs = ByteUs();
-            return byteUs > 0 ? SendPaced(bytes, byteUs) : WriteAll(bytes.data(), bytes.size());
-        }
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            if (!WriteAll(bytes.data() + i, 1)) return false;
-            if (i + 1 < bytes.size() && (stopEvent.Wait(static_cast<unsigned>(slowMs)) || stop)) return false;
-        }
-        return true;
-    }
-
-    // The frame's bytes with the fault applied (garbage first, or broken).
-    std::string FaultedFrame(Fault f, int param) {
-        std::string frame = Encode(Current());
-        if (f == Fault::ChangedByte) ChangeOneByte(&frame, param);
-        std::string bytes;
-        if (f == Fault::Garbage) bytes = Garbage(param > 0 ? param : 5);
-        bytes += (f == Fault::BrokenFrame) ? Broken(frame) : frame;
-        return bytes;
-    }
-
-    // Byte param-1 (a random one for param 0) takes another value, chosen
-    // at random.
-    static void ChangeOneByte(std::string* frame, int param) {
-        if (frame->empty()) return;
-        uint32_t r = 0;
-        if (!platform::RandomBytes(&r, sizeof r)) r = static_cast<uint32_t>(platform::MonotonicMs()) * 2654435761u;
-        const size_t at = param > 0 ? std::min(static_cast<size_t>(param - 1), frame->size() - 1)
-                                    : static_cast<size_t>(r >> 8) % frame->size();
-        const uint8_t flip = static_cast<uint8_t>(1 + (r & 0xFF) % 255);  // never 0: the value changes
-        (*frame)[at] = static_cast<char>(static_cast<uint8_t>((*frame)[at]) ^ flip);
-    }
-
-    void TakeFault(Fault* f, int* param) {
-        CAutoLockMutex lock(mu);
-        *f = fault;
-        *param = faultParam;
-        if (fault == Fault::HangUp) fault = Fault::None;
-    }
-
-    void FrameDone(const std::string& bytes) {
-        const uint64_t now = platform::MonotonicMs();
-        {
-            CAutoLockMutex lock(mu);
-            ++frames;
-            lastSentMs = now;
-        }
-        AddRecord(Record::Sent, bytes, 0);
-    }
+    void FrameDone(const std::string& bytes) { state.FrameDone(bytes, platform::MonotonicMs()); }
 
     // A converter that drops the connection after each exchange: the reply
     // is written, then the connection closed; the next one is accepted.
     void CloseAfterReply() {
-        bool close;
-        {
-            CAutoLockMutex lock(mu);
-            close = closeAfterReply && mode == Tcp && line != platform::kNoHandle;
-            if (close) {
-                platform::IoClose(line);
-                line = platform::kNoHandle;
-            }
-        }
-        if (close) {
+        if (line.CloseAfterReply()) {
             matcher = NewMatcher();
             acked = false;
         }
@@ -422,22 +161,22 @@ struct Simulator::Impl {
     bool SendFrame(bool restOnly = false) {
         Fault f;
         int param;
-        TakeFault(&f, &param);
+        line.TakeFault(&f, &param);
         if (f == Fault::HangUp) {
             DoHangUp();
             return false;
         }
-        if (Mute(f) || !EnsurePeer()) return false;
+        if (FaultMutes(f) || !line.EnsurePeer()) return false;
         std::string bytes = FaultedFrame(restOnly && f == Fault::Garbage ? Fault::None : f, param);
         if (restOnly) bytes.erase(0, 1);
-        if (CutsHalfway(f)) {
+        if (FaultCutsHalfway(f)) {
             bytes.resize(std::max<size_t>(1, bytes.size() / 2));
-            if (Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
-            if (stopEvent.Wait(kCutAfterHalfMs) || stop) return false;
+            if (line.Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
+            if (line.Pause(kCutAfterHalfMs)) return false;
             DoHangUp(f == Fault::Reset);
             return false;
         }
-        if (!Send(bytes, ByteGapMs(f, param))) return false;
+        if (!line.Send(bytes, FaultByteGapMs(f, param))) return false;
         FrameDone(bytes);
         return true;
     }
@@ -447,20 +186,16 @@ struct Simulator::Impl {
     bool SendAckByte() {
         Fault f;
         int param;
-        {
-            CAutoLockMutex lock(mu);
-            f = fault;
-            param = faultParam;
-        }
+        line.GetFault(&f, &param);
         // Faults that shape the whole frame send it in one piece after the
         // request.
         const bool firstByteGoes = f == Fault::None || f == Fault::Garbage || f == Fault::BrokenFrame ||
                                    f == Fault::SlowBytes || f == Fault::Echo || f == Fault::Drip;
-        if (!firstByteGoes || !EnsurePeer()) return false;
+        if (!firstByteGoes || !line.EnsurePeer()) return false;
         std::string bytes = FaultedFrame(f, param);
         if (f == Fault::Garbage) bytes.resize(static_cast<size_t>(param > 0 ? std::min(param, 4096) : 5) + 1);
         else bytes.resize(bytes.empty() ? 0 : 1);
-        if (bytes.empty() || !Send(bytes, 0)) return false;
+        if (bytes.empty() || !line.Send(bytes, 0)) return false;
         AddRecord(Record::Sent, bytes, 0);
         return true;
     }
@@ -470,13 +205,9 @@ struct Simulator::Impl {
     void SendAnswer(const std::string& bytes) {
         Fault f;
         int param;
-        {
-            CAutoLockMutex lock(mu);
-            f = fault;
-            param = faultParam;
-        }
-        if (bytes.empty() || Mute(f) || !EnsurePeer()) return;
-        if (Send(bytes, ByteGapMs(f, param))) AddRecord(Record::Sent, bytes, 0);
+        line.GetFault(&f, &param);
+        if (bytes.empty() || FaultMutes(f) || !line.EnsurePeer()) return;
+        if (line.Send(bytes, FaultByteGapMs(f, param))) AddRecord(Record::Sent, bytes, 0);
     }
 
     // --- streaming --------------------------------------------------------
@@ -488,62 +219,55 @@ struct Simulator::Impl {
         streamCut = Fault::None;
     }
 
-    // A client holds the line in raw mode (a cooked pty would echo frames).
-    bool StreamPeerReady() {
-        if (!EnsurePeer()) return false;
-        return mode != Pty || !platform::PtyPeerCooked(line);
-    }
-
-    int StreamGap() const {
-        CAutoLockMutex lock(mu);
-        return streamGapMs;
-    }
-
-    // When the next streamed frame is due: the gap (as set now) after the
-    // last one, or later when the last attempt asked for a pause.
     uint64_t StreamDueMs() const {
-        if (streamRetryMs) return streamRetryMs;
-        return streamIdleFrom + static_cast<uint64_t>(std::max(StreamGap(), streamMinPauseMs));
+        CAutoLockMutex lock(mu);
+        return sched.StreamDueMs();
     }
 
     void StreamPause(uint64_t now, int minPauseMs) {
-        streamIdleFrom = now;
-        streamMinPauseMs = minPauseMs;
+        CAutoLockMutex lock(mu);
+        sched.FrameEnded(now, minPauseMs);
+    }
+
+    void StreamRetryAt(uint64_t atMs) {
+        CAutoLockMutex lock(mu);
+        sched.RetryAt(atMs);
     }
 
     // Starts the next frame when due and writes what the line takes of it,
     // without blocking: the wait in Run resumes when the line is writable.
     void StreamStep() {
-        if (!Streams() || stop) return;
+        if (!Streams() || Stopping()) return;
         uint64_t now = platform::MonotonicMs();
         if (streamOut.empty()) {
             if (now < StreamDueMs()) return;
-            if (!StreamPeerReady()) {
-                streamRetryMs = now + kAbsentRecheckMs;  // starts soon after a client comes
+            if (!line.StreamPeerReady()) {
+                StreamRetryAt(now + kAbsentRecheckMs);  // starts soon after a client comes
                 return;
             }
-            streamRetryMs = 0;
+            StreamRetryAt(0);
             Fault f;
             int param;
-            TakeFault(&f, &param);
+            line.TakeFault(&f, &param);
             if (f == Fault::HangUp) {
                 DoHangUp();
                 StreamPause(now, 0);
                 return;
             }
-            if (Mute(f)) {
+            if (FaultMutes(f)) {
                 StreamPause(now, kSilentFrameMs);
                 return;
             }
             streamOut = FaultedFrame(f, param);
             // HalfThenHangUp and Reset: half the frame, then the cut.
-            streamCut = CutsHalfway(f) ? f : Fault::None;
+            streamCut = FaultCutsHalfway(f) ? f : Fault::None;
             if (streamCut != Fault::None) streamOut.resize(std::max<size_t>(1, streamOut.size() / 2));
             streamPos = 0;
-            streamSlowMs = ByteGapMs(f, param) > 0 ? std::max(ByteGapMs(f, param), 1) : 0;
+            const int gap = FaultByteGapMs(f, param);
+            streamSlowMs = gap > 0 ? std::max(gap, 1) : 0;
             streamByteDueMs = 0;
-            streamPaceUs = streamSlowMs > 0 ? 0.0 : ByteUs();
-            streamStartUs = NowUs();
+            streamPaceUs = streamSlowMs > 0 ? 0.0 : line.ByteUs();
+            streamStartUs = SimLine::NowUs();
             if (streamOut.empty()) {
                 StreamPause(now, kSilentFrameMs);
                 return;
@@ -552,16 +276,13 @@ struct Simulator::Impl {
         if (streamSlowMs > 0 && now < streamByteDueMs) return;
         size_t want = streamSlowMs > 0 ? 1 : streamOut.size() - streamPos;
         if (streamPaceUs > 0) {
-            const double elapsed = std::max(0.0, NowUs() - streamStartUs);
+            const double elapsed = std::max(0.0, SimLine::NowUs() - streamStartUs);
             const size_t due = std::min(streamOut.size(), static_cast<size_t>(elapsed / streamPaceUs));
             if (due <= streamPos) return;
             want = due - streamPos;
         }
-        const long w = platform::IoWrite(line, streamOut.data() + streamPos, want);
-        if (w < 0) {
-            PeerGone();
-            return;
-        }
+        const long w = line.WriteSome(streamOut.data() + streamPos, want);
+        if (w < 0) return;  // the client went; the frame with it
         streamPos += static_cast<size_t>(w);
         now = platform::MonotonicMs();
         if (streamPos < streamOut.size()) {
@@ -572,7 +293,7 @@ struct Simulator::Impl {
         if (cut != Fault::None) {
             AddRecord(Record::Sent, streamOut, 0);
             DropStream();
-            if (stopEvent.Wait(kCutAfterHalfMs) || stop) return;
+            if (line.Pause(kCutAfterHalfMs)) return;
             DoHangUp(cut == Fault::Reset);
             StreamPause(platform::MonotonicMs(), 0);
             return;
@@ -587,61 +308,39 @@ struct Simulator::Impl {
     int StreamTimeout(uint64_t now, bool* wantWritable) const {
         *wantWritable = false;
         if (!Streams()) return kIdleWaitMs;
-        uint64_t due;
         if (streamOut.empty()) {
-            due = StreamDueMs();
-        } else if (streamSlowMs > 0 && now < streamByteDueMs) {
-            due = streamByteDueMs;
-        } else if (streamPaceUs > 0) {
+            CAutoLockMutex lock(mu);
+            return sched.StreamWaitMs(now, kIdleWaitMs);
+        }
+        if (streamSlowMs > 0 && now < streamByteDueMs) {
+            const int64_t left = static_cast<int64_t>(streamByteDueMs) - static_cast<int64_t>(now);
+            return static_cast<int>(std::min<int64_t>(left, kIdleWaitMs));
+        }
+        if (streamPaceUs > 0) {
             const double nextUs = streamStartUs + static_cast<double>(streamPos + 1) * streamPaceUs;
-            const double leftUs = nextUs - NowUs();
+            const double leftUs = nextUs - SimLine::NowUs();
             return leftUs >= 2000.0 ? static_cast<int>(leftUs / 1000.0) : (leftUs > 0 ? 1 : 0);
-        } else {
-            *wantWritable = true;
-            return kIdleWaitMs;
         }
-        const int64_t left = static_cast<int64_t>(due) - static_cast<int64_t>(now);
-        return left > 0 ? static_cast<int>(std::min<int64_t>(left, kIdleWaitMs)) : 0;
-    }
-
-    std::string Garbage(int count) {
-        if (count > 4096) count = 4096;
-        std::string g(static_cast<size_t>(count), '\0');
-        if (!platform::RandomBytes(&g[0], g.size())) {
-            for (size_t i = 0; i < g.size(); ++i) g[i] = static_cast<char>(0x30 + i % 10);
-        }
-        std::string avoid = desc ? desc->noGarbage : std::string();
-        if (desc && desc->header >= 0) avoid.push_back(static_cast<char>(desc->header));
-        for (char& c : g) {
-            // Steps to another value until it is none of those to avoid (97 is
-            // odd: 256 steps visit every value).
-            for (int i = 0; i < 256 && avoid.find(c) != std::string::npos; ++i) c = static_cast<char>(c + 97);
-        }
-        return g;
+        *wantWritable = true;
+        return kIdleWaitMs;
     }
 
     // The effect of a command is in place before its record appears, so a
     // caller woken by WaitReceived sees it.
     void Handle(const CommandMatcher::Message& m) {
-        const bool command = m.kind != CommandMatcher::Request && m.kind != CommandMatcher::Unknown;
-        {
-            CAutoLockMutex lock(mu);
-            if (m.kind == CommandMatcher::Request) ++requests;
-            if (command && desc && desc->effect) desc->effect(m, disp);
-        }
-        AddRecord(KindOf(m.kind), m.bytes, m.value);
+        state.Apply(m);
         if (m.kind == CommandMatcher::Request) {
             const bool restOnly = acked;
             acked = false;
             if (SendFrame(restOnly)) CloseAfterReply();
-        } else if (command && desc && desc->answer) {
-            SendAnswer(desc->answer(m, Current()));
+        } else {
+            SendAnswer(state.Answer(m));
         }
     }
 
     bool EchoesInput() const {
-        CAutoLockMutex lock(mu);
-        return fault == Fault::Echo || fault == Fault::Loopback;
+        const Fault f = line.CurrentFault();
+        return f == Fault::Echo || f == Fault::Loopback;
     }
 
     bool AckFirstByte() const {
@@ -652,35 +351,35 @@ struct Simulator::Impl {
     void ReadInput() {
         char buf[512];
         for (;;) {
-            if (stop) return;
-            long n = platform::IoRead(line, buf, sizeof buf);
+            if (Stopping()) return;
+            long n = platform::IoRead(line.Handle(), buf, sizeof buf);
             if (n == 0) return;
             if (n < 0) {
-                PeerGone();
+                line.PeerGone();
                 return;
             }
             lastInputMs = platform::MonotonicMs();
             if (EchoesInput()) {
                 // Straight back, before the scale makes anything of it.
                 const std::string back(buf, static_cast<size_t>(n));
-                if (WriteAll(back.data(), back.size())) AddRecord(Record::Sent, back, 0);
-                if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+                if (line.WriteAll(back.data(), back.size())) AddRecord(Record::Sent, back, 0);
+                if (LineLost()) return;
             }
             // On a paced line the driver's bytes take their wire time too:
             // a byte is in only one byte time after the one before it.
-            const double byteUs = ByteUs();
+            const double byteUs = line.ByteUs();
             std::vector<CommandMatcher::Message> msgs;
             for (long i = 0; i < n; ++i) {
-                if (byteUs > 0) rxDoneUs = std::max(NowUs(), rxDoneUs) + byteUs;
+                line.ByteReceived(byteUs);
                 matcher.Feed(static_cast<uint8_t>(buf[i]), &msgs);
                 for (const auto& m : msgs) Handle(m);
                 msgs.clear();
-                if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+                if (LineLost()) return;
                 if (!matcher.HasPartial()) {
                     acked = false;
                 } else if (!acked && matcher.PartialCouldBe(CommandMatcher::Request) && AckFirstByte()) {
                     acked = SendAckByte();
-                    if (line == platform::kNoHandle || (mode == Pty && peerAbsent)) return;
+                    if (LineLost()) return;
                 }
             }
         }
@@ -703,97 +402,53 @@ struct Simulator::Impl {
         }
         if (cut) DoHangUp();
         for (const std::string& r : raw) {
-            if (stop) return;
-            if (EnsurePeer() && Send(r, 0)) AddRecord(Record::Sent, r, 0);
+            if (Stopping()) return;
+            if (line.EnsurePeer() && line.Send(r, 0)) AddRecord(Record::Sent, r, 0);
         }
-        for (int i = 0; i < pushes && !stop; ++i) SendFrame();
+        for (int i = 0; i < pushes && !Stopping(); ++i) SendFrame();
     }
 
     void Run() {
-        while (!stop) {
+        while (!Stopping()) {
             const uint64_t now = platform::MonotonicMs();
             int timeout = kIdleWaitMs;
             platform::WaitItem items[3];
             size_t n = 0;
             items[n++] = {wake.Handle(), platform::kWaitReadable, 0};
-            const bool watchLine = line != platform::kNoHandle && !(mode == Pty && peerAbsent);
+            const bool watchLine = line.Watchable();
             bool streamWrite = false;
             timeout = std::min(timeout, StreamTimeout(now, &streamWrite));
             const size_t lineIdx = n;
             if (watchLine)
-                items[n++] = {line, platform::kWaitReadable | (streamWrite ? platform::kWaitWritable : 0), 0};
+                items[n++] = {line.Handle(), platform::kWaitReadable | (streamWrite ? platform::kWaitWritable : 0), 0};
             const size_t listenIdx = n;
-            const bool watchListener = mode == Tcp && line == platform::kNoHandle;
-            if (watchListener) items[n++] = {listener, platform::kWaitReadable, 0};
-            if (mode == Pty && peerAbsent) timeout = kAbsentRecheckMs;
+            const bool tcp = line.LineMode() == SimLine::Tcp;
+            const bool watchListener = tcp && line.Handle() == platform::kNoHandle;
+            if (watchListener) items[n++] = {line.Listener(), platform::kWaitReadable, 0};
+            if (line.Absent()) timeout = kAbsentRecheckMs;
             if (matcher.HasJunk()) timeout = std::min(timeout, kJunkFlushMs);
-            if (noiseFromUs > 0 || CurrentFaultIs(Fault::Noise)) timeout = std::min(timeout, kNoiseStepMs);
+            if (line.NoiseRunning() || line.CurrentFault() == Fault::Noise) timeout = std::min(timeout, kNoiseStepMs);
             if (matcher.HasPartial()) {
                 const int64_t left = static_cast<int64_t>(lastInputMs + kPartialFlushMs) - static_cast<int64_t>(now);
                 timeout = std::min(timeout, left > 1 ? static_cast<int>(left) : 1);
             }
             {
                 CAutoLockMutex lock(mu);
-                if (pushPeriodMs > 0) {
-                    const int64_t left = static_cast<int64_t>(nextPushMs) - static_cast<int64_t>(now);
-                    timeout = std::min(timeout, left > 0 ? static_cast<int>(left) : 0);
-                }
+                timeout = sched.PushWaitMs(now, timeout);
             }
             platform::WaitHandles(items, n, timeout);
-            if (stop) break;
+            if (Stopping()) break;
             if (items[0].got) wake.Drain();
-            if (watchListener && items[listenIdx].got) EnsurePeer();
-            if (mode == Pty && peerAbsent) EnsurePeer();
+            if (watchListener && items[listenIdx].got) line.EnsurePeer();
+            if (line.Absent()) line.EnsurePeer();
             if (watchLine && (items[lineIdx].got & ~platform::kWaitWritable)) ReadInput();
             RunQueued();
             PeriodicPush();
             StreamStep();
-            NoiseStep();
+            const std::string noise = line.NoiseStep();
+            if (!noise.empty()) AddRecord(Record::Sent, noise, 0);
             IdleFlush();
         }
-    }
-
-    bool CurrentFaultIs(Fault f) const {
-        CAutoLockMutex lock(mu);
-        return fault == f;
-    }
-
-    // Noise: the random bytes owed since the last step at the line's pace,
-    // as much as the line takes now (the rest is lost, as on a wire).
-    void NoiseStep() {
-        int param;
-        {
-            CAutoLockMutex lock(mu);
-            if (fault != Fault::Noise) {
-                noiseFromUs = 0;
-                return;
-            }
-            param = faultParam;
-        }
-        if (!StreamPeerReady()) {
-            noiseFromUs = 0;
-            return;
-        }
-        double byteUs = ByteUs();
-        if (byteUs <= 0) byteUs = 1e6 * BitsPerByte() / (param > 0 ? param : kDefaultNoiseBaud);
-        const double now = NowUs();
-        if (noiseFromUs <= 0) {
-            noiseFromUs = now;
-            return;
-        }
-        const size_t due = static_cast<size_t>((now - noiseFromUs) / byteUs);
-        if (due == 0) return;
-        noiseFromUs += static_cast<double>(due) * byteUs;
-        std::string bytes(std::min(due, kNoiseChunkLimit), '\0');
-        if (!platform::RandomBytes(&bytes[0], bytes.size())) {
-            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(now * 7 + i * 131);
-        }
-        const long w = platform::IoWrite(line, bytes.data(), bytes.size());
-        if (w < 0) {
-            PeerGone();
-            return;
-        }
-        if (w > 0) AddRecord(Record::Sent, bytes.substr(0, static_cast<size_t>(w)), 0);
     }
 
     void PeriodicPush() {
@@ -801,11 +456,7 @@ struct Simulator::Impl {
         bool due = false;
         {
             CAutoLockMutex lock(mu);
-            const uint64_t now = platform::MonotonicMs();
-            if (pushPeriodMs > 0 && now >= nextPushMs) {
-                due = true;
-                nextPushMs = now + static_cast<uint64_t>(pushPeriodMs);
-            }
+            due = sched.TakePush(platform::MonotonicMs());
         }
         if (due) SendFrame();
     }
@@ -818,39 +469,29 @@ struct Simulator::Impl {
 
     // --- start and stop -------------------------------------------------
 
+    bool CanStart() const { return desc && desc->encode && wake.Valid(); }
+
     bool StartThread() {
-        stop = false;
-        stopEvent.Wait(0);  // forget a stop of an earlier run
+        line.ClearStop();
         wake.Drain();
         matcher = NewMatcher();
         acked = false;
         DropStream();
-        StreamPause(0, 0);
-        streamRetryMs = 0;
-        if (!thread.Start(&Impl::ThreadEntry, this)) return false;
-        return true;
+        {
+            CAutoLockMutex lock(mu);
+            sched.RestartStream();
+        }
+        return thread.Start(&Impl::ThreadEntry, this);
     }
 
     void StopAll() {
-        if (mode == Off) return;
-        stop = true;
-        stopEvent.Signal();
+        if (line.LineMode() == SimLine::Off) return;
+        line.RequestStop();
         wake.Signal();
         thread.Join();
         FlushMatcher(true);
         CAutoLockMutex lock(mu);
-        platform::IoClose(line);
-        platform::IoClose(listener);
-        line = listener = platform::kNoHandle;
-        if (mode == Pty) {
-            if (platform::ReadSymlink(linkPath) == slavePath) platform::RemovePath(linkPath);
-            if (!tempDir.empty()) platform::RemovePath(tempDir);
-        }
-        linkPath.clear();
-        slavePath.clear();
-        tempDir.clear();
-        port = 0;
-        mode = Off;
+        line.Close();
         pushRequests = 0;
         rawQueue.clear();
         hangUpRequested = false;
@@ -867,35 +508,7 @@ Simulator::~Simulator() {
 
 bool Simulator::StartPty(const std::string& linkPath) {
     Impl& s = *impl_;
-    if (!s.desc || !s.desc->encode || !s.wake.Valid()) return false;
-    {
-        CAutoLockMutex lock(s.mu);
-        if (s.mode != Impl::Off) return false;
-    }
-    std::string link = linkPath, dir;
-    if (link.empty()) {
-        dir = platform::MakePrivateTempDir("zelsim-");
-        if (dir.empty()) return false;
-        link = dir + "/scale" + std::to_string(model_);
-    } else if (platform::FileExists(link) && platform::ReadSymlink(link).empty()) {
-        return false;  // never replace a real file
-    }
-    std::string slave;
-    int master = platform::PtyOpenMaster(&slave);
-    if (master == platform::kNoHandle || !platform::ReplaceSymlink(slave, link)) {
-        platform::IoClose(master);
-        if (!dir.empty()) platform::RemovePath(dir);
-        return false;
-    }
-    {
-        CAutoLockMutex lock(s.mu);
-        s.mode = Impl::Pty;
-        s.line = master;
-        s.linkPath = link;
-        s.slavePath = slave;
-        s.tempDir = dir;
-        s.peerAbsent = true;
-    }
+    if (!s.CanStart() || !s.line.OpenPty(linkPath, "scale" + std::to_string(model_))) return false;
     if (!s.StartThread()) {
         s.StopAll();
         return false;
@@ -905,21 +518,7 @@ bool Simulator::StartPty(const std::string& linkPath) {
 
 bool Simulator::StartTcp(uint16_t port) {
     Impl& s = *impl_;
-    if (!s.desc || !s.desc->encode || !s.wake.Valid()) return false;
-    {
-        CAutoLockMutex lock(s.mu);
-        if (s.mode != Impl::Off) return false;
-    }
-    uint16_t bound = 0;
-    int lst = platform::TcpListen(port, &bound);
-    if (lst == platform::kNoHandle) return false;
-    {
-        CAutoLockMutex lock(s.mu);
-        s.mode = Impl::Tcp;
-        s.listener = lst;
-        s.line = platform::kNoHandle;
-        s.port = bound;
-    }
+    if (!s.CanStart() || !s.line.OpenTcp(port)) return false;
     if (!s.StartThread()) {
         s.StopAll();
         return false;
@@ -929,30 +528,15 @@ bool Simulator::StartTcp(uint16_t port) {
 
 void Simulator::Stop() { impl_->StopAll(); }
 
-bool Simulator::Running() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->mode != Impl::Off;
-}
+bool Simulator::Running() const { return impl_->line.LineMode() != SimLine::Off; }
 
-std::string Simulator::DevicePath() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->linkPath;
-}
+std::string Simulator::DevicePath() const { return impl_->line.LinkPath(); }
 
-std::string Simulator::SlavePath() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->slavePath;
-}
+std::string Simulator::SlavePath() const { return impl_->line.SlavePath(); }
 
-uint16_t Simulator::TcpPort() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->port;
-}
+uint16_t Simulator::TcpPort() const { return impl_->line.Port(); }
 
-bool Simulator::PeerReady() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->PeerReadyLocked();
-}
+bool Simulator::PeerReady() const { return impl_->line.PeerReady(); }
 
 bool Simulator::WaitPeer(int timeoutMs) const {
     const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
@@ -963,106 +547,43 @@ bool Simulator::WaitPeer(int timeoutMs) const {
     }
 }
 
-void Simulator::SetWeight(double kg) {
-    if (!std::isfinite(kg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.weight = kg;
-    impl_->disp.zeroed = false;
-}
+void Simulator::SetWeight(double kg) { impl_->state.SetWeight(kg); }
 
-void Simulator::SetStable(bool stable) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.stable = stable;
-}
+void Simulator::SetStable(bool stable) { impl_->state.SetStable(stable); }
 
-void Simulator::SetOverload(bool overload) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.overload = overload;
-}
+void Simulator::SetOverload(bool overload) { impl_->state.SetOverload(overload); }
 
-void Simulator::SetPrice(double perKg) {
-    if (!std::isfinite(perKg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.price = perKg;
-}
+void Simulator::SetPrice(double perKg) { impl_->state.SetPrice(perKg); }
 
-void Simulator::SetCost(double cost) {
-    if (!std::isfinite(cost)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.cost = cost;
-    impl_->costFixed = true;
-}
+void Simulator::SetCost(double cost) { impl_->state.SetCost(cost); }
 
-void Simulator::SetTare(double kg) {
-    if (!std::isfinite(kg)) return;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.tare = kg;
-}
+void Simulator::SetTare(double kg) { impl_->state.SetTare(kg); }
 
-void Simulator::SetDecimals(int decimals) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.decimals = ClampDecimals(decimals, 4);
-}
+void Simulator::SetDecimals(int decimals) { impl_->state.SetDecimals(decimals); }
 
-void Simulator::SetNegative(bool negative) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.negative = negative;
-}
+void Simulator::SetNegative(bool negative) { impl_->state.SetNegative(negative); }
 
-void Simulator::SetText(const std::string& text) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->disp.text = text;
-}
+void Simulator::SetText(const std::string& text) { impl_->state.SetText(text); }
 
-bool Simulator::Zeroed() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.zeroed;
-}
+bool Simulator::Zeroed() const { return impl_->state.Shown().zeroed; }
 
-double Simulator::Weight() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.weight;
-}
+double Simulator::Weight() const { return impl_->state.Shown().weight; }
 
-double Simulator::Price() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.price;
-}
+double Simulator::Price() const { return impl_->state.Shown().price; }
 
-double Simulator::Tare() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.tare;
-}
+double Simulator::Tare() const { return impl_->state.Shown().tare; }
 
-int Simulator::Decimals() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->disp.decimals;
-}
+int Simulator::Decimals() const { return impl_->state.Shown().decimals; }
 
-void Simulator::SetCloseAfterReply(bool on) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->closeAfterReply = on;
-}
+void Simulator::SetCloseAfterReply(bool on) { impl_->line.SetCloseAfterReply(on); }
 
-int Simulator::Connections() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->connections;
-}
+int Simulator::Connections() const { return impl_->line.Connections(); }
 
-void Simulator::SetFault(Fault fault, int param) {
-    if (param < 0) param = 0;
-    if (param > 60000) param = 60000;
-    CAutoLockMutex lock(impl_->mu);
-    impl_->fault = fault;
-    impl_->faultParam = param;
-}
+void Simulator::SetFault(Fault fault, int param) { impl_->line.SetFault(fault, param); }
 
-Fault Simulator::CurrentFault() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->fault;
-}
+Fault Simulator::CurrentFault() const { return impl_->line.CurrentFault(); }
 
-std::string Simulator::Frame() const { return impl_->Encode(impl_->Current()); }
+std::string Simulator::Frame() const { return impl_->state.Frame(); }
 
 void Simulator::SendRaw(const std::string& bytes) {
     {
@@ -1083,8 +604,7 @@ void Simulator::PushReading() {
 void Simulator::SetPushPeriodMs(int ms) {
     {
         CAutoLockMutex lock(impl_->mu);
-        impl_->pushPeriodMs = ms > 0 ? ms : 0;
-        impl_->nextPushMs = platform::MonotonicMs() + static_cast<uint64_t>(impl_->pushPeriodMs);
+        impl_->sched.SetPushPeriod(ms, platform::MonotonicMs());
     }
     impl_->Wake();
 }
@@ -1092,15 +612,12 @@ void Simulator::SetPushPeriodMs(int ms) {
 void Simulator::SetStreamGapMs(int ms) {
     {
         CAutoLockMutex lock(impl_->mu);
-        impl_->streamGapMs = ms < 0 ? 0 : (ms > 3600000 ? 3600000 : ms);
+        impl_->sched.SetStreamGap(ms);
     }
     impl_->Wake();
 }
 
-void Simulator::SetPaceBaud(int baud) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->paceBaud = baud > 0 ? std::min(baud, 4000000) : 0;
-}
+void Simulator::SetPaceBaud(int baud) { impl_->line.SetPaceBaud(baud); }
 
 void Simulator::SetAckFirstByte(bool on) {
     CAutoLockMutex lock(impl_->mu);
@@ -1115,63 +632,24 @@ void Simulator::HangUp() {
     impl_->Wake();
 }
 
-int Simulator::RequestsSeen() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->requests;
-}
+int Simulator::RequestsSeen() const { return impl_->state.Requests(); }
 
-int Simulator::FramesSent() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->frames;
-}
+int Simulator::FramesSent() const { return impl_->state.Frames(); }
 
-int Simulator::HangUps() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->hangups;
-}
+int Simulator::HangUps() const { return impl_->line.HangUps(); }
 
-uint64_t Simulator::LastFrameSentMs() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->lastSentMs;
-}
+uint64_t Simulator::LastFrameSentMs() const { return impl_->state.LastFrameSentMs(); }
 
-std::vector<std::string> Simulator::Received() const {
-    CAutoLockMutex lock(impl_->mu);
-    std::vector<std::string> out;
-    for (const Record& r : impl_->log) {
-        if (IsReceivedKind(r.kind)) out.push_back(r.bytes);
-    }
-    return out;
-}
+std::vector<std::string> Simulator::Received() const { return impl_->state.Received(); }
 
-std::vector<Record> Simulator::Log() const {
-    CAutoLockMutex lock(impl_->mu);
-    return impl_->log;
-}
+std::vector<Record> Simulator::Log() const { return impl_->state.Log(); }
 
-void Simulator::ClearReceived() {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->log.clear();
-    impl_->receivedTotal = 0;
-}
+void Simulator::ClearReceived() { impl_->state.ClearLog(); }
 
-bool Simulator::WaitReceived(size_t count, int timeoutMs) const {
-    const uint64_t end = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
-    for (;;) {
-        {
-            CAutoLockMutex lock(impl_->mu);
-            if (impl_->receivedTotal >= count) return true;
-        }
-        const uint64_t now = platform::MonotonicMs();
-        if (now >= end) return false;
-        const uint64_t left = end - now;
-        impl_->recordEvent.Wait(static_cast<unsigned>(left < 20 ? left : 20));
-    }
-}
+bool Simulator::WaitReceived(size_t count, int timeoutMs) const { return impl_->state.WaitReceived(count, timeoutMs); }
 
 void Simulator::SetObserver(std::function<void(const Record&)> observer) {
-    CAutoLockMutex lock(impl_->mu);
-    impl_->observer = std::move(observer);
+    impl_->state.SetObserver(std::move(observer));
 }
 
 }  // namespace sim
