@@ -311,7 +311,9 @@ TEST(ModbusSlave, WritesTheSlaveDoesNotConfirmGiveThree) {
         const uint64_t took = platform::MonotonicMs() - start;
         EXPECT_GE(took, 150 + c.budgetMs - 20);
         EXPECT_LT(took, 150 + c.budgetMs + 1000);
-        if (slave) EXPECT_EQ(slave->Requests().size(), 1u);
+        if (slave) {
+            EXPECT_EQ(slave->Requests().size(), 1u);
+        }
         if (master != platform::kNoHandle) platform::IoClose(master);
     }
 }
