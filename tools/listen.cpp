@@ -152,7 +152,7 @@ int RunListen(const Options& options) {
     if (!driver) return Fail(error, kExitNoLibrary);
     // The listener tells of its line only in the traffic log, which the
     // private copy's folder switches on.
-    std::unique_ptr<TrafficTap> traffic(new TrafficTap(driver->library().path(), false, true));
+    std::unique_ptr<TrafficTap> traffic(new TrafficTap(driver->library().path()));
     if (!traffic->On()) std::fprintf(stderr, "the line is not watched: %s\n", traffic->Problem().c_str());
     LineReport line;
     line.traffic = traffic.get();

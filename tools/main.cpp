@@ -43,7 +43,7 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
     // The traffic log (of the private copy the tool runs, or beside the
     // user's library when log.txt is there) tells silence from bytes that
     // made no frame.
-    TrafficTap traffic(driver.library().path(), false, true);
+    TrafficTap traffic(driver.library().path());
     traffic.Follow(zel::host::ToUtf8(id));
     for (int i = 0; (o.count == 0 || i < o.count) && !Interrupted(); ++i) {
         if (i > 0 && o.interval > 0 && !SleepUnlessInterrupted(static_cast<unsigned>(o.interval))) break;

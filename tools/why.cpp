@@ -1,6 +1,5 @@
 #include "tools/why.h"
 
-#include <cstdio>
 #include <fstream>
 
 #include "platform/sys.h"
@@ -177,23 +176,10 @@ std::string ChangeText(const Options& o, LineWatch::Change change, const platfor
     }
 }
 
-TrafficTap::TrafficTap(const std::string& libraryPath, bool switchOn, bool keepLog)
-    : directory_(Directory(libraryPath)), marker_(directory_ + platform::PathSeparator() + "log.txt"),
-      keepLog_(keepLog) {
+TrafficTap::TrafficTap(const std::string& libraryPath)
+    : directory_(Directory(libraryPath)), marker_(directory_ + platform::PathSeparator() + "log.txt") {
     on_ = platform::FileExists(marker_);
-    if (on_ || !switchOn) {
-        if (!on_) problem_ = "no " + marker_;
-        return;
-    }
-    std::ofstream(marker_.c_str()).put('\n');
-    createdMarker_ = on_ = platform::FileExists(marker_);
-    if (!on_) problem_ = "cannot create " + marker_;
-}
-
-TrafficTap::~TrafficTap() {
-    if (!createdMarker_) return;
-    std::remove(marker_.c_str());
-    if (!keepLog_ && !path_.empty()) std::remove(path_.c_str());
+    if (!on_) problem_ = "no " + marker_;
 }
 
 void TrafficTap::Follow(const std::string& deviceId) {

@@ -75,13 +75,11 @@ private:
 std::string ChangeText(const Options& options, LineWatch::Change change, const platform::LineProbe* probe);
 
 // A device's traffic log followed while the driver writes it. Traffic
-// logging is on when log.txt is beside the library; `switchOn` creates it
-// there for the run when it is missing (and then removes it, and the log it
-// caused unless `keepLog`, when the tap goes). Follow() names the device.
+// logging is on when log.txt is beside the library; the tap only reads, it
+// never creates or removes a file there. Follow() names the device.
 class TrafficTap {
 public:
-    TrafficTap(const std::string& libraryPath, bool switchOn, bool keepLog);
-    ~TrafficTap();
+    explicit TrafficTap(const std::string& libraryPath);
     TrafficTap(const TrafficTap&) = delete;
     TrafficTap& operator=(const TrafficTap&) = delete;
 
@@ -98,7 +96,7 @@ public:
 
 private:
     std::string directory_, marker_, path_;
-    bool on_ = false, createdMarker_ = false, keepLog_ = false, createdLog_ = false;
+    bool on_ = false;
     std::string problem_;
     long long offset_ = 0;
     TrafficLogParser parser_;

@@ -178,8 +178,7 @@ TEST(ToolWhy, AdviceLines) {
 
 // The traffic log read while it is written, as the driver writes it: a
 // block is taken as soon as it holds all its bytes, not when the next one
-// begins; the marker made for the run goes with the tap, and so does the
-// log unless it is kept.
+// begins; the tap never writes beside the library.
 TEST(ToolWhy, TrafficTapFollowsTheLog) {
     const std::string dir = platform::MakePrivateTempDir("zel-tap-");
     ASSERT_FALSE(dir.empty());
@@ -191,15 +190,16 @@ TEST(ToolWhy, TrafficTapFollowsTheLog) {
                                  static_cast<int32_t>(bytes.size()), line, t);
     };
     {
-        zelscales::TrafficTap off(library, false, false);
+        zelscales::TrafficTap off(library);
         EXPECT_FALSE(off.On());
         off.Follow("A1");
         EXPECT_EQ(off.Take(), nullptr) << "no log: nothing to tell";
     }
     {
-        zelscales::TrafficTap tap(library, true, false);
+        EXPECT_FALSE(platform::FileExists(dir + "/log.txt")) << "a tap never switches logging on";
+        std::ofstream(dir + "/log.txt") << "\n";
+        zelscales::TrafficTap tap(library);
         ASSERT_TRUE(tap.On());
-        EXPECT_TRUE(platform::FileExists(dir + "/log.txt"));
         std::ofstream(log, std::ios::binary) << block(0, "OPEN") << block(0, "CLOSE");
         tap.Follow("A1");
         std::unique_ptr<std::vector<TrafficBlock>> taken = tap.Take();
@@ -228,15 +228,8 @@ TEST(ToolWhy, TrafficTapFollowsTheLog) {
             EXPECT_EQ(got, want) << s.text;
         }
     }
-    EXPECT_FALSE(platform::FileExists(dir + "/log.txt")) << "the marker made for the run stays";
-    EXPECT_FALSE(platform::FileExists(log)) << "the log the run caused stays";
-
-    // A marker that was there is left, and so is the log.
-    std::ofstream(dir + "/log.txt") << "\n";
-    std::ofstream(log, std::ios::binary) << block(0, "OPEN");
-    { zelscales::TrafficTap tap(library, true, false); tap.Follow("A1"); }
-    EXPECT_TRUE(platform::FileExists(dir + "/log.txt"));
-    EXPECT_TRUE(platform::FileExists(log));
+    EXPECT_TRUE(platform::FileExists(dir + "/log.txt")) << "the user's marker stays";
+    EXPECT_TRUE(platform::FileExists(log)) << "the user's log stays";
     std::remove((dir + "/log.txt").c_str());
     std::remove(log.c_str());
     std::remove(dir.c_str());
