@@ -177,30 +177,15 @@ void TraceSession::Poll(bool last) {
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
         if (!IsTrafficLog(it->path())) continue;
         bool known = false;
-        for (const auto& log : logs_) known = known || log->path == it->path();
-        if (!known) {
-            logs_.push_back(std::make_unique<Log>());
-            logs_.back()->path = it->path();
-        }
+        for (const auto& log : logs_) known = known || log->Path() == it->path();
+        if (!known) logs_.push_back(std::make_unique<TrafficLogFollower>(it->path(), false));
     }
     for (const auto& log : logs_) {
-        std::ifstream in(log->path, std::ios::binary);
-        if (in && in.seekg(static_cast<std::streamoff>(log->offset))) {
-            char chunk[16384];
-            while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-                const std::streamsize n = in.gcount();
-                log->parser.Feed(std::string(chunk, static_cast<size_t>(n)));
-                log->offset += static_cast<std::uintmax_t>(n);
-            }
-        }
-        if (last) log->parser.Finish();
-        else log->parser.EndWholeBlock();
-        std::vector<TrafficBlock> blocks = log->parser.TakeBlocks();
-        log->parser.TakeProblems();
+        const std::vector<TrafficBlock> blocks = log->Take(last);
         if (blocks.empty()) continue;
         // With more than one device logging, say whose lines follow.
         std::string text;
-        const std::string name = Utf8Of(log->path.filename());
+        const std::string name = Utf8Of(log->Path().filename());
         if (logs_.size() > 1 && name != lastLog_) text += "trace: " + name + "\n";
         lastLog_ = name;
         for (const TrafficBlock& b : blocks) text += FormatTraceBlock(b);

@@ -60,16 +60,11 @@ public:
     const std::filesystem::path& Folder() const { return folder_; }
 
 private:
-    struct Log {
-        std::filesystem::path path;
-        std::uintmax_t offset = 0;
-        TrafficLogParser parser;
-    };
     void Follow();
     void Poll(bool last);
 
     std::filesystem::path folder_;
-    std::vector<std::unique_ptr<Log>> logs_;  // the follower's own until it is joined
+    std::vector<std::unique_ptr<TrafficLogFollower>> logs_;  // the follower's own until it is joined
     std::string lastLog_;                     // the log the last printed block came from
     std::thread follower_;
     std::atomic<bool> stopping_{false};

@@ -1,6 +1,9 @@
 #include "tools/traffic_log.h"
 
 #include <cstring>
+#include <fstream>
+#include <system_error>
+#include <utility>
 
 namespace zelscales {
 
@@ -157,6 +160,32 @@ TrafficLog ParseTrafficLog(const std::string& text) {
     parser.Feed(text);
     parser.Finish();
     return TrafficLog{parser.TakeBlocks(), parser.TakeProblems()};
+}
+
+TrafficLogFollower::TrafficLogFollower(std::filesystem::path path, bool fromEnd) : path_(std::move(path)) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path_, ec);
+    if (fromEnd && !ec) offset_ = size;
+}
+
+std::vector<TrafficBlock> TrafficLogFollower::Take(bool last, std::string* raw) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path_, ec);
+    if (!ec && size < offset_) offset_ = 0;
+    std::ifstream in(path_, std::ios::binary);
+    if (!ec && in && in.seekg(static_cast<std::streamoff>(offset_))) {
+        char chunk[16384];
+        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+            const std::string piece(chunk, static_cast<size_t>(in.gcount()));
+            offset_ += piece.size();
+            if (raw) *raw += piece;
+            parser_.Feed(piece);
+        }
+    }
+    if (last) parser_.Finish();
+    else parser_.EndWholeBlock();
+    parser_.TakeProblems();
+    return parser_.TakeBlocks();
 }
 
 std::string HexOf(const std::vector<uint8_t>& bytes) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ private:
 };
 
 TrafficLog ParseTrafficLog(const std::string& text);
+
+// A traffic log followed while the driver writes it: each Take reads what
+// the file gained and hands back the blocks completed. A file shorter than
+// what was read (a new log under the same name) is read from its start.
+class TrafficLogFollower {
+public:
+    // `fromEnd`: what the file holds now is not taken.
+    TrafficLogFollower(std::filesystem::path path, bool fromEnd);
+    // `last`: the writer is gone and the log is whole. `raw` gets the text
+    // as written.
+    std::vector<TrafficBlock> Take(bool last = false, std::string* raw = nullptr);
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::uintmax_t offset_ = 0;
+    TrafficLogParser parser_;
+};
 
 // "4F 50 45 4E" and the printable text ("." for control bytes).
 std::string HexOf(const std::vector<uint8_t>& bytes);

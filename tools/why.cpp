@@ -1,6 +1,5 @@
 #include "tools/why.h"
 
-#include <fstream>
 
 #include "platform/sys.h"
 
@@ -187,31 +186,12 @@ void TrafficTap::Follow(const std::string& deviceId) {
     std::string name = deviceId;
     for (char& c : name)
         if (c == '/' || c == '\\' || c == ':') c = '_';
-    path_ = directory_ + platform::PathSeparator() + "log_scales_" + name + ".log";
-    std::ifstream f(path_.c_str(), std::ios::binary | std::ios::ate);
-    offset_ = f ? static_cast<long long>(f.tellg()) : 0;
-    if (offset_ < 0) offset_ = 0;
+    log_.reset(new TrafficLogFollower(directory_ + platform::PathSeparator() + "log_scales_" + name + ".log", true));
 }
 
 std::unique_ptr<std::vector<TrafficBlock>> TrafficTap::Take(std::string* raw) {
-    if (!on_ || path_.empty()) return nullptr;
-    std::unique_ptr<std::vector<TrafficBlock>> blocks(new std::vector<TrafficBlock>);
-    std::ifstream f(path_.c_str(), std::ios::binary | std::ios::ate);
-    if (!f) return blocks;
-    const long long size = static_cast<long long>(f.tellg());
-    if (size < offset_) offset_ = 0;  // a new file under the same name
-    f.seekg(offset_);
-    char chunk[4096];
-    while (f.read(chunk, sizeof chunk) || f.gcount() > 0) {
-        const std::string piece(chunk, static_cast<size_t>(f.gcount()));
-        offset_ += static_cast<long long>(piece.size());
-        if (raw) *raw += piece;
-        parser_.Feed(piece);
-    }
-    parser_.EndWholeBlock();
-    *blocks = parser_.TakeBlocks();
-    parser_.TakeProblems();
-    return blocks;
+    if (!on_ || !log_) return nullptr;
+    return std::unique_ptr<std::vector<TrafficBlock>>(new std::vector<TrafficBlock>(log_->Take(false, raw)));
 }
 
 }  // namespace zelscales

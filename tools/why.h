@@ -89,17 +89,15 @@ public:
     const std::string& Problem() const { return problem_; }
     // Starts at the log's present end.
     void Follow(const std::string& deviceId);
-    const std::string& Path() const { return path_; }
     // The blocks appended since the last call (whole ones); `raw` gets the
     // text as written. Null when the log is off or not followed.
     std::unique_ptr<std::vector<TrafficBlock>> Take(std::string* raw = nullptr);
 
 private:
-    std::string directory_, marker_, path_;
+    std::string directory_, marker_;
     bool on_ = false;
     std::string problem_;
-    long long offset_ = 0;
-    TrafficLogParser parser_;
+    std::unique_ptr<TrafficLogFollower> log_;
 };
 
 }  // namespace zelscales

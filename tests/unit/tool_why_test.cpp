@@ -227,6 +227,12 @@ TEST(ToolWhy, TrafficTapFollowsTheLog) {
             for (const TrafficBlock& b : *taken) got.push_back(b.direction);
             EXPECT_EQ(got, want) << s.text;
         }
+        // A new log under the same name is read from its start.
+        std::ofstream(log, std::ios::binary) << block(0, "OPEN");
+        taken = tap.Take();
+        ASSERT_NE(taken, nullptr);
+        ASSERT_EQ(taken->size(), 1u);
+        EXPECT_EQ((*taken)[0].direction, "open");
     }
     EXPECT_TRUE(platform::FileExists(dir + "/log.txt")) << "the user's marker stays";
     EXPECT_TRUE(platform::FileExists(log)) << "the user's log stays";
