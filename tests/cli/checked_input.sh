@@ -8,14 +8,9 @@
 set -euo pipefail
 set -f  # the table holds no file patterns
 zelscales=$1
-work=$(mktemp -d)
-sim=""
-cleanup() {
-  [ -z "$sim" ] || { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
 # Loading this would fail with 3: a 2 means the check came first.
 tool=("$zelscales" --verbose --library "$work/no-such-library.so")
 

@@ -7,14 +7,9 @@
 set -euo pipefail
 set -f  # the tables hold no file patterns
 zelscales=$1
-work=$(mktemp -d)
-sim=""
-cleanup() {
-  [ -z "$sim" ] || { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
 # Loading this would fail with 3: a 2 means the line was refused first.
 tool=("$zelscales" --library "$work/no-such-library.so")
 

@@ -8,21 +8,13 @@
 set -euo pipefail
 set -f  # the JSON conditions hold "?", not file patterns
 check="$(dirname "$0")/json_lines.py"
-work=$(mktemp -d)
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
 cp "$2" "$work/"
 zelscales=$1
 tool=("$zelscales" --library "$work/$(basename "$2")")
-sims=()
-pid=""
-cleanup() {
-  for p in $pid "${sims[@]}"; do kill -KILL "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# shellcheck source=lib.sh
-source "$(dirname "$0")/lib.sh"
 # wait_lines FILE N : until FILE has N lines (at most 30 s).
 wait_lines() {
   for _ in $(seq 300); do [ "$(wc -l <"$1")" -ge "$2" ] && return 0; sleep 0.1; done

@@ -1,5 +1,24 @@
-# Shared by the CLI tests (sourced): needs $zelscales, $work, an array sims
-# and a fail function.
+# Shared by the CLI tests (sourced): cli_begin, fail and start_sim, which
+# needs $zelscales.
+
+# cli_begin: the test's own folder $work, removed at exit with every
+# background process named in $pid, $sim, pids or sims.
+cli_begin() {
+  work=$(mktemp -d)
+  sims=(); pids=(); sim=""; pid=""
+  trap cli_cleanup EXIT
+}
+cli_cleanup() {
+  exec 3>&- 2>/dev/null || true
+  local p
+  for p in $pid $sim "${pids[@]}" "${sims[@]}"; do
+    kill -KILL "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+# fail TEXT : the test fails; what the last command wrote to $work/err, when
+# it is there, follows.
+fail() { echo "FAIL: $*" >&2; [ ! -f "$work/err" ] || tail -20 "$work/err" >&2; exit 1; }
 
 # start_sim NAME ARGS... : a simulator in the background; its first line
 # (the pty path or the TCP address) into $address.

@@ -6,24 +6,16 @@
 #   trace.sh ZELSCALES LIBRARY
 set -euo pipefail
 zelscales=$1
-work=$(mktemp -d)
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
 mkdir "$work/lib" "$work/tmp"
 cp "$2" "$work/lib/"
 library="$work/lib/$(basename "$2")"
-sims=()
-pid=""
-cleanup() {
-  for p in $pid "${sims[@]}"; do kill -KILL "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ ! -f "$work/err" ] || tail -20 "$work/err" >&2; exit 1; }
 # The tool's temporary folders go to a folder of the test's own (env execs
 # the tool: a background run's $! is the tool's own process).
 tool=(env TMPDIR="$work/tmp" "$zelscales" --library "$library")
 
-# shellcheck source=lib.sh
-source "$(dirname "$0")/lib.sh"
 # The folder the trace ran the library from is gone, and so is anything
 # else the run made in the temporary folder; the user's folder holds the
 # library alone.

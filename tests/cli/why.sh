@@ -7,26 +7,17 @@
 #   why.sh ZELSCALES LIBRARY
 set -euo pipefail
 zelscales=$1
-work=$(mktemp -d)
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
 chmod 755 "$work"
 cp "$2" "$work/"
 library="$work/$(basename "$2")"
 tool=("$zelscales" --library "$library")
-sims=()
-pids=()
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  for p in "${pids[@]}" "${sims[@]}"; do kill -KILL "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 text1='result 1: Ошибка_1: Не возможно установить соединение. Убедитесь в правильности имени СОМ порта, возможно, он занят другим приложением.'
 text3='result 3: Ошибка_3: Нет ответа от весов.'
 
-# shellcheck source=lib.sh
-source "$(dirname "$0")/lib.sh"
 # wait_for FILE TEXT : until FILE holds TEXT (at most 20 s).
 wait_for() {
   for _ in $(seq 200); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
