@@ -14,17 +14,7 @@ cli_begin
 tool=("$zelscales" --library "$work/no-such-library.so")
 
 # arguments | the text of its one stderr line
-while IFS='|' read -r args wanted; do
-  [ -n "$args" ] || continue
-  status=0
-  # shellcheck disable=SC2086
-  "${tool[@]}" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
-  [ "$status" = 2 ] || { cat "$work/err" >&2; fail "zelscales $args: exit $status, wanted 2"; }
-  [ "$(wc -l <"$work/err")" = 1 ] || { cat "$work/err" >&2; fail "zelscales $args: not one line on stderr"; }
-  grep -qxF -- "$wanted" "$work/err" || fail "zelscales $args: '$(cat "$work/err")', wanted '$wanted'"
-  [ ! -s "$work/out" ] || fail "zelscales $args: printed on stdout"
-  echo "ok: zelscales $args -> 2: $wanted"
-done <<'EOT'
+usage_errors exact <<'EOT'
 frobnicate|zelscales: unknown command frobnicate; see `zelscales --help`
 --frobnicate weigh|zelscales: unknown option --frobnicate
 weigh --frobnicate|zelscales: unknown option --frobnicate

@@ -20,6 +20,25 @@ cli_cleanup() {
 # it is there, follows.
 fail() { echo "FAIL: $*" >&2; [ ! -f "$work/err" ] || tail -20 "$work/err" >&2; exit 1; }
 
+# usage_errors exact|holds : runs each "ARGUMENTS|TEXT" line of stdin on
+# ${tool[@]}; each must exit 2 with one stderr line that is (exact) or holds
+# TEXT, and print nothing on stdout.
+usage_errors() {
+  local how=$1 args wanted status grepx=-qxF
+  [ "$how" = exact ] || grepx=-qF
+  while IFS='|' read -r args wanted; do
+    [ -n "$args" ] || continue
+    status=0
+    # shellcheck disable=SC2086
+    "${tool[@]}" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
+    [ "$status" = 2 ] || { cat "$work/err" >&2; fail "zelscales $args: exit $status, wanted 2"; }
+    [ "$(wc -l <"$work/err")" = 1 ] || { cat "$work/err" >&2; fail "zelscales $args: not one line on stderr"; }
+    grep $grepx -- "$wanted" "$work/err" || fail "zelscales $args: '$(cat "$work/err")', wanted '$wanted'"
+    [ ! -s "$work/out" ] || fail "zelscales $args: printed on stdout"
+    echo "ok: zelscales $args -> 2: $(cat "$work/err")"
+  done
+}
+
 # start_sim NAME ARGS... : a simulator in the background; its first line
 # (the pty path or the TCP address) into $address.
 start_sim() {
