@@ -1,6 +1,5 @@
 #include "tools/why.h"
 
-
 #include "platform/sys.h"
 
 namespace zelscales {
