@@ -44,6 +44,21 @@ int CountThreads() {
     return threads;
 }
 
+// The count once the threads just joined are gone from the list too: the
+// kernel may still list a thread for a moment after its join returned.
+// Waits until the count has not fallen for 20 ms, at most 500 ms.
+int SettledThreadCount() {
+    int count = CountThreads();
+    if (count < 0) return count;
+    for (int waited = 0, steady = 0; waited < 500 && steady < 20; waited += 2) {
+        platform::SleepMs(2);
+        const int now = CountThreads();
+        steady = now < count ? 0 : steady + 2;
+        count = std::min(count, now);
+    }
+    return count;
+}
+
 // Before the library was loaded (a sanitizer's runtime may have its own).
 int g_threadsBeforeLoading = -1;
 
@@ -112,7 +127,7 @@ std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error
         // A runtime that starts a helper thread along with the program's
         // first one (ThreadSanitizer does) gets it now, before the count.
         std::thread([] {}).join();
-        g_threadsBeforeLoading = CountThreads();
+        g_threadsBeforeLoading = SettledThreadCount();
     }
     try {
         if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
@@ -170,8 +185,9 @@ bool ApplyParameters(Component& driver, const Options& o, std::string& error) {
 void CloseAndUnload(std::unique_ptr<Component>& driver, const Options& options, const std::u16string& id) {
     CallLogged(*driver, options, u"Close", {Value::Text(id)});
     driver.reset();
-    const int threads = CountThreads();
-    if (options.verbose && threads >= 0 && g_threadsBeforeLoading >= 0)
+    if (!options.verbose || g_threadsBeforeLoading < 0) return;
+    const int threads = SettledThreadCount();
+    if (threads >= 0)
         std::fprintf(stderr, "driver threads left: %d\n", threads - g_threadsBeforeLoading);
 }
 
