@@ -16,12 +16,8 @@ tool=("$zelscales" --verbose --library "$work/no-such-library.so")
 
 # The table's size and its placeholders, from the tool's own model list:
 # COUNT, FIRST and LAST (placeholders) in the tables below stand for them.
-read -r count first last < <("$zelscales" models --json | python3 -c '
-import json, sys
-rows = [json.loads(l) for l in sys.stdin]
-reserved = [r["model"] for r in rows if r["kind"] == "reserved"]
-print(len(rows), reserved[0], reserved[-1])')
-table() { sed -e "s/COUNT/$count/g; s/FIRST/$first/g; s/LAST/$last/g"; }
+model_table
+table() { sed -e "s/COUNT/$model_count/g; s/FIRST/$first_reserved/g; s/LAST/$last_reserved/g"; }
 
 # arguments | the text its one stderr line holds
 table <<'EOT' | usage_errors holds
@@ -119,7 +115,7 @@ want = {0: ("unconfirmed", None, "unconfirmed"), 5: (None, None, "not sent"), 6:
 for model, (tare, zero, price) in want.items():
     got = (rows[model]["tare"], rows[model]["zero"], rows[model]["price"])
     assert got == (tare, zero, price), (model, got)
-' "$first" || fail "models --json: tare, zero, price of the table"
+' "$first_reserved" || fail "models --json: tare, zero, price of the table"
 "$zelscales" params --json | grep -q '"name":"cbaudrate"' || fail "params --json: no cbaudrate"
 "$zelscales" tare --json | grep -q '"delivery":"confirmed"' || fail "tare --json on the emulator"
 

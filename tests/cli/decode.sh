@@ -5,17 +5,15 @@
 #   decode.sh ZELSCALES LIBRARY EXAMPLE_LOG
 set -euo pipefail
 tool=$1 library=$2 example=$3
-dir=$(mktemp -d)
-sim=
-trap '[ -z "$sim" ] || kill $sim 2>/dev/null; wait 2>/dev/null; rm -rf "$dir"' EXIT
-cp "$library" "$dir/" && touch "$dir/log.txt"
-"$tool" simulate --model 13 --pty --weight 2.5 --no-stdin >"$dir/sim.out" 2>&1 &
-sim=$!
-for _ in $(seq 50); do [ -s "$dir/sim.out" ] && break; sleep 0.1; done
-"$tool" --library "$dir/$(basename "$library")" weigh --model 13 --port "$(head -1 "$dir/sim.out")" --count 2 >/dev/null
-log=$(ls "$dir"/log_scales_*.log)
+zelscales=$tool
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cli_begin
+cp "$library" "$work/" && touch "$work/log.txt"
+start_sim cas --model 13 --pty --weight 2.5
+"$tool" --library "$work/$(basename "$library")" weigh --model 13 --port "$address" --count 2 >/dev/null
+log=$(ls "$work"/log_scales_*.log)
 
-fail() { echo "decode: $*" >&2; exit 1; }
 out=$("$tool" decode "$log" --model 13)
 [ "$(grep -c '=> model 13: weight 2.5 kg, price 0, cost 0, stable (result 0)' <<<"$out")" = 2 ] || fail "no two readings: $out"
 grep -q '^.* sent     05  |.|$' <<<"$out" || fail "request not shown"
@@ -31,13 +29,11 @@ out=$("$tool" decode "$example")
 grep -q '^2020-03-05 14:07:09.601  received 77 77 20 30' <<<"$out" || fail "example: $out"
 
 # Bad input: a usage error for a model without a line, and junk read through.
-reserved=$("$tool" models --json | python3 -c '
-import json, sys
-print(next(r["model"] for r in map(json.loads, sys.stdin) if r["kind"] == "reserved"))')
-for m in 20 "$reserved" 99 -1 x; do
+model_table
+for m in 20 "$first_reserved" 99 -1 x; do
   rc=0; "$tool" decode "$log" --model "$m" >/dev/null 2>&1 || rc=$?
   [ "$rc" = 2 ] || fail "--model $m exit $rc"
 done
-head -c 200000 /dev/urandom >"$dir/junk.log"
-"$tool" decode "$dir/junk.log" --model 13 >/dev/null 2>&1 || fail "junk log"
+head -c 200000 /dev/urandom >"$work/junk.log"
+"$tool" decode "$work/junk.log" --model 13 >/dev/null 2>&1 || fail "junk log"
 echo "decode: ok"

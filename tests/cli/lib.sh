@@ -39,6 +39,17 @@ usage_errors() {
   done
 }
 
+# model_table : the table's size and its first and last placeholder, from
+# the tool's own model list, into $model_count, $first_reserved and
+# $last_reserved.
+model_table() {
+  read -r model_count first_reserved last_reserved < <("$zelscales" models --json | python3 -c '
+import json, sys
+rows = [json.loads(l) for l in sys.stdin]
+reserved = [r["model"] for r in rows if r["kind"] == "reserved"]
+print(len(rows), reserved[0], reserved[-1])')
+}
+
 # start_sim NAME ARGS... : a simulator in the background; its first line
 # (the pty path or the TCP address) into $address.
 start_sim() {
