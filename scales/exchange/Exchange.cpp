@@ -129,6 +129,7 @@ bool IsEchoOfRequest(const PolledProtocol& p, const uint8_t* frame, size_t lengt
 // handed back, and accepted.
 Refusal CheckFrame(const PolledProtocol& p, const uint8_t* frame, size_t length) {
     if (IsEchoOfRequest(p, frame, length)) return Refusal::kEcho;
+    if (p.layout && !FixedFieldsHold(*p.layout, frame, length)) return Refusal::kFormat;
     return p.accepts(frame, length) ? Refusal::kNone : Refusal::kFormat;
 }
 

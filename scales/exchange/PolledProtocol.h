@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scales/exchange/Fields.h"
+
 namespace zel {
 namespace exchange {
 
@@ -57,8 +59,18 @@ enum class Verdict : uint8_t {
 struct Decoded {
     int32_t result;
     Verdict verdict;
-    constexpr Decoded(int32_t r, Verdict v = Verdict::kAccept) : result(r), verdict(v) {}
+    // Why a frame that passed the check makes no reading (a unit that cannot
+    // be converted, a field that holds no number, an error mark): a constant
+    // text for the tools, null when the result says it all.
+    const char* why;
+    constexpr Decoded(int32_t r, Verdict v = Verdict::kAccept, const char* w = nullptr)
+        : result(r), verdict(v), why(w) {}
 };
+
+// A decoder's refusal of a frame it cannot read: no answer, and the next
+// attempt goes on (a scale that sent dashes while settling may send a
+// weight next).
+constexpr Decoded Refuse(const char* why) { return Decoded(3, Verdict::kRetry, why); }
 
 // True when a complete frame of `length` bytes is a valid reply.
 using AcceptsFn = bool (*)(const uint8_t* frame, size_t length);
@@ -127,6 +139,9 @@ struct PolledProtocol {
     // Continuous output (hunted policy with a header): a frame is taken only
     // where the stream's framing confirms it.
     const StreamFraming* stream = nullptr;
+    // What each byte of the reply may hold. Its fixed fields are checked
+    // before `accepts`; the field-walk test reads it.
+    const FrameLayout* layout = nullptr;
 };
 
 }  // namespace exchange

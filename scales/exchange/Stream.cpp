@@ -21,7 +21,8 @@ bool IsHeader(const PolledProtocol& p, uint8_t b) {
 
 bool Passes(const PolledProtocol& p, const uint8_t* window) {
     const size_t n = static_cast<size_t>(p.replyLength);
-    return p.accepts(window, n) && (!p.stream->kinds || p.stream->kinds(window, n));
+    return (!p.layout || FixedFieldsHold(*p.layout, window, n)) && p.accepts(window, n) &&
+           (!p.stream->kinds || p.stream->kinds(window, n));
 }
 
 enum class Filled { kYes, kSilence, kNoBudget };

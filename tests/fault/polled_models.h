@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "devices/ModelTable.h"
+#include "scales/exchange/Exchange.h"
 #include "scales/exchange/PolledScale.h"
+#include "tests/unit/exchange_scripted_line.h"
 
 namespace zelfault {
 
@@ -31,6 +33,42 @@ inline std::vector<PolledModel> PolledModels() {
 
 inline bool HasOwnCheck(zel::devices::FrameCheck c) {
     return c == zel::devices::FrameCheck::kCrc || c == zel::devices::FrameCheck::kXor;
+}
+
+struct Outcome {
+    int32_t result = -1;
+    zel::exchange::Reading reading;
+};
+
+inline bool Same(const zel::exchange::Reading& a, const zel::exchange::Reading& b) {
+    return a.weight == b.weight && a.price == b.price && a.cost == b.cost && a.stable == b.stable;
+}
+
+// One read cycle on a scripted line with a virtual clock, whose scale
+// answers the first complete request with `reply` (a scale that talks all
+// the time instead sends `reply` followed by two good frames, so a refused
+// frame leaves the good one to be read).
+inline Outcome Judge(const zel::exchange::PolledProtocol& p, bool streams, const std::string& reply,
+                     const std::string& good) {
+    zeltest::ScriptedLine line;
+    zeltest::ScriptedSession session;
+    session.line = &line;
+    std::vector<uint8_t> bytes(reply.begin(), reply.end());
+    if (streams || p.requestLength == 0) {
+        for (int i = 0; i < 2; ++i) bytes.insert(bytes.end(), good.begin(), good.end());
+        line.Arrive(1, bytes);
+    } else {
+        auto written = std::make_shared<int>(0);
+        const int requestLength = p.requestLength;
+        line.onWrite = [written, requestLength, bytes](zeltest::ScriptedLine& l, const std::vector<uint8_t>& w) {
+            const bool before = *written < requestLength;
+            *written += static_cast<int>(w.size());
+            if (before && *written >= requestLength) l.Arrive(1, bytes);
+        };
+    }
+    Outcome o;
+    o.result = zel::exchange::RunReadCycle(p, line, session, o.reading);
+    return o;
 }
 
 // printf into a std::string.
