@@ -7,6 +7,14 @@
 #     windows           native + MinGW-w64 and Wine (Windows DLLs and their tests)
 #     package           native + debootstrap and curl (the check on Debian 11), MinGW-w64 and Wine
 #     bench             native (Google Benchmark is in it)
+#
+# A package list that fails to download (a mirror in the middle of a sync) does
+# not stop the install: apt goes on with the lists it has. When the 32-bit Wine
+# packages cannot be installed beside the installed 64-bit libraries (their
+# versions must be equal, and the lists offer another), the rest is installed,
+# the command that aligns the versions is printed, and the win32 Wine suites
+# skip loudly (the 32-bit build and its PE checks still run). Any other failed
+# install ends the script with one line naming the packages and apt's reason.
 set -euo pipefail
 
 native=(g++ cmake ninja-build ccache googletest libgtest-dev libbenchmark-dev pkg-config libmodbus-dev python3
@@ -37,19 +45,71 @@ done
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+work=$(mktemp -d /tmp/zel-deps.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# apt's reason for a failed install, in one line: its error lines and the
+# unmet dependencies it lists.
+reason() {
+  grep -E '^(E: | [^ ].* : )' "$1" | sed 's/^ *//; s/^E: //' | awk 'NR > 1 { printf "; " } { printf "%s", $0 }'
+}
+
+update_lists() {
+  if ! $sudo apt-get update -qq >"$work/update.log" 2>&1; then
+    local failed
+    failed=$(grep -E '^(E|W): Failed to fetch' "$work/update.log" | sed -E 's/^(E|W): Failed to fetch //; s/ .*//' |
+             awk 'NR > 1 { printf ", " } { printf "%s", $0 }')
+    echo "deps.sh: apt-get update failed for some package lists${failed:+ ($failed)}; installing from the lists apt has" >&2
+  fi
+}
+
+install() {  # packages...
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >"$work/install.log" 2>&1
+}
+
+# The native libraries of Multi-Arch "same" that apt names in its failure and
+# whose installed version is not the one the lists offer for i386: each as
+# "name installed-version i386-candidate".
+i386_mismatches() {
+  local name version candidate
+  grep -oE '[a-z0-9][a-z0-9.+-]+(:i386)?' "$work/install.log" | sed 's/:i386$//' | sort -u |
+    while read -r name; do
+      version=$(dpkg-query -W -f='${Version} ${Multi-Arch}' "$name" 2>/dev/null) || continue
+      case "$version" in *" same") version=${version% same} ;; *) continue ;; esac
+      candidate=$(apt-cache policy "$name:i386" 2>/dev/null | awk '/Candidate:/ { print $2; exit }')
+      [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && [ "$candidate" != "$version" ] &&
+        echo "$name $version $candidate"
+    done
+}
 
 if [ ${#missing[@]} -gt 0 ]; then
   [ -z "$sudo" ] || command -v sudo >/dev/null || { echo "need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
   echo "installing: ${missing[*]}" >&2
-  if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  i386=()
+  for p in "${missing[@]}"; do case "$p" in *:i386) i386+=("$p") ;; esac; done
+  if [ ${#i386[@]} -gt 0 ]; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  update_lists
+  if ! install "${missing[@]}"; then
+    mismatches=""
+    [ ${#i386[@]} -gt 0 ] && mismatches=$(i386_mismatches)
+    rest=()
+    for p in "${missing[@]}"; do case "$p" in *:i386) ;; *) rest+=("$p") ;; esac; done
+    if [ -n "$mismatches" ] && { [ ${#rest[@]} -eq 0 ] || install "${rest[@]}"; }; then
+      fix=$(awk '{ printf " %s=%s %s:i386=%s", $1, $3, $1, $3 }' <<<"$mismatches")
+      have=$(awk 'NR > 1 { printf ", " } { printf "%s %s installed, %s for i386", $1, $2, $3 }' <<<"$mismatches")
+      echo "deps.sh: ${i386[*]} not installed: the 32-bit packages need the versions of the installed 64-bit libraries ($have)" >&2
+      echo "deps.sh: to align them, run: ${sudo:+$sudo }apt-get install --allow-downgrades${fix}" >&2
+      echo "deps.sh: until then the win32 Wine suites are skipped (the 32-bit DLL is still built and its PE tables checked)" >&2
+    else
+      echo "deps.sh: could not install ${missing[*]}: $(reason "$work/install.log")" >&2
+      exit 1
+    fi
+  fi
 fi
 
 # A locale with a decimal comma, for the tests of the component's own locale (every stage runs them).
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
   $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi
-
