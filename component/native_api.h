@@ -7,16 +7,16 @@
 #include <cstdint>
 #include <ctime>
 
-#if defined(_WIN32)
-#define ZEL_WINDOWS 1
+#include "platform/abi.h"
+
+#if ZEL_WINDOWS
 typedef wchar_t WCHAR_T;
-#if defined(_M_IX86) || defined(__i386__)
+#if ZEL_X86_32
 #define ADDIN_API __stdcall
 #else
 #define ADDIN_API
 #endif
 #else
-#define ZEL_WINDOWS 0
 typedef uint16_t WCHAR_T;
 #define ADDIN_API
 #endif
@@ -118,11 +118,11 @@ struct tVariant {
     TYPEVAR vt;
 };
 
-#if defined(_WIN32)
+#if ZEL_WINDOWS
 static_assert(sizeof(tVariant) == 48, "tVariant size on Windows");
 static_assert(offsetof(tVariant, cbElements) == 40, "cbElements offset on Windows");
 static_assert(offsetof(tVariant, vt) == 44, "vt offset on Windows");
-#elif defined(__linux__) && defined(__x86_64__)
+#elif ZEL_LINUX_X86_64
 static_assert(sizeof(tVariant) == 64, "tVariant size on 64-bit Linux");
 static_assert(offsetof(tVariant, cbElements) == 56, "cbElements offset on 64-bit Linux");
 static_assert(offsetof(tVariant, vt) == 60, "vt offset on 64-bit Linux");

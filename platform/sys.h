@@ -52,6 +52,8 @@ std::string ModuleDirectory();
 std::string ExecutableDirectory();
 // '\\' on Windows, '/' elsewhere.
 char PathSeparator();
+// Where the driver's general log goes: a fixed path of the system's own kind.
+const char* GeneralLogDefaultPath();
 bool FileExists(const std::string& path);
 
 // The process's 8-bit ("ANSI") code page: CP_ACP on Windows, UTF-8 elsewhere.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The driver's layers include one way only:
 #   component -> devices -> scales -> core, transport -> platform
-# and only platform/ includes the operating system's headers.
+# and only platform/ includes the operating system's headers or asks which
+# system it is compiled for.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 declare -A allowed=(
@@ -24,6 +25,10 @@ for layer in "${!allowed[@]}"; do
   [ "$layer" = platform ] && continue
   if grep -rnE '#include <(windows\.h|winsock2\.h|termios\.h|sys/socket\.h|unistd\.h|pthread\.h)>' "$layer" --include=*.cpp --include=*.h; then
     echo "layers: $layer/ includes an operating-system header (only platform/ may)"; bad=1
+  fi
+  # The system's difference lives in platform/ (platform/abi.h for binary layouts).
+  if grep -rnE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif).*(_WIN32|_WIN64|__linux__|__APPLE__|_MSC_VER)' "$layer" --include=*.cpp --include=*.h; then
+    echo "layers: $layer/ asks which system it runs on (only platform/ may)"; bad=1
   fi
 done
 [ "$bad" = 0 ] && echo "layers: every include points down"

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/sync.h"
+#include "platform/sys.h"
 
 namespace zel {
 
@@ -55,13 +56,7 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::string GeneralLogPath() {
-#ifdef _WIN32
-    return "C:\\Quelvor\\v4.0.2\\zel.log";
-#else
-    return "/var/log/Quelvor/v4.0.2/zel.log";
-#endif
-}
+std::string GeneralLogPath() { return platform::GeneralLogDefaultPath(); }
 
 std::string HostSettingsPath() {
     return platform::ExecutableDirectory() + platform::PathSeparator() + "settings.ini";

@@ -130,6 +130,8 @@ std::string ExecutableDirectory() {
 
 char PathSeparator() { return '/'; }
 
+const char* GeneralLogDefaultPath() { return "/var/log/Quelvor/v4.0.2/zel.log"; }
+
 bool FileExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;

@@ -123,6 +123,8 @@ std::string ExecutableDirectory() { return DirectoryOf(ModulePath(nullptr)); }
 
 char PathSeparator() { return '\\'; }
 
+const char* GeneralLogDefaultPath() { return "C:\\Quelvor\\v4.0.2\\zel.log"; }
+
 bool FileExists(const std::string& path) {
     std::wstring wide;
     return WidePath(path, &wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
