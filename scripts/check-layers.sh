@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The driver's layers include one way only:
-#   component -> devices -> scales -> core, transport -> platform
+#   component -> devices -> scales -> transport -> core -> platform
 # and only platform/ includes the operating system's headers or asks which
 # system it is compiled for.
 set -uo pipefail
@@ -10,7 +10,7 @@ declare -A allowed=(
   [devices]="devices scales core transport platform"
   [scales]="scales core transport platform"
   [core]="core platform"
-  [transport]="transport platform"
+  [transport]="transport core platform"
   [platform]="platform"
 )
 bad=0

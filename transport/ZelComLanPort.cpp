@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "platform/files.h"
 #include "platform/sys.h"
 #include "transport/COMPort.h"
@@ -97,7 +98,7 @@ int CZelComLanPort::OpenTcpPort(const char* host, int32_t port) {
 int CZelComLanPort::Open() {
     CAutoLockMutex guard(lock_);
     State& s = *state_;
-    if (s.socket ? s.socket->Valid() : s.comPort != nullptr) return 9;
+    if (s.socket ? s.socket->Valid() : s.comPort != nullptr) return zel::kPortAlreadyOpen;
     Close();
     if (s.mode == 1) {
         try {
@@ -111,7 +112,7 @@ int CZelComLanPort::Open() {
         } catch (const std::exception&) {
             LogTraffic("ERROR_OPEN", 10, kTrafficSys);
             if (s.comPort) Close();
-            return 1;
+            return zel::kNoConnection;
         }
     } else if (s.mode == 2) {
         s.socket = std::make_unique<CZelClientSocket>();
@@ -119,13 +120,13 @@ int CZelComLanPort::Open() {
         if (s.socket->Connect(s.host.c_str(), static_cast<uint16_t>(static_cast<uint32_t>(s.tcpPort))) != 0) {
             LogTraffic("ERROR_OPEN", 10, kTrafficSys);
             Close();
-            return 1;
+            return zel::kNoConnection;
         }
     } else {
-        return 1;
+        return zel::kNoConnection;
     }
     LogTraffic("OPEN", 4, kTrafficSys);
-    return 0;
+    return zel::kOk;
 }
 
 int CZelComLanPort::Close() {

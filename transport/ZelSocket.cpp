@@ -1,5 +1,6 @@
 #include "transport/ZelSocket.h"
 
+#include "core/ResultCodes.h"
 #include "platform/sys.h"
 
 namespace {
@@ -23,13 +24,13 @@ int CZelClientSocket::Connect(const char* host, uint16_t port) {
     // An empty host names no scale (some inet_addr versions read it as
     // 0.0.0.0, which would reach this machine).
     if (!host || !host[0] || !platform::ResolveIPv4(host, &address)) return -1;
-    if (!Valid()) return 2;
+    if (!Valid()) return zel::kPortError;
     platform::SetNonBlocking(handle, true);
     int started = platform::StartConnect(handle, address, port);
     if (started == 0) return 0;  // stays non-blocking
     platform::SetNonBlocking(handle, false);
-    if (started < 0) return 2;
-    return platform::WaitConnected(handle, kConnectTimeoutUs) ? 0 : 2;
+    if (started < 0) return zel::kPortError;
+    return platform::WaitConnected(handle, kConnectTimeoutUs) ? zel::kOk : zel::kPortError;
 }
 
 int CZelClientSocket::Send(const void* data, int32_t length) {
