@@ -26,114 +26,165 @@ IScalesObject* Make() {
     return new T();
 }
 
-// number, class, caption, kind, line, unit, to kilograms, tare, zero, price,
-// creator, frame check; then, where it is not "unconfirmed", what becomes of
-// tare, zero and price; then the unit of price and cost where a reading
-// carries them
+using exchange::CommandList;
+using exchange::CommandPattern;
+
+CommandList One(const char* what, const exchange::CommandSpec& command) {
+    return {std::move(CommandPattern(what).Then(command))};
+}
+
+// One row per model. A polled row binds its protocol and the commands its
+// class writes; an event-driven row binds its data line. Members left out
+// take ModelInfo's defaults.
 const ModelInfo kModels[] = {
-    {0, "CScalesVTA5", "0:  ВТА-60 (Промприбор)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, true, false, true,
-     &Make<CScalesVTA5>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kHundredths},
-    {1, "ScalesVN_A_CI", "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesVN_A_CI>, FrameCheck::kStructure},
-    {2, "ScalesTBE", "2:  TBE  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesTBE>, FrameCheck::kStructure},
-    {3, "ScalesTB1", "3:  TB1, TB4  (Техноваги)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     &Make<ScalesTB1>, FrameCheck::kStructure},
-    {4, "ScalesVN_220_CI_OLD", "4:  ВН-..- 220В (Блок ІЕ03, v1100, по запросу, Промприбор)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesVN_220_CI_OLD>, FrameCheck::kStructure},
-    {5, "ScalesVN_220_Thread_v1107", "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
-     &Make<ScalesVN_220_Thread_v1107>, FrameCheck::kNone,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kNotSent},
-    {6, "ScalesVN_a_Ci_Thread_v2603", "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, true,
-     &Make<ScalesVN_a_Ci_Thread_v2603>, FrameCheck::kNone,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kNotSent},
-    {7, "ScalesA9", "7:  А9, DS3M1  (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     &Make<ScalesA9>, FrameCheck::kStructure},
-    {8, "ScalesA12", "8:  А12 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, true, false,
-     &Make<ScalesA12>, FrameCheck::kStructure},
-    {9, "ScalesAxis_BTU", "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesAxis_BTU>, FrameCheck::kStructure},
-    {10, "ScalesMASSAK_MK_TB__MK_TH", "10: Масса-К (МК_ТВ, МК_ТН)", ModelKind::kPolled, LineVariant::k8E1, "g", 0.001, false, false, false,
-     &Make<ScalesMASSAK_MK_TB__MK_TH>, FrameCheck::kLength},
-    {11, "Scales_R320", "11: Rinstrum R320,R420", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     &Make<Scales_R320>, FrameCheck::kStructure},
-    {12, "ScalesDS2", "12: DS2 (Мирвесов)", ModelKind::kPolled, LineVariant::k8N1, "mg", 0.000001, false, false, false,
-     &Make<ScalesDS2>, FrameCheck::kStructure},
-    {13, "ScalesCAS", "13: CAS (АР, AD, DB, ER, EM, SW, CS)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesCAS>, FrameCheck::kStructure},
-    {14, "ScalesCASLP16", "14: CAS-LP (v1.6)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     &Make<ScalesCASLP16>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kAsSent},
-    {15, "ScalesVTA_Thread_Sbarco", "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)", ModelKind::kListener, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesVTA_Thread_Sbarco>, FrameCheck::kNone},
-    {16, "Scales_KELI", "16: KELI", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, true, false,
-     &Make<Scales_KELI>, FrameCheck::kStructure},
-    {17, "CScalesCamry", "17: Camry", ModelKind::kPolled, LineVariant::k8E2, "kg", 1.0, false, false, false,
-     &Make<CScalesCamry>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
-    {18, "CScalesOCSrc", "18: OCS, ВК ЗЕВС III с радиоканалом", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<CScalesOCSrc>, FrameCheck::kXor},
-    {19, "ScalesJADEVER_SNUGII", "19: JADEVER SNUG II", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesJADEVER_SNUGII>, FrameCheck::kStructure},
-    {20, "ScalesEmulyator", "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)", ModelKind::kEmulator, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesEmulyator>, FrameCheck::kNone,
-     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kConfirmed, Money::kUnits},
-    {21, "ScalesJADEVER_JPL_N", "21: JADEVER JPL, JPL-N", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesJADEVER_JPL_N>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
-    {22, "ScalesVTA_Thread_Prot4", "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)", ModelKind::kListener, LineVariant::k8E1, "kg", 1.0, true, false, true,
-     &Make<ScalesVTA_Thread_Prot4>, FrameCheck::kNone},
-    {23, "Scales_DIGI788", "23: DIGI DS-788, 781, 782", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, false, false, false,
-     &Make<Scales_DIGI788>, FrameCheck::kStructure},
-    {24, "ScalesIQplus355", "24: IQ plus 355  (www.zelscales.example)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesIQplus355>, FrameCheck::kStructure},
-    {25, "ScalesCertusCBA", "25: CERTUS CBA", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesCertusCBA>, FrameCheck::kStructure},
-    {26, "Scales_HBMWE2110", "26: HBM WE2110", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<Scales_HBMWE2110>, FrameCheck::kStructure},
-    {27, "ScalesBTHE_SDL_07", "27: BTHE (протокол CAS, SDL-07)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesBTHE_SDL_07>, FrameCheck::kStructure},
-    {28, "ScalesBTHE_UNS_2", "28: BTHE (протокол UNS-02)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, true,
-     &Make<ScalesBTHE_UNS_2>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kUnits},
-    {29, "ScalesT7E", "29: T7E", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesT7E>, FrameCheck::kStructure},
-    {30, "ScalesICS_NT", "30: ICS NT", ModelKind::kPolled, LineVariant::k8E1, "kg", 1.0, true, false, true,
-     &Make<ScalesICS_NT>, FrameCheck::kStructure,
-     Delivery::kUnconfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed, Money::kHundredths},
-    {31, "ScalesA12EH", "31: A12EH (и некоторые модели BDU)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesA12EH>, FrameCheck::kStructure},
-    {32, "ScalesVN_220_Th_TARA", "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)", ModelKind::kListener, LineVariant::k8N1, "g", 0.001, true, false, true,
-     &Make<ScalesVN_220_Th_TARA>, FrameCheck::kNone},
-    {33, "CScalesSMART", "33: SMART", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<CScalesSMART>, FrameCheck::kStructure},
-    {34, "CScalesA9Contin", "34: А9 (непрерывный режим передачи)", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<CScalesA9Contin>, FrameCheck::kStructure},
-    {35, "CScalesWPT4Radwag", "35: WPT/4  RADWAG", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     &Make<CScalesWPT4Radwag>, FrameCheck::kStructure},
-    {36, "CScalesESITSMART2", "36: ESIT Smart2", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<CScalesESITSMART2>, FrameCheck::kStructure},
-    {37, "ScalesESIT_ECI_STATIC", "37: ESIT ECI STATIC", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, false, false,
-     &Make<ScalesESIT_ECI_STATIC>, FrameCheck::kStructure},
-    {38, "ScalesK9Keli", "38: KELI: K9", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesK9Keli>, FrameCheck::kStructure},
-    {39, "ScalesVIS318L", "39: ВИС HL318L", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, false, false, false,
-     &Make<ScalesVIS318L>, FrameCheck::kStructure},
-    {40, "ScalesD12Keli", "40: KELI D12", ModelKind::kPolled, LineVariant::k8N1, "kg", 1.0, true, true, false,
-     &Make<ScalesD12Keli>, FrameCheck::kCrc,
-     Delivery::kConfirmed, Delivery::kConfirmed, Delivery::kUnconfirmed},
-    {41, "ScalesBST106", "41: BST106 B60S(M60S)", ModelKind::kPolled, LineVariant::k8N1, "g", 0.001, true, false, false,
-     &Make<ScalesBST106>, FrameCheck::kCrc,
-     Delivery::kConfirmed, Delivery::kUnconfirmed, Delivery::kUnconfirmed},
-    {42, "", "42: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
-     nullptr, FrameCheck::kNone},
-    {43, "", "43: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
-     nullptr, FrameCheck::kNone},
-    {44, "", "44: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
-     nullptr, FrameCheck::kNone},
-    {45, "", "45: Резерв", ModelKind::kReserved, LineVariant::k8N1, "", 0.0, false, false, false,
-     nullptr, FrameCheck::kNone},
+    {.number = 0, .className = "CScalesVTA5", .caption = "0:  ВТА-60 (Промприбор)",
+     .kind = ModelKind::kPolled, .line = LineVariant::k8E1, .unit = "g", .toKilograms = 0.001, .tare = true,
+     .price = true, .create = &Make<CScalesVTA5>, .frameCheck = FrameCheck::kStructure,
+     .money = Money::kHundredths, .protocol = &prompribor::kVtaProtocol, .commands = &prompribor::VtaCommands},
+    {.number = 1, .className = "ScalesVN_A_CI", .caption = "1:  ВН-..-а-СI (блок ІЕ04, Промприбор)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesVN_A_CI>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &prompribor::kVnProtocol,
+     .commands = &prompribor::VnCiCommands},
+    {.number = 2, .className = "ScalesTBE", .caption = "2:  TBE  (Техноваги)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesTBE>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kTbeProtocol,
+     .commands = [] { return One("tare", indicators::kTbeTare); }},
+    {.number = 3, .className = "ScalesTB1", .caption = "3:  TB1, TB4  (Техноваги)",
+     .kind = ModelKind::kPolled, .tare = true, .create = &Make<ScalesTB1>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &indicators::kTb1Protocol, .commands = [] { return One("tare", indicators::kTb1Tare); }},
+    {.number = 4, .className = "ScalesVN_220_CI_OLD", .caption = "4:  ВН-..- 220В (Блок ІЕ03, v1100, по запросу, Промприбор)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true,
+     .create = &Make<ScalesVN_220_CI_OLD>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &indicators::kVnOldProtocol, .commands = &indicators::VnOldCommands},
+    {.number = 5, .className = "ScalesVN_220_Thread_v1107", .caption = "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)",
+     .kind = ModelKind::kListener, .price = true, .create = &Make<ScalesVN_220_Thread_v1107>,
+     .priceDelivery = Delivery::kNotSent, .commands = &vn220::Vn220Commands, .eventLine = &vn220::kVn220EventLine},
+    {.number = 6, .className = "ScalesVN_a_Ci_Thread_v2603", .caption = "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)",
+     .kind = ModelKind::kListener, .price = true, .create = &Make<ScalesVN_a_Ci_Thread_v2603>,
+     .priceDelivery = Delivery::kNotSent, .eventLine = &vnaci::kVnaCiEventLine},
+    {.number = 7, .className = "ScalesA9", .caption = "7:  А9, DS3M1  (Мирвесов)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<ScalesA9>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kA9Protocol},
+    {.number = 8, .className = "ScalesA12", .caption = "8:  А12 (Мирвесов)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .zero = true,
+     .create = &Make<ScalesA12>, .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kA12Protocol,
+     .commands = [] { return CommandList{One("tare", mirvesov::kA12Tare)[0], One("zero", mirvesov::kA12Zero)[0]}; }},
+    {.number = 9, .className = "ScalesAxis_BTU", .caption = "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesAxis_BTU>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kAxisProtocol,
+     .commands = [] { return One("tare", indicators::kAxisTare); }},
+    {.number = 10, .className = "ScalesMASSAK_MK_TB__MK_TH", .caption = "10: Масса-К (МК_ТВ, МК_ТН)",
+     .kind = ModelKind::kPolled, .line = LineVariant::k8E1, .unit = "g", .toKilograms = 0.001,
+     .create = &Make<ScalesMASSAK_MK_TB__MK_TH>, .frameCheck = FrameCheck::kLength, .protocol = &massak::kProtocol},
+    {.number = 11, .className = "Scales_R320", .caption = "11: Rinstrum R320,R420",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<Scales_R320>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kR320Protocol},
+    {.number = 12, .className = "ScalesDS2", .caption = "12: DS2 (Мирвесов)",
+     .kind = ModelKind::kPolled, .unit = "mg", .toKilograms = 0.000001, .create = &Make<ScalesDS2>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kDs2Protocol},
+    {.number = 13, .className = "ScalesCAS", .caption = "13: CAS (АР, AD, DB, ER, EM, SW, CS)",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesCAS>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &cas::kCasProtocol},
+    {.number = 14, .className = "ScalesCASLP16", .caption = "14: CAS-LP (v1.6)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<ScalesCASLP16>,
+     .frameCheck = FrameCheck::kStructure, .money = Money::kAsSent, .protocol = &cas::kLp16Protocol},
+    {.number = 15, .className = "ScalesVTA_Thread_Sbarco", .caption = "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)",
+     .kind = ModelKind::kListener, .create = &Make<ScalesVTA_Thread_Sbarco>, .eventLine = &vta60::kTextEventLine},
+    {.number = 16, .className = "Scales_KELI", .caption = "16: KELI",
+     .kind = ModelKind::kPolled, .zero = true, .create = &Make<Scales_KELI>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &ascii::kKeliProtocol, .commands = [] { return One("zero", ascii::kKeliZero); }},
+    {.number = 17, .className = "CScalesCamry", .caption = "17: Camry",
+     .kind = ModelKind::kPolled, .line = LineVariant::k8E2, .create = &Make<CScalesCamry>,
+     .frameCheck = FrameCheck::kStructure, .money = Money::kUnits, .protocol = &pricecomp::kCamryProtocol},
+    {.number = 18, .className = "CScalesOCSrc", .caption = "18: OCS, ВК ЗЕВС III с радиоканалом",
+     .kind = ModelKind::kPolled, .create = &Make<CScalesOCSrc>, .frameCheck = FrameCheck::kXor,
+     .protocol = &continuous::kOcsProtocol},
+    {.number = 19, .className = "ScalesJADEVER_SNUGII", .caption = "19: JADEVER SNUG II",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesJADEVER_SNUGII>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kJadeverProtocol},
+    {.number = 20, .className = "ScalesEmulyator", .caption = "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)",
+     .kind = ModelKind::kEmulator, .tare = true, .price = true, .create = &Make<ScalesEmulyator>,
+     .tareDelivery = Delivery::kConfirmed, .zeroDelivery = Delivery::kConfirmed,
+     .priceDelivery = Delivery::kConfirmed, .money = Money::kUnits},
+    {.number = 21, .className = "ScalesJADEVER_JPL_N", .caption = "21: JADEVER JPL, JPL-N",
+     .kind = ModelKind::kPolled, .tare = true, .price = true, .create = &Make<ScalesJADEVER_JPL_N>,
+     .frameCheck = FrameCheck::kStructure, .money = Money::kUnits, .protocol = &pricecomp::kJplProtocol,
+     .commands = [] { return pricecomp::PatternsOf(pricecomp::kJplCommands); }},
+    {.number = 22, .className = "ScalesVTA_Thread_Prot4", .caption = "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)",
+     .kind = ModelKind::kListener, .line = LineVariant::k8E1, .tare = true, .price = true,
+     .create = &Make<ScalesVTA_Thread_Prot4>, .commands = &vta60::Vta60Commands,
+     .eventLine = &vta60::kDigitEventLine},
+    {.number = 23, .className = "Scales_DIGI788", .caption = "23: DIGI DS-788, 781, 782",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<Scales_DIGI788>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kDigiProtocol},
+    {.number = 24, .className = "ScalesIQplus355", .caption = "24: IQ plus 355  (www.zelscales.example)",
+     .kind = ModelKind::kPolled, .tare = true, .price = true, .create = &Make<ScalesIQplus355>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kIqPlusProtocol,
+     .commands = &indicators::IqPlusCommands},
+    {.number = 25, .className = "ScalesCertusCBA", .caption = "25: CERTUS CBA",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesCertusCBA>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kCertusProtocol},
+    {.number = 26, .className = "Scales_HBMWE2110", .caption = "26: HBM WE2110",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true,
+     .create = &Make<Scales_HBMWE2110>, .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kHbmProtocol,
+     .commands = [] { return One("tare", ascii::kHbmTare); }},
+    {.number = 27, .className = "ScalesBTHE_SDL_07", .caption = "27: BTHE (протокол CAS, SDL-07)",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesBTHE_SDL_07>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &cas::kSdl07Protocol},
+    {.number = 28, .className = "ScalesBTHE_UNS_2", .caption = "28: BTHE (протокол UNS-02)",
+     .kind = ModelKind::kPolled, .tare = true, .price = true, .create = &Make<ScalesBTHE_UNS_2>,
+     .frameCheck = FrameCheck::kStructure, .money = Money::kUnits, .protocol = &pricecomp::kUns2Protocol,
+     .commands = [] { return pricecomp::PatternsOf(pricecomp::kUns2Commands); }},
+    {.number = 29, .className = "ScalesT7E", .caption = "29: T7E",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesT7E>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kT7eProtocol},
+    {.number = 30, .className = "ScalesICS_NT", .caption = "30: ICS NT",
+     .kind = ModelKind::kPolled, .line = LineVariant::k8E1, .tare = true, .price = true,
+     .create = &Make<ScalesICS_NT>, .frameCheck = FrameCheck::kStructure, .money = Money::kHundredths,
+     .protocol = &pricecomp::kIcsProtocol,
+     .commands = [] { return pricecomp::PatternsOf(pricecomp::kIcsCommands); }},
+    {.number = 31, .className = "ScalesA12EH", .caption = "31: A12EH (и некоторые модели BDU)",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesA12EH>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &mirvesov::kA12ehProtocol},
+    {.number = 32, .className = "ScalesVN_220_Th_TARA", .caption = "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)",
+     .kind = ModelKind::kListener, .unit = "g", .toKilograms = 0.001, .tare = true, .price = true,
+     .create = &Make<ScalesVN_220_Th_TARA>, .commands = &vn220::TaraCommands, .eventLine = &vn220::kTaraEventLine},
+    {.number = 33, .className = "CScalesSMART", .caption = "33: SMART",
+     .kind = ModelKind::kPolled, .create = &Make<CScalesSMART>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kSmartProtocol},
+    {.number = 34, .className = "CScalesA9Contin", .caption = "34: А9 (непрерывный режим передачи)",
+     .kind = ModelKind::kPolled, .create = &Make<CScalesA9Contin>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &mirvesov::kA9ContinProtocol},
+    {.number = 35, .className = "CScalesWPT4Radwag", .caption = "35: WPT/4  RADWAG",
+     .kind = ModelKind::kPolled, .tare = true, .create = &Make<CScalesWPT4Radwag>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kRadwagProtocol,
+     .commands = [] { return One("tare", ascii::kRadwagTare); }},
+    {.number = 36, .className = "CScalesESITSMART2", .caption = "36: ESIT Smart2",
+     .kind = ModelKind::kPolled, .create = &Make<CScalesESITSMART2>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kEsitProtocol},
+    {.number = 37, .className = "ScalesESIT_ECI_STATIC", .caption = "37: ESIT ECI STATIC",
+     .kind = ModelKind::kPolled, .tare = true, .create = &Make<ScalesESIT_ECI_STATIC>,
+     .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kEsitProtocol,
+     .commands = [] { return One("tare", indicators::kEsitTare); }},
+    {.number = 38, .className = "ScalesK9Keli", .caption = "38: KELI: K9",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesK9Keli>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &mirvesov::kK9Protocol},
+    {.number = 39, .className = "ScalesVIS318L", .caption = "39: ВИС HL318L",
+     .kind = ModelKind::kPolled, .create = &Make<ScalesVIS318L>, .frameCheck = FrameCheck::kStructure,
+     .protocol = &continuous::kVisProtocol},
+    {.number = 40, .className = "ScalesD12Keli", .caption = "40: KELI D12",
+     .kind = ModelKind::kPolled, .tare = true, .zero = true, .create = &Make<ScalesD12Keli>,
+     .frameCheck = FrameCheck::kCrc, .tareDelivery = Delivery::kConfirmed, .zeroDelivery = Delivery::kConfirmed,
+     .protocol = &modbus::kD12Protocol,
+     .commands = [] { return One("zero", modbus::kD12ZeroCommand); }},  // its tare is the zero
+    {.number = 41, .className = "ScalesBST106", .caption = "41: BST106 B60S(M60S)",
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesBST106>,
+     .frameCheck = FrameCheck::kCrc, .tareDelivery = Delivery::kConfirmed, .protocol = &modbus::kBst106Protocol,
+     .commands = [] { return One("tare", modbus::kBst106TareCommand); }},
+    {.number = 42, .caption = "42: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
+    {.number = 43, .caption = "43: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
+    {.number = 44, .caption = "44: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
+    {.number = 45, .caption = "45: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
 };
 
 const size_t kModelCount = sizeof(kModels) / sizeof(kModels[0]);
@@ -145,116 +196,19 @@ const ModelInfo* AllModels(size_t* count) {
     return kModels;
 }
 
-namespace {
-
-// The wire description of each polled model, by number.
-struct PolledRow {
-    int number;
-    const exchange::PolledProtocol* protocol;
-};
-const PolledRow kPolled[] = {
-    {0, &prompribor::kVtaProtocol},
-    {1, &prompribor::kVnProtocol},
-    {2, &indicators::kTbeProtocol},
-    {3, &indicators::kTb1Protocol},
-    {4, &indicators::kVnOldProtocol},
-    {7, &mirvesov::kA9Protocol},
-    {8, &mirvesov::kA12Protocol},
-    {9, &indicators::kAxisProtocol},
-    {10, &massak::kProtocol},
-    {11, &ascii::kR320Protocol},
-    {12, &mirvesov::kDs2Protocol},
-    {13, &cas::kCasProtocol},
-    {14, &cas::kLp16Protocol},
-    {16, &ascii::kKeliProtocol},
-    {17, &pricecomp::kCamryProtocol},
-    {18, &continuous::kOcsProtocol},
-    {19, &continuous::kJadeverProtocol},
-    {21, &pricecomp::kJplProtocol},
-    {23, &ascii::kDigiProtocol},
-    {24, &indicators::kIqPlusProtocol},
-    {25, &continuous::kCertusProtocol},
-    {26, &ascii::kHbmProtocol},
-    {27, &cas::kSdl07Protocol},
-    {28, &pricecomp::kUns2Protocol},
-    {29, &continuous::kT7eProtocol},
-    {30, &pricecomp::kIcsProtocol},
-    {31, &mirvesov::kA12ehProtocol},
-    {33, &continuous::kSmartProtocol},
-    {34, &mirvesov::kA9ContinProtocol},
-    {35, &ascii::kRadwagProtocol},
-    {36, &continuous::kEsitProtocol},
-    {37, &indicators::kEsitProtocol},
-    {38, &mirvesov::kK9Protocol},
-    {39, &continuous::kVisProtocol},
-    {40, &modbus::kD12Protocol},
-    {41, &modbus::kBst106Protocol},
-};
-
-using exchange::CommandList;
-using exchange::CommandPattern;
-
-CommandList One(const char* what, const exchange::CommandSpec& command) {
-    return {std::move(CommandPattern(what).Then(command))};
-}
-
-// What each model sends besides its read request, by number: the very bytes
-// its class writes.
-struct CommandsRow {
-    int number;
-    CommandList (*list)();
-};
-const CommandsRow kCommands[] = {
-    {0, &prompribor::VtaCommands},
-    {1, &prompribor::VnCiCommands},
-    {2, [] { return One("tare", indicators::kTbeTare); }},
-    {3, [] { return One("tare", indicators::kTb1Tare); }},
-    {4, &indicators::VnOldCommands},
-    {5, &vn220::Vn220Commands},
-    {8, [] { return CommandList{One("tare", mirvesov::kA12Tare)[0], One("zero", mirvesov::kA12Zero)[0]}; }},
-    {9, [] { return One("tare", indicators::kAxisTare); }},
-    {16, [] { return One("zero", ascii::kKeliZero); }},
-    {21, [] { return pricecomp::PatternsOf(pricecomp::kJplCommands); }},
-    {22, &vta60::Vta60Commands},
-    {24, &indicators::IqPlusCommands},
-    {26, [] { return One("tare", ascii::kHbmTare); }},
-    {28, [] { return pricecomp::PatternsOf(pricecomp::kUns2Commands); }},
-    {30, [] { return pricecomp::PatternsOf(pricecomp::kIcsCommands); }},
-    {32, &vn220::TaraCommands},
-    {35, [] { return One("tare", ascii::kRadwagTare); }},
-    {37, [] { return One("tare", indicators::kEsitTare); }},
-    {40, [] { return One("zero", modbus::kD12ZeroCommand); }},  // its tare is the zero
-    {41, [] { return One("tare", modbus::kBst106TareCommand); }},
-};
-
-// The data line of each event-driven model, by number.
-struct EventLineRow {
-    int number;
-    const listener::EventLine* line;
-};
-const EventLineRow kEventLines[] = {
-    {5, &vn220::kVn220EventLine},  {6, &vnaci::kVnaCiEventLine},  {15, &vta60::kTextEventLine},
-    {22, &vta60::kDigitEventLine}, {32, &vn220::kTaraEventLine},
-};
-
-}  // namespace
-
 listener::EventLine EventLineOf(int32_t number) {
-    for (const EventLineRow& r : kEventLines)
-        if (r.number == number) return *r.line;
-    return {};
+    const ModelInfo* row = FindModel(number);
+    return row && row->eventLine ? *row->eventLine : listener::EventLine{};
 }
 
 exchange::CommandList CommandsOf(int32_t number) {
-    for (const CommandsRow& r : kCommands)
-        if (r.number == number) return r.list();
-    return {};
+    const ModelInfo* row = FindModel(number);
+    return row && row->commands ? row->commands() : exchange::CommandList{};
 }
 
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number) {
-    for (const PolledRow& r : kPolled)
-        if (r.number == number) return r.protocol;
-    return nullptr;
+    const ModelInfo* row = FindModel(number);
+    return row && row->kind == ModelKind::kPolled ? row->protocol : nullptr;
 }
 
 const ModelInfo* FindModel(int32_t number) {

@@ -61,25 +61,32 @@ enum class Money : uint8_t {
 };
 
 struct ModelInfo {
-    int number;
-    const char* className;  // "" for a placeholder
-    const char* caption;    // UTF-8, as the setup form lists it
-    ModelKind kind;
-    LineVariant line;       // serial framing (8 data bits always)
+    int number = -1;
+    const char* className = "";  // "" for a placeholder
+    const char* caption = "";    // UTF-8, as the setup form lists it
+    ModelKind kind = ModelKind::kReserved;
+    LineVariant line = LineVariant::k8N1;  // serial framing (8 data bits always)
     // The weight as the driver delivers it (before the device coefficient),
     // and the coefficient that turns it into kilograms when the scale shows
     // kilograms with three decimals.
-    const char* unit;
-    double toKilograms;
+    const char* unit = "kg";
+    double toKilograms = 1.0;
     // Commands the class takes (false: the call answers 5).
-    bool tare, zero, price;
-    IScalesObject* (*create)();  // null until the model's protocol is built
-    FrameCheck frameCheck;       // polled models: what the reply's format checks
+    bool tare = false, zero = false, price = false;
+    IScalesObject* (*create)() = nullptr;  // null until the model's protocol is built
+    FrameCheck frameCheck = FrameCheck::kNone;  // polled models: what the reply's format checks
     // Per command taken: whether the scale confirms it.
     Delivery tareDelivery = Delivery::kUnconfirmed;
     Delivery zeroDelivery = Delivery::kUnconfirmed;
     Delivery priceDelivery = Delivery::kUnconfirmed;
     Money money = Money::kNone;  // the unit of a reading's price and cost
+    // A polled model's wire description (static lifetime).
+    const exchange::PolledProtocol* protocol = nullptr;
+    // What the model sends besides its read request (tare, zero, price,
+    // acknowledgements), as its class writes it.
+    exchange::CommandList (*commands)() = nullptr;
+    // The data line an event-driven model hands the platform with a reading.
+    const listener::EventLine* eventLine = nullptr;
 };
 
 // Models 0..45 in order; `count` receives the number of rows.
