@@ -24,7 +24,7 @@ int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, zel::
     connection = conn;
     // A name longer than the field is refused rather than cut: a cut name
     // could open some other port.
-    if (!StoreLine(name, baud, 0)) return 1;
+    if (!StoreLine(name, baud, 0)) return zel::kNoConnection;
     int32_t r = Connect();
     if (leaveConnect == 0) Disconnect();
     return r;
@@ -33,7 +33,7 @@ int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, zel::
 int32_t IScalesObject::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
     eventSink = sink;
     connection = conn;
-    if (!StoreLine(host, 0, tcp)) return 1;
+    if (!StoreLine(host, 0, tcp)) return zel::kNoConnection;
     int32_t r = Connect();
     ReleaseConnection();
     return r;
@@ -94,7 +94,7 @@ int32_t IScalesObject::CheckConnection() {
 }
 
 int32_t IScalesObject::EnsureConnected() {
-    if (CheckConnection() == 0) return 0;
+    if (CheckConnection() == zel::kOk) return zel::kOk;
     return Connect();
 }
 

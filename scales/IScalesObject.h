@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/ResultCodes.h"
 #include "scales/Line.h"
 #include "transport/ZelComLanPort.h"
 
@@ -82,7 +83,7 @@ protected:
 // commands: those answer 5 and touch nothing.
 class CPolledScalesObject : public IScalesObject {
 public:
-    int32_t Tare(double) override { return 5; }
-    int32_t Zero() override { return 5; }
-    int32_t SendPrice(int32_t) override { return 5; }
+    int32_t Tare(double) override { return zel::kNotSupported; }
+    int32_t Zero() override { return zel::kNotSupported; }
+    int32_t SendPrice(int32_t) override { return zel::kNotSupported; }
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/ResultCodes.h"
 #include "platform/sys.h"
 
 ScalesEmulyator::ScalesEmulyator() : price(-1), state(1) {}
@@ -42,7 +43,7 @@ int32_t ScalesEmulyator::ReadWeight(double& weight, double& outPrice, double& co
 
 int32_t ScalesEmulyator::Tare(double) { return 0; }
 
-int32_t ScalesEmulyator::Zero() { return 5; }
+int32_t ScalesEmulyator::Zero() { return zel::kNotSupported; }
 
 int32_t ScalesEmulyator::SendPrice(int32_t newPrice) {
     price = newPrice;
