@@ -341,6 +341,11 @@ bool CScalesListener::NotifyPlatform(const std::string& line) {
     return d.delivered;
 }
 
+CScalesListener::Next CScalesListener::Refuse(Next next, const char* why) {
+    zel::LogWrite(zel::kLogWarn, "device %s: frame refused: %s", deviceId, why);
+    return next;
+}
+
 void CScalesListener::Publish(const std::string& line, uint32_t wParam, uint32_t lParam) {
     NotifyPlatform(line);
     platform::BroadcastWindowMessage(windowMessage_, wParam, lParam);

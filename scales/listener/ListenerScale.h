@@ -227,6 +227,10 @@ protected:
     // the general log records every refusal and every reading given up.
     // False when the reading did not reach the platform.
     bool NotifyPlatform(const std::string& line);
+    // A frame in its place that gives no reading (a field holds no number):
+    // one line in the general log, so the technician sees why a key press
+    // brought nothing. Returns `next`.
+    Next Refuse(Next next, const char* why);
     // NotifyPlatform, then the window-message broadcast.
     void Publish(const std::string& line, uint32_t wParam, uint32_t lParam);
 

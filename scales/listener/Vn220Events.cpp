@@ -167,7 +167,7 @@ CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* fram
     if (!WeightMarkersOk(frame)) return Next::Refused;
     // A frame in its place whose digits hold no number: not acknowledged, so
     // the scale may send it again.
-    if (!WeightDigitsOk(frame)) return Next::Continue;
+    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
     double weight = Vn220WeightKg(frame) * GetCoeff();
     Publish(Vn220Line(weight, deviceId), WeightMessageParam(weight), 0);
     SendPrice(0);  // acknowledged at the next read attempt
@@ -215,7 +215,7 @@ CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, in
     // A weight frame alone counts only when nothing followed it in time.
     if (count != kWeightFrameLength && count != kTareFrameLength) return Next::Pause;
     if (!TaraFrameOk(frame, count)) return Next::Refused;
-    if (!WeightDigitsOk(frame)) return Next::Continue;
+    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
     int64_t rawWeight = TaraRawWeight(frame);
     int32_t rawTare = TaraRawTare(frame, count);
     {

@@ -102,7 +102,8 @@ int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity, int) 
 }
 
 CScalesListener::Next ScalesVN_a_Ci_Thread_v2603::HandleFrame(const uint8_t* frame, int count) {
-    if (!FrameOk(frame, count) || !WeightFieldOk(frame)) return Next::Pause;
+    if (!FrameOk(frame, count)) return Next::Pause;
+    if (!WeightFieldOk(frame)) return Refuse(Next::Pause, "the weight field holds no number");
     const double weight = FrameWeightKg(frame) * GetCoeff();
     Publish(VnaCiLine(weight, deviceId, FrameText(frame, count)), zel::listener::WeightMessageParam(weight), 0);
     return Next::Pause;

@@ -118,7 +118,7 @@ CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame,
     if (count < kTextFrameLength) return Next::Pause;
     if (!TextFrameOk(frame)) return Next::Refused;
     // In its place, but a field holds no number: no reading.
-    if (!TextFieldsOk(frame)) return Next::Continue;
+    if (!TextFieldsOk(frame)) return Refuse(Next::Continue, "a field holds no number");
     // The scale's own text: no coefficient, no device ID, no window message.
     NotifyPlatform(TextFrameLine(frame));
     return Next::Pause;
