@@ -7,6 +7,7 @@
 
 #include "core/Text.h"
 #include "platform/sys.h"
+#include "transport/Log.h"
 
 namespace {
 
@@ -17,8 +18,24 @@ const char16_t kExtensionName[] = u"ZelvatScalesDriver";
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((no_sanitize("vptr")))
 #endif
-void RaiseExternalEvent(IAddInDefBase* target, WCHAR_T* source, WCHAR_T* message, WCHAR_T* data) {
-    target->ExternalEvent(source, message, data);
+bool RaiseExternalEvent(IAddInDefBase* target, WCHAR_T* source, WCHAR_T* message, WCHAR_T* data) {
+    return target->ExternalEvent(source, message, data);
+}
+
+// Deepens the platform's event queue to kEventBufferDepth (never makes it
+// shallower). A platform that refuses keeps its depth: the listeners then
+// offer a refused reading again (and log it) rather than lose it.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+void PrepareEventBuffer(IAddInDefBase* target) {
+    const long depth = target->GetEventBufferDepth();
+    if (depth >= kEventBufferDepth) return;
+    if (target->SetEventBufferDepth(kEventBufferDepth)) {
+        zel::LogWrite(zel::kLogInfo, "event queue depth %ld -> %ld", depth, kEventBufferDepth);
+    } else {
+        zel::LogWrite(zel::kLogWarn, "event queue depth %ld: the platform refused %ld", depth, kEventBufferDepth);
+    }
 }
 
 // A text as the platform's character type, with its terminator.
@@ -31,11 +48,11 @@ std::vector<WCHAR_T> PlatformText(const char16_t* text) {
 
 }  // namespace
 
-void CPlatformEvents::ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) {
+bool CPlatformEvents::ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) {
     IAddInDefBase* target = target_.load();
-    if (!target) return;
+    if (!target) return false;
     std::vector<WCHAR_T> s = PlatformText(source), m = PlatformText(message), d = PlatformText(data);
-    RaiseExternalEvent(target, s.data(), m.data(), d.data());
+    return RaiseExternalEvent(target, s.data(), m.data(), d.data());
 }
 
 CAddInNative::CAddInNative() : connection(nullptr), memoryManager(nullptr) {}
@@ -54,6 +71,8 @@ bool ADDIN_API CAddInNative::Init(void* newConnection) {
     events.Set(connection);
     manager.connection = connection ? &events : nullptr;
     try {
+        // Before LoadSettings starts the configured devices' listeners.
+        if (connection) PrepareEventBuffer(connection);
         manager.LoadSettings();
     } catch (...) {
     }

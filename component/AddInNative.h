@@ -10,12 +10,19 @@
 #include "devices/ScalesManager.h"
 #include "scales/IScalesObject.h"
 
+// Depth the component asks of the platform's event queue. The platform's
+// queue starts at 1 and refuses events while it is full, so a second key
+// press while the application is still busy with the first would be lost;
+// this holds a burst of presses from every listener of the component.
+const long kEventBufferDepth = 64;
+
 // The platform's connection as the target of the listeners' readings. The
 // listener threads read it while the platform's thread may replace it (Init).
 class CPlatformEvents final : public zel::IPlatformEvents {
 public:
     void Set(IAddInDefBase* connection) { target_.store(connection); }
-    void ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) override;
+    // What the platform's ExternalEvent returned; false without a connection.
+    bool ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) override;
 
 private:
     std::atomic<IAddInDefBase*> target_{nullptr};

@@ -198,6 +198,7 @@ Component::Component(const std::string& libraryPath, const Options& options)
     : library_(std::make_shared<Library>(libraryPath)), objects_(new HostObjects()) {
     if (library_->GetClassObject(u"CAddInNative", &object_) == 0 || !object_)
         throw HostError("the driver library created no component");
+    objects_->RefuseEventBufferDepth(options.refuseEventBufferDepth);
     if (options.memoryManager) SetMemManager(true);
     if (options.init) Init(options.connection);
 }
@@ -206,6 +207,7 @@ Component::Component(const EntryPoints& entries, const Options& options)
     : library_(std::make_shared<Library>(entries)), objects_(new HostObjects()) {
     if (library_->GetClassObject(u"CAddInNative", &object_) == 0 || !object_)
         throw HostError("the driver created no component");
+    objects_->RefuseEventBufferDepth(options.refuseEventBufferDepth);
     if (options.memoryManager) SetMemManager(true);
     if (options.init) Init(options.connection);
 }
@@ -517,6 +519,10 @@ uint64_t Component::AllocationCount() const { return objects_->allocations(); }
 size_t Component::LiveBlocks() const { return objects_->LiveBlocks(); }
 uint64_t Component::BadStrings() const { return objects_->badStrings(); }
 uint64_t Component::OtherConnectionCalls() const { return objects_->otherCalls(); }
+uint64_t Component::EventBufferDepthCalls() const { return objects_->depthCalls(); }
+long Component::EventBufferDepth() const { return objects_->EventBufferDepth(); }
+uint64_t Component::DroppedEvents() const { return objects_->droppedEvents(); }
+void Component::RefuseEventBufferDepth(bool refuse) { objects_->RefuseEventBufferDepth(refuse); }
 bool Component::WaitEvent(ExternalEvent* event, unsigned timeoutMs) { return objects_->WaitEvent(event, timeoutMs); }
 size_t Component::PendingEvents() const { return objects_->PendingEvents(); }
 

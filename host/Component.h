@@ -105,6 +105,7 @@ public:
         bool memoryManager = true;  // call setMemManager with the host's manager
         bool connection = true;     // call Init with the host's connection
         bool init = true;           // call Init at all
+        bool refuseEventBufferDepth = false;  // the connection keeps its event queue's depth
     };
 
     explicit Component(const std::string& libraryPath);
@@ -165,12 +166,24 @@ public:
     // Texts that were not exactly (characters + 1) * 2 bytes with a
     // terminator, or whose pointer did not come from the memory manager.
     uint64_t BadStrings() const;
-    // Connection operations other than ExternalEvent.
+    // Connection operations other than ExternalEvent and the event queue's
+    // depth (SetEventBufferDepth, GetEventBufferDepth).
     uint64_t OtherConnectionCalls() const;
+    // SetEventBufferDepth and GetEventBufferDepth calls.
+    uint64_t EventBufferDepthCalls() const;
 
-    // Next event raised through the connection, waiting up to timeoutMs.
+    // The platform's event queue, as the host models it: at most
+    // EventBufferDepth() events (1 until the component sets more) wait for
+    // the application; an ExternalEvent on a full queue is dropped and
+    // refused. WaitEvent is the application taking the next one; a test
+    // that does not call it plays an application busy with something else.
     bool WaitEvent(ExternalEvent* event, unsigned timeoutMs);
     size_t PendingEvents() const;
+    long EventBufferDepth() const;
+    // Events the full queue dropped (ExternalEvent returned false).
+    uint64_t DroppedEvents() const;
+    // Makes SetEventBufferDepth fail, as a platform that keeps its depth.
+    void RefuseEventBufferDepth(bool refuse);
 
     Library& library() { return *library_; }
 

@@ -147,14 +147,25 @@ bool ZEL_HOST_CALL HostObjects::RegisterProfileAs(void* self, abi::Char*) {
     return true;
 }
 
-bool ZEL_HOST_CALL HostObjects::SetEventBufferDepth(void* self, long) {
-    ++Owner(self)->otherCalls_;
+bool ZEL_HOST_CALL HostObjects::SetEventBufferDepth(void* self, long depth) {
+    HostObjects* owner = Owner(self);
+    ++owner->depthCalls_;
+    if (owner->refuseDepth_ || depth < 1) return false;
+    CAutoLockMutex lock(owner->eventLock_);
+    // Events already queued stay, also beyond a smaller depth.
+    owner->depth_ = depth;
     return true;
 }
 
 long ZEL_HOST_CALL HostObjects::GetEventBufferDepth(void* self) {
-    ++Owner(self)->otherCalls_;
-    return 1;
+    HostObjects* owner = Owner(self);
+    ++owner->depthCalls_;
+    return owner->EventBufferDepth();
+}
+
+long HostObjects::EventBufferDepth() const {
+    CAutoLockMutex lock(eventLock_);
+    return depth_;
 }
 
 bool ZEL_HOST_CALL HostObjects::OnExternalEvent(void* self, abi::Char* source, abi::Char* message,
@@ -163,13 +174,23 @@ bool ZEL_HOST_CALL HostObjects::OnExternalEvent(void* self, abi::Char* source, a
     ExternalEvent event{CopyText(source), CopyText(message), CopyText(data)};
     {
         CAutoLockMutex lock(owner->eventLock_);
+        if (owner->events_.size() >= static_cast<size_t>(owner->depth_)) {
+            // Full: the platform drops the newest event.
+            ++owner->dropped_;
+            return false;
+        }
         owner->events_.push_back(std::move(event));
     }
     owner->eventArrived_.Signal();
     return true;
 }
 
-void ZEL_HOST_CALL HostObjects::CleanEventBuffer(void* self) { ++Owner(self)->otherCalls_; }
+void ZEL_HOST_CALL HostObjects::CleanEventBuffer(void* self) {
+    HostObjects* owner = Owner(self);
+    ++owner->otherCalls_;
+    CAutoLockMutex lock(owner->eventLock_);
+    owner->events_.clear();
+}
 
 bool ZEL_HOST_CALL HostObjects::SetStatusLine(void* self, abi::Char*) {
     ++Owner(self)->otherCalls_;

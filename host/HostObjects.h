@@ -48,8 +48,17 @@ public:
     void CountBadString() { ++badStrings_; }
 
     // ---- connection ----
+    // The platform's event queue: it holds at most `depth` events (1 until
+    // the component sets another); ExternalEvent on a full queue drops the
+    // event and returns false. The application takes them out one by one
+    // (WaitEvent); while it does not (busy), the queue fills.
     bool WaitEvent(ExternalEvent* event, unsigned timeoutMs);
     size_t PendingEvents() const;
+    long EventBufferDepth() const;
+    // SetEventBufferDepth calls are refused (false, depth unchanged).
+    void RefuseEventBufferDepth(bool refuse) { refuseDepth_ = refuse; }
+    uint64_t droppedEvents() const { return dropped_; }
+    uint64_t depthCalls() const { return depthCalls_; }
     uint64_t otherCalls() const { return otherCalls_; }
 
 private:
@@ -90,6 +99,10 @@ private:
     mutable platform::RecursiveMutex eventLock_;
     platform::Event eventArrived_;
     std::deque<ExternalEvent> events_;
+    long depth_ = 1;  // under eventLock_
+    std::atomic<bool> refuseDepth_{false};
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> depthCalls_{0};
     std::atomic<uint64_t> otherCalls_{0};
 };
 

@@ -13,9 +13,11 @@ namespace zel {
 // Where an event-driven scale's readings go: the platform's external events.
 // The component implements it over the platform's connection, so the scales
 // never see the platform's interface. May be called from any thread.
+// ExternalEvent is false when the platform did not take the event (its event
+// queue is full): the event is not queued and may be offered again.
 class IPlatformEvents {
 public:
-    virtual void ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) = 0;
+    virtual bool ExternalEvent(const char16_t* source, const char16_t* message, const char16_t* data) = 0;
 
 protected:
     ~IPlatformEvents() = default;

@@ -7,6 +7,7 @@
 
 #include "core/Text.h"
 #include "platform/sys.h"
+#include "transport/Log.h"
 
 namespace zel {
 namespace listener {
@@ -28,6 +29,23 @@ uint32_t WeightMessageParam(double weightKg) {
 }
 
 uint32_t TareMessageParam(double tareKg) { return MessageValue(tareKg * 1000.0); }
+
+std::string WithoutMinusZero(std::string text) {
+    const size_t minus = text.find('-');
+    if (minus == std::string::npos) return text;
+    bool digit = false;
+    for (size_t i = minus + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '1' && c <= '9') return text;
+        if (c == '0') digit = true;
+    }
+    if (digit) text[minus] = ' ';
+    return text;
+}
+
+std::string FixedField(double value, int width, int decimals) {
+    return WithoutMinusZero(FormatFixed(value, width, decimals));
+}
 
 std::string BoundedLine(std::string line) {
     if (line.size() > kLineBufferSize - 1) line.resize(kLineBufferSize - 1);
@@ -293,17 +311,39 @@ int CScalesListener::SendCommand(const uint8_t* data, int length, unsigned pause
     return written == length ? 0 : 1;
 }
 
-void CScalesListener::NotifyPlatform(const std::string& line) {
+bool CScalesListener::NotifyPlatform(const std::string& line) {
     zel::IPlatformEvents* target;
     {
         CAutoLockMutex guard(lock);
         target = connection;
     }
-    if (!target) return;
+    if (!target) return false;
     // The line travels as UTF-16 in a buffer of 1020 characters.
-    std::u16string wide = platform::AnsiToWide(BoundedLine(line).c_str());
+    const std::string bounded = BoundedLine(line);
+    std::u16string wide = platform::AnsiToWide(bounded.c_str());
     if (wide.size() > 1019) wide.resize(1019);
-    target->ExternalEvent(u"EventScales", u"NewData", wide.c_str());
+    // Waits between offers end at a stop; bytes arriving meanwhile stay in
+    // the line for the next cycle.
+    const EventDelivery d = DeliverEvent(
+        [&] { return target->ExternalEvent(u"EventScales", u"NewData", wide.c_str()); },
+        [&](unsigned ms) {
+            if (StopSeen()) return false;
+            port.SleepOrWake(ms);
+            return !StopSeen();
+        });
+    if (d.offers > 1 && d.delivered) {
+        zel::LogWrite(zel::kLogWarn, "device %s: event queue full, reading delivered at offer %d after %u ms: %s",
+                      deviceId, d.offers, d.waitedMs, bounded.c_str());
+    } else if (!d.delivered) {
+        zel::LogWrite(zel::kLogError, "device %s: event queue full, reading lost after %d offers in %u ms%s: %s",
+                      deviceId, d.offers, d.waitedMs, d.stopped ? " (device closing)" : "", bounded.c_str());
+    }
+    return d.delivered;
+}
+
+CScalesListener::Next CScalesListener::Refuse(Next next, const char* why) {
+    zel::LogWrite(zel::kLogWarn, "device %s: frame refused: %s", deviceId, why);
+    return next;
 }
 
 void CScalesListener::Publish(const std::string& line, uint32_t wParam, uint32_t lParam) {

@@ -49,6 +49,49 @@ uint32_t WeightMessageParam(double weightKg);
 // lParam of a scale that reports a tare: the tare in grams.
 uint32_t TareMessageParam(double tareKg);
 
+// A reading the platform refuses (its event queue is full while the
+// application is busy) is offered again after 10, 20, 40, ... ms, each wait
+// at most 200 ms, until 2000 ms of waiting are spent; then it is given up and
+// logged. A stop ends the waiting at once and leaves one last offer, so a
+// close waits on a refused reading no longer than one ExternalEvent call.
+const unsigned kEventRetryFirstMs = 10;
+const unsigned kEventRetryMaxStepMs = 200;
+const unsigned kEventRetryBudgetMs = 2000;
+
+struct EventDelivery {
+    bool delivered = false;
+    int offers = 0;           // ExternalEvent calls made
+    unsigned waitedMs = 0;    // waits asked for between them
+    bool stopped = false;     // a stop ended the retries
+};
+// Offers one event through `offer` (true: the platform took it) and retries
+// a refused one as above. `wait(ms)` waits before the next offer and is false
+// when a stop ended it (or a stop is already asked for).
+template <class Offer, class Wait>
+EventDelivery DeliverEvent(Offer&& offer, Wait&& wait) {
+    EventDelivery d;
+    unsigned step = kEventRetryFirstMs;
+    for (;;) {
+        ++d.offers;
+        if (offer()) {
+            d.delivered = true;
+            return d;
+        }
+        if (d.stopped || d.waitedMs >= kEventRetryBudgetMs) return d;
+        const unsigned ms = step < kEventRetryBudgetMs - d.waitedMs ? step : kEventRetryBudgetMs - d.waitedMs;
+        d.waitedMs += ms;
+        if (!wait(ms)) d.stopped = true;
+        step = step * 2 < kEventRetryMaxStepMs ? step * 2 : kEventRetryMaxStepMs;
+    }
+}
+
+// FormatFixed without a minus zero: a value that prints as zero prints with
+// no sign ("-0.000" would be a reading that never was).
+std::string FixedField(double value, int width, int decimals);
+// The same for a number the scale printed itself: a '-' before digits that
+// are all zero becomes a space, so the text keeps its width.
+std::string WithoutMinusZero(std::string text);
+
 // A data line cut to the 499 bytes its buffer holds.
 std::string BoundedLine(std::string line);
 
@@ -180,8 +223,14 @@ protected:
     int SendCommand(const uint8_t* data, int length, unsigned pauseMs);
 
     // ExternalEvent "EventScales"/"NewData" with the line, when the platform
-    // gave a connection.
-    void NotifyPlatform(const std::string& line);
+    // gave a connection; a refused event is offered again (DeliverEvent) and
+    // the general log records every refusal and every reading given up.
+    // False when the reading did not reach the platform.
+    bool NotifyPlatform(const std::string& line);
+    // A frame in its place that gives no reading (a field holds no number):
+    // one line in the general log, so the technician sees why a key press
+    // brought nothing. Returns `next`.
+    Next Refuse(Next next, const char* why);
     // NotifyPlatform, then the window-message broadcast.
     void Publish(const std::string& line, uint32_t wParam, uint32_t lParam);
 

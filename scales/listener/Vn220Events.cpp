@@ -63,6 +63,20 @@ std::string FrameDigits(const uint8_t* frame) {
     return digits;
 }
 
+bool WeightDigitsOk(const uint8_t* frame) {
+    bool begun = false;
+    for (int i = 2; i <= 4; ++i) {
+        for (unsigned nibble : {static_cast<unsigned>(frame[i] >> 4), static_cast<unsigned>(frame[i] & 0x0F)}) {
+            if (nibble <= 9) {
+                begun = true;
+            } else if (begun) {
+                return false;
+            }
+        }
+    }
+    return begun;
+}
+
 double Vn220WeightKg(const uint8_t* frame) {
     static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};
     const uint8_t status = frame[kStatusByte];
@@ -112,12 +126,12 @@ const listener::EventLine kVn220EventLine = {kVn220Fields, 4};
 const listener::EventLine kTaraEventLine = {kTaraFields, 4};
 
 std::string Vn220Line(double weightKg, const char* deviceId) {
-    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
+    return listener::BoundedLine(listener::FixedField(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");
 }
 
 std::string TaraLine(double weight, double tare, const char* deviceId) {
-    return listener::BoundedLine(FormatFixed(weight, 6, 3) + ";" + FormatFixed(tare, 6, 3) + ";" +
+    return listener::BoundedLine(listener::FixedField(weight, 6, 3) + ";" + listener::FixedField(tare, 6, 3) + ";" +
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");
 }
 
@@ -151,6 +165,9 @@ int ScalesVN_220_Thread_v1107::SendPendingAck() {
 CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* frame, int count) {
     if (count < kWeightFrameLength) return Next::Pause;
     if (!WeightMarkersOk(frame)) return Next::Refused;
+    // A frame in its place whose digits hold no number: not acknowledged, so
+    // the scale may send it again.
+    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
     double weight = Vn220WeightKg(frame) * GetCoeff();
     Publish(Vn220Line(weight, deviceId), WeightMessageParam(weight), 0);
     SendPrice(0);  // acknowledged at the next read attempt
@@ -198,6 +215,7 @@ CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, in
     // A weight frame alone counts only when nothing followed it in time.
     if (count != kWeightFrameLength && count != kTareFrameLength) return Next::Pause;
     if (!TaraFrameOk(frame, count)) return Next::Refused;
+    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
     int64_t rawWeight = TaraRawWeight(frame);
     int32_t rawTare = TaraRawTare(frame, count);
     {

@@ -37,6 +37,10 @@ int NextFrameStart(const uint8_t* frame, int count);
 // The six packed-decimal digits of bytes 2..4, high nibble first; a nibble
 // above 9 reads as 0.
 std::string FrameDigits(const uint8_t* frame);
+// The weight digits hold a number: a nibble above 9 (a blank place of the
+// display) only before the first digit, and at least one digit. A blank or
+// stray nibble among the digits, or no digit at all, is no reading.
+bool WeightDigitsOk(const uint8_t* frame);
 // Model 5: the weight in kilograms, using the decimals and sign of byte 5.
 double Vn220WeightKg(const uint8_t* frame);
 // Model 32: the signed weight in scale units; the decimals bits are unused.

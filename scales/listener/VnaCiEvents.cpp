@@ -47,6 +47,18 @@ bool FrameOk(const uint8_t* frame, int count) {
            frame[count - 1] == kFrameEnd;
 }
 
+bool WeightFieldOk(const uint8_t* frame) {
+    const uint8_t* field = frame + 1;
+    const int n = 6;
+    int i = 0;
+    while (i < n && field[i] == ' ') ++i;
+    if (i < n && field[i] == '-') ++i;
+    if (i == n) return false;
+    for (; i < n; ++i)
+        if (field[i] < '0' || field[i] > '9') return false;
+    return true;
+}
+
 double FrameWeightKg(const uint8_t* frame) {
     return static_cast<double>(prompribor::WeightThousandths(frame + 1, frame[kStatusByte])) / 1000.0;
 }
@@ -64,7 +76,7 @@ const listener::EventField kVnaCiFields[] = {
 const listener::EventLine kVnaCiEventLine = {kVnaCiFields, 5};
 
 std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& text) {
-    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
+    return listener::BoundedLine(listener::FixedField(weightKg, 6, 3) + ";" + FormatFixed(0.0, 6, 2) + ";" +
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";" + text + ";");
 }
 
@@ -91,6 +103,7 @@ int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity, int) 
 
 CScalesListener::Next ScalesVN_a_Ci_Thread_v2603::HandleFrame(const uint8_t* frame, int count) {
     if (!FrameOk(frame, count)) return Next::Pause;
+    if (!WeightFieldOk(frame)) return Refuse(Next::Pause, "the weight field holds no number");
     const double weight = FrameWeightKg(frame) * GetCoeff();
     Publish(VnaCiLine(weight, deviceId, FrameText(frame, count)), zel::listener::WeightMessageParam(weight), 0);
     return Next::Pause;

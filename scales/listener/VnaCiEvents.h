@@ -31,6 +31,10 @@ int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const s
 
 // More than 8 and fewer than 50 bytes, '<' first and CR last.
 bool FrameOk(const uint8_t* frame, int count);
+// Bytes 1..6 hold a number: blanks, then an optional '-', then digits to
+// the end of the field (at least one). A blank, point, letter or second
+// minus among the digits, or a field of blanks or dashes, is no reading.
+bool WeightFieldOk(const uint8_t* frame);
 // Weight in kilograms from bytes 1..6 and the decimals of status byte 7, in
 // whole thousandths.
 double FrameWeightKg(const uint8_t* frame);

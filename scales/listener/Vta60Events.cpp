@@ -33,12 +33,50 @@ int TextFrameNextStart(const uint8_t* frame, int count) {
     return count;
 }
 
+namespace {
+const int kTextFieldLength = 7;
+
+// Blanks, an optional '-', digits with at most one point, blanks.
+bool NumberField(const uint8_t* f, bool blankAllowed) {
+    int i = 0;
+    while (i < kTextFieldLength && f[i] == ' ') ++i;
+    if (i == kTextFieldLength) return blankAllowed;
+    if (f[i] == '-') ++i;
+    int digits = 0, points = 0;
+    for (; i < kTextFieldLength && f[i] != ' '; ++i) {
+        if (f[i] >= '0' && f[i] <= '9') {
+            ++digits;
+        } else if ((f[i] == '.' || f[i] == ',') && points == 0) {
+            ++points;
+        } else {
+            return false;
+        }
+    }
+    while (i < kTextFieldLength && f[i] == ' ') ++i;
+    return i == kTextFieldLength && digits > 0;
+}
+}  // namespace
+
+bool TextFieldsOk(const uint8_t* frame) {
+    return NumberField(frame, false) && NumberField(frame + 8, true) && NumberField(frame + 16, true);
+}
+
 std::string TextFrameLine(const uint8_t* frame) {
     std::string line;
-    for (int i = 0; i < 24; ++i) {
-        char c = (i == 7 || i == 15 || i == 23) ? ';' : static_cast<char>(frame[i]);
-        if (c == '\0') break;
-        line += c;
+    for (int field = 0; field < 3; ++field) {
+        std::string text;
+        bool ended = false;
+        for (int i = 0; i < kTextFieldLength; ++i) {
+            const char c = static_cast<char>(frame[field * 8 + i]);
+            if (c == '\0') {
+                ended = true;
+                break;
+            }
+            text += c;
+        }
+        line += listener::WithoutMinusZero(text);
+        if (ended) return line;
+        line += ';';
     }
     return line;
 }
@@ -61,8 +99,8 @@ const listener::EventLine kTextEventLine = {kTextFields, 3};
 const listener::EventLine kDigitEventLine = {kDigitFields, 4};
 
 std::string DigitFrameLine(double weightKg, double price, double cost, const char* deviceId) {
-    return listener::BoundedLine(FormatFixed(weightKg, 6, 3) + ";" + FormatFixed(price, 6, 2) + ";" +
-                                 FormatFixed(cost, 6, 2) + ";" + deviceId + ";");
+    return listener::BoundedLine(listener::FixedField(weightKg, 6, 3) + ";" + listener::FixedField(price, 6, 2) +
+                                 ";" + listener::FixedField(cost, 6, 2) + ";" + deviceId + ";");
 }
 
 }  // namespace vta60
@@ -79,6 +117,8 @@ ScalesVTA_Thread_Sbarco::~ScalesVTA_Thread_Sbarco() { Shutdown(); }
 CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame, int count) {
     if (count < kTextFrameLength) return Next::Pause;
     if (!TextFrameOk(frame)) return Next::Refused;
+    // In its place, but a field holds no number: no reading.
+    if (!TextFieldsOk(frame)) return Refuse(Next::Continue, "a field holds no number");
     // The scale's own text: no coefficient, no device ID, no window message.
     NotifyPlatform(TextFrameLine(frame));
     return Next::Pause;

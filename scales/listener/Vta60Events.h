@@ -30,8 +30,15 @@ bool TextFrameOk(const uint8_t* frame);
 // every separator the held bytes reach is in its place: where the next frame
 // may begin. count when there is none.
 int TextFrameNextStart(const uint8_t* frame, int count);
+// Model 15: the three fields hold numbers as a scale prints them: blanks,
+// an optional '-', digits with at most one point ('.' or ','), blanks; at
+// least one digit. The weight must hold one; price and cost may also be all
+// blank (a scale with no price set). A blank, letter, dash or second point
+// among the digits is no reading.
+bool TextFieldsOk(const uint8_t* frame);
 // Model 15: the 24 characters with each CR turned into ';' (a NUL byte in
-// a field ends the text, as it ends any text the platform receives).
+// a field ends the text, as it ends any text the platform receives). A
+// field that reads minus zero loses its '-'.
 std::string TextFrameLine(const uint8_t* frame);
 
 // The digit groups and the price command are those of the polled model.

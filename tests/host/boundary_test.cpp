@@ -45,6 +45,32 @@ TEST(Lifecycle, InitMemManagerInfoDone) {
     EXPECT_EQ(c.OtherConnectionCalls(), 0u);
 }
 
+TEST(Lifecycle, InitDeepensThePlatformEventQueue) {
+    // The platform's queue holds one external event until a component asks
+    // for more: a second key press while the application is busy would be
+    // dropped. The depth is set when the connection is handed over.
+    Component::Options bare;
+    bare.init = false;
+    Component c(zel::host::DefaultLibraryPath(), bare);
+    EXPECT_EQ(c.EventBufferDepth(), 1);
+    EXPECT_FALSE(c.Init(false));
+    EXPECT_EQ(c.EventBufferDepthCalls(), 0u) << "no connection, nothing to set";
+    EXPECT_TRUE(c.Init(true));
+    const long depth = c.EventBufferDepth();
+    EXPECT_GE(depth, 8);
+    EXPECT_TRUE(c.Init(true));
+    EXPECT_EQ(c.EventBufferDepth(), depth) << "a second Init keeps it";
+    EXPECT_EQ(c.OtherConnectionCalls(), 0u);
+
+    // A platform that keeps its depth: Init still succeeds.
+    Component::Options keeps;
+    keeps.refuseEventBufferDepth = true;
+    Component k(zel::host::DefaultLibraryPath(), keeps);
+    EXPECT_EQ(k.EventBufferDepth(), 1);
+    EXPECT_GE(k.EventBufferDepthCalls(), 1u);
+    EXPECT_TRUE(k.Init(true));
+}
+
 TEST_F(DriverTest, SecondInitClosesOpenedDevices) {
     std::u16string id = OpenEmulator();
     EXPECT_TRUE(c->Init(true));

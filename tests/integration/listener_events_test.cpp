@@ -104,6 +104,14 @@ const BadFrame kBadFrames[] = {
     {"15 CR instead of LF", 15, true, "", 0},
     {"15 short frame", 15, false, "  1.234\r  12.50\r", 300},
     {"22 one byte short", 22, true, "", 300},
+    // In place, but the weight field holds no number.
+    {"5 blank among the digits", 5, false, Bytes({0x3C, 0x00, 0xA1, 0x2F, 0x00, 0x03, 0x3E}), 0},
+    {"32 blank digits", 32, false,
+     Bytes({0x3C, 0x00, 0xFF, 0xFF, 0xFF, 0x03, 0x3E, 0x3D, 0x00, 0x00, 0x01, 0xF4, 0x00, 0x3E}), 0},
+    {"6 dashes for the weight", 6, false, "<------\x03" "4820000000017\r", 0},
+    {"6 minus among the digits", 6, false, "<12-345\x03\r", 0},
+    {"15 letters for the weight", 15, false, "  ERR  \r  12.50\r  15.43\r\n", 0},
+    {"15 second point", 15, false, "  1.2.3\r  12.50\r  15.43\r\n", 0},
 };
 
 class ListenerFrames : public ::testing::TestWithParam<BadFrame> {};

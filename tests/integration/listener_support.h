@@ -34,8 +34,9 @@ struct Event {
 
 class ListenerRig {
 public:
-    ListenerRig(int model, Line line, const char* coeff = nullptr)
-        : sim(model), driver(new zel::host::Component(zel::host::DefaultLibraryPath())) {
+    ListenerRig(int model, Line line, const char* coeff = nullptr,
+                const zel::host::Component::Options& options = zel::host::Component::Options())
+        : sim(model), driver(new zel::host::Component(zel::host::DefaultLibraryPath(), options)) {
         using zel::host::Value;
         EXPECT_TRUE(line == Line::Pty ? sim.StartPty() : sim.StartTcp());
         driver->SetParameter(u"model", Value::Int(model));

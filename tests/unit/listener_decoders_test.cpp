@@ -9,6 +9,7 @@
 
 #include "core/Text.h"
 #include "scales/listener/Vn220Events.h"
+#include "scales/listener/VnaCiEvents.h"
 #include "scales/listener/Vta60Events.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -308,4 +309,148 @@ TEST(Vn220Decode, WeightIsTheDecimalTheScaleShows) {
         {{0x3C, 0x00, 0x00, 0x00, 0x03, 0x01, 0x3E}, 0.3},
     };
     for (const Case& c : cases) EXPECT_EQ(zel::vn220::Vn220WeightKg(c.frame.data()), c.kg) << c.kg;
+}
+
+TEST(ListenerFrames, WeightFieldWithoutANumberIsNoReading) {
+    // Frames in their place (markers right) whose weight field holds no
+    // number; until now each was published as 0 or as some other number.
+    struct Case {
+        const char* name;
+        Bytes frame;
+        bool ok;
+    };
+    auto vn = [](uint8_t d12, uint8_t d34, uint8_t d56) { return Bytes{0x3C, 0x00, d12, d34, d56, 0x03, 0x3E}; };
+    const Case vn220[] = {
+        {"digits", vn(0x01, 0x23, 0x45), true},
+        {"zero", vn(0x00, 0x00, 0x00), true},
+        {"leading blank places", vn(0xFF, 0xF1, 0x23), true},
+        {"one leading blank", vn(0xA1, 0x23, 0x45), true},
+        {"all blank", vn(0xFF, 0xFF, 0xFF), false},
+        {"blank among the digits", vn(0xA1, 0x2F, 0x00), false},
+        {"blank last place", vn(0x01, 0x23, 0x4F), false},
+        {"dash-like nibble inside", vn(0x00, 0x1B, 0x23), false},
+    };
+    for (const Case& c : vn220) EXPECT_EQ(zel::vn220::WeightDigitsOk(c.frame.data()), c.ok) << "VN-220: " << c.name;
+
+    auto scanner = [](const char* weight) {
+        Bytes f{0x3C};
+        for (int i = 0; i < 6; ++i) f.push_back(static_cast<uint8_t>(weight[i]));
+        f.push_back(0x03);
+        f.push_back(0x0D);
+        return f;
+    };
+    const Case vnaci[] = {
+        {"digits", scanner("001234"), true},
+        {"minus first", scanner("-01500"), true},
+        {"blank, minus", scanner(" -0150"), true},
+        {"leading blanks", scanner("   150"), true},
+        {"dashes", scanner("------"), false},
+        {"blanks", scanner("      "), false},
+        {"minus alone", scanner("     -"), false},
+        {"minus among the digits", scanner("12-345"), false},
+        {"blank among the digits", scanner("12 345"), false},
+        {"trailing blank", scanner("01234 "), false},
+        {"letter", scanner("0012O4"), false},
+        {"point", scanner("01.234"), false},
+        {"two minus signs", scanner("--1234"), false},
+    };
+    for (const Case& c : vnaci) EXPECT_EQ(zel::vnaci::WeightFieldOk(c.frame.data()), c.ok) << "VN-a-CI: " << c.name;
+
+    auto text = [](const char* w, const char* p, const char* k) {
+        std::string f = std::string(w) + "\r" + p + "\r" + k + "\r\n";
+        EXPECT_EQ(f.size(), 25u);
+        return Bytes(f.begin(), f.end());
+    };
+    const Case vta[] = {
+        {"plain", text("  1.234", "  12.50", "  15.43"), true},
+        {"negative weight", text(" -0.120", "  12.50", "   0.00"), true},
+        {"decimal comma", text("  1,234", "  12,50", "  15,43"), true},
+        {"no point", text("   1234", "   1250", "   1543"), true},
+        {"left-aligned", text("1.234  ", "12.50  ", "15.43  "), true},
+        {"price and cost blank", text("  1.234", "       ", "       "), true},
+        {"weight blank", text("       ", "  12.50", "  15.43"), false},
+        {"weight dashes", text("  -----", "  12.50", "  15.43"), false},
+        {"letters", text("  ERR  ", "  12.50", "  15.43"), false},
+        {"blank inside", text("  1 234", "  12.50", "  15.43"), false},
+        {"letter inside", text("  1.2O4", "  12.50", "  15.43"), false},
+        {"second point", text("  1.2.3", "  12.50", "  15.43"), false},
+        {"minus after digits", text("  1.23-", "  12.50", "  15.43"), false},
+        {"minus alone", text("      -", "  12.50", "  15.43"), false},
+        {"price with a letter", text("  1.234", "  12.5x", "  15.43"), false},
+        {"cost with a second point", text("  1.234", "  12.50", " 1.5.43"), false},
+    };
+    for (const Case& c : vta) {
+        ASSERT_TRUE(zel::vta60::TextFrameOk(c.frame.data())) << c.name;
+        EXPECT_EQ(zel::vta60::TextFieldsOk(c.frame.data()), c.ok) << "VTA-60 text: " << c.name;
+    }
+}
+
+TEST(ListenerLines, NoMinusZero) {
+    SeparatorGuard dot('.');
+    struct Case {
+        const char* name;
+        std::string line, expected;
+    };
+    auto textLine = [](const char* frame) {
+        return zel::vta60::TextFrameLine(reinterpret_cast<const uint8_t*>(frame));
+    };
+    const Case cases[] = {
+        {"model 5, minus zero", zel::vn220::Vn220Line(-0.0, "A"), " 0.000;  0.00;  0.00;A;"},
+        {"model 5, below a gram", zel::vn220::Vn220Line(-0.0004, "A"), " 0.000;  0.00;  0.00;A;"},
+        {"model 5, a gram below zero stays", zel::vn220::Vn220Line(-0.001, "A"), "-0.001;  0.00;  0.00;A;"},
+        {"model 32", zel::vn220::TaraLine(-0.0, -0.0, "A"), " 0.000; 0.000;  0.00;A;"},
+        {"model 6", zel::vnaci::VnaCiLine(-0.0, "A", "T"), " 0.000;  0.00;  0.00;A;T;"},
+        {"model 22", zel::vta60::DigitFrameLine(-0.0, -0.0, -0.0, "A"), " 0.000;  0.00;  0.00;A;"},
+        {"model 15, the scale's own minus zero", textLine(" -0.000\r  12.50\r  -0.00\r\n"),
+         "  0.000;  12.50;   0.00;"},
+        {"model 15, a real minus stays", textLine(" -0.120\r  12.50\r   0.00\r\n"), " -0.120;  12.50;   0.00;"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.line, c.expected) << c.name;
+    {
+        SeparatorGuard comma(',');
+        EXPECT_EQ(zel::vn220::Vn220Line(-0.0, "A"), " 0,000;  0,00;  0,00;A;");
+    }
+}
+
+TEST(ListenerEvents, RefusedEventIsOfferedAgainWithinItsBudget) {
+    // `takenAt`: the offer the platform takes (0: none); `stopAtWait`: the
+    // wait a stop ends (0: none).
+    struct Case {
+        const char* name;
+        int takenAt, stopAtWait;
+        bool delivered;
+        int offers;
+        unsigned waitedMs;
+    };
+    const Case cases[] = {
+        {"taken at once", 1, 0, true, 1, 0},
+        {"taken at the third offer", 3, 0, true, 3, 10 + 20},
+        {"taken after the steps reach their cap", 8, 0, true, 8, 10 + 20 + 40 + 80 + 160 + 200 + 200},
+        {"never taken: given up when the budget is spent", 0, 0, false, 15, zel::listener::kEventRetryBudgetMs},
+        {"a stop leaves one last offer", 0, 2, false, 3, 10 + 20},
+        {"the last offer may be taken", 3, 2, true, 3, 10 + 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int offers = 0, waits = 0;
+        std::vector<unsigned> steps;
+        const zel::listener::EventDelivery d = zel::listener::DeliverEvent(
+            [&] { return ++offers == c.takenAt; },
+            [&](unsigned ms) {
+                steps.push_back(ms);
+                return ++waits != c.stopAtWait;
+            });
+        EXPECT_EQ(d.delivered, c.delivered);
+        EXPECT_EQ(d.offers, c.offers);
+        EXPECT_EQ(offers, c.offers);
+        EXPECT_EQ(d.waitedMs, c.waitedMs);
+        EXPECT_EQ(d.stopped, c.stopAtWait != 0);
+        unsigned sum = 0;
+        for (unsigned ms : steps) {
+            EXPECT_GE(ms, 1u);
+            EXPECT_LE(ms, zel::listener::kEventRetryMaxStepMs);
+            sum += ms;
+        }
+        EXPECT_EQ(sum, c.waitedMs);
+    }
 }

@@ -264,9 +264,10 @@ public:
     std::atomic<int> events{0};
     std::function<void()> onEvent;
 
-    void ExternalEvent(const char16_t*, const char16_t*, const char16_t*) override {
+    bool ExternalEvent(const char16_t*, const char16_t*, const char16_t*) override {
         ++events;
         if (onEvent) onEvent();
+        return true;
     }
 };
 
