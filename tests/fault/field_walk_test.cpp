@@ -3,20 +3,28 @@
 // sign, a point, a letter, a control byte or a high byte, and the driver's
 // read cycle judges it. What the format's layout says that position holds
 // decides what may come of it:
-//   any field       refused, or the reading of the good frame;
-//   number, binary  in a format without a check of its own, a digit for a
-//                   digit gives one value changed by (new - old) x 10^k, a
-//                   binary byte any value; a '-' may negate the value;
-//   status          only the stable flag changes, or an overload (7);
+//   any field       refused (any result but 0), or the good frame's reading;
+//   number          in a format without a check of its own, one value may
+//                   change only where the changed field still reads as a
+//                   number to the test's own reading (spaces around it, one
+//                   sign before the digits, at most one point between
+//                   digits); a space, sign or letter among the digits, a
+//                   second point or a control byte must be refused;
+//   binary          in a format without a check, any value;
+//   status          only the stable flag changes;
 //   unit, decimals  the weight scaled by a power of ten (a converted unit,
 //                   another decimal place);
-//   fixed, check, address, free: nothing but a refusal or the good reading.
-// The good frame's own reading is held against the display, computed from
-// the model row's factor to kilograms, not from the decoder.
+//   fixed, check, address, free: nothing but a refusal or the good reading;
+//                   in a format that ends its frame by a terminator, a digit
+//                   in place of the byte right after a number extends it.
+// A format with a CRC or XOR of its own (the model row says) refuses every
+// change. The good frame's own reading is held against the display, computed
+// from the model row's factor to kilograms, not from the decoder.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,21 +79,36 @@ bool ScaledByPowerOfTen(double changed, double good) {
     return false;
 }
 
-// One value of three changed by (d - c) x 10^k, the others as they were.
-bool OneValueMovedByDigit(const Reading& o, const Reading& g, int delta) {
-    const double got[3] = {o.weight, o.price, o.cost};
-    const double want[3] = {g.weight, g.price, g.cost};
-    int moved = -1;
-    for (int i = 0; i < 3; ++i)
-        if (got[i] != want[i]) {
-            if (moved >= 0) return false;
-            moved = i;
+// True when at most one of weight, price and cost differs and the stable
+// flag is the same.
+bool OneValueMoved(const Reading& o, const Reading& g) {
+    const int moved = (o.weight != g.weight) + (o.price != g.price) + (o.cost != g.cost);
+    return moved <= 1 && o.stable == g.stable;
+}
+
+// The test's own reading of a number field: spaces around it, one sign
+// before the digits (spaces may part the two), digits with at most one
+// point or comma between two of them.
+bool ReadsAsNumber(const std::string& text) {
+    size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    if (b < e && (text[b] == '-' || text[b] == '+')) {
+        ++b;
+        while (b < e && text[b] == ' ') ++b;
+    }
+    if (b == e || !IsDigit(static_cast<uint8_t>(text[b])) || !IsDigit(static_cast<uint8_t>(text[e - 1]))) return false;
+    bool point = false;
+    for (size_t i = b; i < e; ++i) {
+        const uint8_t c = static_cast<uint8_t>(text[i]);
+        if (IsDigit(c)) continue;
+        if ((c == '.' || c == ',') && !point) {
+            point = true;
+            continue;
         }
-    if (moved < 0) return o.stable == g.stable;
-    const double d = std::fabs(got[moved] - want[moved]);
-    for (int k = -9; k <= 9; ++k)
-        if (Near(d, std::abs(delta) * std::pow(10.0, k))) return true;
-    return false;
+        return false;
+    }
+    return true;
 }
 
 struct Walk {
@@ -95,30 +118,60 @@ struct Walk {
     std::vector<std::string> faults;  // what a position may not give
 };
 
-// What one substitution may give, by the class of its position.
-bool Allowed(ByteClass cls, bool ownCheck, uint8_t was, uint8_t now, const Outcome& o, const Outcome& good) {
-    if (o.result != zel::kOk && o.result != zel::kOverload) return true;  // refused
-    if (o.result == zel::kOk && Same(o.reading, good.reading)) return true;
+// The test's value of a number text that ReadsAsNumber: spaces dropped.
+double ValueOf(const std::string& text) {
+    std::string t;
+    for (char c : text)
+        if (c != ' ') t += c == ',' ? '.' : c;
+    return std::strtod(t.c_str(), nullptr);
+}
+
+// The moved value is the good one scaled as the field's text moved: the
+// decoder's own factor (kilograms to grams, hundredths) stays the same.
+bool MovedAsTheText(const Reading& r, const Reading& g, const std::string& goodText, const std::string& text) {
+    const double was = ValueOf(goodText), now = ValueOf(text);
+    const double got[3] = {r.weight, r.price, r.cost};
+    const double want[3] = {g.weight, g.price, g.cost};
+    for (int i = 0; i < 3; ++i) {
+        if (got[i] == want[i]) continue;
+        if (was == 0.0) return true;
+        return Near(got[i], want[i] * now / was);
+    }
+    return true;
+}
+
+// What one substitution at `at` may give, by the class of its position.
+bool Allowed(const FrameLayout& layout, const Field* field, size_t at, bool ownCheck, uint8_t now,
+             const std::string& goodFrame, const std::string& changed, const Outcome& o, const Outcome& good) {
+    if (o.result != zel::kOk) return true;  // refused, or an overload: no weight
+    if (Same(o.reading, good.reading)) return true;
     if (ownCheck) return false;
     const Reading& r = o.reading;
     const Reading& g = good.reading;
+    const ByteClass cls = field ? field->cls : ByteClass::kFixed;
     switch (cls) {
         case ByteClass::kStatus:
-            return o.result == zel::kOverload ||
-                   (r.weight == g.weight && r.price == g.price && r.cost == g.cost);
-        case ByteClass::kNumber:
-            if (o.result == zel::kOverload) return false;
-            if (IsDigit(was) && IsDigit(now)) return OneValueMovedByDigit(r, g, now - was);
-            if (now == '-') return Near(r.weight, -g.weight) || Near(r.price, -g.price);
-            return false;
+            return r.weight == g.weight && r.price == g.price && r.cost == g.cost;
+        case ByteClass::kNumber: {
+            const size_t n = std::min<size_t>(field->length, changed.size() - field->offset);
+            const std::string text = changed.substr(field->offset, n), was = goodFrame.substr(field->offset, n);
+            return OneValueMoved(r, g) && ReadsAsNumber(text) && MovedAsTheText(r, g, was, text);
+        }
         case ByteClass::kBinary:
-            return o.result == zel::kOk;
+            return true;
         case ByteClass::kUnit:
         case ByteClass::kDecimals:
-            return o.result == zel::kOk && r.price == g.price && ScaledByPowerOfTen(r.weight, g.weight);
+            return r.price == g.price && ScaledByPowerOfTen(r.weight, g.weight);
         default:
-            return false;
+            break;
     }
+    // A terminator-ended frame: a digit in place of the byte after a number
+    // makes the number one digit longer.
+    if (layout.open && IsDigit(now) && at > 0 && OneValueMoved(r, g)) {
+        const Field* before = zel::exchange::FieldAt(layout, at - 1);
+        return before && before->cls == ByteClass::kNumber;
+    }
+    return false;
 }
 
 sim::Display Shown() {
@@ -167,7 +220,7 @@ Walk WalkModel(const PolledModel& m) {
             changed[at] = static_cast<char>(now);
             ++w.substitutions;
             const Outcome o = Judge(p, streams, changed, good);
-            if (Allowed(cls, ownCheck, was, now, o, truth)) continue;
+            if (Allowed(layout, field, at, ownCheck, now, good, changed, o, truth)) continue;
             w.faults.push_back(zelfault::Format(
                 "position %zu (%s) %02X->%02X: result %d, weight %.9g price %.9g cost %.9g stable %d", at,
                 ClassName(cls), was, now, o.result, o.reading.weight, o.reading.price, o.reading.cost,
