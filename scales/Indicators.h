@@ -10,10 +10,40 @@
 #include <cstdint>
 
 #include "scales/exchange/Commands.h"
+#include "scales/exchange/Fields.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
 namespace indicators {
+
+// --- weight texts with a unit, shared with the ASCII indicators -------------
+
+// Reads the weight text of an indicator: the number under `grammar`
+// (kTrailingPad is added where a unit follows), then perhaps spaces and the
+// unit's letters, then only spaces. `unit` is kUnknown when the text names
+// none. A unit of one letter right after a digit ("1.23g") is refused: a
+// digit damaged into a letter must not read as a unit. Null on success;
+// otherwise the why of the refusal (kWhyNoNumber: no number, or anything
+// beside it the grammar does not allow; kWhyUnknownUnit: letters that are
+// no unit).
+const char* ReadWeightText(const uint8_t* text, size_t length, uint8_t grammar, double& value,
+                           exchange::Unit& unit);
+
+// True when every '.' and ',' of the text stands between two digits: a
+// point that opens or closes the number is a damaged digit ("1.23" and ".234"
+// are not "1.234").
+bool PointBetweenDigits(const uint8_t* text, size_t length);
+
+// The unit a fixed unit field spells: kUnknown for a field that is blank or
+// holds something other than a word of letters (the field is then not read);
+// `word` is set when it holds a word of letters, known or not.
+exchange::Unit UnitField(const uint8_t* field, size_t length, bool& word);
+
+// `value` shown in `from` (kUnknown: the format's own unit `shown`), in
+// `to`. Grams from kilograms or tonnes are whole grams cut toward zero, as
+// the displays' thousandths of a kilogram are. False for a unit that is not
+// metric (the reading is refused).
+bool Deliver(double value, exchange::Unit from, exchange::Unit shown, exchange::Unit to, double& out);
 
 const size_t kTbeReplyLength = 14;
 const size_t kTb1ReplyLength = 12;
