@@ -335,7 +335,9 @@ TEST(AsciiDecoders, WhatTheReplySaysOfItself) {
         }
         EXPECT_TRUE(accepted);
         EXPECT_DOUBLE_EQ(r.weight, c.weight);
-        if (c.result == 7) EXPECT_EQ(r.stable, 0);
+        if (c.result == 7) {
+            EXPECT_EQ(r.stable, 0);
+        }
     }
 }
 
