@@ -13,15 +13,19 @@
 namespace zel {
 namespace ascii {
 
-// Radwag: "SUI" <'?' unstable> <any> <'-'> <weight, 9 chars> <4 bytes> CR LF,
-// exactly 21 bytes; the weight characters hold a number among spaces.
+// Radwag: "SUI" <'?' unstable, '^' over, 'v' under the range, 'E' error>
+// <any> <'-', '+' or ' '> <weight, 9 chars> <unit, 4 bytes> CR LF, exactly 21
+// bytes; the weight characters hold a number among spaces. Over or under
+// the range gives 7; an error, pounds, ounces and a word that is no unit
+// are refused; a unit field that is no word is not read (kilograms).
 const size_t kRadwagLength = 21;
 bool AcceptsRadwag(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeRadwag(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // DIGI: <any> <status> CR '0' <weight, 6 chars> CR ... LF. Status bit 1
-// stable, bit 2 negative; '-' in the weight reads as '0', but a weight
-// without a digit is refused.
+// stable, bit 2 negative, bits 0 and 3 over and under the range; '-' in the
+// weight reads as '0'. A weight without a digit is overload (7) with a range
+// bit, else refused.
 bool DigiComplete(const uint8_t* frame, size_t count);
 bool AcceptsDigi(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeDigi(const uint8_t* frame, size_t length, exchange::Reading& out);
@@ -34,15 +38,18 @@ bool AcceptsHbm(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeHbm(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // KELI: STX "NW:" <weight text> ETX, more than 10 bytes; the text is a
-// number, perhaps followed by its unit. Always stable.
+// number, perhaps followed by its unit (kilograms when it names none).
+// Always stable.
 bool KeliComplete(const uint8_t* frame, size_t count);
 bool AcceptsKeli(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeKeli(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// R320: 9 bytes of address, then the weight text (digits, '.', a sign,
-// spaces skipped), ended by CR LF; more than 10 bytes. The weight is
-// reported in thousandths of the shown unit; a reply without a number ends
-// the cycle with 3.
+// R320: the header (the flags and address in two hexadecimal digits, a
+// reply and no error; command 05, register 0027, ':'), then the weight text
+// (a number, perhaps its unit), ended by CR LF; 11 to 30 bytes. The weight
+// is reported in grams (thousandths of kilograms when the text names no
+// unit); a reply without a digit ends the cycle with 3, any other that is
+// not a weight reply is refused.
 bool R320Complete(const uint8_t* frame, size_t count);
 bool AcceptsR320(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeR320(const uint8_t* frame, size_t length, exchange::Reading& out);

@@ -20,13 +20,14 @@ std::string SignedText(const Display& d, int width, int dec) {
     return TextField(Minus(d, mag) ? -value : value, width, dec);
 }
 
-// Radwag WPT/4: "SUI", '?' when not stable (else ' '), ' ', '-' or ' ', the
-// magnitude right-aligned in 9 characters (up to 4 decimals), " kg ", CR LF:
-// 21 bytes.
+// Radwag WPT/4: "SUI", '?' when not stable (else ' '; '^' over the range),
+// ' ', '-' or ' ', the magnitude right-aligned in 9 characters (up to 4
+// decimals), " kg ", CR LF: 21 bytes.
 std::string Radwag(const Display& d) {
     const int dec = ClampDecimals(d.decimals, 4);
     const long long mag = ScaledMagnitude(d.weight, dec, 999999999LL);
     std::string f = "SUI";
+    if (d.overload) return f + "^" + std::string(11, ' ') + " kg \r\n";
     f.push_back(d.stable ? ' ' : '?');
     f.push_back(' ');
     f.push_back(Minus(d, mag) ? '-' : ' ');
@@ -39,12 +40,14 @@ std::string RadwagBroken(const std::string& frame) { return WithByte(frame, 19, 
 
 // DIGI DS-788: STX, status ('0' + bit 1 stable + bit 2 negative), CR, '0',
 // the magnitude as 6 digits without a point (the display's digits), CR LF.
+// Over the range: status bit 0 and dashes.
 std::string Digi(const Display& d) {
     const int dec = ClampDecimals(d.decimals);
     const long long mag = ScaledMagnitude(d.weight, dec, kSixDigits);
     char digits[8];
     std::snprintf(digits, sizeof digits, "%06lld", mag);
     std::string f("\x02", 1);
+    if (d.overload) return f + "\x31\r0------\r\n";
     f.push_back(static_cast<char>(0x30 | (d.stable ? 0x02 : 0) | (Minus(d, mag) ? 0x04 : 0)));
     f += "\r0";
     f += digits;

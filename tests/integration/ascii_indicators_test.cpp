@@ -171,6 +171,27 @@ TEST(AsciiIndicatorFaults, R320WithoutANumberAnswersThreeAfterOneRequest) {
     EXPECT_EQ(rig.sim.RequestsSeen(), 1);
 }
 
+TEST(AsciiIndicatorFaults, RangeMarksGiveOverloadAfterOneRequest) {
+    // Radwag's '^', DIGI's out-of-range bit with dashes: once no answer (3
+    // after every attempt) or a weight.
+    for (int model : {35, 23}) {
+        SCOPED_TRACE(model);
+        PolledRig rig(model, Wire::Tcp);
+        rig.sim.SetWeight(5.0);
+        rig.sim.SetOverload(true);
+        Weighing w = rig.Weigh();
+        EXPECT_FALSE(w.ok);
+        EXPECT_EQ(w.code, 7);
+        EXPECT_EQ(w.weight, 0.0);
+        EXPECT_EQ(w.stable, 0);
+        EXPECT_EQ(rig.sim.RequestsSeen(), 1);
+        rig.sim.SetOverload(false);
+        w = rig.Weigh();
+        EXPECT_EQ(w.code, 0);
+        EXPECT_NEAR(w.weight, Expect(model, 5.0, true).weight, 1e-9);
+    }
+}
+
 TEST(AsciiIndicatorFaults, SlowBytesStillEndAtTheTerminator) {
     // A reply a byte every 5 ms, as from a slow line, is taken whole and at
     // once; at 60 ms a byte the budget runs out long before the end.

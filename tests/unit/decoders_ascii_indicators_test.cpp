@@ -154,12 +154,16 @@ TEST(AsciiDecoders, R320) {
     };
     const Case cases[] = {
         {"negative", a + "-12.50\r\n", true, 0, Verdict::kAccept, -12500},
-        {"spaces skipped", a + "-  12.5 0\r\n", true, 0, Verdict::kAccept, -12500},
+        {"spaces after the sign", a + "-  12.50\r\n", true, 0, Verdict::kAccept, -12500},
+        // A space between digits once read as none: "12.5 0" was 12.50.
+        {"space between digits", a + "-  12.5 0\r\n", true, 3, Verdict::kRetry, 0},
         {"thousandths exact", a + "1.005\r\n", true, 0, Verdict::kAccept, 1005},
         {"thousandths exact, negative", a + "-0.285\r\n", true, 0, Verdict::kAccept, -285},
         {"finer part truncated", a + "1.0057\r\n", true, 0, Verdict::kAccept, 1005},
         {"unit ends it", a + "   2.5kg\r\n", true, 0, Verdict::kAccept, 2500},
-        {"19 characters at most", a + "00000000000000000012345\r\n", true, 0, Verdict::kAccept, 1000},
+        // Longer than the 30 bytes the engine collects: its first 19
+        // characters once read as 1.
+        {"longer than a reply", a + "00000000000000000012345\r\n", true, 3, Verdict::kEndCycle, 0},
         {"zero", a + "  0.000\r\n", true, 0, Verdict::kAccept, 0},
         {"letters only", a + "OVERLOAD\r\n", true, 3, Verdict::kEndCycle, 0},
         {"nothing after the address", a + "\r\n", true, 3, Verdict::kEndCycle, 0},
@@ -241,6 +245,99 @@ TEST(AsciiDecoders, WeightTextIsANumberOrNoReply) {
         Reading r = Sentinel();
         EXPECT_EQ(c.decode(f.data(), f.size(), r).result, c.accepted ? 0 : 3);
         EXPECT_EQ(r.weight, c.accepted ? c.weight : -77.0);
+    }
+}
+
+// What the reply says of itself: its unit, a range or error mark, its
+// header. Each was read as a weight (or as no answer where the scale marks
+// overload).
+TEST(AsciiDecoders, WhatTheReplySaysOfItself) {
+    using namespace zel::ascii;
+    using zel::exchange::kWhyErrorMark;
+    using zel::exchange::kWhyHeader;
+    using zel::exchange::kWhyNoNumber;
+    using zel::exchange::kWhyNotMetric;
+    using zel::exchange::kWhyUnknownUnit;
+    auto radwag = [](char status, char sign, const char* weight, const char* unit) {
+        std::string f = RadwagReply(status, sign, weight);
+        f.replace(15, 4, unit);
+        return f;
+    };
+    const std::string nw("\x02NW:", 4);
+    const std::string d = "\x02";
+    struct Case {
+        const char* name;
+        bool (*accepts)(const uint8_t*, size_t);
+        zel::exchange::Decoded (*decode)(const uint8_t*, size_t, Reading&);
+        std::string reply;
+        int32_t result;
+        double weight;
+        const char* why = nullptr;
+    };
+    const Case cases[] = {
+        // Radwag: its marks where the stability mark stands, its unit in 15 to 18.
+        {"radwag over range", AcceptsRadwag, DecodeRadwag, RadwagReply('^', ' ', "  99.9990"), 7, 0},
+        {"radwag over range, blank", AcceptsRadwag, DecodeRadwag, RadwagReply('^', ' ', "         "), 7, 0},
+        {"radwag under range", AcceptsRadwag, DecodeRadwag, RadwagReply('v', '-', "   0.0010"), 7, 0},
+        {"radwag error", AcceptsRadwag, DecodeRadwag, RadwagReply('E', ' ', "   1.2340"), 3, 0, kWhyErrorMark},
+        {"radwag grams", AcceptsRadwag, DecodeRadwag, radwag(' ', ' ', "   1234.0", "  g "), 0, 1.234},
+        {"radwag grams left", AcceptsRadwag, DecodeRadwag, radwag(' ', '-', "   1234.0", " g  "), 0, -1.234},
+        {"radwag milligrams", AcceptsRadwag, DecodeRadwag, radwag(' ', ' ', "   1500.0", " mg "), 0, 0.0015},
+        {"radwag pounds", AcceptsRadwag, DecodeRadwag, radwag(' ', ' ', "   2.7205", " lb "), 3, 0, kWhyNotMetric},
+        {"radwag carats", AcceptsRadwag, DecodeRadwag, radwag(' ', ' ', "   6170.0", " ct "), 3, 0, kWhyUnknownUnit},
+        {"radwag two signs", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', '-', "  -1.2340"), 3, 0, kWhyNoNumber},
+        {"radwag digit for a sign", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', '5', "   1.2340"), 3, 0,
+         kWhyNoNumber},
+        {"radwag point last", AcceptsRadwag, DecodeRadwag, RadwagReply(' ', ' ', "   12340."), 3, 0},
+        // DIGI: an out-of-range bit with no number is overload; without one,
+        // no answer.
+        {"digi bit 0 and dashes", AcceptsDigi, DecodeDigi, d + "\x31\r0------\r\n", 7, 0},
+        {"digi bit 3 and blanks", AcceptsDigi, DecodeDigi, d + "\x38\r0      \r\n", 7, 0},
+        {"digi dashes, no bit", AcceptsDigi, DecodeDigi, d + "\x32\r0------\r\n", 3, 0},
+        {"digi point first", AcceptsDigi, DecodeDigi, d + "\x32\r0.01250\r\n", 3, 0},
+        {"digi point last", AcceptsDigi, DecodeDigi, d + "\x32\r001250.\r\n", 3, 0},
+        {"hbm point first", AcceptsHbm, DecodeHbm, "   .1250\r\n", 3, 0},
+        // KELI: the unit after the number.
+        {"keli grams", AcceptsKeli, DecodeKeli, nw + "  1234 g\x03", 0, 1.234},
+        {"keli tonnes", AcceptsKeli, DecodeKeli, nw + " 1.2 t\x03", 0, 1200},
+        {"keli pounds", AcceptsKeli, DecodeKeli, nw + "  2.5 lb\x03", 3, 0, kWhyNotMetric},
+        {"keli digit as g", AcceptsKeli, DecodeKeli, nw + "  12.34g\x03", 3, 0},
+        // R320: the reply flag, no error flag, command 05 and register 0027.
+        {"r320 error reply", AcceptsR320, DecodeR320, "C1050027:0601\r\n", 3, 0, kWhyErrorMark},
+        {"r320 other register", AcceptsR320, DecodeR320, "81050026:   99.99\r\n", 3, 0, kWhyHeader},
+        {"r320 other command", AcceptsR320, DecodeR320, "81110027:   1.234\r\n", 3, 0, kWhyHeader},
+        {"r320 no reply flag", AcceptsR320, DecodeR320, "01050027:   1.234\r\n", 3, 0, kWhyHeader},
+        {"r320 not hexadecimal", AcceptsR320, DecodeR320, "8G050027:   1.234\r\n", 3, 0, kWhyHeader},
+        {"r320 another indicator", AcceptsR320, DecodeR320, "9F050027:   1.234\r\n", 0, 1234},
+        {"r320 lower-case flags", AcceptsR320, DecodeR320, "a1050027:   1.234\r\n", 0, 1234},
+        {"r320 tonnes", AcceptsR320, DecodeR320, "81050027:   1.234 t\r\n", 0, 1234000},
+        {"r320 grams", AcceptsR320, DecodeR320, "81050027:  1234 g\r\n", 0, 1234},
+        {"r320 kilograms", AcceptsR320, DecodeR320, "81050027:  1.234 kg\r\n", 0, 1234},
+        {"r320 pounds", AcceptsR320, DecodeR320, "81050027:  2.5 lb\r\n", 3, 0, kWhyNotMetric},
+        {"r320 dashes", AcceptsR320, DecodeR320, "81050027:  ------\r\n", 3, 0, kWhyNoNumber},
+        {"r320 space between digits", AcceptsR320, DecodeR320, "81050027:  12 345\r\n", 3, 0, kWhyNoNumber},
+        {"r320 minus inside", AcceptsR320, DecodeR320, "81050027:  12-345\r\n", 3, 0, kWhyNoNumber},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.reply);
+        Reading r = Sentinel();
+        const bool accepted = c.accepts(f.data(), f.size());
+        const zel::exchange::Decoded got = c.decode(f.data(), f.size(), r);
+        EXPECT_EQ(got.result, c.result);
+        if (c.result == 3) {
+            if (c.why) {
+                EXPECT_TRUE(accepted);
+                EXPECT_STREQ(got.why, c.why);
+            }
+            EXPECT_TRUE(r.weight == -77.0 || r.weight == 0.0) << r.weight;
+            continue;
+        }
+        EXPECT_TRUE(accepted);
+        EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        if (c.result == 7) {
+            EXPECT_EQ(r.stable, 0);
+        }
     }
 }
 

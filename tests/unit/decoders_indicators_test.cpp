@@ -401,3 +401,95 @@ TEST(IndicatorCommands, IqPlusPriceSelectsACommand) {
         EXPECT_EQ(session.releases, 0);
     }
 }
+
+// --- what the frame says of itself: unit, address, a sign of its own --------
+
+namespace {
+
+struct SaysCase {
+    const char* name;
+    AcceptsFn accepts;
+    DecodeFn decode;
+    std::string frame;
+    int32_t result;
+    double weight;              // with result 0 (or 1099)
+    const char* why = nullptr;  // with result 3: the decoder's reason
+};
+
+void RunSaysCases(const std::vector<SaysCase>& cases) {
+    for (const SaysCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        Reading r = Sentinel();
+        const bool accepted = c.accepts(f.data(), f.size());
+        const Decoded d = c.decode(f.data(), f.size(), r);
+        if (c.result == 3) {
+            // Refused by the check or by the decoder, never a reading.
+            EXPECT_EQ(d.result, 3);
+            EXPECT_EQ(r.weight, -77.0);
+            if (c.why && c.why != zel::exchange::kWhyNoNumber) {
+                // A well-formed frame the decoder refuses, and says why.
+                EXPECT_TRUE(accepted);
+                EXPECT_STREQ(d.why, c.why);
+            }
+            continue;
+        }
+        ASSERT_TRUE(accepted);
+        EXPECT_EQ(d.result, c.result);
+        EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        EXPECT_FALSE(std::signbit(r.weight)) << "minus zero or a negative";
+    }
+}
+
+}  // namespace
+
+// Each was read as another weight with result 0: a unit ignored, a reply of
+// another address, two signs, a damaged digit.
+TEST(IndicatorDecoders, WhatTheFrameSaysOfItself) {
+    using zel::exchange::kWhyAddress;
+    using zel::exchange::kWhyNoNumber;
+    using zel::exchange::kWhyNotMetric;
+    using zel::exchange::kWhyUnknownUnit;
+    RunSaysCases({
+        // TBE delivers grams from its kilograms.
+        {"tbe grams", ind::AcceptsTbe, ind::DecodeTbe, "     1234 g \r\n", 0, 1234},
+        {"tbe tonnes", ind::AcceptsTbe, ind::DecodeTbe, "     1.234 t\r\n", 0, 1234000},
+        {"tbe milligrams", ind::AcceptsTbe, ind::DecodeTbe, "   1500 mg  \r\n", 0, 1.5},
+        {"tbe upper-case KG", ind::AcceptsTbe, ind::DecodeTbe, "    1.234 KG\r\n", 0, 1234},
+        {"tbe pounds", ind::AcceptsTbe, ind::DecodeTbe, "    2.500 lb\r\n", 3, 0, kWhyNotMetric},
+        {"tbe ounces", ind::AcceptsTbe, ind::DecodeTbe, "    2.500oz \r\n", 3, 0, kWhyNotMetric},
+        {"tbe no unit", ind::AcceptsTbe, ind::DecodeTbe, "   12.5 pcs \r\n", 3, 0, kWhyUnknownUnit},
+        // A last digit damaged into 'g' or 't' is no unit.
+        {"tbe digit as g", ind::AcceptsTbe, ind::DecodeTbe, "       1.23g\r\n", 3, 0, kWhyNoNumber},
+        {"tbe digit as t", ind::AcceptsTbe, ind::DecodeTbe, "       1.23t\r\n", 3, 0, kWhyNoNumber},
+        {"tbe point first", ind::AcceptsTbe, ind::DecodeTbe, "        .234\r\n", 3, 0, kWhyNoNumber},
+        {"tbe point last", ind::AcceptsTbe, ind::DecodeTbe, "       1234.\r\n", 3, 0, kWhyNoNumber},
+        // TB1 is asked as "01".
+        {"tb1 other address", ind::AcceptsTb1, ind::DecodeTb1, "R02W 1.234\r\n", 3, 0, kWhyAddress},
+        {"tb1 address 10", ind::AcceptsTb1, ind::DecodeTb1, "R10W 1.234\r\n", 3, 0, kWhyAddress},
+        {"tb1 grams", ind::AcceptsTb1, ind::DecodeTb1, "R01W1234 g\r\n", 0, 1.234},
+        {"tb1 pounds", ind::AcceptsTb1, ind::DecodeTb1, "R01W1.2 lb\r\n", 3, 0, kWhyNotMetric},
+        {"tb1 N with a minus of its own", ind::AcceptsTb1, ind::DecodeTb1, "R01N-0.500\r\n", 3, 0},
+        {"tb1 E in pounds is 1099 with no weight", ind::AcceptsTb1, ind::DecodeTb1, "R01E1.2 lb\r\n", 1099, 0},
+        // Axis: the unit after the number, or in 10 to 13.
+        {"axis grams in its field", ind::AcceptsAxis, ind::DecodeAxis, "     1.234  g \r\n", 0, 1.234},
+        {"axis tonnes in its field", ind::AcceptsAxis, ind::DecodeAxis, "     1.234  t \r\n", 0, 1234000},
+        {"axis pounds in its field", ind::AcceptsAxis, ind::DecodeAxis, "     1.234 lb \r\n", 3, 0, kWhyNotMetric},
+        {"axis pounds in the text", ind::AcceptsAxis, ind::DecodeAxis, "  1.5lb   XXXX\r\n", 3, 0, kWhyNotMetric},
+        {"axis two units", ind::AcceptsAxis, ind::DecodeAxis, "  1.5kg    lb \r\n", 3, 0, kWhyUnknownUnit},
+        {"axis letters for a unit", ind::AcceptsAxis, ind::DecodeAxis, "     1.234 XY \r\n", 3, 0, kWhyUnknownUnit},
+        {"axis point last", ind::AcceptsAxis, ind::DecodeAxis, "     1234. kg \r\n", 3, 0, kWhyNoNumber},
+        // IQ plus: the unit in 13 and 14.
+        {"iq pounds", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n 1.500lb\r\n", 3, 0, kWhyNotMetric},
+        {"iq grams", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n  1500 g\r\n", 0, 1.5},
+        {"iq tonnes", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n 1.500t \r\n", 0, 1500},
+        {"iq letters for a unit", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n 1.500XY\r\n", 3, 0,
+         kWhyUnknownUnit},
+        {"iq two signs", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n--\n 1.500kg\r\n", 3, 0},
+        {"iq point first", ind::AcceptsIqPlus, ind::DecodeIqPlus, "XN\r\n  \n  .500kg\r\n", 3, 0},
+        // ESIT.
+        {"esit grams", ind::AcceptsEsit, ind::DecodeEsit, "  1234 g  \r\n", 0, 1.234},
+        {"esit pounds", ind::AcceptsEsit, ind::DecodeEsit, "  2.5 lb  \r\n", 3, 0, kWhyNotMetric},
+        {"esit digit as g", ind::AcceptsEsit, ind::DecodeEsit, "     1.23g\r\n", 3, 0},
+    });
+}
