@@ -80,6 +80,12 @@ struct ModelInfo {
     Delivery zeroDelivery = Delivery::kUnconfirmed;
     Delivery priceDelivery = Delivery::kUnconfirmed;
     Money money = Money::kNone;  // the unit of a reading's price and cost
+    // Whether a reading's stable flag comes from the scale's frame; false
+    // where the decoder sets it to a constant (or the format has none).
+    bool reportsStable = false;
+    // Whether a driver method sends the zero command the class takes (the
+    // platform's additional actions are empty, so none does yet).
+    bool zeroReached = false;
 };
 
 // Models 0..45 in order; `count` receives the number of rows.
