@@ -281,8 +281,8 @@ int RunModels(const Options& o) {
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
-        std::printf("| model | caption | kind | line | weight unit | to kg | price, cost | tare | zero | price | frame check |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| model | caption | kind | line | weight unit | to kg | stable flag | price, cost | tare | zero | price | frame check |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     } else if (!o.json) {
         std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
                     "frame check", "caption");
@@ -292,7 +292,10 @@ int RunModels(const Options& o) {
         const bool reserved = m.kind == ModelKind::kReserved;
         const char* line = reserved || m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line);
         const char* tare = DeliveryName(m.tare, m.tareDelivery);
-        const char* zero = DeliveryName(m.zero, m.zeroDelivery);
+        // Zero only where a driver method sends it.
+        const bool zeroTaken = m.zero && m.zeroReached;
+        const char* zero = DeliveryName(zeroTaken, m.zeroDelivery);
+        const char* stableFlag = reserved ? "-" : m.reportsStable ? "yes" : "no";
         const char* price = DeliveryName(m.price, m.priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
@@ -306,7 +309,9 @@ int RunModels(const Options& o) {
             }
             if (m.money == Money::kNone) row.Null("money");
             else row.String("money", MoneyName(m.money));
-            row.Set("tare", command(m.tare, tare)).Set("zero", command(m.zero, zero));
+            if (reserved) row.Null("stableFlag");
+            else row.Bool("stableFlag", m.reportsStable);
+            row.Set("tare", command(m.tare, tare)).Set("zero", command(zeroTaken, zero));
             row.Set("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
             std::printf("%s\n", row.Text().c_str());
@@ -318,8 +323,8 @@ int RunModels(const Options& o) {
             for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
                 caption.replace(at, 1, "\\|");
             const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
-            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), MoneyName(m.money), tare,
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), stableFlag, MoneyName(m.money), tare,
                         zero, price, FrameCheckName(m.frameCheck));
             continue;
         }
@@ -329,7 +334,7 @@ int RunModels(const Options& o) {
         }
         std::string commands;
         if (m.tare) commands += "tare ";
-        if (m.zero) commands += "zero ";
+        if (zeroTaken) commands += "zero ";
         if (m.price) commands += "price ";
         if (commands.empty()) commands = "-";
         char unit[64];
