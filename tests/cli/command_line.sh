@@ -40,7 +40,7 @@ listen --interval 5 --port /dev/x|zelscales: unknown option --interval
 listen --count x --port /dev/x|zelscales: bad value for --count: x
 detect|zelscales: detect needs --port NAME or --host H
 detect --port /dev/a --host 127.0.0.1|zelscales: detect needs --port NAME or --host H
-detect --port /dev/a --bauds 96x0|zelscales: bad --bauds 96x0 (e.g. 9600,4800)
+detect --port /dev/a --bauds 96x0|zelscales: bad --bauds 96x0: wants speeds of 1200,2400,4800,9600,19200,38400,56000,57600,115200,256000 (e.g. 9600,4800)
 detect --host 127.0.0.1 --tcp-port 70000|zelscales: bad --tcp-port 70000: wants 1 to 65535
 detect --port /dev/a --model 13|zelscales: unknown option --model
 ports --json extra|zelscales: unexpected argument extra
