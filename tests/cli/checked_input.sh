@@ -113,7 +113,7 @@ EOT
 import json, sys
 rows = {r["model"]: r for r in map(json.loads, sys.stdin)}
 want = {0: ("unconfirmed", None, "unconfirmed"), 5: (None, None, "not sent"), 6: (None, None, "not sent"),
-        20: ("confirmed", None, "confirmed"), 40: ("confirmed", "confirmed", None),
+        20: ("confirmed", None, "confirmed"), 40: ("confirmed", None, None),
         41: ("confirmed", None, None), int(sys.argv[1]): (None, None, None)}
 for model, (tare, zero, price) in want.items():
     got = (rows[model]["tare"], rows[model]["zero"], rows[model]["price"])

@@ -69,14 +69,14 @@ while IFS='|' read -r args wanted; do
   [ ! -s "$work/err" ] || fail "zelscales $args: wrote on stderr"
   echo "ok: zelscales $args"
 done <<'EOT'
---help|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
--h|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
-help|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
-weigh -h|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
-weigh --count x --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
-weigh --frobnicate --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
---verbose price --help|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]
-help price|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]
+--help|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+-h|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+help|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+weigh -h|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+weigh --count x --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+weigh --frobnicate --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+--verbose price --help|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]
+help price|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]
 help listen|usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])
 decode --help|usage: zelscales decode LOG [--model N] [--json]
 detect --bauds x --help|usage: zelscales detect (--port NAME | --host H [--tcp-port P]) [--bauds B,B,...] [--json] [--verbose]
