@@ -68,8 +68,7 @@ const char kUsage[] =
 
 const char kScaleOptions[] =
     "scale options:\n"
-    "  --model M  --port NAME [--baud B] | --host H [--tcp-port P]  --coeff X  --leave\n"
-    "  --trace    every byte on the line on stderr, with the speed and framing in effect\n";
+    "  --model M  --port NAME [--baud B] | --host H [--tcp-port P]  --coeff X  --leave\n";
 
 // The usage of a command that reaches a scale: its own lines, then the scale options.
 std::string WithScaleOptions(const char* text) { return std::string(text) + kScaleOptions; }
