@@ -59,7 +59,9 @@ private:
         std::string why;
         if (!v.ok)
             why = received_.empty() ? "no reply"
-                                    : std::to_string(received_.size()) + " bytes that make no frame of model " +
+                                    : std::to_string(received_.size()) +
+                                          (received_.size() == 1 ? " byte that makes" : " bytes that make") +
+                                          " no frame of model " +
                                           std::to_string(row_.number) +
                                           (asks_ ? std::string(": ") + zel::exchange::RefusalText(v.refusal) : "") +
                                           " (a wrong speed or model? try zelscales detect)";

@@ -456,9 +456,9 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             Send(port, step, sent);
             const std::string bytes = Collect(port, step, deadline, sent, extraListen, finding);
             if (verbose) {
-                std::fprintf(stderr, "detect: %s %s%s -> %zu bytes%s%s%s\n", Where(step).c_str(),
+                std::fprintf(stderr, "detect: %s %s%s -> %zu byte%s%s%s%s\n", Where(step).c_str(),
                              step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(),
-                             bytes.size(), bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
+                             bytes.size(), bytes.size() == 1 ? "" : "s", bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
                              finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
                 if (finding.models.empty() && !finding.why.empty())
                     std::fprintf(stderr, "detect:   refused: %s\n", finding.why.c_str());
@@ -482,8 +482,8 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             }
             if (second.models.empty()) {
                 if (verbose)
-                    std::fprintf(stderr, "detect: %s: one reply from %s, no second\n", Where(step).c_str(),
-                                 GroupName(finding.models).c_str());
+                    std::fprintf(stderr, "detect: %s: one reply of %s %s, no second\n", Where(step).c_str(),
+                                 finding.models.size() == 1 ? "model" : "models", GroupName(finding.models).c_str());
                 if (ready == kOutOfTime) outOfTime = true;
                 if (ready == kLost) break;
                 continue;
