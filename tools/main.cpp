@@ -155,9 +155,12 @@ std::string DeviceFromSettings(Options& o) {
         if (d.isComPort != 0) o.port = d.comPortName, o.baud = d.comBaudRate;
         else o.host = d.host, o.tcpPort = d.tcpPort;
         if (d.coeff != 1.0) {
+            // A plain decimal, as --coeff takes it ("0.000001", never "1e-06").
             char text[64];
-            std::snprintf(text, sizeof text, "%.9g", d.coeff);
+            std::snprintf(text, sizeof text, "%.9f", d.coeff);
             o.coeff = text;
+            while (o.coeff.size() > 1 && o.coeff.back() == '0') o.coeff.pop_back();
+            if (o.coeff.back() == '.') o.coeff.pop_back();
         }
         return std::string();
     }

@@ -214,10 +214,20 @@ echo "ok: a refused tare is told as the reply it was"
 # --device N: the device of settings.ini beside the library.
 mkdir "$work/dev" && cp "$library" "$work/dev/"
 printf '[SCALES0]\nfNum=7\nfType=13\nfIsComPort=1\nfComPortName=%s\nfComBaudRate=9600\n' "$cas" >"$work/dev/settings.ini"
+printf '[SCALES1]\nfNum=8\nfType=10\nfIsComPort=1\nfComPortName=%s\nfComBaudRate=9600\nfCoeff=0.001\n' "$massak" >>"$work/dev/settings.ini"
 got=$("$zelscales" --library "$work/dev/$(basename "$library")" weigh --device 7)
 [ "$got" = "weight 2.500 kg  stable" ] || fail "weigh --device 7: '$got'"
-rc=0; "$zelscales" --library "$work/dev/$(basename "$library")" weigh --device 8 2>"$work/err" || rc=$?
-[ "$rc" = 1 ] && grep -q 'no device 8 in' "$work/err" || fail "weigh --device 8: exit $rc, $(cat "$work/err")"
+got=$("$zelscales" --library "$work/dev/$(basename "$library")" weigh --device 8 --json)
+python3 -c '
+import json, sys
+r = json.loads(sys.argv[1])
+assert r["device"] == 8 and r["model"] == 10 and r["unit"] == "kg" and r["weight"] == 1.234, r
+' "$got" || fail "weigh --device 8: $got"
+rc=0; "$zelscales" --library "$work/dev/$(basename "$library")" weigh --device 9 2>"$work/err" || rc=$?
+[ "$rc" = 1 ] && grep -q 'no device 9 in' "$work/err" || fail "weigh --device 9: exit $rc, $(cat "$work/err")"
+usage_errors holds <<'EOT'
+weigh --device 7 --model 13|--device N takes its model, line and coefficient from settings.ini
+EOT
 echo "ok: weigh --device"
 
 # listen with log.txt beside the library: the driver's own log there.
