@@ -164,7 +164,7 @@ public:
             "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]\n"
             "       zelscales weigh --device N [--count N] ...\n"
             "Reads the weight N times (0: until Ctrl-C); several readings end with a summary.\n"
-            "--device N weighs the device [SCALESN] of the settings.ini beside the library.\n"), true)
+            "--device N weighs the device numbered N (its fNum) in the settings.ini beside the library.\n"), true)
             .Scale().Readings().Json().Trace().Int("--device", o.device, 0, 99);
         Command("price", WithScaleOptions(
             "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]\n"
