@@ -87,6 +87,12 @@ struct ModelInfo {
     exchange::CommandList (*commands)() = nullptr;
     // The data line an event-driven model hands the platform with a reading.
     const listener::EventLine* eventLine = nullptr;
+    // Whether a reading's stable flag comes from the scale's frame; false
+    // where the decoder sets it to a constant (or the format has none).
+    bool reportsStable = false;
+    // Whether a driver method sends the zero command the class takes (the
+    // platform's additional actions are empty, so none does yet).
+    bool zeroReached = false;
 };
 
 // Models 0..45 in order; `count` receives the number of rows.

@@ -17,7 +17,7 @@ namespace zelscales {
 namespace {
 
 const char kUsage[] =
-    "usage: zelscales [--library PATH] [--verbose] COMMAND [options]\n"
+    "usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]\n"
     "\n"
     "commands:\n"
     "  weigh     read the weight (--count N, 0 = until Ctrl-C; --interval MS, --attempts N)\n"
@@ -36,12 +36,15 @@ const char kUsage[] =
 #endif
     "\n"
     "scale options (default: the built-in emulator, model 20):\n"
-    "  --model M            model number (see `zelscales models`)\n"
+    "  --model M            model number (see `zelscales models`); a scale on --port or\n"
+    "                       --host needs it (`zelscales detect` finds it)\n"
     "  --port NAME          serial port, e.g. /dev/ttyUSB0 or COM3\n"
     "  --baud B             serial speed, one of the setup form's (default 4800)\n"
     "  --host H             scale on TCP instead of a serial port\n"
     "  --tcp-port P         TCP port, 1 to 65535 (default 20108)\n"
-    "  --coeff X            weight coefficient, not zero (default 1.000)\n"
+    "  --coeff X            weight coefficient: a plain decimal above zero, '.' or ','\n"
+    "                       as its separator (default 1.000); 0.001 on a grams model,\n"
+    "                       0.000001 on a milligrams one, gives kilograms\n"
     "  --leave              keep the line open between requests\n"
     "\n"
     "output:\n"
@@ -50,6 +53,8 @@ const char kUsage[] =
     "                       time (UTC), result (0 = a reading), model, weight, unit,\n"
     "                       stable, price, cost; a failed reading has result and error;\n"
     "                       tare, test, params, models and version print JSON lines too\n"
+    "  --trace              weigh, price, tare, test, detect and listen: every byte on the\n"
+    "                       scale's line on stderr, with the speed and framing in effect\n"
     "\n"
     "`zelscales COMMAND --help` prints that command's usage.\n"
     "\n"
@@ -120,7 +125,12 @@ public:
     // Where the scale is: a serial port or TCP.
     Definer& Line() { return Text("--port", o_.port).Text("--host", o_.host).Int("--tcp-port", o_.tcpPort); }
     Definer& Scale() {
-        Int("--model", o_.model).Line().Int("--baud", o_.baud).Text("--coeff", o_.coeff);
+        Options& o = o_;
+        Value("--model", [&o](const std::string& text) {
+            if (!ParseInt(text, INT_MIN, INT_MAX, o.model)) throw Bad("bad value for --model: " + text);
+            o.modelGiven = true;
+        });
+        Line().Int("--baud", o_.baud).Text("--coeff", o_.coeff);
         return Flag("--leave", o_.leave);
     }
     Definer& Readings() {
@@ -146,20 +156,24 @@ public:
         app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         Help(&app_, kUsage);
         app_.add_flag("-v,--verbose", o.verbose);
+        app_.add_flag("--trace", topTrace_);
         app_.add_option("--library", o.library);
 
         // The commands. `checked`: the scale options' values are checked before the run.
         Command("weigh", WithScaleOptions(
-            "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]\n"
-            "Reads the weight N times (0: until Ctrl-C).\n"), true).Scale().Readings().Json().Trace();
+            "usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]\n"
+            "       zelscales weigh --device N [--count N] ...\n"
+            "Reads the weight N times (0: until Ctrl-C); several readings end with a summary.\n"
+            "--device N weighs the device numbered N (its fNum) in the settings.ini beside the library.\n"), true)
+            .Scale().Readings().Json().Trace().Int("--device", o.device, 0, 99);
         Command("price", WithScaleOptions(
-            "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]\n"
+            "usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]\n"
             "Sends a unit price, then weighs.\n"), true).Price().Scale().Readings().Json().Trace();
         Command("tare", WithScaleOptions(
-            "usage: zelscales tare [scale options] [--json]\n"
+            "usage: zelscales tare [scale options] [--json] [--trace]\n"
             "Sends the tare command; says whether the scale confirmed it.\n"), true).Scale().Json().Trace();
         Command("test", WithScaleOptions(
-            "usage: zelscales test [scale options] [--json]\n"
+            "usage: zelscales test [scale options] [--json] [--trace]\n"
             "Runs the driver's device test.\n"), true).Scale().Json().Trace();
         Command("params", "usage: zelscales params [--json]\n"
                           "Prints the parameter form (XML; --json: one object per parameter).\n").Json();
@@ -178,7 +192,11 @@ public:
         Command("detect", DetectUsage())
             .Line()
             .Value("--bauds", [&o](const std::string& text) {
-                if (!detect::ParseBauds(text, o.bauds)) throw Bad("bad --bauds " + text + " (e.g. 9600,4800)");
+                if (!detect::ParseBauds(text, o.bauds)) {
+                    std::string list;
+                    for (int speed : kSerialSpeeds) list += (list.empty() ? "" : ",") + std::to_string(speed);
+                    throw Bad("bad --bauds " + text + ": wants speeds of " + list + " (e.g. 9600,4800)");
+                }
             })
             .Json()
             .Trace();
@@ -249,7 +267,27 @@ public:
         if (line_.command == "simulate" && (s.model < 0 || s.pty == (s.tcpPort >= 0)))
             return Fail("simulate needs --model N and one of --pty or --tcp PORT", kExitUsage);
 #endif
+        static const std::set<std::string> kTraced = {"weigh", "price", "tare", "test", "detect", "listen"};
+        if (topTrace_) {
+            // Given before the command, or after one that does not take it.
+            if (!kTraced.count(line_.command))
+                return Fail("--trace is for weigh, price, tare, test, detect and listen", kExitUsage);
+            line_.options.trace = true;
+        }
         std::string error;
+        static const std::set<std::string> kModelled = {"weigh", "price", "tare", "test"};
+        const Options& given = line_.options;
+        if (kModelled.count(line_.command) && given.device < 0 && !given.modelGiven &&
+            (!given.port.empty() || !given.host.empty()))
+            return Fail(std::string(given.port.empty() ? "--host" : "--port") +
+                            " needs --model M, the scale's model (`zelscales detect` finds it; "
+                            "`zelscales models` lists them)",
+                        kExitUsage);
+        if (given.device >= 0 && (given.modelGiven || !given.port.empty() || !given.host.empty() ||
+                                  !given.coeff.empty()))
+            return Fail("--device N takes its model, line and coefficient from settings.ini; "
+                        "give none of --model, --port, --host, --coeff",
+                        kExitUsage);
         if (checked_.count(line_.command) && !(error = CheckOptions(line_.options)).empty())
             return Fail(error, kExitUsage);
         return kRunCommand;
@@ -337,6 +375,7 @@ private:
     std::vector<std::pair<std::string, std::string>> usages_;  // command, its usage
     std::set<std::string> checked_;
     std::string helpFor_;
+    bool topTrace_ = false;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "host/Component.h"
 
 namespace zelscales {
@@ -36,6 +37,8 @@ struct Options {
     std::string library;     // --library PATH (default: zel::host::DefaultLibraryPath())
     bool verbose = false;    // --verbose: echo every driver call to stderr
     int model = 20;          // --model M (default: the emulator)
+    bool modelGiven = false; // --model was on the command line
+    int device = -1;         // --device N (weigh: the device of settings.ini numbered N)
     std::string port;        // --port NAME (COM port)
     int baud = 4800;         // --baud B
     std::string host;        // --host H (selects TCP)
@@ -104,10 +107,21 @@ std::string LastErrorText(zel::host::Component& driver, const Options& options);
 // Price text in currency units ("12.50", "12,5", "3") to hundredths.
 bool ParsePrice(const std::string& text, int32_t& hundredths);
 
-// "weight 1.234 kg  stable  price 12.50  cost 15.43"
-std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit);
+// "weight 1.234 kg  stable  price 12.50  cost 15.43". `reportsStable`
+// false: the format carries no stable flag, so no word is printed. Money
+// in hundredths prints as "price 1250 hundredths (12.50)".
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit,
+                          bool reportsStable = true, zel::devices::Money money = zel::devices::Money::kUnits);
+// "1250 hundredths (12.50)", "12.50", or "1250 (as the scale sends)".
+std::string MoneyText(double value, zel::devices::Money money);
 // The unit of the weights the driver delivers for the options' model (from
-// the model table), marked when a coefficient scales them.
+// the model table) once the coefficient has scaled them: "kg" for a grams
+// model with --coeff 0.001, "(kg x 1.02)" for a correction.
 std::string WeightUnit(const Options& options);
+// The value of an accepted --coeff (1 when none was given).
+double CoefficientValue(const Options& options);
+// What --coeff's text fails (empty when the driver reads it as the tool
+// does): a plain decimal above zero, '.' or ',' as its separator.
+std::string CheckCoefficient(const std::string& text);
 
 }  // namespace zelscales

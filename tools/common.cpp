@@ -15,6 +15,7 @@
 #include "tools/why.h"
 
 #include "devices/ModelTable.h"
+#include "core/ResultCodes.h"
 #include "platform/sys.h"
 
 using zel::host::CallResult;
@@ -96,15 +97,8 @@ const int kSerialSpeeds[10] = {1200, 2400, 4800, 9600, 19200, 38400, 56000, 5760
 
 std::string CheckOptions(const Options& o) {
     if (!o.coeff.empty()) {
-        // A decimal number with '.' or ',' as its separator, not zero.
-        std::string text = o.coeff;
-        std::replace(text.begin(), text.end(), ',', '.');
-        char* end = nullptr;
-        errno = 0;
-        const double value = std::strtod(text.c_str(), &end);
-        const bool spaced = std::isspace(static_cast<unsigned char>(text[0])) != 0;
-        if (spaced || *end != 0 || errno != 0 || !std::isfinite(value) || value == 0.0)
-            return "bad --coeff " + o.coeff + ": wants a non-zero number, e.g. 0.001";
+        const std::string fault = CheckCoefficient(o.coeff);
+        if (!fault.empty()) return fault;
     }
     if (std::find(std::begin(kSerialSpeeds), std::end(kSerialSpeeds), o.baud) == std::end(kSerialSpeeds)) {
         std::string list;
@@ -120,6 +114,48 @@ std::string CheckOptions(const Options& o) {
         return "model " + std::to_string(o.model) + " is reserved, no scale behind it; see `zelscales models`";
     return std::string();
 }
+
+namespace {
+
+// A plain decimal: digits with at most one '.' or ',' among them.
+bool PlainDecimal(const std::string& text) {
+    bool digit = false, separator = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') digit = true;
+        else if ((c == '.' || c == ',') && !separator) separator = true;
+        else return false;
+    }
+    return digit;
+}
+
+// The coefficient as the driver reads the parameter's text: ',' as '.', a
+// trailing separator dropped, then ParseNumberText.
+double DriverCoefficient(std::string text) {
+    std::replace(text.begin(), text.end(), ',', '.');
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return ParseNumberText(text.c_str());
+}
+
+}  // namespace
+
+std::string CheckCoefficient(const std::string& text) {
+    const std::string forms = "bad --coeff " + text +
+                              ": wants a plain decimal above zero, '.' or ',' as its separator, e.g. 0.001, 1,02 "
+                              "or 1000 (no sign, no exponent)";
+    if (!PlainDecimal(text)) return forms;
+    std::string copy = text;
+    std::replace(copy.begin(), copy.end(), ',', '.');
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    // The driver reads at most 50 characters: a longer text, or one it would
+    // round otherwise, is not the coefficient the tool would report.
+    if (errno != 0 || *end != 0 || !std::isfinite(value) || value == 0.0 || DriverCoefficient(text) != value)
+        return forms;
+    return std::string();
+}
+
+double CoefficientValue(const Options& o) { return o.coeff.empty() ? 1.0 : DriverCoefficient(o.coeff); }
 
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
     std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
@@ -244,22 +280,39 @@ bool ParsePrice(const std::string& text, int32_t& hundredths) {
     return true;
 }
 
-std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit) {
-    char buf[200];
-    if (withPrice)
-        std::snprintf(buf, sizeof(buf), "weight %.3f %s  %s  price %.2f  cost %.2f", weight, unit,
-                      stable ? "stable" : "unstable", price, cost);
+std::string MoneyText(double value, zel::devices::Money money) {
+    char buf[96];
+    using zel::devices::Money;
+    if (money == Money::kHundredths)
+        std::snprintf(buf, sizeof buf, "%.0f hundredths (%.2f)", value, value / 100.0);
+    else if (money == Money::kAsSent)
+        std::snprintf(buf, sizeof buf, "%.0f (as the scale sends)", value);
     else
-        std::snprintf(buf, sizeof(buf), "weight %.3f %s  %s", weight, unit, stable ? "stable" : "unstable");
+        std::snprintf(buf, sizeof buf, "%.2f", value);
     return buf;
+}
+
+std::string FormatReading(double weight, bool stable, double price, double cost, bool withPrice, const char* unit,
+                          bool reportsStable, zel::devices::Money money) {
+    char buf[200];
+    std::snprintf(buf, sizeof(buf), "weight %.3f %s", weight, unit);
+    std::string text = buf;
+    if (reportsStable) text += stable ? "  stable" : "  unstable";
+    if (withPrice) text += "  price " + MoneyText(price, money) + "  cost " + MoneyText(cost, money);
+    return text;
 }
 
 std::string WeightUnit(const Options& options) {
     const zel::devices::ModelInfo* row = zel::devices::FindModel(options.model);
     std::string unit = row && row->unit[0] ? row->unit : "kg";
-    // A coefficient other than 1 turns the scale's unit into something else.
-    if (!options.coeff.empty()) unit = "(" + unit + " x " + options.coeff + ")";
-    return unit;
+    if (options.coeff.empty()) return unit;
+    // The coefficient that turns grams or milligrams into kilograms (or
+    // milligrams into grams) gives that unit; any other marks the weight.
+    const double c = CoefficientValue(options);
+    if (c == 1.0) return unit;
+    if (row && row->toKilograms > 0 && c == row->toKilograms) return "kg";
+    if (unit == "mg" && c == 0.001) return "g";
+    return "(" + unit + " x " + options.coeff + ")";
 }
 
 }  // namespace zelscales

@@ -12,6 +12,7 @@
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
+#include "tools/trace.h"
 #include "tools/traffic_log.h"
 
 using namespace zelscales;
@@ -58,7 +59,9 @@ private:
         std::string why;
         if (!v.ok)
             why = received_.empty() ? "no reply"
-                                    : std::to_string(received_.size()) + " bytes that make no frame of model " +
+                                    : std::to_string(received_.size()) +
+                                          (received_.size() == 1 ? " byte that makes" : " bytes that make") +
+                                          " no frame of model " +
                                           std::to_string(row_.number) +
                                           (asks_ ? std::string(": ") + zel::exchange::RefusalText(v.refusal) : "") +
                                           " (a wrong speed or model? try zelscales detect)";
@@ -67,14 +70,18 @@ private:
             o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", received_.size());
             if (v.ok) {
                 o.Int("result", v.result).Number("weight", v.reading.weight).String("unit", row_.unit);
-                o.Number("price", v.reading.price).Number("cost", v.reading.cost).Int("stable", v.reading.stable);
+                o.Number("price", v.reading.price).Number("cost", v.reading.cost);
+                // Where the format carries no stable flag the decoder's constant says nothing.
+                if (row_.reportsStable) o.Int("stable", v.reading.stable);
+                else o.Null("stable");
             } else {
                 o.String("why", why);
             }
             std::printf("%s\n", o.Text().c_str());
         } else if (v.ok) {
-            std::printf("  => model %d: weight %g %s, price %g, cost %g, %s (result %d)\n", row_.number, v.reading.weight,
-                        row_.unit, v.reading.price, v.reading.cost, v.reading.stable ? "stable" : "not stable", v.result);
+            std::printf("  => model %d: weight %g %s, price %g, cost %g%s (result %d)\n", row_.number, v.reading.weight,
+                        row_.unit, v.reading.price, v.reading.cost,
+                        !row_.reportsStable ? "" : v.reading.stable ? ", stable" : ", not stable", v.result);
         } else {
             std::printf("  => model %d refuses it: %s\n", row_.number, why.c_str());
         }
@@ -114,22 +121,49 @@ int zelscales::RunDecode(const Options& o) {
     std::unique_ptr<ExchangeJudge> judge;
     if (row) judge = std::make_unique<ExchangeJudge>(*row, asJson);
     char chunk[65536];
+    LineSettingsNotes notes;
+    // Until a block is seen the file may be no traffic log at all: its
+    // problems wait, and such a file is one error at the end.
+    bool sawBlock = false;
+    std::vector<TrafficProblem> waiting;
+    size_t problems = 0;
+    auto warn = [&](const TrafficProblem& p) {
+        std::fprintf(stderr, "zelscales decode: %s line %d: %s, skipped\n", path.c_str(), p.lineNumber,
+                     p.text.c_str());
+    };
     auto flush = [&] {
-        for (const TrafficBlock& b : parser.TakeBlocks()) {
+        std::vector<TrafficBlock> blocks = parser.TakeBlocks();
+        std::vector<TrafficProblem> found = parser.TakeProblems();
+        problems += found.size();
+        if (!sawBlock && !blocks.empty()) {
+            sawBlock = true;
+            for (const TrafficProblem& p : waiting) warn(p);
+            waiting.clear();
+        }
+        for (const TrafficProblem& p : found) {
+            if (sawBlock) warn(p);
+            else if (waiting.size() < 100) waiting.push_back(p);
+        }
+        for (const TrafficBlock& b : blocks) {
+            // The settings the block ran at, where they are not the open's.
+            const std::string note = notes.Note(b);
             if (asJson) {
                 json::Object o;
                 o.Int("line", b.lineNumber).String("time", b.time).String("direction", b.direction);
-                o.String("port", b.line).String("hex", HexOf(b.bytes)).String("text", TextOf(b.bytes));
+                o.String("port", b.line);
+                const std::string settings = LineSettingsOf(b.line);
+                if (settings.empty()) o.Null("settings");
+                else o.String("settings", settings);
+                if (note.size() > settings.size()) o.String("note", note.substr(settings.size() + 2, note.size() - settings.size() - 3));
+                o.String("hex", HexOf(b.bytes)).String("text", TextOf(b.bytes));
                 std::printf("%s\n", o.Text().c_str());
             } else {
+                if (!note.empty()) std::printf("%s  %-8s %s\n", b.time.c_str(), "settings", note.c_str());
                 std::printf("%s  %-8s %s", b.time.c_str(), b.direction.c_str(), HexOf(b.bytes).c_str());
                 std::printf("  |%s|\n", TextOf(b.bytes).c_str());
             }
             if (judge) judge->Block(b);
         }
-        for (const TrafficProblem& p : parser.TakeProblems())
-            std::fprintf(stderr, "zelscales decode: %s line %d: %s, skipped\n", path.c_str(), p.lineNumber,
-                         p.text.c_str());
     };
     while (in) {
         in.read(chunk, sizeof(chunk));
@@ -140,6 +174,12 @@ int zelscales::RunDecode(const Options& o) {
     }
     parser.Finish();
     flush();
+    if (!sawBlock && problems > 0) {
+        std::fprintf(stderr, "zelscales decode: %s is not a traffic log (line %d: %s; %zu such lines)\n",
+                     path.c_str(), waiting.empty() ? 0 : waiting[0].lineNumber,
+                     waiting.empty() ? "" : waiting[0].text.c_str(), problems);
+        return 1;
+    }
     if (judge) judge->Finish();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,19 @@ const char kDetectUsage[] =
 struct LineTrace {
     bool on = false;
     std::string line;  // the line's description, as the traffic log gives it
+    mutable bool opened = false;  // no switch since the last open
     void Event(const char* what) const {
+        opened = std::strcmp(what, "open") == 0;
         if (on) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(what, nullptr, 0, line));
+    }
+    // The speed and framing a step switched the line to.
+    void Switched() const {
+        const std::string settings = zelscales::LineSettingsOf(line);
+        if (on && !settings.empty())
+            zelscales::PrintTraceBlock(zelscales::TraceBlockNow(
+                "settings", nullptr, 0,
+                settings + (opened ? " (the open above was at the port's defaults, before the switch)" : "")));
+        opened = false;
     }
     void Bytes(const char* direction, const void* data, int n) const {
         if (on && n > 0) zelscales::PrintTraceBlock(zelscales::TraceBlockNow(direction, data, static_cast<size_t>(n)));
@@ -75,6 +87,11 @@ bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& ou
         if (comma == std::string::npos) comma = text.size();
         long v = 0;
         if (!ParseNumber(text.substr(at, comma - at), 50, 4000000, v)) return false;
+        // Only the speeds the setup form offers: the driver would open the
+        // port at any other, and no scale would be found there.
+        if (std::find(std::begin(zelscales::kSerialSpeeds), std::end(zelscales::kSerialSpeeds), v) ==
+            std::end(zelscales::kSerialSpeeds))
+            return false;
         bool seen = false;
         for (int b : out) seen = seen || b == v;
         if (!seen) out.push_back(static_cast<int>(v));
@@ -139,7 +156,10 @@ std::string SettingsText(const Found& f, const Line& at) {
     }
     if (at.port.empty()) text += ", Ethernet " + at.host + " port " + std::to_string(at.tcpPort);
     else text += ", COM port " + at.port + ", speed " + std::to_string(f.step.baud);
-    text += ", coefficient " + CoefficientText(row ? row->toKilograms : 1.0) + " (" + Unit(first) + " to kg)";
+    if (row && row->toKilograms != 1.0)
+        text += ", coefficient " + CoefficientText(row->toKilograms) + " (" + Unit(first) + " to kg)";
+    else
+        text += ", coefficient 1";
     return text;
 }
 
@@ -192,7 +212,9 @@ void Report(const Found& f, const Line& at, bool json) {
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
         const bool withPrice = (row && row->price) || r.price != 0.0 || r.cost != 0.0;
-        std::string reading = zelscales::FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, Unit(first));
+        std::string reading = zelscales::FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, Unit(first),
+                                                       row && row->reportsStable,
+                                                       row ? row->money : zel::devices::Money::kUnits);
         if (f.verdict.result != 0) reading += "  result " + std::to_string(f.verdict.result);
         std::printf("found %s %s at %s (%s): %s\n", f.models.size() == 1 ? "model" : "group", GroupName(f.models).c_str(),
                     Where(f.step).c_str(), f.step.listen ? "heard" : "answered", reading.c_str());
@@ -402,6 +424,7 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             port.SetByteSize(8);
             port.SetStopBits(stopBits);
             describe();
+            g_trace.Switched();
             platform::SleepMs(20);
         }
         setUp = true;
@@ -433,9 +456,9 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             Send(port, step, sent);
             const std::string bytes = Collect(port, step, deadline, sent, extraListen, finding);
             if (verbose) {
-                std::fprintf(stderr, "detect: %s %s%s -> %zu bytes%s%s%s\n", Where(step).c_str(),
+                std::fprintf(stderr, "detect: %s %s%s -> %zu byte%s%s%s%s\n", Where(step).c_str(),
                              step.listen ? "listened" : "sent ", step.listen ? "" : Hex(step.request, 16).c_str(),
-                             bytes.size(), bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
+                             bytes.size(), bytes.size() == 1 ? "" : "s", bytes.empty() ? "" : ": ", Hex(bytes, 48).c_str(),
                              finding.models.empty() ? "" : (" = " + GroupName(finding.models)).c_str());
                 if (finding.models.empty() && !finding.why.empty())
                     std::fprintf(stderr, "detect:   refused: %s\n", finding.why.c_str());
@@ -459,8 +482,8 @@ int zelscales::RunDetect(const zelscales::Options& o) {
             }
             if (second.models.empty()) {
                 if (verbose)
-                    std::fprintf(stderr, "detect: %s: one reply from %s, no second\n", Where(step).c_str(),
-                                 GroupName(finding.models).c_str());
+                    std::fprintf(stderr, "detect: %s: one reply of %s %s, no second\n", Where(step).c_str(),
+                                 finding.models.size() == 1 ? "model" : "models", GroupName(finding.models).c_str());
                 if (ready == kOutOfTime) outOfTime = true;
                 if (ready == kLost) break;
                 continue;

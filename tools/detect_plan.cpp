@@ -347,7 +347,10 @@ std::vector<CommandHit> FindCommands(const std::string& s, size_t from) {
         for (size_t at = first; at + p.bytes.size() <= s.size(); ++at) {
             if (!MatchesAt(s, at, p.bytes)) continue;
             if (InsideOwnRequest(s, at, p.bytes.size(), p.owners)) continue;
-            hits.push_back(CommandHit{at, p.bytes.size(), "models " + GroupName(p.owners) + " " + p.what});
+            // "model 35's tare", "models 40/41's zero"
+            hits.push_back(CommandHit{at, p.bytes.size(),
+                                      (p.owners.size() == 1 ? "model " : "models ") + GroupName(p.owners) + "'s " +
+                                          p.what});
         }
     }
     // Modbus writes to any slave: single coil/register (8 bytes) and

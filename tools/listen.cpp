@@ -119,7 +119,8 @@ bool IsEventModel(int model) {
 
 int FinishEventCommand(Component& driver, const Options& options) {
     if (options.verbose) std::fprintf(stderr, "waiting for the scale's listener to send it\n");
-    PrintEvents(driver, options, kCommandSettleMs, 0, nullptr);
+    // --count bounds the events shown, as it bounds the readings of a polled scale.
+    PrintEvents(driver, options, kCommandSettleMs, options.count, nullptr);
     return 0;
 }
 
@@ -147,7 +148,9 @@ int RunListen(const Options& options) {
     // the library unloaded first.
     CatchInterrupts();
     TraceSession trace;  // after the driver is unloaded, ends the trace
-    if (!trace.Start(o, error, o.trace)) return Fail(error, kExitNoLibrary);
+    // With log.txt beside the library the driver's own traffic log is read
+    // there; otherwise a private copy writes one.
+    if ((o.trace || !TrafficLogOn(o)) && !trace.Start(o, error, o.trace)) return Fail(error, kExitNoLibrary);
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
     // The listener tells of its line only in the traffic log, which the

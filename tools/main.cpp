@@ -1,11 +1,15 @@
 // zelscales: the driver's whole job from a terminal, through the same host
 // layer the tests use.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "devices/ModelTable.h"
+#include "devices/Settings.h"
 #include "platform/sys.h"
 #include "tools/cli.h"
 #include "tools/commands.h"
@@ -29,11 +33,36 @@ const zel::devices::ModelInfo& Row(int model) { return *zel::devices::FindModel(
 
 std::string Text(const CallResult& r, size_t i) { return i < r.params.size() ? r.params[i].Utf8() : std::string(); }
 
+// Money as JSON: currency units rounded to their cents (the emulator's
+// 275.84 is not 275.84000000000003), anything else as the driver gave it.
+double MoneyValue(double value, zel::devices::Money money) {
+    if (money == zel::devices::Money::kUnits) return std::round(value * 100.0) / 100.0;
+    return value;
+}
+
+// "answered 3 of 4, median 120 ms and slowest 510 ms to a reading; results 0 x3, 3 x1"
+std::string Summary(int asked, std::vector<double> ms, const std::map<int32_t, int>& codes) {
+    std::string text = "answered " + std::to_string(ms.size()) + " of " + std::to_string(asked);
+    if (!ms.empty()) {
+        std::sort(ms.begin(), ms.end());
+        const size_t n = ms.size();
+        const double median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+        char buf[96];
+        std::snprintf(buf, sizeof buf, ", median %.0f ms and slowest %.0f ms to a reading", median, ms.back());
+        text += buf;
+    }
+    text += "; results";
+    for (const auto& [code, count] : codes) text += " " + std::to_string(code) + " x" + std::to_string(count);
+    return text;
+}
+
 // Reads the weight `count` times (0: until a signal is caught); 0 when at
 // least one reading succeeded. A scale that did not answer is asked again,
-// up to `attempts` times.
+// up to `attempts` times. Several readings end with a summary.
 int Weigh(Component& driver, const Options& o, const std::u16string& id, bool withPrice) {
-    int good = 0;
+    int good = 0, asked = 0;
+    std::vector<double> times;
+    std::map<int32_t, int> codes;
     const std::string unit = WeightUnit(o);
     const zel::devices::ModelInfo& row = Row(o.model);
     if (o.coeff.empty() && row.toKilograms != 1.0 && row.kind != zel::devices::ModelKind::kReserved)
@@ -50,15 +79,19 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         traffic.Take();
         CallResult r;
         int32_t code = 0;
-        bool asked = false;
+        bool called = false;
+        const uint64_t began = platform::MonotonicMs();
         for (int attempt = 0; attempt < o.attempts && !Interrupted(); ++attempt) {
             r = CallLogged(driver, o, u"GetWeightPriceCost", {Value::Text(id), Value(), Value(), Value(), Value()});
-            asked = true;
+            called = true;
             code = r.ok && r.ret.boolean ? 0 : driver.LastError();
             if (code != 3) break;
         }
-        if (!asked) break;
+        if (!called) break;
+        ++asked;
         if (code == 0 && r.params.size() < 5) code = -1;  // a success without its out-parameters: not a reading
+        ++codes[code];
+        if (code == 0) times.push_back(static_cast<double>(platform::MonotonicMs() - began));
         const double weight = code == 0 ? r.params[1].number : 0, price = code == 0 ? r.params[2].number : 0,
                      cost = code == 0 ? r.params[3].number : 0;
         const bool stable = code == 0 && r.params[4].integer != 0;
@@ -66,9 +99,18 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
         if (o.json) {
             json::Object reading;
             reading.Time().Int("result", code).Int("model", o.model);
+            if (o.device >= 0) reading.Int("device", o.device);
             if (code == 0) {
-                reading.Number("weight", weight).String("unit", unit).Bool("stable", stable);
-                reading.Number("price", price).Number("cost", cost);
+                reading.Number("weight", weight).String("unit", unit);
+                if (!o.coeff.empty()) reading.Number("coeff", CoefficientValue(o));
+                if (row.reportsStable) reading.Bool("stable", stable);
+                else reading.Null("stable");
+                reading.Number("price", MoneyValue(price, row.money)).Number("cost", MoneyValue(cost, row.money));
+                if (row.money == zel::devices::Money::kHundredths) {
+                    // What the hundredths mean, in currency units.
+                    reading.String("money", "hundredths");
+                    reading.Number("priceAmount", std::round(price) / 100.0).Number("costAmount", std::round(cost) / 100.0);
+                }
             } else {
                 CallResult last = CallLogged(driver, o, u"GetLastError", {Value()});
                 reading.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
@@ -76,14 +118,53 @@ int Weigh(Component& driver, const Options& o, const std::u16string& id, bool wi
             }
             std::printf("%s\n", reading.Text().c_str());
         } else if (code == 0) {
-            std::printf("%s\n", FormatReading(weight, stable, price, cost, withPrice, unit.c_str()).c_str());
+            std::printf("%s\n", FormatReading(weight, stable, price, cost, withPrice, unit.c_str(), row.reportsStable,
+                                              row.money).c_str());
         } else {
             std::printf("no reading: %s\n%s\n", why.c_str(), LastErrorText(driver, o).c_str());
         }
         if (code == 0) ++good;
         std::fflush(stdout);
     }
+    if (o.count != 1 && asked > 0) {
+        // With --json stdout holds the readings only.
+        std::fprintf(o.json ? stderr : stdout, "%s\n", Summary(asked, times, codes).c_str());
+        std::fflush(o.json ? stderr : stdout);
+    }
     return good > 0 ? kExitOk : kExitFailed;
+}
+
+// --device N: the model, line and coefficient of the device numbered N in
+// the settings.ini beside the library; what is wrong when there is none.
+std::string DeviceFromSettings(Options& o) {
+    const std::string library = o.library.empty() ? zel::host::DefaultLibraryPath() : o.library;
+    const size_t slash = library.find_last_of("/\\");
+    const std::string ini = (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) +
+                            platform::PathSeparator() + "settings.ini";
+    if (!platform::FileExists(ini)) return "--device " + std::to_string(o.device) + ": no " + ini;
+    for (int n = 0; n < 100; ++n) {
+        DeviceSettings d;
+        if (!ReadDeviceSettings(ini, n, &d)) break;
+        if (d.num != o.device) continue;
+        const zel::devices::ModelInfo* row = zel::devices::FindModel(d.type);
+        if (!row || !row->create)
+            return "--device " + std::to_string(o.device) + ": its model " + std::to_string(d.type) + " in " + ini +
+                   " has no scale behind it";
+        o.model = d.type;
+        o.modelGiven = true;
+        if (d.isComPort != 0) o.port = d.comPortName, o.baud = d.comBaudRate;
+        else o.host = d.host, o.tcpPort = d.tcpPort;
+        if (d.coeff != 1.0) {
+            // A plain decimal, as --coeff takes it ("0.000001", never "1e-06").
+            char text[64];
+            std::snprintf(text, sizeof text, "%.9f", d.coeff);
+            o.coeff = text;
+            while (o.coeff.size() > 1 && o.coeff.back() == '0') o.coeff.pop_back();
+            if (o.coeff.back() == '.') o.coeff.pop_back();
+        }
+        return std::string();
+    }
+    return "no device " + std::to_string(o.device) + " in " + ini + " (its sections [SCALESn] give fNum)";
 }
 
 int RunScaleCommand(const std::string& command, const Options& o) {
@@ -103,14 +184,19 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                         kExitUsage);
         }
     }
-    if (!(error = LineMissing(o)).empty()) return Fail(error, kExitUsage);
+    if (o.device < 0 && !(error = LineMissing(o)).empty()) return Fail(error, kExitUsage);
     // From here a signal only stops the work: a device being opened is
     // opened, then closed below, and the library unloaded.
     CatchInterrupts();
     std::unique_ptr<Component> driver = LoadDriver(o, error);
     if (!driver) return Fail(error, kExitNoLibrary);
     std::u16string id;
-    if (!OpenDevice(*driver, o, id, error)) return Interrupted() ? InterruptedStatus() : Fail(error);
+    if (o.device >= 0) {
+        // The driver made the devices of settings.ini when it was loaded.
+        id = zel::host::FromUtf8(std::to_string(o.device));
+    } else if (!OpenDevice(*driver, o, id, error)) {
+        return Interrupted() ? InterruptedStatus() : Fail(error);
+    }
 
     int status = 0;
     if (Interrupted()) {
@@ -133,7 +219,14 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }
     } else if (command == "tare") {
+        TrafficTap traffic(driver->library().path());
+        traffic.Follow(zel::host::ToUtf8(id));
         CallResult r = CallLogged(*driver, o, u"Calibrate", {Value::Text(id), Value::Double(0.0)});
+        const std::unique_ptr<std::vector<TrafficBlock>> blocks = traffic.Take();
+        if (blocks && (o.verbose || o.trace) && Row(o.model).frameCheck == zel::devices::FrameCheck::kCrc) {
+            const std::string reply = ModbusReplyText(Received(*blocks));
+            if (!reply.empty()) std::fprintf(stderr, "tare: the scale sent %s\n", reply.c_str());
+        }
         const bool confirmed = Row(o.model).tareDelivery == zel::devices::Delivery::kConfirmed;
         if (r.ok && r.ret.boolean) {
             if (o.json) {
@@ -155,7 +248,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                 failed.String("error", last.params.empty() ? std::string() : last.params[0].Utf8());
                 std::printf("%s\n", failed.Text().c_str());
             }
-            status = Fail(FailedCommandText(o, "tare failed", driver->LastError(), text));
+            status = Fail(FailedCommandText(o, "tare failed", driver->LastError(), text, blocks.get(), "tare"));
         }
     }
     CloseAndUnload(driver, o, id);
@@ -191,8 +284,8 @@ int RunModels(const Options& o) {
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
-        std::printf("| model | caption | kind | line | weight unit | to kg | price, cost | tare | zero | price | frame check |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| model | caption | kind | line | weight unit | to kg | stable flag | price, cost | tare | zero | price | frame check |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     } else if (!o.json) {
         std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
                     "frame check", "caption");
@@ -202,7 +295,10 @@ int RunModels(const Options& o) {
         const bool reserved = m.kind == ModelKind::kReserved;
         const char* line = reserved || m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line);
         const char* tare = DeliveryName(m.tare, m.tareDelivery);
-        const char* zero = DeliveryName(m.zero, m.zeroDelivery);
+        // Zero only where a driver method sends it.
+        const bool zeroTaken = m.zero && m.zeroReached;
+        const char* zero = DeliveryName(zeroTaken, m.zeroDelivery);
+        const char* stableFlag = reserved ? "-" : m.reportsStable ? "yes" : "no";
         const char* price = DeliveryName(m.price, m.priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
@@ -216,7 +312,9 @@ int RunModels(const Options& o) {
             }
             if (m.money == Money::kNone) row.Null("money");
             else row.String("money", MoneyName(m.money));
-            row.Set("tare", command(m.tare, tare)).Set("zero", command(m.zero, zero));
+            if (reserved) row.Null("stableFlag");
+            else row.Bool("stableFlag", m.reportsStable);
+            row.Set("tare", command(m.tare, tare)).Set("zero", command(zeroTaken, zero));
             row.Set("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
             std::printf("%s\n", row.Text().c_str());
@@ -228,8 +326,8 @@ int RunModels(const Options& o) {
             for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
                 caption.replace(at, 1, "\\|");
             const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
-            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), MoneyName(m.money), tare,
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), stableFlag, MoneyName(m.money), tare,
                         zero, price, FrameCheckName(m.frameCheck));
             continue;
         }
@@ -239,7 +337,7 @@ int RunModels(const Options& o) {
         }
         std::string commands;
         if (m.tare) commands += "tare ";
-        if (m.zero) commands += "zero ";
+        if (zeroTaken) commands += "zero ";
         if (m.price) commands += "price ";
         if (commands.empty()) commands = "-";
         char unit[64];
@@ -339,6 +437,7 @@ int main(int argc, char** argv) {
     Options options = line.options;
     if (command == "weigh" || command == "price" || command == "tare" || command == "test") {
         std::string error;
+        if (options.device >= 0 && !(error = DeviceFromSettings(options)).empty()) return Fail(error);
         if (options.trace && command != "test" && !(error = LineMissing(options)).empty())
             return Fail(error, kExitUsage);
         TraceSession trace;

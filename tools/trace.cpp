@@ -43,9 +43,42 @@ bool IsTrafficLog(const fs::path& path) {
 
 }  // namespace
 
+std::string LineSettingsOf(const std::string& line) {
+    if (line.compare(0, 8, "COMPORT:") != 0) return std::string();
+    const size_t semi = line.rfind(';', line.find(','));
+    if (semi == std::string::npos) return std::string();
+    // "9600\Even\8\1"
+    std::vector<std::string> parts(1);
+    for (size_t i = semi + 1; i < line.size() && line[i] != ','; ++i) {
+        if (line[i] == '\\') parts.emplace_back();
+        else parts.back() += line[i];
+    }
+    if (parts.size() != 4 || parts[0].empty() || parts[1].empty()) return std::string();
+    const std::string stop = parts[3] == "1.5" ? "1.5" : parts[3];
+    return parts[0] + " " + parts[2] + parts[1].substr(0, 1) + stop;
+}
+
+std::string LineSettingsNotes::Note(const TrafficBlock& b) {
+    const std::string settings = LineSettingsOf(b.line);
+    if (b.direction == "open" || b.direction == "open failed") {
+        shown_ = settings;
+        afterOpen_ = true;
+        return std::string();
+    }
+    const bool afterOpen = afterOpen_;
+    afterOpen_ = false;
+    if (settings.empty() || settings == shown_) return std::string();
+    const bool first = shown_.empty();
+    shown_ = settings;
+    if (first) return settings;
+    return settings + (afterOpen ? " (the open above was logged at the port's defaults, before the switch)"
+                                 : " (the line was switched)");
+}
+
 std::string FormatTraceBlock(const TrafficBlock& b) {
     const std::string clock = Padded(ClockOf(b.time), 12) + " ";
-    const bool event = b.direction == "open" || b.direction == "close" || b.direction == "open failed";
+    const bool event = b.direction == "open" || b.direction == "close" || b.direction == "open failed" ||
+                       b.direction == "settings";
     if (event) {
         if (b.direction == "close" || b.line.empty()) return clock + b.direction + "\n";
         return clock + Padded(b.direction, 8) + " " + b.line + "\n";
@@ -153,6 +186,7 @@ void TraceSession::Stop() {
         Poll(true);
     }
     logs_.clear();
+    notes_.clear();
     if (folder_.empty()) return;
     std::error_code ec;
     fs::remove_all(folder_, ec);
@@ -178,9 +212,13 @@ void TraceSession::Poll(bool last) {
         if (!IsTrafficLog(it->path())) continue;
         bool known = false;
         for (const auto& log : logs_) known = known || log->Path() == it->path();
-        if (!known) logs_.push_back(std::make_unique<TrafficLogFollower>(it->path(), false));
+        if (!known) {
+            logs_.push_back(std::make_unique<TrafficLogFollower>(it->path(), false));
+            notes_.emplace_back();
+        }
     }
-    for (const auto& log : logs_) {
+    for (size_t i = 0; i < logs_.size(); ++i) {
+        const auto& log = logs_[i];
         const std::vector<TrafficBlock> blocks = log->Take(last);
         if (blocks.empty()) continue;
         // With more than one device logging, say whose lines follow.
@@ -188,7 +226,17 @@ void TraceSession::Poll(bool last) {
         const std::string name = Utf8Of(log->Path().filename());
         if (logs_.size() > 1 && name != lastLog_) text += "trace: " + name + "\n";
         lastLog_ = name;
-        for (const TrafficBlock& b : blocks) text += FormatTraceBlock(b);
+        for (const TrafficBlock& b : blocks) {
+            // The settings in effect where they are not those of the open shown.
+            const std::string note = notes_[i].Note(b);
+            if (!note.empty()) {
+                TrafficBlock settings = b;
+                settings.direction = "settings";
+                settings.line = note;
+                text += FormatTraceBlock(settings);
+            }
+            text += FormatTraceBlock(b);
+        }
         std::fputs(text.c_str(), stderr);
         std::fflush(stderr);
     }

@@ -30,6 +30,26 @@ namespace zelscales {
 // A block of the traffic log as trace lines, each ending in '\n'.
 std::string FormatTraceBlock(const TrafficBlock& block);
 
+// The speed and framing of a traffic log's line description: "9600 8E1"
+// of "COMPORT: COM1;9600\Even\8\1, ..."; empty for a TCP line or a text
+// it cannot read.
+std::string LineSettingsOf(const std::string& line);
+
+// The line settings each block of one log ran at. The driver logs a port's
+// open at the port's defaults, before it switches to the device's speed and
+// framing; the blocks after carry the settings in effect. Note() gives the
+// settings a block ran at when they differ from those last shown, with the
+// reason ("9600 8E1 (the open above was logged at the port's defaults,
+// before the switch)"), and empty otherwise.
+class LineSettingsNotes {
+public:
+    std::string Note(const TrafficBlock& block);
+
+private:
+    std::string shown_;         // the settings last shown
+    bool afterOpen_ = false;    // no transfer since the last open
+};
+
 // A block for a transfer happening now, for a line the tool drives itself.
 TrafficBlock TraceBlockNow(const char* direction, const void* data, size_t size, const std::string& line = {});
 
@@ -65,6 +85,7 @@ private:
 
     std::filesystem::path folder_;
     std::vector<std::unique_ptr<TrafficLogFollower>> logs_;  // the follower's own until it is joined
+    std::vector<LineSettingsNotes> notes_;                    // one per log
     std::string lastLog_;                     // the log the last printed block came from
     std::thread follower_;
     std::atomic<bool> stopping_{false};

@@ -1,5 +1,6 @@
 #include "tools/why.h"
 
+#include "devices/ModelTable.h"
 #include "platform/sys.h"
 
 namespace zelscales {
@@ -92,11 +93,16 @@ std::string ReadingAdvice(const Options& o, int32_t code, Heard heard, const pla
         case 3:
             switch (heard) {
                 case Heard::kSilence:
+                    // A scale answers only its own protocol's request: silence is
+                    // as often a wrong model or speed as a cable.
                     return Tcp(o) ? "no byte came from " + LineName(o) +
-                                        "; check the converter's side to the scale: its cable, its speed and "
-                                        "the scale's power"
+                                        "; a scale answers only its own model's request at its speed: check "
+                                        "--model (`zelscales detect` finds it), then the converter's side to "
+                                        "the scale: its cable, its speed and the scale's power"
                                   : "no byte came from the scale on " + o.port +
-                                        "; check the cable, the scale's power and the port name";
+                                        "; a scale answers only its own model's request at its speed: check "
+                                        "--model and --baud (`zelscales detect` finds them), then the cable, "
+                                        "the scale's power and the port name";
                 case Heard::kEcho:
                     return "only the request came back: the line echoes (a loopback plug, or a cable or "
                            "converter that echoes) and no scale answers; check the cable";
@@ -108,7 +114,13 @@ std::string ReadingAdvice(const Options& o, int32_t code, Heard heard, const pla
                            "a wrong speed or model (`zelscales detect` finds them)";
             }
         case 4: return "the scale refused the price; check its value";
-        case 5: return "model " + model + " does not take this command";
+        case 5:
+            if (const zel::devices::ModelInfo* row = zel::devices::FindModel(o.model);
+                row && row->kind == zel::devices::ModelKind::kListener)
+                return "model " + model + " pushes its readings when the scale sends them: `zelscales listen --model " +
+                       model + (Tcp(o) ? " --host " + o.host : o.port.empty() ? "" : " --port " + o.port) +
+                       "` prints them";
+            return "model " + model + " does not take this command";
         case 7: return "the scale shows an overload; take the load off";
         case 8: return "the device is no longer in the driver's table; open it again";
         default: return "the driver failed";
@@ -124,8 +136,35 @@ std::string ExplainReading(const Options& o, int32_t code, const std::vector<Tra
 }
 
 std::string FailedCommandText(const Options& o, const std::string& what, int32_t code,
-                              const std::string& driverText) {
-    return what + ": " + ExplainReading(o, code, nullptr) + "\n" + driverText;
+                              const std::string& driverText, const std::vector<TrafficBlock>* blocks,
+                              const std::string& command) {
+    if (code == 3 && blocks && JudgeTraffic(blocks) == Heard::kNoFrame) {
+        // A reply came; it did not confirm the command.
+        return what + ": the scale answered " + HexOf(Received(*blocks)) + ", which does not confirm the " + command +
+               "\n" + driverText;
+    }
+    return what + ": " + ExplainReading(o, code, blocks) + "\n" + driverText;
+}
+
+std::vector<uint8_t> Received(const std::vector<TrafficBlock>& blocks) {
+    std::vector<uint8_t> received;
+    for (const TrafficBlock& b : blocks)
+        if (b.direction == "received") received.insert(received.end(), b.bytes.begin(), b.bytes.end());
+    return received;
+}
+
+std::string ModbusReplyText(const std::vector<uint8_t>& r) {
+    char buf[128];
+    if (r.size() >= 5 && (r[1] & 0x80)) {
+        std::snprintf(buf, sizeof buf, "an exception reply of function %02X: exception code %d", r[1] & 0x7F, r[2]);
+        return buf;
+    }
+    if (r.size() >= 8 && (r[1] == 0x06 || r[1] == 0x10)) {
+        std::snprintf(buf, sizeof buf, "a write reply of function %02X: register %04X reads back %s%04X", r[1],
+                      (r[2] << 8) | r[3], r[1] == 0x06 ? "value " : "count ", (r[4] << 8) | r[5]);
+        return buf;
+    }
+    return std::string();
 }
 
 std::string OpenFailureText(const Options& o, const std::string& driverText) {

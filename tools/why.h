@@ -47,8 +47,18 @@ std::string ExplainReading(const Options& options, int32_t code, const std::vect
 
 // Two lines for a command the driver refused: "tare failed: " and the
 // reason, then the driver's own text.
+// `blocks`: the command's traffic, when it was followed; a reply that came
+// and did not confirm `command` is told as such, not as silence.
 std::string FailedCommandText(const Options& options, const std::string& what, int32_t code,
-                              const std::string& driverText);
+                              const std::string& driverText, const std::vector<TrafficBlock>* blocks = nullptr,
+                              const std::string& command = "command");
+
+// The bytes received in the blocks, in order.
+std::vector<uint8_t> Received(const std::vector<TrafficBlock>& blocks);
+
+// A Modbus RTU reply in words: the value a write reply reads back, an
+// exception reply's code; empty for anything else.
+std::string ModbusReplyText(const std::vector<uint8_t>& reply);
 
 // Two lines for a failed open: the advice, then the driver's own text
 // ("result 1: ...").

@@ -27,6 +27,8 @@ weigh --coeff 0.0|bad --coeff 0.0:
 weigh --coeff 1x|bad --coeff 1x
 weigh --coeff inf|bad --coeff inf
 weigh --coeff 1e999|bad --coeff 1e999
+weigh --coeff -2|bad --coeff -2
+weigh --coeff 1e3|bad --coeff 1e3
 weigh --model 13 --port /dev/nonexistent --coeff abc|bad --coeff abc
 tare --model 13 --port /dev/nonexistent --coeff 0|bad --coeff 0
 price --cents 100 --coeff x|bad --coeff x
@@ -58,7 +60,8 @@ while IFS='|' read -r args; do
 done <<'EOT'
 weigh --coeff 0.001
 weigh --coeff 0,001
-weigh --coeff -2
+weigh --coeff 2
+weigh --coeff ,5
 weigh --baud 1200
 weigh --baud 256000
 weigh --model 41 --host 127.0.0.1 --tcp-port 1
@@ -110,7 +113,7 @@ EOT
 import json, sys
 rows = {r["model"]: r for r in map(json.loads, sys.stdin)}
 want = {0: ("unconfirmed", None, "unconfirmed"), 5: (None, None, "not sent"), 6: (None, None, "not sent"),
-        20: ("confirmed", None, "confirmed"), 40: ("confirmed", "confirmed", None),
+        20: ("confirmed", None, "confirmed"), 40: ("confirmed", None, None),
         41: ("confirmed", None, None), int(sys.argv[1]): (None, None, None)}
 for model, (tare, zero, price) in want.items():
     got = (rows[model]["tare"], rows[model]["zero"], rows[model]["price"])

@@ -40,7 +40,7 @@ listen --interval 5 --port /dev/x|zelscales: unknown option --interval
 listen --count x --port /dev/x|zelscales: bad value for --count: x
 detect|zelscales: detect needs --port NAME or --host H
 detect --port /dev/a --host 127.0.0.1|zelscales: detect needs --port NAME or --host H
-detect --port /dev/a --bauds 96x0|zelscales: bad --bauds 96x0 (e.g. 9600,4800)
+detect --port /dev/a --bauds 96x0|zelscales: bad --bauds 96x0: wants speeds of 1200,2400,4800,9600,19200,38400,56000,57600,115200,256000 (e.g. 9600,4800)
 detect --host 127.0.0.1 --tcp-port 70000|zelscales: bad --tcp-port 70000: wants 1 to 65535
 detect --port /dev/a --model 13|zelscales: unknown option --model
 ports --json extra|zelscales: unexpected argument extra
@@ -69,14 +69,14 @@ while IFS='|' read -r args wanted; do
   [ ! -s "$work/err" ] || fail "zelscales $args: wrote on stderr"
   echo "ok: zelscales $args"
 done <<'EOT'
---help|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
--h|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
-help|usage: zelscales [--library PATH] [--verbose] COMMAND [options]
-weigh -h|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
-weigh --count x --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
-weigh --frobnicate --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json]
---verbose price --help|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]
-help price|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json]
+--help|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+-h|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+help|usage: zelscales [--library PATH] [--verbose] [--trace] COMMAND [options]
+weigh -h|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+weigh --count x --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+weigh --frobnicate --help|usage: zelscales weigh [scale options] [--count N] [--interval MS] [--attempts N] [--json] [--trace]
+--verbose price --help|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]
+help price|usage: zelscales price (--price X | --cents N) [scale options] [--count N] [--json] [--trace]
 help listen|usage: zelscales listen [--model M] (--port NAME [--baud B] | --host H [--tcp-port P])
 decode --help|usage: zelscales decode LOG [--model N] [--json]
 detect --bauds x --help|usage: zelscales detect (--port NAME | --host H [--tcp-port P]) [--bauds B,B,...] [--json] [--verbose]

@@ -25,7 +25,10 @@ json=$("$tool" decode --json "$log" --model 13 | grep '"verdict"' | head -1)
 
 # The example of the log format: two blocks, as written.
 out=$("$tool" decode "$example")
-[ "$(wc -l <<<"$out")" = 2 ] || fail "example: $out"
+# The open was logged at the port's defaults; the settings of the data block follow.
+[ "$(wc -l <<<"$out")" = 3 ] || fail "example: $out"
+grep -qx '2020-03-05 14:07:09.601  settings 9600 8N1 (the open above was logged at the port.s defaults, before the switch)' <<<"$out" ||
+  fail "example: no settings line: $out"
 grep -q '^2020-03-05 14:07:09.601  received 77 77 20 30' <<<"$out" || fail "example: $out"
 
 # Bad input: a usage error for a model without a line, and junk read through.
@@ -35,5 +38,7 @@ for m in 20 "$first_reserved" 99 -1 x; do
   [ "$rc" = 2 ] || fail "--model $m exit $rc"
 done
 head -c 200000 /dev/urandom >"$work/junk.log"
-"$tool" decode "$work/junk.log" --model 13 >/dev/null 2>&1 || fail "junk log"
+# A file that is not a traffic log: one error, exit 1.
+rc=0; "$tool" decode "$work/junk.log" --model 13 >"$work/out" 2>"$work/err" || rc=$?
+[ "$rc" = 1 ] && [ "$(wc -l <"$work/err")" = 1 ] && grep -q 'is not a traffic log' "$work/err" || fail "junk log: exit $rc"
 echo "decode: ok"

@@ -61,7 +61,10 @@ pushing=$address
 # acknowledgement and the frame, closes; stdout holds the readings alone.
 "${tool[@]}" weigh --trace --model 13 --port "$cas" --baud 9600 --count 2 --interval 0 >"$work/out" 2>"$work/err" ||
   fail "weigh --trace"
-[ "$(grep -c . "$work/out")" = 2 ] && ! grep -q -v '^weight 2.500 kg' "$work/out" || fail "weigh stdout: $(cat "$work/out")"
+# Two readings, then the summary.
+[ "$(grep -c '^weight 2.500 kg' "$work/out")" = 2 ] && [ "$(grep -c . "$work/out")" = 3 ] &&
+  grep -q '^answered 2 of 2, median [0-9]* ms and slowest [0-9]* ms to a reading; results 0 x2$' "$work/out" ||
+  fail "weigh stdout: $(cat "$work/out")"
 reading=("${t}open     COMPORT: $cas;" "${t}sent     05  \|\.\|$" "${t}sent     11  \|\.\|$"
          "${t}received .*02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  \|.*S  2\.500 kg\.\.\|$" "${t}close$")
 expect_order "weigh" "${reading[@]}" "${reading[@]}"
