@@ -63,7 +63,7 @@ pushing=$address
   fail "weigh --trace"
 [ "$(grep -c . "$work/out")" = 2 ] && ! grep -q -v '^weight 2.500 kg' "$work/out" || fail "weigh stdout: $(cat "$work/out")"
 reading=("${t}open     COMPORT: $cas;" "${t}sent     05  \|\.\|$" "${t}sent     11  \|\.\|$"
-         "${t}received .*02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  \|.*S  2\.500 kg\.\.\|$" "${t}close$")
+         "${t}received .*02 53 20 20 32 2E 35 30 30 6B 67 76 03 04  \|.*S  2\.500kgv\.\.\|$" "${t}close$")
 expect_order "weigh" "${reading[@]}" "${reading[@]}"
 clean_after weigh
 echo "ok: weigh --trace"
