@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "scales/Cas.h"
+#ifndef _WIN32
+#include <memory>
+
+#include "sim/Simulator.h"
+#endif
 
 using zel::exchange::Reading;
 
@@ -339,3 +345,43 @@ TEST(CasDecoders, ShortInputIsRefusedWithoutReading) {
     EXPECT_EQ(zel::cas::DecodeLp16(one, 1, r).result, 3);
     EXPECT_EQ(r.weight, -77.0);
 }
+
+#ifndef _WIN32
+TEST(CasScale, CheckLockLivesWithTheOpenDevice) {
+    // A simulated scale that sends the check, over TCP, the line let go after
+    // every reading: the lock taken on the first two weights holds through
+    // the releases, refuses a frame with one digit changed, and goes when
+    // the device is closed.
+    for (int model : {13, 27}) {
+        SCOPED_TRACE(model);
+        sim::Simulator scale(model);
+        ASSERT_TRUE(scale.StartTcp());
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
+        auto* cas = dynamic_cast<CCasTextScale*>(o.get());
+        ASSERT_NE(cas, nullptr);
+        ASSERT_EQ(o->OpenTcp("127.0.0.1", scale.TcpPort(), nullptr, nullptr), 0);
+        double weight = 0.0;
+        auto weigh = [&]() {
+            double price = 0.0, cost = 0.0;
+            int32_t stable = 0;
+            weight = -1.0;
+            return o->ReadWeight(weight, price, cost, stable);
+        };
+        scale.SetWeight(1.234);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_DOUBLE_EQ(weight, 1.234);
+        EXPECT_FALSE(cas->Lock().Locked());
+        scale.SetWeight(1.236);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_TRUE(cas->Lock().Locked());
+        scale.SetFault(sim::Fault::ChangedByte, 11);  // the weight's last digit
+        EXPECT_EQ(weigh(), 3);
+        scale.SetFault(sim::Fault::None);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_DOUBLE_EQ(weight, 1.236);
+        EXPECT_TRUE(cas->Lock().Locked());
+        o->Disconnect();  // the device is closed
+        EXPECT_FALSE(cas->Lock().Locked());
+    }
+}
+#endif
