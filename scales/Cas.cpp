@@ -76,10 +76,10 @@ exchange::Decoded DecodeText(const uint8_t* frame, size_t length, Reading& out, 
     }
     const int32_t stable = status == 'S' ? 1 : 0;
 
-    // The unit sits in two bytes before the check; a frame without the
+    // The unit sits in two bytes before the check; a scale that sends no
     // check may spell it in three (" kg").
     Unit unit = exchange::UnitOf(frame + kUnitOffset, 2);
-    if (unit == Unit::kUnknown && !holds) unit = exchange::UnitOf(frame + kUnitOffset, 3);
+    if (unit == Unit::kUnknown) unit = exchange::UnitOf(frame + kUnitOffset, 3);
     if (unit == Unit::kUnknown && SpellsWord(frame + kUnitOffset, 2)) return Refuse(exchange::kWhyUnknownUnit);
     if (unit != Unit::kUnknown && !exchange::IsMetric(unit)) return Refuse(exchange::kWhyNotMetric);
 

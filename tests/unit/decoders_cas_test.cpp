@@ -180,6 +180,21 @@ TEST(CasDecoders, UnitsAndStatus) {
     }
 }
 
+TEST(CasDecoders, ThreeByteUnitWhoseLastByteMatchesTheCheck) {
+    // " kg" in offsets 11..13 whose 'g' happens to be the XOR of the frame: still
+    // kilograms, not an unknown unit " k".
+    std::vector<uint8_t> f = TextFrame('S', "  1.234");
+    f[11] = ' ';
+    f[12] = 'k';
+    f[13] = 'g';
+    f[3] = 0;
+    f[3] = static_cast<uint8_t>('g' ^ zel::cas::TextFrameCheck(f.data()));
+    ASSERT_EQ(zel::cas::TextFrameCheck(f.data()), 'g');
+    Reading r;
+    EXPECT_EQ(zel::cas::DecodeCasText(f.data(), f.size(), r).result, 0);
+    EXPECT_DOUBLE_EQ(r.weight, 1.234);
+}
+
 TEST(CasDecoders, CheckHeldOnceTheLineShowsIt) {
     // Frames in turn on one line: 'a' and 'b' carry a valid check (of
     // different values), 'A' is 'a' with its check spoilt, 'x' a frame whose
