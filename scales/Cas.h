@@ -14,14 +14,54 @@ namespace cas {
 const size_t kTextFrameLength = 16;
 const size_t kLpFrameLength = 18;
 
-// 06 01 02 <status> <7 weight chars> <3 bytes> 03 04
+// 06 01 02 <status> <7 weight chars> <unit, 2 chars> <check> 03 04. The
+// status is 'S' stable, 'U' unstable, 'F' overload; the weight field is a
+// sign (or space) and the number right-aligned after it; the unit is "kg",
+// " g", "g ", "lb" or "oz"; the check is the XOR of the status, the weight
+// field and the unit.
 bool AcceptsTextFrame(const uint8_t* frame, size_t length);
-// Weight from the digits, '-' and '.' of the weight field; 'S' status is
-// stable; 'F' at the start of the field is an overload (7).
+// The XOR of offsets 3 to 12 of a text frame.
+uint8_t TextFrameCheck(const uint8_t* frame);
+// The weight in kilograms: a field that holds no number, lb and oz, and a
+// unit spelled in letters that is none of the known ones are refused; 'F' as
+// the status or at the start of the field is an overload (7).
 exchange::Decoded DecodeCasText(const uint8_t* frame, size_t length, exchange::Reading& out);
-// As DecodeCasText, but a space in the weight field reads as '0', and a field
-// without one usable character is reported as an overload (7).
+// As DecodeCasText, but a field without one digit, space, '-' or '.' is an
+// overload (7), as the SDL-07 sends it.
 exchange::Decoded DecodeSdl07Text(const uint8_t* frame, size_t length, exchange::Reading& out);
+
+// Whether the scale on a line sends the text frame's check byte. Some scales
+// of the family leave that byte to other uses, so the check is held only
+// once the line has shown it: two frames in a row whose check holds, with
+// check values that differ (a constant byte that happens to match one
+// weight never locks). Before that, a frame whose check fails is read as
+// before; after it, refused.
+class CheckLock {
+public:
+    // Records one frame's check; true when the frame is to be refused.
+    bool Refuses(bool holds, uint8_t check);
+    bool Locked() const { return locked_; }
+    void Forget() { *this = CheckLock(); }
+
+private:
+    bool seen_ = false;
+    uint8_t first_ = 0;
+    bool locked_ = false;
+};
+
+// The lock the text decoders consult while one scale object reads, on the
+// calling thread. Without one (the tools, the tests on bytes) the frame is
+// judged as on a line that has not shown its check.
+class CheckLockScope {
+public:
+    explicit CheckLockScope(CheckLock& lock);
+    ~CheckLockScope();
+    CheckLockScope(const CheckLockScope&) = delete;
+    CheckLockScope& operator=(const CheckLockScope&) = delete;
+
+private:
+    CheckLock* previous_;
+};
 
 // 01 80 AA <status> <weight u16> <price i32> <cost i32> <4 bytes>, little-endian
 bool AcceptsLpFrame(const uint8_t* frame, size_t length);
@@ -35,16 +75,37 @@ extern const exchange::PolledProtocol kLp16Protocol;
 }  // namespace cas
 }  // namespace zel
 
-// Model 13.
-class ScalesCAS : public CPolledProtocolScale {
+// A text-frame scale: its line's check lock lives with the object, kept
+// while the line is let go between readings and forgotten when the device
+// is closed or opened on another line.
+class CCasTextScale : public CPolledProtocolScale {
 public:
-    ScalesCAS() : CPolledProtocolScale(zel::cas::kCasProtocol) {}
+    explicit CCasTextScale(const zel::exchange::PolledProtocol& protocol) : CPolledProtocolScale(protocol) {}
+
+    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t Connect() override;
+    int32_t Disconnect() override;
+    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
+    int32_t ReleaseConnection() override;
+
+    const zel::cas::CheckLock& Lock() const { return lock_; }
+
+private:
+    zel::cas::CheckLock lock_;
+    bool keepLock_ = false;  // a Disconnect inside Connect or a release keeps it
+};
+
+// Model 13.
+class ScalesCAS : public CCasTextScale {
+public:
+    ScalesCAS() : CCasTextScale(zel::cas::kCasProtocol) {}
 };
 
 // Model 27.
-class ScalesBTHE_SDL_07 : public CPolledProtocolScale {
+class ScalesBTHE_SDL_07 : public CCasTextScale {
 public:
-    ScalesBTHE_SDL_07() : CPolledProtocolScale(zel::cas::kSdl07Protocol) {}
+    ScalesBTHE_SDL_07() : CCasTextScale(zel::cas::kSdl07Protocol) {}
 };
 
 // Model 14.

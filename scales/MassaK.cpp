@@ -12,7 +12,10 @@ using exchange::Reading;
 
 namespace {
 const uint8_t kRequest[] = {0x45};
-}
+// The reply is the weight alone: every byte pair is a weight.
+const exchange::Field kFields[] = {{0, 2, exchange::ByteClass::kBinary}};
+const exchange::FrameLayout kLayout = {kFields, 1};
+}  // namespace
 
 bool AcceptsReply(const uint8_t* frame, size_t length) { return frame && length == kReplyLength; }
 
@@ -39,7 +42,8 @@ const PolledProtocol kProtocol = {.request = kRequest,
                                   .init = OutputInit::kKeepValuesStable0,
                                   .disconnectOnError = false,
                                   .accepts = AcceptsReply,
-                                  .decode = DecodeReply};
+                                  .decode = DecodeReply,
+                                  .layout = &kLayout};
 
 }  // namespace massak
 }  // namespace zel

@@ -2,8 +2,8 @@
 // (model 40). Each has one fixed read-holding-registers request and one fixed
 // write-single-register command, both carrying their CRC. A reply counts
 // only when its slave address, function, byte count and CRC hold; a write
-// counts only when the slave answers it with the same bytes, as Modbus
-// slaves do.
+// counts when the slave answers it with the same address, function and
+// register and a valid CRC, whatever value the register reads back.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +36,9 @@ exchange::Decoded DecodeBst106(const uint8_t* frame, size_t length, exchange::Re
 
 // 01 03 08 <7 weight chars> <decimals digit> <crc>.
 bool AcceptsD12Reply(const uint8_t* frame, size_t length);
-// The weight text scaled by the decimals digit ('1'..'5'; anything else
-// leaves it as it is); stability is not reported (0).
+// The weight text scaled by the decimals digit ('0'..'5'; any other byte is
+// refused); a text that holds no number, or a point as well as a decimals
+// code, is refused; stability is not reported (0).
 exchange::Decoded DecodeD12(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 extern const exchange::PolledProtocol kBst106Protocol;

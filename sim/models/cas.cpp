@@ -7,9 +7,10 @@ namespace sim {
 
 namespace {
 
-// 06 01 02 status('S'/'U') weight(7 chars) " kg" 03 04. Weight: sign (' ' or
-// '-') and the value right-aligned in 6 characters with the display's
-// decimals (fewer when it would not fit); overload: "FFFFFFF".
+// 06 01 02 status('S'/'U') weight(7 chars) "kg" check 03 04. Weight: sign
+// (' ' or '-') and the value right-aligned in 6 characters with the display's
+// decimals (fewer when it would not fit); overload: "FFFFFFF". The check is
+// the XOR of the status, the weight and the unit.
 std::string CasText(const Display& d) {
     std::string f("\x06\x01\x02", 3);
     f.push_back(d.stable ? 'S' : 'U');
@@ -23,7 +24,10 @@ std::string CasText(const Display& d) {
     }
     if (field.empty()) field = "FFFFFFF";  // overload, or more than the display holds
     f += field;
-    f += " kg";
+    f += "kg";
+    uint8_t check = 0;
+    for (size_t i = 3; i < f.size(); ++i) check ^= static_cast<uint8_t>(f[i]);
+    f.push_back(static_cast<char>(check));
     f.push_back('\x03');
     f.push_back('\x04');
     return f;

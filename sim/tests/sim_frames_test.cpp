@@ -31,14 +31,14 @@ struct FrameCase {
 
 TEST(SimFrames, EncodesEachModelsFrame) {
     const FrameCase cases[] = {
-        // 06 01 02 status, sign + 6-char value, " kg", 03 04
-        {"cas stable", 13, Show(1.234), "06 01 02 53 20 20 31 2E 32 33 34 20 6B 67 03 04"},
-        {"cas negative unstable", 13, Show(-0.5, 2, false), "06 01 02 55 2D 20 20 30 2E 35 30 20 6B 67 03 04"},
-        {"cas fewer decimals when wide", 13, Show(1234.5678), "06 01 02 53 20 31 32 33 34 2E 36 20 6B 67 03 04"},
-        {"cas integer display", 27, Show(25, 0), "06 01 02 53 20 20 20 20 20 32 35 20 6B 67 03 04"},
-        {"cas overload", 27, Show(1, 3, true, true), "06 01 02 53 46 46 46 46 46 46 46 20 6B 67 03 04"},
-        {"cas too heavy to show", 13, Show(2e6), "06 01 02 53 46 46 46 46 46 46 46 20 6B 67 03 04"},
-        {"cas minus zero shows no sign", 13, Show(-0.0001), "06 01 02 53 20 20 30 2E 30 30 30 20 6B 67 03 04"},
+        // 06 01 02 status, sign + 6-char value, "kg", check, 03 04
+        {"cas stable", 13, Show(1.234), "06 01 02 53 20 20 31 2E 32 33 34 6B 67 75 03 04"},
+        {"cas negative unstable", 13, Show(-0.5, 2, false), "06 01 02 55 2D 20 20 30 2E 35 30 6B 67 6F 03 04"},
+        {"cas fewer decimals when wide", 13, Show(1234.5678), "06 01 02 53 20 31 32 33 34 2E 36 6B 67 63 03 04"},
+        {"cas integer display", 27, Show(25, 0), "06 01 02 53 20 20 20 20 20 32 35 6B 67 78 03 04"},
+        {"cas overload", 27, Show(1, 3, true, true), "06 01 02 53 46 46 46 46 46 46 46 6B 67 19 03 04"},
+        {"cas too heavy to show", 13, Show(2e6), "06 01 02 53 46 46 46 46 46 46 46 6B 67 19 03 04"},
+        {"cas minus zero shows no sign", 13, Show(-0.0001), "06 01 02 53 20 20 30 2E 30 30 30 6B 67 71 03 04"},
         // 01 80 AA status, u16 LE, price i32 LE, cost i32 LE, 4 zero bytes
         {"lp negative stable", 14, WithMoney(Show(-10.0), 12.5, 15.43),
          "01 80 AA C0 10 27 E2 04 00 00 07 06 00 00 00 00 00 00"},

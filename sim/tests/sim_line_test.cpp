@@ -52,7 +52,7 @@ TEST(SimPty, CasRequestWithSplitSendGetsOneFrame) {
     EXPECT_EQ("", ReadFor(h, 1, 0));  // ENQ alone is no request
     Write(h, "\x11");
     const std::string reply = ReadFor(h, 16, 1000);
-    EXPECT_EQ(std::string("\x06\x01\x02S  1.234 kg\x03\x04", 16), reply);
+    EXPECT_EQ(std::string("\x06\x01\x02S  1.234kgu\x03\x04", 16), reply);
     EXPECT_EQ(1, s.RequestsSeen());
     EXPECT_EQ("", ReadFor(h, 1, 100));  // one frame per request
     EXPECT_EQ(1, s.FramesSent());

@@ -17,7 +17,7 @@ log=$(ls "$work"/log_scales_*.log)
 out=$("$tool" decode "$log" --model 13)
 [ "$(grep -c '=> model 13: weight 2.5 kg, price 0, cost 0, stable (result 0)' <<<"$out")" = 2 ] || fail "no two readings: $out"
 grep -q '^.* sent     05  |.|$' <<<"$out" || fail "request not shown"
-grep -q 'received 02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  |.S  2.500 kg..|' <<<"$out" || fail "reply not shown"
+grep -q 'received 02 53 20 20 32 2E 35 30 30 6B 67 76 03 04  |.S  2.500kgv..|' <<<"$out" || fail "reply not shown"
 out=$("$tool" decode "$log" --model 14)
 [ "$(grep -c 'model 14 refuses it: 16 bytes that make no frame' <<<"$out")" = 2 ] || fail "model 14 took it: $out"
 json=$("$tool" decode --json "$log" --model 13 | grep '"verdict"' | head -1)

@@ -66,7 +66,7 @@ pushing=$address
   grep -q '^answered 2 of 2, median [0-9]* ms and slowest [0-9]* ms to a reading; results 0 x2$' "$work/out" ||
   fail "weigh stdout: $(cat "$work/out")"
 reading=("${t}open     COMPORT: $cas;" "${t}sent     05  \|\.\|$" "${t}sent     11  \|\.\|$"
-         "${t}received .*02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  \|.*S  2\.500 kg\.\.\|$" "${t}close$")
+         "${t}received .*02 53 20 20 32 2E 35 30 30 6B 67 76 03 04  \|.*S  2\.500kgv\.\.\|$" "${t}close$")
 expect_order "weigh" "${reading[@]}" "${reading[@]}"
 clean_after weigh
 echo "ok: weigh --trace"

@@ -87,7 +87,7 @@ TEST(TrafficLog, OneCasExchangeWithTheLineReleased) {
     std::string reply;
     size_t i = 5;
     for (; i < blocks.size() && blocks[i].direction == "IN"; ++i) reply += (reply.empty() ? "" : " ") + blocks[i].hex;
-    EXPECT_EQ(reply, "06 01 02 53 20 20 31 2E 35 30 30 20 6B 67 03 04");
+    EXPECT_EQ(reply, "06 01 02 53 20 20 31 2E 35 30 30 6B 67 75 03 04");
     ASSERT_EQ(i + 1, blocks.size()) << "only the close after the reply";
     EXPECT_EQ(blocks[i].direction + " " + blocks[i].hex, std::string("SYS ") + kClose);
 }

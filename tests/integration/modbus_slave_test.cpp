@@ -85,6 +85,9 @@ public:
     // Busy: every request gets the exception reply "slave busy" (function
     // with bit 7 set).
     void SetBusy(bool busy) { busy_ = busy; }
+    // A command register that clears itself once carried out: a write to it
+    // is answered with its value after the write, 0.
+    void SetSelfClearing(int reg) { selfClearing_ = reg; }
 
     // Requests that passed the CRC check, as they arrived (CRC included).
     std::vector<Bytes> Requests() {
@@ -112,10 +115,14 @@ private:
             if (n == 0) continue;  // for another slave
             std::lock_guard<std::mutex> lock(mu_);
             requests_.emplace_back(req, req + n);
-            if (busy_)
+            if (busy_) {
                 modbus_reply_exception(ctx_, req, MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);
-            else
+            } else if (n == 8 && req[1] == 0x06 && (req[2] << 8 | req[3]) == selfClearing_) {
+                const uint8_t reply[6] = {req[0], req[1], req[2], req[3], 0x00, 0x00};
+                modbus_send_raw_request(ctx_, reply, sizeof reply);  // adds the CRC
+            } else {
                 modbus_reply(ctx_, req, n, map_);
+            }
         }
     }
 
@@ -128,6 +135,7 @@ private:
     std::vector<Bytes> requests_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> busy_{false};
+    std::atomic<int> selfClearing_{-1};
     std::atomic<int> badCrcs_{0};
 };
 
@@ -278,6 +286,23 @@ TEST(ModbusSlave, TareAndZeroLandInTheSlavesRegisters) {
             EXPECT_EQ(slave.Requests().size(), 2u);
             EXPECT_EQ(slave.BadCrcs(), 0);
         }
+    }
+}
+
+TEST(ModbusSlave, ASelfClearingCommandRegisterConfirmsTheWrite) {
+    // The slave answers the write with the register's value after it, 0: the
+    // same address, function and register with a valid CRC confirm it.
+    for (const int model : {41, 40}) {
+        SCOPED_TRACE(model);
+        ModbusSlave slave;
+        ASSERT_TRUE(slave.Ready());
+        slave.SetSelfClearing(model == 41 ? 7 : 1);
+        Driver driver(model, slave.Path(), /*keep=*/true);
+        ASSERT_EQ(driver.openCode, 0);
+        EXPECT_EQ(driver.Tare(), 0);
+        const std::vector<Bytes> requests = slave.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0], model == 41 ? kBst106Tare : kD12Zero);
     }
 }
 

@@ -1,11 +1,19 @@
 // CAS text and LP binary frames, decoded on bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "scales/Cas.h"
+#ifndef _WIN32
+#include <memory>
+
+#include "sim/Simulator.h"
+#endif
 
 using zel::exchange::Reading;
 
@@ -41,6 +49,7 @@ Reading Sentinel() {
 }  // namespace
 
 TEST(CasDecoders, TextFrames) {
+    // A refused frame (3) leaves the outputs as they were.
     struct Case {
         char status;
         const char* field;
@@ -51,35 +60,198 @@ TEST(CasDecoders, TextFrames) {
         int32_t stable;  // for result 0 and the SDL-07 empty-field 7
     };
     const Case cases[] = {
-        {'S', "  1.234", 0, 1.234, 0, 1.234, 1},   // SDL-07 reads '001.234'
-        {'S', "-  0.50", 0, -0.5, 0, -0.5, 1},     // '-0.50' / '-000.50'
+        {'S', "  1.234", 0, 1.234, 0, 1.234, 1},
+        {'S', "-  0.50", 0, -0.5, 0, -0.5, 1},     // the sign first, padding after it
         {'U', "  1.234", 0, 1.234, 0, 1.234, 0},   // not stable
-        {'S', "ABCDEGH", 0, 0.0, 7, 0.0, 1},       // no usable character
-        {'S', "ABC EGH", 0, 0.0, 0, 0.0, 1},       // SDL-07: the space reads '0'
-        {'S', " 12.5kg", 0, 12.5, 0, 12.5, 1},     // letters dropped
-        {'S', "1.2.3  ", 0, 1.2, 0, 1.2, 1},       // second point ends the number
-        {'S', "   -1.0", 0, -1.0, 0, 0.0, 1},       // SDL-07 reads '000-1.0': the sign ends it
+        {'S', "ABCDEGH", 3, 0, 7, 0.0, 1},         // SDL-07: no usable character is its overload
+        {'S', "ABC EGH", 3, 0, 3, 0, 1},
+        {'S', " 12.5kg", 3, 0, 3, 0, 1},           // letters in the weight field
+        {'S', "1.2.3  ", 3, 0, 3, 0, 1},           // a second point
+        {'S', "   -1.0", 0, -1.0, 0, -1.0, 1},     // the sign before the digits
+        {'S', "+  1.00", 0, 1.0, 0, 1.0, 1},
         {'S', "0012345", 0, 12345.0, 0, 12345.0, 1},
-        {'S', " F 1.00", 0, 1.0, 0, 1.0, 1},       // 'F' not at the field start
-        {'S', "1 2 3  ", 0, 123.0, 0, 1020300.0, 1},
-        {'S', "-------", 0, 0.0, 0, 0.0, 1},
-        {'S', "\x0d\x0a\x11\x13\x80\xff.", 0, 0.0, 0, 0.0, 1},
+        {'S', "  12345", 0, 12345.0, 0, 12345.0, 1},
+        {'S', " F 1.00", 3, 0, 3, 0, 1},
+        {'S', "1 2 3  ", 3, 0, 3, 0, 1},           // read 123 and 1020300 before
+        {'S', " 12 345", 3, 0, 3, 0, 1},           // read 12345 and 120345 before
+        {'S', "-------", 3, 0, 3, 0, 1},           // dashes read 0 before
+        {'S', "       ", 3, 0, 3, 0, 1},           // blanks: SDL-07 read 0 before
+        {'S', "  OL   ", 3, 0, 3, 0, 1},
+        {'S', "   .234", 3, 0, 3, 0, 1},           // no digit before the point
+        {'S', "  -.234", 3, 0, 3, 0, 1},
+        {'S', "  1.23-", 3, 0, 3, 0, 1},
+        {'S', "--1.234", 3, 0, 3, 0, 1},
+        {'S', "\x0d\x0a\x11\x13\x80\xff.", 3, 0, 3, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("field '") + c.field + "' status " + c.status);
         std::vector<uint8_t> f = TextFrame(c.status, c.field);
         ASSERT_TRUE(zel::cas::AcceptsTextFrame(f.data(), f.size()));
-
-        Reading cas;
-        EXPECT_EQ(zel::cas::DecodeCasText(f.data(), f.size(), cas).result, c.casResult);
-        EXPECT_DOUBLE_EQ(cas.weight, c.casWeight);
-        EXPECT_EQ(cas.stable, c.stable);
-
-        Reading sdl;
-        EXPECT_EQ(zel::cas::DecodeSdl07Text(f.data(), f.size(), sdl).result, c.sdlResult);
-        EXPECT_DOUBLE_EQ(sdl.weight, c.sdlWeight);
-        EXPECT_EQ(sdl.stable, c.stable);
+        struct Run {
+            zel::exchange::DecodeFn decode;
+            int32_t result;
+            double weight;
+        };
+        for (const Run& run : {Run{zel::cas::DecodeCasText, c.casResult, c.casWeight},
+                               Run{zel::cas::DecodeSdl07Text, c.sdlResult, c.sdlWeight}}) {
+            Reading r = Sentinel();
+            const zel::exchange::Decoded d = run.decode(f.data(), f.size(), r);
+            EXPECT_EQ(d.result, run.result);
+            if (run.result == 3) {
+                EXPECT_STREQ(d.why, zel::exchange::kWhyNoNumber);
+                EXPECT_EQ(r.weight, -77.0);
+                EXPECT_EQ(r.stable, 5);
+                continue;
+            }
+            EXPECT_DOUBLE_EQ(r.weight, run.weight);
+            EXPECT_EQ(r.stable, c.stable);
+        }
     }
+}
+
+TEST(CasDecoders, MinusZeroIsZero) {
+    for (const char* field : {"-  0.00", "   -0.0", "-000000"}) {
+        std::vector<uint8_t> f = TextFrame('S', field);
+        for (auto decode : {zel::cas::DecodeCasText, zel::cas::DecodeSdl07Text}) {
+            Reading r;
+            EXPECT_EQ(decode(f.data(), f.size(), r).result, 0) << field;
+            EXPECT_EQ(r.weight, 0.0) << field;
+            EXPECT_FALSE(std::signbit(r.weight)) << field;
+        }
+    }
+    std::vector<uint8_t> lp = LpFrame(0xC0, {0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0});
+    Reading r;
+    EXPECT_EQ(zel::cas::DecodeLp16(lp.data(), lp.size(), r).result, 0);
+    EXPECT_FALSE(std::signbit(r.weight));
+}
+
+TEST(CasDecoders, UnitsAndStatus) {
+    // Frames as the makers describe them: the unit in offsets 11 and 12, the
+    // XOR check in 13. The weight comes in kilograms.
+    struct Case {
+        const char* name;
+        char status;
+        const char* field;
+        const char* unit;  // offsets 11..12, or 11..13 with `checked` false
+        bool checked;
+        int32_t result;
+        const char* why;
+        double weight;
+        int32_t stable;
+    };
+    const Case cases[] = {
+        {"kilograms", 'S', "  1.234", "kg", true, 0, nullptr, 1.234, 1},
+        {"upper case", 'S', "  1.234", "KG", true, 0, nullptr, 1.234, 1},
+        {"grams right", 'S', "   1234", " g", true, 0, nullptr, 1.234, 1},
+        {"grams left", 'U', "  -1234", "g ", true, 0, nullptr, -1.234, 0},
+        {"tonnes", 'S', "  1.234", "t ", true, 0, nullptr, 1234.0, 1},
+        {"pounds", 'S', "  2.720", "lb", true, 3, zel::exchange::kWhyNotMetric, 0, 0},
+        {"ounces", 'S', "  43.52", "oz", true, 3, zel::exchange::kWhyNotMetric, 0, 0},
+        {"unknown word", 'S', "  1.234", "ct", true, 3, zel::exchange::kWhyUnknownUnit, 0, 0},
+        {"blank unit", 'S', "  1.234", "  ", true, 0, nullptr, 1.234, 1},
+        {"no unit bytes", 'S', "  1.234", "\x00\x00", true, 0, nullptr, 1.234, 1},
+        // Without the check the unit may fill three bytes.
+        {"three-byte kg", 'S', "  1.234", " kg", false, 0, nullptr, 1.234, 1},
+        {"three-byte grams", 'S', "   1234", "  g", false, 0, nullptr, 1.234, 1},
+        {"three-byte pounds", 'S', "  2.720", " lb", false, 3, zel::exchange::kWhyNotMetric, 0, 0},
+        {"overload status", 'F', "  1.234", "kg", true, 7, nullptr, 0, 0},
+        {"overload status, field blank", 'F', "       ", "kg", true, 7, nullptr, 0, 0},
+        {"unstable", 'U', "  1.234", "kg", true, 0, nullptr, 1.234, 0},
+        {"other status byte", '?', "  1.234", "kg", true, 0, nullptr, 1.234, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> f = TextFrame(c.status, c.field);
+        const std::string unit(c.unit, c.checked ? 2 : 3);
+        std::copy(unit.begin(), unit.end(), f.begin() + 11);
+        if (c.checked) f[13] = zel::cas::TextFrameCheck(f.data());
+        for (auto decode : {zel::cas::DecodeCasText, zel::cas::DecodeSdl07Text}) {
+            Reading r = Sentinel();
+            const zel::exchange::Decoded d = decode(f.data(), f.size(), r);
+            EXPECT_EQ(d.result, c.result);
+            if (c.result == 3) {
+                EXPECT_STREQ(d.why, c.why);
+                EXPECT_EQ(r.weight, -77.0);
+                continue;
+            }
+            EXPECT_DOUBLE_EQ(r.weight, c.weight);
+            EXPECT_EQ(r.stable, c.stable);
+        }
+    }
+}
+
+TEST(CasDecoders, ThreeByteUnitWhoseLastByteMatchesTheCheck) {
+    // " kg" in offsets 11..13 whose 'g' happens to be the XOR of the frame: still
+    // kilograms, not an unknown unit " k".
+    std::vector<uint8_t> f = TextFrame('S', "  1.234");
+    f[11] = ' ';
+    f[12] = 'k';
+    f[13] = 'g';
+    f[3] = 0;
+    f[3] = static_cast<uint8_t>('g' ^ zel::cas::TextFrameCheck(f.data()));
+    ASSERT_EQ(zel::cas::TextFrameCheck(f.data()), 'g');
+    Reading r;
+    EXPECT_EQ(zel::cas::DecodeCasText(f.data(), f.size(), r).result, 0);
+    EXPECT_DOUBLE_EQ(r.weight, 1.234);
+}
+
+TEST(CasDecoders, CheckHeldOnceTheLineShowsIt) {
+    // Frames in turn on one line: 'a' and 'b' carry a valid check (of
+    // different values), 'A' is 'a' with its check spoilt, 'x' a frame whose
+    // check byte is a constant that never matches, 'c' is 'a' again. A line
+    // locks after two valid checks in a row that differ; before that a bad
+    // check reads as before.
+    std::vector<uint8_t> a = TextFrame('S', "  1.234");
+    a[13] = zel::cas::TextFrameCheck(a.data());
+    std::vector<uint8_t> b = TextFrame('S', "  1.236");
+    b[13] = zel::cas::TextFrameCheck(b.data());
+    std::vector<uint8_t> spoilt = a;
+    spoilt[10] = '5';  // one digit changed: 1.235 under the check of 1.234
+    std::vector<uint8_t> none = TextFrame('S', "  1.235");
+    none[13] = ' ';
+    struct Case {
+        const char* sequence;
+        const char* results;  // '0' read, '3' refused, per frame
+    };
+    const Case cases[] = {
+        {"A", "0"},          // a fresh line: nothing shown yet
+        {"aaA", "000"},      // one check value over and over: no lock
+        {"abA", "003"},      // locked: the spoilt frame is refused
+        {"abAa", "0030"},    // ... and the next good one read
+        {"aAbA", "0000"},    // a bad check between them resets the count
+        {"abxxx", "00333"},  // a scale that stops sending it stays refused
+        {"xxxx", "0000"},    // a scale without the check
+        {"aab", "000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sequence);
+        zel::cas::CheckLock lock;
+        zel::cas::CheckLockScope scope(lock);
+        for (size_t i = 0; c.sequence[i]; ++i) {
+            const char k = c.sequence[i];
+            const std::vector<uint8_t>& f = k == 'a' ? a : k == 'b' ? b : k == 'A' ? spoilt : none;
+            for (auto decode : {zel::cas::DecodeCasText, zel::cas::DecodeSdl07Text}) {
+                zel::cas::CheckLock before = lock;
+                Reading r;
+                const zel::exchange::Decoded d = decode(f.data(), f.size(), r);
+                EXPECT_EQ(d.result, c.results[i] - '0') << "frame " << i;
+                if (d.result == 3) {
+                    EXPECT_STREQ(d.why, zel::exchange::kWhyCheck);
+                }
+                if (decode == zel::cas::DecodeCasText) lock = before;  // each decoder sees the sequence once
+            }
+        }
+    }
+    // Without a lock in scope (a tool judging one frame) nothing is held.
+    Reading r;
+    EXPECT_EQ(zel::cas::DecodeCasText(spoilt.data(), spoilt.size(), r).result, 0);
+    zel::cas::CheckLock lock;
+    EXPECT_FALSE(lock.Refuses(true, 1));
+    EXPECT_FALSE(lock.Refuses(true, 2));
+    EXPECT_TRUE(lock.Locked());
+    lock.Forget();
+    EXPECT_FALSE(lock.Locked());
+    EXPECT_FALSE(lock.Refuses(false, 3));
 }
 
 TEST(CasDecoders, OverloadClearsWeightAndStable) {
@@ -188,3 +360,43 @@ TEST(CasDecoders, ShortInputIsRefusedWithoutReading) {
     EXPECT_EQ(zel::cas::DecodeLp16(one, 1, r).result, 3);
     EXPECT_EQ(r.weight, -77.0);
 }
+
+#ifndef _WIN32
+TEST(CasScale, CheckLockLivesWithTheOpenDevice) {
+    // A simulated scale that sends the check, over TCP, the line let go after
+    // every reading: the lock taken on the first two weights holds through
+    // the releases, refuses a frame with one digit changed, and goes when
+    // the device is closed.
+    for (int model : {13, 27}) {
+        SCOPED_TRACE(model);
+        sim::Simulator scale(model);
+        ASSERT_TRUE(scale.StartTcp());
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
+        auto* cas = dynamic_cast<CCasTextScale*>(o.get());
+        ASSERT_NE(cas, nullptr);
+        ASSERT_EQ(o->OpenTcp("127.0.0.1", scale.TcpPort(), nullptr, nullptr), 0);
+        double weight = 0.0;
+        auto weigh = [&]() {
+            double price = 0.0, cost = 0.0;
+            int32_t stable = 0;
+            weight = -1.0;
+            return o->ReadWeight(weight, price, cost, stable);
+        };
+        scale.SetWeight(1.234);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_DOUBLE_EQ(weight, 1.234);
+        EXPECT_FALSE(cas->Lock().Locked());
+        scale.SetWeight(1.236);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_TRUE(cas->Lock().Locked());
+        scale.SetFault(sim::Fault::ChangedByte, 11);  // the weight's last digit
+        EXPECT_EQ(weigh(), 3);
+        scale.SetFault(sim::Fault::None);
+        EXPECT_EQ(weigh(), 0);
+        EXPECT_DOUBLE_EQ(weight, 1.236);
+        EXPECT_TRUE(cas->Lock().Locked());
+        o->Disconnect();  // the device is closed
+        EXPECT_FALSE(cas->Lock().Locked());
+    }
+}
+#endif

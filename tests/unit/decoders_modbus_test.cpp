@@ -4,6 +4,7 @@
 
 #include "core/Crc.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,9 +97,9 @@ TEST(ModbusDecoders, D12Weights) {
     const Case cases[] = {
         {"0012345", '3', 12.345},  {"0012345", '0', 12345},    {"0012345", '1', 1234.5},
         {"0012345", '2', 123.45},  {"0012345", '4', 1.2345},   {"0012345", '5', 0.12345},
-        {"0012345", '6', 12345},   {"0012345", 'A', 12345},    {"0012345", '\0', 12345},
         {"-000050", '2', -0.5},    {"   12.5", '0', 12.5},      {"9999999", '3', 9999.999},
-        {"ABCDEFG", '3', 0},       {"0000000", '3', 0},
+        {"0000000", '3', 0},       {" -00050", '2', -0.5},      {"   -123", '1', -12.3},
+        {"-000000", '3', 0},       {"+000050", '2', 0.5},
         // the digit after the field is the decimals, never part of the number
         {"1234567", '1', 123456.7},
     };
@@ -109,9 +110,46 @@ TEST(ModbusDecoders, D12Weights) {
         Reading r = Sentinel();
         EXPECT_EQ(zel::modbus::DecodeD12(f.data(), f.size(), r).result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.expected);
+        if (c.expected == 0) {
+            EXPECT_FALSE(std::signbit(r.weight));  // "-000000" too
+        }
         EXPECT_EQ(r.stable, 0);
         EXPECT_EQ(r.price, 0.0);
         EXPECT_EQ(r.cost, 0.0);
+    }
+}
+
+TEST(ModbusDecoders, D12FramesThatSayNoWeight) {
+    // Valid CRC, address and function: the text or the decimals code make no
+    // weight, and the outputs stay as they were. Each read as a weight before
+    // (0, 12345, 0.001...).
+    struct Case {
+        const char* text;
+        char decimals;
+        const char* why;
+    };
+    const char* const noNumber = zel::exchange::kWhyNoNumber;
+    const char* const badCode = zel::exchange::kWhyDecimals;
+    const Case cases[] = {
+        {"0012345", '6', badCode},  {"0012345", '9', badCode},   {"0012345", 'A', badCode},
+        {"0012345", '\0', badCode}, {"0012345", ' ', badCode},   {"0012345", '-', badCode},
+        {"ABCDEFG", '3', noNumber}, {"       ", '0', noNumber},  {"-------", '0', noNumber},
+        {"  OL   ", '0', noNumber}, {"001 345", '3', noNumber},  {"1A2B345", '0', noNumber},
+        {"00.1.23", '0', noNumber}, {"   .234", '0', noNumber},  {"--00050", '2', noNumber},
+        {"00123-5", '0', noNumber}, {"0012345", '\x83', badCode},
+        // a point in the text and a decimals code as well: which one holds?
+        {"  1.234", '3', badCode},  {"001.234", '1', badCode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " decimals " + c.decimals);
+        Bytes f = D12Reply(c.text, c.decimals);
+        ASSERT_TRUE(zel::modbus::AcceptsD12Reply(f.data(), f.size()));
+        Reading r = Sentinel();
+        const zel::exchange::Decoded d = zel::modbus::DecodeD12(f.data(), f.size(), r);
+        EXPECT_EQ(d.result, 3);
+        EXPECT_STREQ(d.why, c.why);
+        EXPECT_EQ(r.weight, -77.0);
+        EXPECT_EQ(r.stable, 5);
     }
 }
 
@@ -293,5 +331,58 @@ TEST(ModbusExchange, RepliesAcrossAttempts) {
         EXPECT_GE(line.now, c.minMs);
         EXPECT_LE(line.now, c.maxMs);
         EXPECT_EQ(session.releases, 1);
+    }
+}
+
+TEST(ModbusExchange, RegisterWritesConfirmedByAddressFunctionRegister) {
+    // What the slave sends back after the tare or zero write, and whether it
+    // confirms it. A slave answers with the register's value after the
+    // write: a command register that clears itself reads back 0.
+    struct Case {
+        const char* name;
+        int8_t at;  // byte of the echo to set, -1 none
+        uint8_t value;
+        bool recrc;  // the CRC made right for the changed bytes
+        bool exception;  // an exception reply instead
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"the write's own bytes", -1, 0, false, false, 0},
+        {"register cleared (value high byte)", 4, 0x00, true, false, 0},
+        {"register cleared (value low byte)", 5, 0x00, true, false, 0},
+        {"another value, bad crc", 5, 0x00, false, false, 3},
+        {"crc low byte spoilt", 6, 0x00, false, false, 3},
+        {"another register", 3, 0x09, true, false, 3},
+        {"another register high byte", 2, 0x01, true, false, 3},
+        {"another slave", 0, 0x02, true, false, 3},
+        {"another function", 1, 0x10, true, false, 3},
+        {"exception function, padded to 8 bytes", 1, 0x86, true, false, 3},
+        {"exception reply", -1, 0, false, true, 3},
+    };
+    struct Command {
+        const char* name;
+        const zel::exchange::CommandSpec* spec;
+    };
+    for (const Command& command : {Command{"bst106 tare", &zel::modbus::kBst106TareCommand},
+                                   Command{"d12 zero", &zel::modbus::kD12ZeroCommand}}) {
+        const Bytes written(command.spec->bytes, command.spec->bytes + command.spec->length);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(command.name) + ": " + c.name);
+            Bytes reply = written;
+            if (c.at >= 0) {
+                reply[static_cast<size_t>(c.at)] = c.value;
+                if (c.recrc) reply = WithCrc(Bytes(reply.begin(), reply.end() - 2));
+            }
+            if (c.exception) reply = WithCrc({0x01, 0x86, 0x02});
+            ASSERT_EQ(command.spec->confirms(reply.data(), reply.size()), c.result == 0);
+            ScriptedLine line;
+            ScriptedSession session;
+            line.onWrite = [=](ScriptedLine& l, const Bytes& w) {
+                if (w == written) l.Arrive(5, reply);
+            };
+            EXPECT_EQ(zel::exchange::RunCommand(line, session, *command.spec), c.result);
+            EXPECT_EQ(line.writes.size(), 1u);
+            EXPECT_EQ(session.releases, 1);
+        }
     }
 }
