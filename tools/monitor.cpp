@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devices/ModelTable.h"
+#include "platform/net.h"
 #include "platform/sys.h"
 #include "scales/exchange/Exchange.h"
 #include "tools/commands.h"
@@ -186,6 +187,7 @@ private:
 class TcpLine : public Line {
 public:
     bool Connect(const std::string& host, int port) {
+        platform::NetStartup();  // Windows Sockets; nothing elsewhere
         return socket_.Connect(host.c_str(), static_cast<uint16_t>(port)) == 0;
     }
     int Read(char* buffer, int size) override {
@@ -210,7 +212,10 @@ private:
 // The run's output: chunks and verdicts, as text or JSON lines.
 class Printer {
 public:
-    Printer(bool json, uint64_t start) : json_(json), start_(start) {}
+    Printer(bool json, uint64_t start) : json_(json), start_(start), startUnix_(json::NowUnixMs()) {}
+
+    // The wall-clock time of a monotonic instant of the run, for JSON.
+    std::string TimeOf(uint64_t at) const { return json::IsoUtc(startUnix_ + static_cast<int64_t>(at - start_)); }
 
     // A chunk of bytes that passed the line: `at` when its first byte came
     // (or it was written), `gap` since the end of the chunk before it.
@@ -218,7 +223,7 @@ public:
         const std::vector<uint8_t> b(bytes.begin(), bytes.end());
         if (json_) {
             json::Object o;
-            o.Time().Int("result", 0).Int("ms", static_cast<int64_t>(at - start_));
+            o.String("time", TimeOf(at)).Int("result", 0).Int("ms", static_cast<int64_t>(at - start_));
             o.Int("gapMs", static_cast<int64_t>(gap)).String("direction", direction);
             o.Int("bytes", static_cast<int64_t>(b.size())).String("hex", HexOf(b)).String("text", TextOf(b));
             std::printf("%s\n", o.Text().c_str());
@@ -241,6 +246,7 @@ public:
 private:
     bool json_;
     uint64_t start_;
+    int64_t startUnix_;
 };
 
 // Frames judged live by one model, as the driver's read cycle judges a
@@ -271,8 +277,11 @@ public:
         if (pending_.empty()) return;
         if (Streaming()) {
             Scan();
-            if (!pending_.empty()) Refused(pending_.size(), firstRefusal_);
+            if (!pending_.empty())
+                Refused(pending_.size(), firstRefusal_.empty() ? zel::exchange::RefusalText(zel::exchange::Refusal::kShort)
+                                                               : firstRefusal_);
             pending_.clear();
+            firstRefusal_.clear();
             return;
         }
         if (!protocol_) {
@@ -283,6 +292,8 @@ public:
         if (j.refusal == zel::exchange::Refusal::kShort) return;
         Reply(j);
     }
+    // The run ends in the middle of a request sent in parts: no reply was due.
+    void Unasked() { asked_ = false; }
     // The end of the run, or of a reply's time.
     void Final() {
         if (Streaming() || !protocol_) {
@@ -309,7 +320,8 @@ private:
     }
 
     void Header(json::Object& o, int32_t result, const char* verdict) const {
-        o.Time().Int("result", result).Int("ms", static_cast<int64_t>(platform::MonotonicMs() - printer_.start()));
+        const uint64_t now = platform::MonotonicMs();
+        o.String("time", printer_.TimeOf(now)).Int("result", result).Int("ms", static_cast<int64_t>(now - printer_.start()));
         o.String("verdict", verdict).Int("model", row_.number);
     }
 
@@ -406,7 +418,8 @@ int Usage(const std::string& message) { return Fail(message, kExitUsage); }
 const char* zelscales::MonitorUsage() { return kMonitorUsage; }
 
 int zelscales::RunMonitor(const Options& o) {
-    if (o.port.empty() == o.host.empty()) return Usage("monitor needs --port NAME or --host H");
+    if (!o.port.empty() && !o.host.empty()) return Usage("--port and --host exclude each other");
+    if (o.port.empty() && o.host.empty()) return Usage("monitor needs --port NAME or --host H");
     if (o.tcpPort < 1 || o.tcpPort > 65535)
         return Usage("bad --tcp-port " + std::to_string(o.tcpPort) + ": wants 1 to 65535");
     const zel::devices::ModelInfo* row = o.model >= 0 ? zel::devices::FindModel(o.model) : nullptr;
@@ -480,12 +493,15 @@ int zelscales::RunMonitor(const Options& o) {
     auto endChunk = [&](uint64_t now) {
         if (chunk.empty()) return;
         printer.Chunk("recv", chunk, chunkAt, chunkAt - lastEnd);
+        // The judge sees the bytes once they are shown: its verdict follows them.
+        if (judge) judge->Received(chunk.data(), static_cast<int>(chunk.size()));
         lastEnd = now < lastByte ? now : lastByte;
         chunk.clear();
         ++received;
     };
+    auto counted = [&] { return o.count > 0 && (judge ? judge->verdicts() : received) >= o.count; };
     auto done = [&] {
-        if (o.count > 0 && (judge ? judge->verdicts() : received) >= o.count) return true;
+        if (counted()) return true;
         return o.forMs > 0 && platform::MonotonicMs() - start >= static_cast<uint64_t>(o.forMs);
     };
     while (!Interrupted() && !done()) {
@@ -525,12 +541,12 @@ int zelscales::RunMonitor(const Options& o) {
         }
         if (n > 0) {
             TraceBytes(o.trace, "received", std::string(buffer, static_cast<size_t>(n)));
-            if (judge) judge->Received(buffer, n);
             for (int i = 0; i < n; ++i) {
                 if (chunk.empty()) chunkAt = now;
                 chunk += buffer[i];
                 lastByte = now;
                 if (chunk.size() == 16) endChunk(now);
+                if (done()) break;
             }
             continue;
         }
@@ -540,8 +556,12 @@ int zelscales::RunMonitor(const Options& o) {
             if (judge && (next == 0 || next >= sends.size())) judge->Quiet();
         }
     }
-    endChunk(platform::MonotonicMs());
-    if (judge) judge->Final();
+    // Once --count is reached, bytes still waiting are not shown.
+    if (!counted()) {
+        endChunk(platform::MonotonicMs());
+        if (judge && next > 0 && next < sends.size()) judge->Unasked();
+        if (judge) judge->Final();
+    }
     line.reset();
     TraceEvent(o.trace, lost ? "failed" : "close", description);
     if (lost) std::fprintf(stderr, "zelscales: the line %s was lost\n", LineName(o).c_str());
