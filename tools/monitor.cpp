@@ -255,8 +255,10 @@ private:
 // and a scale that pushes readings burst by burst.
 class LiveJudge {
 public:
-    LiveJudge(const zel::devices::ModelInfo& row, const Printer& printer)
-        : row_(row), printer_(printer), protocol_(zel::devices::PolledProtocolOf(row.number)) {}
+    // `limit`: the verdicts told at most (0: no limit), so that --count ends
+    // on its frame even when one row of bytes completes two.
+    LiveJudge(const zel::devices::ModelInfo& row, const Printer& printer, int limit)
+        : row_(row), printer_(printer), protocol_(zel::devices::PolledProtocolOf(row.number)), limit_(limit) {}
 
     int verdicts() const { return verdicts_; }
     int readings() const { return readings_; }
@@ -300,7 +302,7 @@ public:
             Quiet();
         } else if (!pending_.empty()) {
             Reply(Judge());
-        } else if (asked_) {
+        } else if (asked_ && !Full()) {
             json::Object o;
             Header(o, 3, "no reply");
             printer_.Verdict(o, "  => model " + std::to_string(row_.number) + ": no reply");
@@ -325,7 +327,10 @@ private:
         o.String("verdict", verdict).Int("model", row_.number);
     }
 
+    bool Full() const { return limit_ > 0 && verdicts_ >= limit_; }
+
     void Reading(const zel::exchange::Reading& r, int32_t result, size_t bytes) {
+        if (Full()) return;
         json::Object o;
         Header(o, result, "reading");
         o.Int("bytes", static_cast<int64_t>(bytes)).Number("weight", r.weight).String("unit", row_.unit);
@@ -340,6 +345,7 @@ private:
     }
 
     void Refused(size_t bytes, const std::string& why, int32_t result = 3) {
+        if (Full()) return;
         json::Object o;
         Header(o, result, "refused");
         o.Int("bytes", static_cast<int64_t>(bytes)).String("why", why);
@@ -400,6 +406,7 @@ private:
     std::string pending_;       // received since the last verdict
     std::string firstRefusal_;  // why the first bytes skipped made no frame
     bool asked_ = false;        // a request went out since the last verdict
+    int limit_;
     int verdicts_ = 0, readings_ = 0;
 };
 
@@ -478,7 +485,7 @@ int zelscales::RunMonitor(const Options& o) {
     const uint64_t start = platform::MonotonicMs();
     Printer printer(o.json, start);
     std::unique_ptr<LiveJudge> judge;
-    if (row) judge = std::make_unique<LiveJudge>(*row, printer);
+    if (row) judge = std::make_unique<LiveJudge>(*row, printer, o.count);
 
     std::string chunk;        // received, not yet printed
     uint64_t chunkAt = 0;     // when its first byte came
