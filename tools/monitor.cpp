@@ -220,6 +220,7 @@ public:
     // A chunk of bytes that passed the line: `at` when its first byte came
     // (or it was written), `gap` since the end of the chunk before it.
     void Chunk(const char* direction, const std::string& bytes, uint64_t at, uint64_t gap) const {
+        if (bytes.empty()) return;
         const std::vector<uint8_t> b(bytes.begin(), bytes.end());
         if (json_) {
             json::Object o;
@@ -522,6 +523,8 @@ int zelscales::RunMonitor(const Options& o) {
                 break;
             }
             const std::string written = sends[next].substr(0, static_cast<size_t>(n));
+            if (written.size() < sends[next].size())
+                std::fprintf(stderr, "monitor: %zu of %zu bytes written\n", written.size(), sends[next].size());
             TraceBytes(o.trace, "sent", written);
             printer.Chunk("sent", written, now, now - lastEnd);
             lastEnd = now;

@@ -41,6 +41,24 @@ grep -qE '^ +[0-9]+ ms \+[0-9]+ +recv  06 01 02 53 20 20 32 2E 35 30 30 20 6B 67
 grep -q '<- request: 05 11' "$work/cas.sim" || fail "the scale did not get the request"
 echo "ok: raw bytes and --send"
 
+# --send's syntax: hex bytes, else text with C escapes. VALUE|the bytes written
+while IFS='|' read -r value wanted; do
+  [ -n "$value" ] || continue
+  run --port "$cas" --send "$value" --for 1
+  sent=$(sed -n 's/^ *[0-9]* ms +[0-9]* *sent  \(.*[0-9A-F]\) *|.*|$/\1/p' <<<"$out")
+  [ "$sent" = "$wanted" ] || fail "--send '$value': wrote '$sent', wanted '$wanted'"
+done <<'EOT'
+05|05
+02 05 03|02 05 03
+0511 0D|05 11 0D
+E|45
+SI\r\n|53 49 0D 0A
+\x301|30 31
+a\tb\\\0|61 09 62 5C 00
+05 1|30 35 20 31
+EOT
+echo "ok: --send syntax"
+
 # Frames judged live: the model's reading, or why another model refuses
 # the frame; text with C escapes; a scale on TCP; a continuous one; one
 # that pushes readings. ARGUMENTS|STATUS|a line the output holds
