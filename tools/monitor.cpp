@@ -3,6 +3,7 @@
 // chunk of bytes that passes with its time and the gap before it, writes the
 // bytes asked for, once or periodically, and with --model judges what
 // arrives by that model's own frame checks and decoders.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -512,9 +513,11 @@ int zelscales::RunMonitor(const Options& o) {
         if (counted()) return true;
         return o.forMs > 0 && platform::MonotonicMs() - start >= static_cast<uint64_t>(o.forMs);
     };
-    while (!Interrupted() && !done()) {
+    while (!Interrupted()) {
         uint64_t now = platform::MonotonicMs();
-        if (next < sends.size() && now >= sendAt) {
+        // What is due goes out before the end is looked at: a short --for
+        // still sends its bytes once.
+        if (next < sends.size() && now >= sendAt && !counted()) {
             endChunk(now);
             if (judge && next == 0) judge->Request();
             const int n = line->Write(sends[next]);
@@ -536,10 +539,12 @@ int zelscales::RunMonitor(const Options& o) {
                 if (roundAt < now) roundAt = now;  // a round longer than --every: the next follows at once
                 sendAt = roundAt;
             }
-            continue;
+            // The line is read between any two writes.
         }
+        if (done()) break;
+        now = platform::MonotonicMs();
         uint64_t wait = 20;
-        if (next < sends.size() && sendAt - now < wait) wait = sendAt - now;
+        if (next < sends.size()) wait = sendAt <= now ? 0 : std::min<uint64_t>(wait, sendAt - now);
         if (!chunk.empty() && lastByte + quietMs > now && lastByte + quietMs - now < wait)
             wait = lastByte + quietMs - now;
         line->Wait(static_cast<unsigned>(wait));

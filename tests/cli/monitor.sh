@@ -23,6 +23,10 @@ start_sim pushing --model 5 --pty --weight 1.234 --push-every 200
 pushing=$address
 start_sim massa --model 10 --tcp 0 --weight 1.5
 massa=${address##*:}
+# A scale that answers nothing: what is written to it leaves no reply
+# behind for the next run to read.
+start_sim sink --model 13 --pty --fault silence
+sink=$address
 
 # run ARGS... : the monitor's stdout in $out, exit status in $status.
 run() {
@@ -44,7 +48,7 @@ echo "ok: raw bytes and --send"
 # --send's syntax: hex bytes, else text with C escapes. VALUE|the bytes written
 while IFS='|' read -r value wanted; do
   [ -n "$value" ] || continue
-  run --port "$cas" --send "$value" --for 1
+  run --port "$sink" --send "$value" --for 1
   sent=$(sed -n 's/^ *[0-9]* ms +[0-9]* *sent  \(.*[0-9A-F]\) *|.*|$/\1/p' <<<"$out")
   [ "$sent" = "$wanted" ] || fail "--send '$value': wrote '$sent', wanted '$wanted'"
 done <<'EOT'
@@ -90,7 +94,7 @@ grep -qE 'recv  ([0-9A-F]{2} ){15}[0-9A-F]{2}  \|.{16}\|$' <<<"$out" ||
   fail "no full row of 16: $out"
 
 # --every: the request again and again, each answered.
-run --port "$cas" --send "05" --send 11 --every 300 --model 13 --for 1000
+run --port "$cas" --send "05" --send 11 --every 300 --model 13 --for 1400
 [ "$(grep -c ' sent  05 ' <<<"$out")" -ge 3 ] || fail "--every 300: $out"
 [ "$(grep -c '=> model 13: weight 2.500 kg' <<<"$out")" -ge 3 ] || fail "--every 300 readings: $out"
 
@@ -120,9 +124,10 @@ echo "ok: --trace"
 
 # Without an end it runs until a signal, then exits 128 + its number.
 for signal in INT TERM; do
-  "${tool[@]}" monitor --port "$pushing" >"$work/out" 2>"$work/err" </dev/null &
+  rm -f "$work/$signal.out"
+  "${tool[@]}" monitor --port "$pushing" >"$work/$signal.out" 2>"$work/err" </dev/null &
   pid=$!
-  for _ in $(seq 100); do grep -q ' recv ' "$work/out" && break; sleep 0.1; done
+  for _ in $(seq 100); do grep -q ' recv ' "$work/$signal.out" 2>/dev/null && break; sleep 0.1; done
   kill -"$signal" "$pid"
   status=0; wait "$pid" || status=$?; pid=""
   want=130; [ "$signal" = TERM ] && want=143
@@ -135,9 +140,12 @@ run --port /dev/zelscales-no-such-port
 [ "$status" = 1 ] && grep -q 'no such port' "$work/err" || fail "no such port: $status $(cat "$work/err")"
 start_sim gone --model 10 --tcp 0
 gone=$address
-"${tool[@]}" monitor --host 127.0.0.1 --tcp-port "${gone##*:}" >"$work/out" 2>"$work/err" </dev/null &
+# (A file of its own, removed first: the background redirect may empty an
+# old one late.)
+rm -f "$work/lost.out"
+"${tool[@]}" monitor --host 127.0.0.1 --tcp-port "${gone##*:}" --send 45 >"$work/lost.out" 2>"$work/err" </dev/null &
 pid=$!
-sleep 0.5
+for _ in $(seq 100); do grep -q ' recv ' "$work/lost.out" 2>/dev/null && break; sleep 0.1; done
 kill -KILL "${sims[-1]}"
 status=0
 for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
