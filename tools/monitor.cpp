@@ -513,11 +513,14 @@ int zelscales::RunMonitor(const Options& o) {
         if (counted()) return true;
         return o.forMs > 0 && platform::MonotonicMs() - start >= static_cast<uint64_t>(o.forMs);
     };
+    // Bytes already waiting when the line opened (a scale that sent while
+    // nobody listened) are read before anything is sent: they are no reply.
+    bool opening = true;
     while (!Interrupted()) {
         uint64_t now = platform::MonotonicMs();
         // What is due goes out before the end is looked at: a short --for
         // still sends its bytes once.
-        if (next < sends.size() && now >= sendAt && !counted()) {
+        if (next < sends.size() && now >= sendAt && !counted() && !opening) {
             endChunk(now);
             if (judge && next == 0) judge->Request();
             const int n = line->Write(sends[next]);
@@ -547,7 +550,8 @@ int zelscales::RunMonitor(const Options& o) {
         if (next < sends.size()) wait = sendAt <= now ? 0 : std::min<uint64_t>(wait, sendAt - now);
         if (!chunk.empty() && lastByte + quietMs > now && lastByte + quietMs - now < wait)
             wait = lastByte + quietMs - now;
-        line->Wait(static_cast<unsigned>(wait));
+        line->Wait(opening ? 0 : static_cast<unsigned>(wait));
+        opening = false;
         const int n = line->Read(buffer, sizeof buffer);
         now = platform::MonotonicMs();
         if (n < 0) {
