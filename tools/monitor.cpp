@@ -242,7 +242,6 @@ public:
         std::fflush(stdout);
     }
 
-    bool json() const { return json_; }
     uint64_t start() const { return start_; }
 
 private:
