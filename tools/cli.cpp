@@ -30,6 +30,8 @@ const char kUsage[] =
     "  listen    print the readings an event-driven scale pushes\n"
     "  detect    find the model and speed of the scale on a line (--bauds B,B,...)\n"
     "  decode    print a traffic log block by block: time, direction, bytes, text; with --model N each\n            exchange judged by that model's checks and decoders (--json)\n"
+    "  monitor   watch a line: every chunk of bytes with its time, hex and text; --send bytes,\n"
+    "            --every MS; with --model N each frame judged by that model (--json)\n"
     "  ports     list the serial ports, free or busy, with their USB details (--json)\n"
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
@@ -217,6 +219,32 @@ public:
         });
         decode->add_option("log", o.log);
         decode->preparse_callback([&o](size_t) { o.model = -1; });
+        CLI::App* monitor = nullptr;
+        Command("monitor", MonitorUsage(), false, &monitor)
+            .Line()
+            .Int("--baud", o.baud, 50, 4000000)
+            .Text("--framing", o.framing)
+            .Int("--every", o.every, 1, 3600000)
+            .Int("--pause", o.pause, 0, 60000)
+            .Int("--for", o.forMs, 1, INT_MAX)
+            .Int("--count", o.count, 1, 1000000)
+            .Int("--quiet", o.quiet, 0, 60000)
+            .Value("--model", [&o](const std::string& text) {
+                using zel::devices::ModelKind;
+                const zel::devices::ModelInfo* row = nullptr;
+                int n = -1;
+                if (ParseInt(text, 0, 1000, n)) row = zel::devices::FindModel(n);
+                if (!row || (row->kind != ModelKind::kPolled && row->kind != ModelKind::kListener))
+                    throw Bad("monitor --model takes the number of a model with a line (see `zelscales models`)");
+                o.model = n;
+            })
+            .Json()
+            .Trace();
+        monitor->add_option("--send", o.sends)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        monitor->preparse_callback([&o](size_t) {
+            o.model = -1;
+            o.count = 0;
+        });
         // `help COMMAND`: that command's usage.
         Command("help", kUsage).Text("command", helpFor_);
 #ifdef ZEL_HAVE_SIMULATE

@@ -57,6 +57,13 @@ struct Options {
     std::vector<int> bauds;  // --bauds B,B,... (detect; empty: its default order)
     std::string root;        // --root DIR (ports: sys/ and dev/ under DIR)
     std::string log;         // LOG (decode: the traffic log)
+    // monitor
+    std::string framing;             // --framing 8N1 (empty: 8N1, or the model's)
+    std::vector<std::string> sends;  // --send BYTES, in order
+    int every = 0;                   // --every MS (0: the sends go once)
+    int pause = 150;                 // --pause MS between the --send values of a round
+    int forMs = 0;                   // --for MS (0: no time limit)
+    int quiet = -1;                  // --quiet MS that ends a chunk (-1: from the speed)
 };
 
 // The commands of their own files, on the options tools/cli.cpp parsed.
@@ -64,12 +71,14 @@ int RunListen(const Options& options);
 int RunDetect(const Options& options);
 int RunPorts(const Options& options);
 int RunDecode(const Options& options);  // options.model -1: no model's judgement
+int RunMonitor(const Options& options);  // options.model -1: no model's judgement
 
 // The usage those commands print for --help.
 const char* ListenUsage();
 const char* DetectUsage();
 const char* PortsUsage();
 const char* DecodeUsage();
+const char* MonitorUsage();
 
 // The serial speeds the setup form offers.
 extern const int kSerialSpeeds[10];

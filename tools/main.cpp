@@ -460,6 +460,7 @@ int main(int argc, char** argv) {
     if (command == "detect") return RunDetect(options);
     if (command == "ports") return RunPorts(options);
     if (command == "decode") return RunDecode(options);
+    if (command == "monitor") return RunMonitor(options);
 #ifdef ZEL_HAVE_SIMULATE
     if (command == "simulate") return RunSimulate(line.simulate);
 #endif
