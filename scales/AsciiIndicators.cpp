@@ -79,7 +79,7 @@ const exchange::Field kRadwagFields[] = {
     {.offset = 3, .length = 1, .cls = ByteClass::kStatus},
     {.offset = 4, .length = 1, .cls = ByteClass::kFree},
     {.offset = 5, .length = 1, .cls = ByteClass::kNumber, .grammar = exchange::kSign},
-    {.offset = 6, .length = 9, .cls = ByteClass::kNumber, .grammar = kRadwagGrammar},
+    {.offset = 6, .length = 9, .cls = ByteClass::kNumber, .grammar = kRadwagGrammar, .continues = true},
     {.offset = 15, .length = 4, .cls = ByteClass::kUnit},
     {.offset = 19, .length = 2, .cls = ByteClass::kFixed, .fixed = kCrLf},
 };
@@ -167,7 +167,8 @@ const exchange::Field kDigiFields[] = {
     {.offset = 1, .length = 1, .cls = ByteClass::kBinary},
     {.offset = 2, .length = 2, .cls = ByteClass::kFixed, .fixed = kCrZero},
     {.offset = 4, .length = 6, .cls = ByteClass::kNumber,
-     .grammar = exchange::kLeadingPad | exchange::kTrailingPad | exchange::kPoint | exchange::kComma},
+     .grammar = exchange::kLeadingPad | exchange::kTrailingPad | exchange::kPoint | exchange::kComma |
+                exchange::kDashDigit},
     {.offset = 10, .length = 1, .cls = ByteClass::kFixed, .fixed = kCrOnly},
 };
 const exchange::FrameLayout kDigiLayout = {kDigiFields, 5, true};
@@ -274,8 +275,9 @@ const uint8_t kStxNw[] = {kStx, 'N', 'W', ':'};
 // ETX; the text is of any length.
 const exchange::Field kKeliFields[] = {
     {.offset = 0, .length = 4, .cls = ByteClass::kFixed, .fixed = kStxNw},
-    {.offset = 4, .length = 8, .cls = ByteClass::kNumber, .grammar = kKeliGrammar},
-    {.offset = 12, .length = 3, .cls = ByteClass::kUnit},
+    // The number's width varies: the space before the unit may close it.
+    {.offset = 4, .length = 9, .cls = ByteClass::kNumber, .grammar = kKeliGrammar},
+    {.offset = 13, .length = 2, .cls = ByteClass::kUnit},
 };
 const exchange::FrameLayout kKeliLayout = {kKeliFields, 3, true};
 

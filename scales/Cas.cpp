@@ -126,7 +126,7 @@ const FrameLayout kTextLayout = {kTextFields, sizeof kTextFields / sizeof kTextF
 const uint8_t kLpStart[] = {0x01, 0x80, 0xAA};
 const Field kLpFields[] = {
     {0, 3, ByteClass::kFixed, kLpStart},
-    {3, 1, ByteClass::kStatus},
+    {3, 1, ByteClass::kBinary},  // stable and overload bits, and the weight's sign
     {4, 2, ByteClass::kBinary},
     {6, 4, ByteClass::kBinary},
     {10, 4, ByteClass::kBinary},

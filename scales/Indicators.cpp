@@ -425,7 +425,7 @@ const exchange::Field kIqFields[] = {
     {.offset = 0, .length = 4, .cls = ByteClass::kFixed, .fixed = kXnCrLf},
     {.offset = 4, .length = 2, .cls = ByteClass::kNumber, .grammar = kIqWeightGrammar},
     {.offset = 6, .length = 1, .cls = ByteClass::kFixed, .fixed = kLfOnly},
-    {.offset = 7, .length = 6, .cls = ByteClass::kNumber, .grammar = kIqWeightGrammar},
+    {.offset = 7, .length = 6, .cls = ByteClass::kNumber, .grammar = kIqWeightGrammar, .continues = true},
     {.offset = 13, .length = 2, .cls = ByteClass::kUnit},
     {.offset = 15, .length = 2, .cls = ByteClass::kFixed, .fixed = kCrLf},
 };

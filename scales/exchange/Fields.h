@@ -34,6 +34,7 @@ enum NumberGrammar : uint8_t {
     kPoint = 1 << 3,        // one '.' between digits
     kComma = 1 << 4,        // ',' as the decimal point
     kSignFirst = 1 << 5,    // the sign sits in the field's first byte, padding may follow it
+    kDashDigit = 1 << 6,    // a '-' among the digits is a digit the display does not light (0)
 };
 
 struct Field {
@@ -42,6 +43,10 @@ struct Field {
     ByteClass cls = ByteClass::kFixed;
     const uint8_t* fixed = nullptr;  // kFixed: the `length` bytes the format always sends
     uint8_t grammar = kDigitsOnly;   // kNumber: NumberGrammar bits
+    // kNumber: this field goes on with the number of the number field before
+    // it (a sign byte of its own, or a number the scale splits around a
+    // fixed byte).
+    bool continues = false;
 };
 
 struct FrameLayout {

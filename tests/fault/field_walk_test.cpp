@@ -118,6 +118,30 @@ struct Walk {
     std::vector<std::string> faults;  // what a position may not give
 };
 
+// The whole number a number field belongs to: the fields it continues, or
+// that continue it, joined; a dash the display leaves unlit reads as 0.
+std::string NumberText(const FrameLayout& layout, const Field& field, const std::string& frame) {
+    size_t first = static_cast<size_t>(&field - layout.fields);
+    while (first > 0 && layout.fields[first].continues) {
+        size_t before = first - 1;
+        while (before > 0 && layout.fields[before].cls != ByteClass::kNumber) --before;
+        if (layout.fields[before].cls != ByteClass::kNumber) break;
+        first = before;
+    }
+    std::string text;
+    for (size_t i = first; i < layout.count; ++i) {
+        const Field& f = layout.fields[i];
+        if (i > first && f.cls == ByteClass::kNumber && !f.continues) break;
+        if (f.cls != ByteClass::kNumber || f.offset >= frame.size()) continue;
+        std::string part = frame.substr(f.offset, std::min<size_t>(f.length, frame.size() - f.offset));
+        if (f.grammar & zel::exchange::kDashDigit)
+            for (char& c : part)
+                if (c == '-') c = '0';
+        text += part;
+    }
+    return text;
+}
+
 // The test's value of a number text that ReadsAsNumber: spaces dropped.
 double ValueOf(const std::string& text) {
     std::string t;
@@ -153,8 +177,9 @@ bool Allowed(const FrameLayout& layout, const Field* field, size_t at, bool ownC
         case ByteClass::kStatus:
             return r.weight == g.weight && r.price == g.price && r.cost == g.cost;
         case ByteClass::kNumber: {
-            const size_t n = std::min<size_t>(field->length, changed.size() - field->offset);
-            const std::string text = changed.substr(field->offset, n), was = goodFrame.substr(field->offset, n);
+            // A terminator in place of a digit ends the frame, and the number, early.
+            if (layout.open && (now == '\r' || now == '\n')) return OneValueMoved(r, g);
+            const std::string text = NumberText(layout, *field, changed), was = NumberText(layout, *field, goodFrame);
             return OneValueMoved(r, g) && ReadsAsNumber(text) && MovedAsTheText(r, g, was, text);
         }
         case ByteClass::kBinary:
@@ -221,9 +246,11 @@ Walk WalkModel(const PolledModel& m) {
             ++w.substitutions;
             const Outcome o = Judge(p, streams, changed, good);
             if (Allowed(layout, field, at, ownCheck, now, good, changed, o, truth)) continue;
+            std::string shown;
+            for (char c : changed) shown += (c >= 0x20 && c < 0x7F) ? c : '.';
             w.faults.push_back(zelfault::Format(
-                "position %zu (%s) %02X->%02X: result %d, weight %.9g price %.9g cost %.9g stable %d", at,
-                ClassName(cls), was, now, o.result, o.reading.weight, o.reading.price, o.reading.cost,
+                "position %zu (%s) %02X->%02X in \"%s\": result %d, weight %.9g price %.9g cost %.9g stable %d", at,
+                ClassName(cls), was, now, shown.c_str(), o.result, o.reading.weight, o.reading.price, o.reading.cost,
                 o.reading.stable));
         }
     }
