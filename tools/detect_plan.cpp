@@ -475,7 +475,7 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
     case 5:  // 7-byte frame, not followed by a tare extension (that is 32)
     case 32:
         for (size_t i = 0; i + vn::kWeightFrameLength <= count; ++i) {
-            if (!vn::WeightMarkersOk(b + i)) continue;
+            if (!vn::WeightMarkersOk(b + i) || !vn::WeightDigitsOk(b + i)) continue;
             const bool extended = i + vn::kTareFrameLength <= count && b[i + 7] == 0x3D && b[i + 13] == 0x3E;
             if ((model == 32) != extended) continue;
             Reading r;
@@ -495,7 +495,7 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
             uint8_t frame[zel::vnaci::kFrameCapacity + 1] = {0};
             if (length > zel::vnaci::kFrameCapacity) continue;
             std::memcpy(frame, b + i, static_cast<size_t>(length));
-            if (!zel::vnaci::FrameOk(frame, length)) continue;
+            if (!zel::vnaci::FrameOk(frame, length) || !zel::vnaci::WeightFieldOk(frame)) continue;
             Reading r;
             r.weight = zel::vnaci::FrameWeightKg(frame);
             spans.push_back(Span{i, end + 1, r, 0});
@@ -504,7 +504,7 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
         break;
     case 15:  // three 7-character fields with CR, final LF
         for (size_t i = 0; i + zel::vta60::kTextFrameLength <= count; ++i) {
-            if (!zel::vta60::TextFrameOk(b + i)) continue;
+            if (!zel::vta60::TextFrameOk(b + i) || !zel::vta60::TextFieldsOk(b + i)) continue;
             Reading r;
             r.weight = FieldNumber(b + i, 7);
             r.price = FieldNumber(b + i + 8, 7);
