@@ -63,15 +63,16 @@ bool Number(const uint8_t* text, size_t n, uint8_t grammar, double& value) {
     return exchange::ReadNumberField(text, n, grammar, value);
 }
 
-// The unit the frame spells, applied to a weight in kilograms: blank keeps
-// kilograms; grams, tonnes and milligrams are converted; pounds, ounces and
-// any other text refuse the frame (the why, or null).
+// The unit the frame spells, applied to a weight in kilograms: grams,
+// tonnes and milligrams are converted; pounds and ounces refuse the frame
+// (the why, or null). Blank, or text that names no unit, keeps kilograms:
+// the formats do not define these bytes, and a scale may send anything
+// there.
 const char* InKilograms(const uint8_t* text, size_t n, double& weight) {
     if (AllSpaces(text, n)) return nullptr;
     const Unit u = exchange::UnitOf(text, n);
     if (u == Unit::kPound || u == Unit::kOunce) return exchange::kWhyNotMetric;
-    if (!exchange::IsMetric(u)) return exchange::kWhyUnknownUnit;
-    weight = exchange::ConvertWeight(weight, u, Unit::kKilogram);
+    if (exchange::IsMetric(u)) weight = exchange::ConvertWeight(weight, u, Unit::kKilogram);
     return nullptr;
 }
 

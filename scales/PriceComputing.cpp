@@ -82,13 +82,21 @@ bool CharacterField(const uint8_t* frame, size_t offset, size_t k, bool signed_)
     return true;
 }
 
+bool Zeros(const uint8_t* frame, size_t offset, size_t k) {
+    for (size_t i = 0; i < k; ++i)
+        if (frame[offset + i] != '0') return false;
+    return true;
+}
+
 // Weight 6, price `priceDigits`, cost 6 characters. A unit price is never
-// negative, and a cost is negative only with the weight: a '-' anywhere else
-// is no reading.
+// negative, and a cost is below zero only with the weight: a '-' anywhere
+// else is no reading (a minus zero aside).
 bool CharacterReply(const uint8_t* frame, size_t priceDigits) {
     const size_t costAt = 6 + priceDigits;
-    return CharacterField(frame, 0, 6, true) && CharacterField(frame, 6, priceDigits, false) &&
-           CharacterField(frame, costAt, 6, frame[5] == '-');
+    if (!CharacterField(frame, 0, 6, true) || !CharacterField(frame, 6, priceDigits, false) ||
+        !CharacterField(frame, costAt, 6, true))
+        return false;
+    return frame[costAt + 5] != '-' || frame[5] == '-' || Zeros(frame, costAt, 5);
 }
 
 }  // namespace

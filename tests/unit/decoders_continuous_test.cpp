@@ -76,6 +76,9 @@ TEST(ContinuousDecoders, Frames) {
         {"certus in grams", &cont::kCertusProtocol, With(kCertus, 15, "  g"), -0.01234, 1},
         {"certus in tonnes", &cont::kCertusProtocol, With(kCertus, 15, "t  "), -12340.0, 1},
         {"certus no unit", &cont::kCertusProtocol, With(kCertus, 15, "   "), -12.34, 1},
+        // Bytes that name no unit leave kilograms.
+        {"certus text stops at 15", &cont::kCertusProtocol, With(kCertus, 8, "1.23456789"), -1.23456, 1},
+        {"certus pieces", &cont::kCertusProtocol, With(kCertus, 15, "pcs"), -12.34, 1},
         {"certus minus zero", &cont::kCertusProtocol, With(kCertus, 8, "  0.000"), 0.0, 1},
         {"jadever", &cont::kJadeverProtocol, kJadever, 1.234, 1},
         {"jadever plus before the number", &cont::kJadeverProtocol, With(kJadever, 10, "  +1.234"), 1.234, 1},
@@ -87,10 +90,12 @@ TEST(ContinuousDecoders, Frames) {
         {"smart in motion", &cont::kSmartProtocol, With(kSmart, 11, "M"), -1.234, 0},
         {"smart in grams", &cont::kSmartProtocol, With(kSmart, 1, "    1234 g"), 1.234, 1},
         {"smart no unit", &cont::kSmartProtocol, With(kSmart, 9, "  "), -1.234, 1},
+        {"smart text stops at 9", &cont::kSmartProtocol, With(kSmart, 1, " 0001.23456"), 1.23, 0},
         {"vis", &cont::kVisProtocol, kVis, -1.234, 1},
         {"vis unstable still weighs", &cont::kVisProtocol, With(kVis, 1, "US"), -1.234, 0},
         {"vis sign first", &cont::kVisProtocol, With(kVis, 7, "-  1.234"), -1.234, 1},
         {"vis in grams", &cont::kVisProtocol, With(kVis, 7, "   -1234 g"), -1.234, 1},
+        {"vis text stops at 15", &cont::kVisProtocol, With(kVis, 7, "12.345678"), 12.34567, 1},
         {"t7e reversed", &cont::kT7eProtocol, kT7e, 1.234, 0},
         {"t7e negative", &cont::kT7eProtocol, "=432.10-", -1.234, 0},
         {"t7e integer", &cont::kT7eProtocol, "=5200000", 25.0, 0},
@@ -123,7 +128,6 @@ TEST(ContinuousDecoders, FramesThatMakeNoReading) {
     // Each read as a weight with result 0 before.
     using zel::exchange::kWhyNoNumber;
     using zel::exchange::kWhyNotMetric;
-    using zel::exchange::kWhyUnknownUnit;
     const char* const kOverloaded = "overload";
     struct Case {
         const char* name;
@@ -145,9 +149,6 @@ TEST(ContinuousDecoders, FramesThatMakeNoReading) {
         {"certus two signs", &cont::kCertusProtocol, With(kCertus, 8, " -12.34"), kWhyNoNumber},
         {"certus pounds", &cont::kCertusProtocol, With(kCertus, 15, " lb"), kWhyNotMetric},
         {"certus ounces", &cont::kCertusProtocol, With(kCertus, 15, " oz"), kWhyNotMetric},
-        {"certus pieces", &cont::kCertusProtocol, With(kCertus, 15, "pcs"), kWhyUnknownUnit},
-        {"certus digits in the unit (was -1.23456)", &cont::kCertusProtocol, With(kCertus, 8, "1.23456789"),
-         kWhyUnknownUnit},
         {"jadever blank", &cont::kJadeverProtocol, With(kJadever, 10, "        kg "), kWhyNoNumber},
         {"jadever space among the digits", &cont::kJadeverProtocol, With(kJadever, 10, "  1 234 kg "),
          kWhyNoNumber},
@@ -158,13 +159,10 @@ TEST(ContinuousDecoders, FramesThatMakeNoReading) {
         {"jadever pounds", &cont::kJadeverProtocol, With(kJadever, 19, "lb"), kWhyNotMetric},
         {"jadever overload", &cont::kJadeverProtocol, With(kJadever, 2, "OL"), kOverloaded},
         {"smart dashes", &cont::kSmartProtocol, With(kSmart, 1, " -------"), kWhyNoNumber},
-        {"smart unit in the text (was 1.23)", &cont::kSmartProtocol, With(kSmart, 1, " 0001.23456"),
-         kWhyUnknownUnit},
         {"smart ounces", &cont::kSmartProtocol, With(kSmart, 9, "oz"), kWhyNotMetric},
         {"vis OL in the status", &cont::kVisProtocol, With(kVis, 1, "OL"), kOverloaded},
         {"vis OL in the weight", &cont::kVisProtocol, With(kVis, 7, "      OL"), kOverloaded},
         {"vis dashes", &cont::kVisProtocol, With(kVis, 7, " -------"), kWhyNoNumber},
-        {"vis unit in the text (was 12.34567)", &cont::kVisProtocol, With(kVis, 7, "12.345678"), kWhyUnknownUnit},
         {"vis pounds", &cont::kVisProtocol, With(kVis, 15, "lb"), kWhyNotMetric},
         {"t7e letters (was 0)", &cont::kT7eProtocol, "=abcdefg", kWhyNoNumber},
         {"t7e blank", &cont::kT7eProtocol, "=       ", kWhyNoNumber},

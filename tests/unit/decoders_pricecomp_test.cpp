@@ -82,6 +82,7 @@ TEST(PriceComputingDecoders, Replies) {
         {"jpl largest", zel::pricecomp::DecodeShortReply, Chars("999999" "99999" "999999"), 999.999, 999.99,
          9999.99, 1},
         {"camry minus", zel::pricecomp::DecodeShortReply, Chars("00500-" "05210" "52600-"), -0.5, 12.5, -6.25, 1},
+        {"camry minus zero cost", zel::pricecomp::DecodeShortReply, Chars("000000" "05210" "00000-"), 0, 12.5, 0, 1},
         {"ics minus zero", zel::pricecomp::DecodeIcsReply, Chars("00000-" "005210" "00000-"), 0, 12500, 0, 1},
         {"ics price taken as it is", zel::pricecomp::DecodeIcsReply, Chars("432100" "005210" "524510"), 1.234, 12500,
          15425, 1},
