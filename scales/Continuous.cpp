@@ -43,6 +43,9 @@ const uint8_t kEquals[] = {'='};
 
 const uint8_t kPad = exchange::kLeadingPad;
 const uint8_t kPoint = exchange::kPoint;
+// SMART, ВИС and T7E weights were always read with ',' as the point too;
+// CERTUS and JADEVER's ended at it.
+const uint8_t kComma = exchange::kComma;
 // A sign in the field's first byte or just before the digits.
 const uint8_t kSigned = exchange::kSignFirst | exchange::kSign;
 
@@ -148,7 +151,7 @@ bool AcceptsSmart(const uint8_t* frame, size_t length) {
 exchange::Decoded DecodeSmart(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kSmartLength) return kNoAnswer;
     double w = 0.0;
-    if (!Number(frame + 1, 8, exchange::kSignFirst | kPad | kPoint, w)) return Refuse(exchange::kWhyNoNumber);
+    if (!Number(frame + 1, 8, exchange::kSignFirst | kPad | kPoint | kComma, w)) return Refuse(exchange::kWhyNoNumber);
     if (const char* why = InKilograms(frame + 9, 2, w)) return Refuse(why);
     return Weight(true, w, frame[11] == ' ' ? 1 : 0, out);
 }
@@ -161,7 +164,7 @@ exchange::Decoded DecodeVis(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kVisLength) return kNoAnswer;
     if (Overloaded(frame + 1, 2) || Overloaded(frame + 7, 8)) return Overload(out);
     double w = 0.0;
-    if (!Number(frame + 7, 8, kSigned | kPad | kPoint, w)) return Refuse(exchange::kWhyNoNumber);
+    if (!Number(frame + 7, 8, kSigned | kPad | kPoint | kComma, w)) return Refuse(exchange::kWhyNoNumber);
     if (const char* why = InKilograms(frame + 15, 2, w)) return Refuse(why);
     return Weight(true, w, frame[1] == 'S' && frame[2] == 'T' ? 1 : 0, out);
 }
@@ -175,7 +178,7 @@ exchange::Decoded DecodeT7e(const uint8_t* frame, size_t length, Reading& out) {
     uint8_t text[7];
     for (size_t i = 0; i < 7; ++i) text[i] = frame[7 - i];
     double w = 0.0;
-    const bool read = Number(text, 7, kPad | exchange::kSign | kPoint, w);
+    const bool read = Number(text, 7, kPad | exchange::kSign | kPoint | kComma, w);
     return Weight(read, w, 0, out);
 }
 
@@ -328,20 +331,20 @@ const Field kJadeverFields[] = {
 };
 const Field kSmartFields[] = {
     {0, 1, ByteClass::kFixed, kStxByte},
-    {1, 8, ByteClass::kNumber, nullptr, exchange::kSignFirst | kPad | kPoint},
+    {1, 8, ByteClass::kNumber, nullptr, exchange::kSignFirst | kPad | kPoint | kComma},
     {9, 2, ByteClass::kUnit},            {11, 1, ByteClass::kStatus},
     {12, 1, ByteClass::kFixed, kCrByte},
 };
 const Field kVisFields[] = {
     {0, 1, ByteClass::kFixed, kLfByte},  {1, 2, ByteClass::kStatus},
     {3, 4, ByteClass::kFree},
-    {7, 8, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint},
+    {7, 8, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint | kComma},
     {15, 2, ByteClass::kUnit},           {17, 1, ByteClass::kFixed, kCrByte},
 };
 // The text last character first.
 const Field kT7eFields[] = {
     {0, 1, ByteClass::kFixed, kEquals},
-    {1, 7, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint},
+    {1, 7, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint | kComma},
 };
 const Field kEsitFields[] = {
     {0, 1, ByteClass::kNumber, nullptr, exchange::kSign},  // '+' or '-', the header
