@@ -132,11 +132,13 @@ exchange::Decoded DecodeJadever(const uint8_t* frame, size_t length, Reading& ou
     const bool unit = frame[18] == ' ';
     const size_t end = unit ? 8 : 11;
     const uint8_t sign = frame[8];
-    // A sign of its own before the digits, but not two.
-    bool signed_ = false;
-    for (size_t i = 0; i < end; ++i) signed_ = signed_ || text[i] == '-' || text[i] == '+';
+    // The text may carry a sign of its own where offset 8 has none, or a
+    // '+' that repeats it; a sign against offset 8's is no reading.
+    uint8_t own = 0;
+    for (size_t i = 0; i < end; ++i)
+        if (text[i] == '-' || text[i] == '+') own = text[i];
     double w = 0.0;
-    if ((sign != '-' && sign != '+' && sign != ' ') || (sign == '-' && signed_) ||
+    if ((sign != '-' && sign != '+' && sign != ' ') || (own == '-' && sign != ' ') || (own == '+' && sign == '-') ||
         !Number(text, end, kPad | exchange::kSign | kPoint, w))
         return Refuse(exchange::kWhyNoNumber);
     if (unit)
@@ -323,9 +325,8 @@ const Field kJadeverFields[] = {
     {0, 1, ByteClass::kFixed, kCrByte},  {1, 1, ByteClass::kFree},
     {2, 2, ByteClass::kStatus},          {4, 1, ByteClass::kFixed, kSpace},
     {5, 2, ByteClass::kFree},            {7, 1, ByteClass::kFixed, kSpace},
-    {8, 1, ByteClass::kNumber, nullptr, exchange::kSign},
-    {9, 1, ByteClass::kFree},
-    {10, 8, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint},
+    // The sign, a byte not read, the right-aligned weight: one signed number.
+    {8, 10, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint},
     {18, 1, ByteClass::kFree},           {19, 2, ByteClass::kUnit},
     {21, 2, ByteClass::kFixed, kCrLf},
 };
