@@ -30,34 +30,74 @@ bool PrintableField(const uint8_t* frame, size_t from, size_t to) {
     return true;
 }
 
-// The weight field of the CR-headed frames: spaces (and a plus) before the
-// number are skipped, digits and '.' taken, and anything else (a space
-// after the number too) ends it. `out` holds count + 1 bytes.
-void TakeNumber(const uint8_t* field, size_t count, char* out) {
-    size_t w = 0;
-    bool plus = false;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t c = field[i];
-        if (c == ' ' && w == 0) continue;
-        if (c == '+' && w == 0 && !plus) {
-            plus = true;
-            continue;
-        }
-        if (!IsDigit(c) && c != '.') break;
-        out[w++] = static_cast<char>(c);
-    }
-    out[w] = '\0';
+using exchange::ByteClass;
+using exchange::Decoded;
+using exchange::Field;
+using exchange::FrameLayout;
+using exchange::Refuse;
+using exchange::Unit;
+
+const uint8_t kCrLf[] = {kCr, kLf};
+const uint8_t kSpace[] = {' '};
+const uint8_t kEquals[] = {'='};
+
+const uint8_t kPad = exchange::kLeadingPad;
+const uint8_t kPoint = exchange::kPoint;
+// SMART, ВИС and T7E weights were always read with ',' as the point too;
+// CERTUS and JADEVER's ended at it.
+const uint8_t kComma = exchange::kComma;
+// A sign in the field's first byte or just before the digits.
+const uint8_t kSigned = exchange::kSignFirst | exchange::kSign;
+
+bool AllSpaces(const uint8_t* text, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] != ' ') return false;
+    return true;
 }
 
-// Frames of 20 and 23 bytes that open with CR and close with CR LF: in a
-// stream the CR that ends one frame comes two bytes before the header of
-// the next. The engine moves on to that header when a frame taken from the
-// earlier CR fails its check.
-void CrFramed(const uint8_t* frame, size_t textAt, size_t textLength, size_t signAt, Reading& out) {
-    char text[16];
-    TakeNumber(frame + textAt, textLength, text);
-    out.weight = Negated(ParseNumberText(text), frame[signAt] == '-');
-    out.stable = frame[2] == 'S' ? 1 : 0;
+// A text number under `grammar`, and a point only after a digit: ".234"
+// is a digit lost, not 0.234.
+bool Number(const uint8_t* text, size_t n, uint8_t grammar, double& value) {
+    for (size_t i = 0; i < n; ++i)
+        if (text[i] == '.' || text[i] == ',') {
+            if (i == 0 || !IsDigit(text[i - 1])) return false;
+            break;
+        }
+    return exchange::ReadNumberField(text, n, grammar, value);
+}
+
+// The unit the frame spells, applied to a weight in kilograms: grams,
+// tonnes and milligrams are converted; pounds and ounces refuse the frame
+// (the why, or null). Blank, or text that names no unit, keeps kilograms:
+// the formats do not define these bytes, and a scale may send anything
+// there.
+const char* InKilograms(const uint8_t* text, size_t n, double& weight) {
+    if (AllSpaces(text, n)) return nullptr;
+    const Unit u = exchange::UnitOf(text, n);
+    if (u == Unit::kPound || u == Unit::kOunce) return exchange::kWhyNotMetric;
+    if (exchange::IsMetric(u)) weight = exchange::ConvertWeight(weight, u, Unit::kKilogram);
+    return nullptr;
+}
+
+bool Overloaded(const uint8_t* text, size_t n) {
+    size_t b = 0, e = n;
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return e - b == 2 && text[b] == 'O' && text[b + 1] == 'L';
+}
+
+Decoded Overload(Reading& out) {
+    out.weight = 0.0;
+    out.stable = 0;
+    return Decoded(kOverload);
+}
+
+// Stores the weight read from a frame, or refuses it.
+Decoded Weight(bool read, double weight, int32_t stable, Reading& out) {
+    if (!read) return Refuse(exchange::kWhyNoNumber);
+    out.weight = exchange::NoMinusZero(weight);
+    out.stable = stable;
+    return kOk;
 }
 
 }  // namespace
@@ -66,10 +106,14 @@ bool AcceptsCertus(const uint8_t* frame, size_t length) {
     return frame && length == kCertusLength && frame[18] == kCr && frame[19] == kLf;
 }
 
+// The sign (offset 7) and the right-aligned weight (8..14) read as one
+// field; " kg", " g" and the like at 15..17.
 exchange::Decoded DecodeCertus(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kCertusLength) return kNoAnswer;
-    CrFramed(frame, 8, 7, 7, out);
-    return kOk;
+    double w = 0.0;
+    if (!Number(frame + 7, 8, kSigned | kPad | kPoint, w)) return Refuse(exchange::kWhyNoNumber);
+    if (const char* why = InKilograms(frame + 15, 3, w)) return Refuse(why);
+    return Weight(true, w, frame[2] == 'S' ? 1 : 0, out);
 }
 
 bool AcceptsJadever(const uint8_t* frame, size_t length) {
@@ -77,10 +121,29 @@ bool AcceptsJadever(const uint8_t* frame, size_t length) {
            frame[7] == ' ';
 }
 
+// Offsets 10..20: the weight right-aligned in 10..17, a space and its unit
+// ("   1.234 kg"), or a number over all eleven. The sign at 8 is '-', '+'
+// or a space (the text may carry a sign of its own); "OL" at 2..3 is an
+// overload.
 exchange::Decoded DecodeJadever(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kJadeverLength) return kNoAnswer;
-    CrFramed(frame, 10, 11, 8, out);
-    return kOk;
+    if (Overloaded(frame + 2, 2)) return Overload(out);
+    const uint8_t* text = frame + 10;
+    const bool unit = frame[18] == ' ';
+    const size_t end = unit ? 8 : 11;
+    const uint8_t sign = frame[8];
+    // The text may carry a sign of its own where offset 8 has none, or a
+    // '+' that repeats it; a sign against offset 8's is no reading.
+    uint8_t own = 0;
+    for (size_t i = 0; i < end; ++i)
+        if (text[i] == '-' || text[i] == '+') own = text[i];
+    double w = 0.0;
+    if ((sign != '-' && sign != '+' && sign != ' ') || (own == '-' && sign != ' ') || (own == '+' && sign == '-') ||
+        !Number(text, end, kPad | exchange::kSign | kPoint, w))
+        return Refuse(exchange::kWhyNoNumber);
+    if (unit)
+        if (const char* why = InKilograms(frame + 19, 2, w)) return Refuse(why);
+    return Weight(true, Negated(w, sign == '-'), frame[2] == 'S' ? 1 : 0, out);
 }
 
 bool AcceptsSmart(const uint8_t* frame, size_t length) {
@@ -89,11 +152,10 @@ bool AcceptsSmart(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeSmart(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kSmartLength) return kNoAnswer;
-    char text[8];
-    FieldText(frame, 2, 7, text);
-    out.weight = Negated(ParseNumberText(text), frame[1] == '-');
-    out.stable = frame[11] == ' ' ? 1 : 0;
-    return kOk;
+    double w = 0.0;
+    if (!Number(frame + 1, 8, exchange::kSignFirst | kPad | kPoint | kComma, w)) return Refuse(exchange::kWhyNoNumber);
+    if (const char* why = InKilograms(frame + 9, 2, w)) return Refuse(why);
+    return Weight(true, w, frame[11] == ' ' ? 1 : 0, out);
 }
 
 bool AcceptsVis(const uint8_t* frame, size_t length) {
@@ -102,11 +164,11 @@ bool AcceptsVis(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeVis(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kVisLength) return kNoAnswer;
-    char text[9];
-    FieldText(frame, 7, 8, text);
-    out.weight = ParseNumberText(text);
-    out.stable = frame[1] == 'S' && frame[2] == 'T' ? 1 : 0;
-    return kOk;
+    if (Overloaded(frame + 1, 2) || Overloaded(frame + 7, 8)) return Overload(out);
+    double w = 0.0;
+    if (!Number(frame + 7, 8, kSigned | kPad | kPoint | kComma, w)) return Refuse(exchange::kWhyNoNumber);
+    if (const char* why = InKilograms(frame + 15, 2, w)) return Refuse(why);
+    return Weight(true, w, frame[1] == 'S' && frame[2] == 'T' ? 1 : 0, out);
 }
 
 bool AcceptsT7e(const uint8_t* frame, size_t length) {
@@ -115,11 +177,11 @@ bool AcceptsT7e(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeT7e(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kT7eLength) return kNoAnswer;
-    char text[8];
-    exchange::ReversedFieldText(frame, length, 1, 7, text);
-    out.weight = ParseNumberText(text);
-    out.stable = 0;
-    return kOk;
+    uint8_t text[7];
+    for (size_t i = 0; i < 7; ++i) text[i] = frame[7 - i];
+    double w = 0.0;
+    const bool read = Number(text, 7, kPad | exchange::kSign | kPoint | kComma, w);
+    return Weight(read, w, 0, out);
 }
 
 bool AcceptsEsit(const uint8_t* frame, size_t length) {
@@ -128,21 +190,24 @@ bool AcceptsEsit(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeEsit(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kEsitLength) return kNoAnswer;
-    char text[11];
+    // A digit byte is an ASCII digit or one with its top bit set, which the
+    // point follows; one point at most.
+    uint8_t text[10];
     size_t w = 0;
     for (size_t i = 1; i <= 5; ++i) {
         const uint8_t b = frame[i];
-        if (b >= 0xB0) {
-            text[w++] = static_cast<char>(b - 0x80);
+        if (b >= 0xB0 && b <= 0xB9) {
+            text[w++] = static_cast<uint8_t>(b - 0x80);
             text[w++] = '.';
+        } else if (IsDigit(b)) {
+            text[w++] = b;
         } else {
-            text[w++] = static_cast<char>(b);
+            return Refuse(exchange::kWhyNoNumber);
         }
     }
-    text[w] = '\0';
-    out.weight = Negated(ParseNumberText(text), frame[0] == '-');
-    out.stable = 1;
-    return kOk;
+    double v = 0.0;
+    const bool read = (frame[0] == '+' || frame[0] == '-') && Number(text, w, kPoint, v);
+    return Weight(read, Negated(v, frame[0] == '-'), 1, out);
 }
 
 char OcsPointDigit(uint8_t c) {
@@ -165,21 +230,23 @@ bool AcceptsOcs(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeOcs(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kOcsLength) return kNoAnswer;
-    char text[11];
+    // Spaces before the number, a '-', digits and one digit with the point.
+    uint8_t text[10];
     size_t w = 0;
     for (size_t i = 6; i >= 2; --i) {
         const uint8_t c = frame[i];
-        if (IsDigit(c) || c == '-') {
-            text[w++] = static_cast<char>(c);
+        if (IsDigit(c) || c == '-' || c == ' ') {
+            text[w++] = c;
         } else if (char d = OcsPointDigit(c)) {
-            text[w++] = d;
+            text[w++] = static_cast<uint8_t>(d);
             text[w++] = '.';
+        } else {
+            return Refuse(exchange::kWhyNoNumber);
         }
     }
-    text[w] = '\0';
-    out.weight = ParseNumberText(text);
-    out.stable = frame[7] & 0x01;
-    return kOk;
+    double v = 0.0;
+    const bool read = Number(text, w, kPad | exchange::kSign | kPoint, v);
+    return Weight(read, v, frame[7] & 0x01, out);
 }
 
 // Byte kinds of the frames in a stream, beyond each frame's own check: the
@@ -242,6 +309,68 @@ const exchange::StreamFraming kT7eStream = {.kinds = T7eKinds};
 const exchange::StreamFraming kEsitStream = {.kinds = EsitKinds};
 const exchange::StreamFraming kOcsStream = {.kinds = OcsKinds, .preferred = OcsPreferred};
 
+// What each byte of the frames holds.
+const uint8_t kCrByte[] = {kCr};
+const uint8_t kLfByte[] = {kLf};
+const uint8_t kStxByte[] = {kStx};
+const uint8_t kOcsByte[] = {kOcsHeader};
+
+const Field kCertusFields[] = {
+    {0, 1, ByteClass::kFixed, kCrByte},  {1, 1, ByteClass::kFree},
+    {2, 1, ByteClass::kStatus},          {3, 4, ByteClass::kFree},
+    {7, 8, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint},
+    {15, 3, ByteClass::kUnit},           {18, 2, ByteClass::kFixed, kCrLf},
+};
+const Field kJadeverFields[] = {
+    {0, 1, ByteClass::kFixed, kCrByte},  {1, 1, ByteClass::kFree},
+    {2, 2, ByteClass::kStatus},          {4, 1, ByteClass::kFixed, kSpace},
+    {5, 2, ByteClass::kFree},            {7, 1, ByteClass::kFixed, kSpace},
+    // The sign, a byte not read, the right-aligned weight: one signed number.
+    {8, 10, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint},
+    {18, 1, ByteClass::kFree},           {19, 2, ByteClass::kUnit},
+    {21, 2, ByteClass::kFixed, kCrLf},
+};
+const Field kSmartFields[] = {
+    {0, 1, ByteClass::kFixed, kStxByte},
+    {1, 8, ByteClass::kNumber, nullptr, exchange::kSignFirst | kPad | kPoint | kComma},
+    {9, 2, ByteClass::kUnit},            {11, 1, ByteClass::kStatus},
+    {12, 1, ByteClass::kFixed, kCrByte},
+};
+const Field kVisFields[] = {
+    {0, 1, ByteClass::kFixed, kLfByte},  {1, 2, ByteClass::kStatus},
+    {3, 4, ByteClass::kFree},
+    {7, 8, ByteClass::kNumber, nullptr, kSigned | kPad | kPoint | kComma},
+    {15, 2, ByteClass::kUnit},           {17, 1, ByteClass::kFixed, kCrByte},
+};
+// The text last character first.
+const Field kT7eFields[] = {
+    {0, 1, ByteClass::kFixed, kEquals},
+    {1, 7, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint | kComma},
+};
+const Field kEsitFields[] = {
+    {0, 1, ByteClass::kNumber, nullptr, exchange::kSign},  // '+' or '-', the header
+    {1, 5, ByteClass::kNumber, nullptr, kPoint},
+    {6, 1, ByteClass::kFixed, kCrByte},
+};
+const Field kOcsFields[] = {
+    {0, 1, ByteClass::kFixed, kOcsByte}, {1, 1, ByteClass::kAddress},
+    {2, 5, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint},
+    {7, 1, ByteClass::kStatus},          {8, 1, ByteClass::kCheck},
+};
+
+template <size_t N>
+constexpr FrameLayout Layout(const Field (&fields)[N]) {
+    return FrameLayout{fields, N, false};
+}
+
+const FrameLayout kCertusLayout = Layout(kCertusFields);
+const FrameLayout kJadeverLayout = Layout(kJadeverFields);
+const FrameLayout kSmartLayout = Layout(kSmartFields);
+const FrameLayout kVisLayout = Layout(kVisFields);
+const FrameLayout kT7eLayout = Layout(kT7eFields);
+const FrameLayout kEsitLayout = Layout(kEsitFields);
+const FrameLayout kOcsLayout = Layout(kOcsFields);
+
 // No request: the scale talks all the time. A wrong byte while hunting for
 // the header costs 1 ms of budget and no pause.
 const PolledProtocol kCertusProtocol = {.replyLength = 20,
@@ -253,7 +382,8 @@ const PolledProtocol kCertusProtocol = {.replyLength = 20,
                                         .attempts = 3,
                                         .accepts = AcceptsCertus,
                                         .decode = DecodeCertus,
-                                        .stream = &kCertusStream};
+                                        .stream = &kCertusStream,
+                                        .layout = &kCertusLayout};
 
 const PolledProtocol kJadeverProtocol = {.replyLength = 23,
                                          .header = {kCr, 0},
@@ -264,7 +394,8 @@ const PolledProtocol kJadeverProtocol = {.replyLength = 23,
                                          .attempts = 3,
                                          .accepts = AcceptsJadever,
                                          .decode = DecodeJadever,
-                                         .stream = &kJadeverStream};
+                                         .stream = &kJadeverStream,
+                                        .layout = &kJadeverLayout};
 
 const PolledProtocol kSmartProtocol = {.replyLength = 13,
                                        .header = {kStx, 0},
@@ -275,7 +406,8 @@ const PolledProtocol kSmartProtocol = {.replyLength = 13,
                                        .attempts = 3,
                                        .accepts = AcceptsSmart,
                                        .decode = DecodeSmart,
-                                       .stream = &kSmartStream};
+                                       .stream = &kSmartStream,
+                                        .layout = &kSmartLayout};
 
 const PolledProtocol kVisProtocol = {.replyLength = 18,
                                      .header = {kLf, 0},
@@ -286,7 +418,8 @@ const PolledProtocol kVisProtocol = {.replyLength = 18,
                                      .attempts = 3,
                                      .accepts = AcceptsVis,
                                      .decode = DecodeVis,
-                                     .stream = &kVisStream};
+                                     .stream = &kVisStream,
+                                        .layout = &kVisLayout};
 
 const PolledProtocol kT7eProtocol = {.replyLength = 8,
                                      .header = {'=', 0},
@@ -297,7 +430,8 @@ const PolledProtocol kT7eProtocol = {.replyLength = 8,
                                      .attempts = 3,
                                      .accepts = AcceptsT7e,
                                      .decode = DecodeT7e,
-                                     .stream = &kT7eStream};
+                                     .stream = &kT7eStream,
+                                        .layout = &kT7eLayout};
 
 const PolledProtocol kEsitProtocol = {.replyLength = 7,
                                       .header = {'+', '-'},
@@ -308,7 +442,8 @@ const PolledProtocol kEsitProtocol = {.replyLength = 7,
                                       .attempts = 3,
                                       .accepts = AcceptsEsit,
                                       .decode = DecodeEsit,
-                                      .stream = &kEsitStream};
+                                      .stream = &kEsitStream,
+                                        .layout = &kEsitLayout};
 
 const PolledProtocol kOcsProtocol = {.replyLength = 9,
                                      .header = {kOcsHeader, 0},
@@ -319,7 +454,8 @@ const PolledProtocol kOcsProtocol = {.replyLength = 9,
                                      .attempts = 3,
                                      .accepts = AcceptsOcs,
                                      .decode = DecodeOcs,
-                                     .stream = &kOcsStream};
+                                     .stream = &kOcsStream,
+                                        .layout = &kOcsLayout};
 
 }  // namespace continuous
 }  // namespace zel

@@ -20,19 +20,23 @@ const size_t kT7eLength = 8;
 const size_t kEsitLength = 7;
 const size_t kOcsLength = 9;
 
-// CR, ?, 'S' stable, 4 bytes, '-' negative, 7 weight chars, 3 bytes, CR LF.
+// CR, ?, 'S' stable, 4 bytes, sign, 7 weight chars, unit (" kg", blank:
+// kilograms), CR LF. A weight field that holds no number is refused.
 bool AcceptsCertus(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeCertus(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// CR, ?, 'S' stable, ?, ' ', 2 bytes, ' ', '-' negative, ?, 11 weight chars, CR LF.
+// CR, ?, "ST" stable / "OL" overload, ' ', 2 bytes, ' ', sign, ?, 11 chars:
+// the weight and, after a space, its unit; CR LF.
 bool AcceptsJadever(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeJadever(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// STX, '-' negative, 7 weight chars, 2 bytes, ' ' stable, CR.
+// STX, '-' negative, 7 weight chars, unit ("kg", blank: kilograms),
+// ' ' stable, CR.
 bool AcceptsSmart(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeSmart(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// LF, "ST" stable, 4 bytes, 8 signed weight chars, 2 bytes, CR.
+// LF, "ST" stable / "OL" overload, 4 bytes, 8 signed weight chars ("OL":
+// overload), unit, CR.
 bool AcceptsVis(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeVis(const uint8_t* frame, size_t length, exchange::Reading& out);
 
@@ -46,7 +50,8 @@ bool AcceptsEsit(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeEsit(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 // 7F, a byte, 5 weight chars (the most significant at offset 6, down to
-// offset 2), status (bit 0 stable), XOR of the seven bytes before it.
+// offset 2; spaces before the number, one '-', one point), status (bit 0
+// stable), XOR of the seven bytes before it.
 bool AcceptsOcs(const uint8_t* frame, size_t length);
 exchange::Decoded DecodeOcs(const uint8_t* frame, size_t length, exchange::Reading& out);
 // The byte a weight character with a point stands for ('!' is "1."), or 0

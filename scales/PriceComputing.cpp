@@ -72,14 +72,31 @@ int32_t DigitField(const uint8_t* frame, size_t length, size_t offset, size_t k,
 
 namespace {
 
-// A character field, least significant digit first: digits, and in the top
-// place a digit or the '-' of a negative value.
-bool CharacterField(const uint8_t* frame, size_t offset, size_t k) {
+// A character field, least significant digit first: digits, and where
+// `signed_` in the top place a digit or the '-' of a negative value.
+bool CharacterField(const uint8_t* frame, size_t offset, size_t k, bool signed_) {
     for (size_t i = 0; i < k; ++i) {
         const uint8_t c = frame[offset + i];
-        if (!(c >= '0' && c <= '9') && !(i == k - 1 && c == '-')) return false;
+        if (!(c >= '0' && c <= '9') && !(signed_ && i == k - 1 && c == '-')) return false;
     }
     return true;
+}
+
+bool Zeros(const uint8_t* frame, size_t offset, size_t k) {
+    for (size_t i = 0; i < k; ++i)
+        if (frame[offset + i] != '0') return false;
+    return true;
+}
+
+// Weight 6, price `priceDigits`, cost 6 characters. A unit price is never
+// negative, and a cost is below zero only with the weight: a '-' anywhere
+// else is no reading (a minus zero aside).
+bool CharacterReply(const uint8_t* frame, size_t priceDigits) {
+    const size_t costAt = 6 + priceDigits;
+    if (!CharacterField(frame, 0, 6, true) || !CharacterField(frame, 6, priceDigits, false) ||
+        !CharacterField(frame, costAt, 6, true))
+        return false;
+    return frame[costAt + 5] != '-' || frame[5] == '-' || Zeros(frame, costAt, 5);
 }
 
 }  // namespace
@@ -87,13 +104,11 @@ bool CharacterField(const uint8_t* frame, size_t offset, size_t k) {
 // No header and no check byte: every byte is a digit, so anything else (an
 // echo of the request, a reply cut and joined to the next) is no reply.
 bool AcceptsShortReply(const uint8_t* frame, size_t length) {
-    return frame && length == kShortReplyLength && CharacterField(frame, 0, 6) && CharacterField(frame, 6, 5) &&
-           CharacterField(frame, 11, 6);
+    return frame && length == kShortReplyLength && CharacterReply(frame, 5);
 }
 
 bool AcceptsLongReply(const uint8_t* frame, size_t length) {
-    return frame && length == kLongReplyLength && CharacterField(frame, 0, 6) && CharacterField(frame, 6, 6) &&
-           CharacterField(frame, 12, 6);
+    return frame && length == kLongReplyLength && CharacterReply(frame, 6);
 }
 
 bool AcceptsUns2Reply(const uint8_t* frame, size_t length) {
@@ -105,6 +120,7 @@ bool AcceptsUns2Reply(const uint8_t* frame, size_t length) {
 
 exchange::Decoded DecodeShortReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length != kShortReplyLength) return kNoAnswer;
+    if (!AcceptsShortReply(frame, length)) return exchange::Refuse(exchange::kWhyNoNumber);
     DecodeFields(frame, length, 5, 100.0, 0, out);
     out.stable = 1;
     return kOk;
@@ -112,6 +128,7 @@ exchange::Decoded DecodeShortReply(const uint8_t* frame, size_t length, Reading&
 
 exchange::Decoded DecodeIcsReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length != kLongReplyLength) return kNoAnswer;
+    if (!AcceptsLongReply(frame, length)) return exchange::Refuse(exchange::kWhyNoNumber);
     DecodeFields(frame, length, 6, 1.0, 0, out);
     out.stable = 1;
     return kOk;
@@ -119,6 +136,7 @@ exchange::Decoded DecodeIcsReply(const uint8_t* frame, size_t length, Reading& o
 
 exchange::Decoded DecodeUns2Reply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length != kLongReplyLength) return kNoAnswer;
+    if (!AcceptsUns2Reply(frame, length)) return exchange::Refuse(exchange::kWhyNoNumber);
     DecodeFields(frame, length, 6, 100.0, 0x30, out);
     out.stable = 0;
     return kOk;
@@ -141,6 +159,25 @@ exchange::CommandList PatternsOf(const Commands& commands) {
     return {tare, price};
 }
 
+namespace {
+
+using exchange::ByteClass;
+using exchange::Field;
+
+// Three fields least significant digit first: characters, or (UNS-02)
+// digit values.
+const Field kShortFields[] = {
+    {0, 6, ByteClass::kNumber}, {6, 5, ByteClass::kNumber}, {11, 6, ByteClass::kNumber}};
+const Field kLongFields[] = {
+    {0, 6, ByteClass::kNumber}, {6, 6, ByteClass::kNumber}, {12, 6, ByteClass::kNumber}};
+const Field kUns2Fields[] = {
+    {0, 6, ByteClass::kBinary}, {6, 6, ByteClass::kBinary}, {12, 6, ByteClass::kBinary}};
+const exchange::FrameLayout kShortLayout = {kShortFields, 3};
+const exchange::FrameLayout kLongLayout = {kLongFields, 3};
+const exchange::FrameLayout kUns2Layout = {kUns2Fields, 3};
+
+}  // namespace
+
 // Weight, price and cost keep the caller's values until a reply comes;
 // stable is 1 from the start. No header and no check byte: N bytes of
 // digits are a reply.
@@ -150,7 +187,8 @@ const PolledProtocol kCamryProtocol = {.request = kLongRequest,
                                        .budgetMs = 300,
                                        .init = OutputInit::kKeepValuesStable1,
                                        .accepts = AcceptsShortReply,
-                                       .decode = DecodeShortReply};
+                                       .decode = DecodeShortReply,
+                                       .layout = &kShortLayout};
 
 const PolledProtocol kJplProtocol = {.request = kLongRequest,
                                      .requestLength = sizeof(kLongRequest),
@@ -158,7 +196,8 @@ const PolledProtocol kJplProtocol = {.request = kLongRequest,
                                      .budgetMs = 300,
                                      .init = OutputInit::kKeepValuesStable1,
                                      .accepts = AcceptsShortReply,
-                                     .decode = DecodeShortReply};
+                                     .decode = DecodeShortReply,
+                                     .layout = &kShortLayout};
 
 // These two ask three times whatever comes: a later reply overwrites the
 // outputs, a later silence leaves the earlier reply and its result.
@@ -169,7 +208,8 @@ const PolledProtocol kIcsProtocol = {.request = kIcsRequest,
                                      .stopOnSuccess = false,
                                      .init = OutputInit::kKeepValuesStable1,
                                      .accepts = AcceptsLongReply,
-                                     .decode = DecodeIcsReply};
+                                     .decode = DecodeIcsReply,
+                                     .layout = &kLongLayout};
 
 const PolledProtocol kUns2Protocol = {.request = kUns2Request,
                                       .requestLength = sizeof(kUns2Request),
@@ -178,7 +218,8 @@ const PolledProtocol kUns2Protocol = {.request = kUns2Request,
                                       .stopOnSuccess = false,
                                       .init = OutputInit::kKeepValuesStable1,
                                       .accepts = AcceptsUns2Reply,
-                                      .decode = DecodeUns2Reply};
+                                      .decode = DecodeUns2Reply,
+                                      .layout = &kUns2Layout};
 
 // JADEVER: the price frame twice, 200 ms apart, then whatever the scale
 // answered is read and dropped.

@@ -28,14 +28,17 @@ int32_t DigitField(const uint8_t* frame, size_t length, size_t offset, size_t k,
 
 // A reply is complete at its length and carries no check of its own; it is
 // a reply when every field holds digits. Character fields (Camry, JADEVER
-// JPL: 17 bytes; ICS NT: 18) hold '0'..'9', the top place of a field may
-// hold the '-' of a negative value; the BTHE UNS-02 fields (18 bytes) hold
-// digit values 0..9 and no sign.
+// JPL: 17 bytes; ICS NT: 18) hold '0'..'9'; the top place of the weight
+// may hold the '-' of a negative weight, and that of the cost the '-' of a
+// negative cost of a negative weight (or of a zero cost); a unit price has
+// no sign. The BTHE UNS-02 fields (18 bytes) hold digit values 0..9 and no
+// sign.
 bool AcceptsShortReply(const uint8_t* frame, size_t length);
 bool AcceptsLongReply(const uint8_t* frame, size_t length);
 bool AcceptsUns2Reply(const uint8_t* frame, size_t length);
 
-// The decoders read an accepted reply's fields and check only its length.
+// The decoders read a reply's fields; one that the check above refuses is
+// refused with the why kWhyNoNumber.
 // Camry and JADEVER JPL, 17 ASCII digits: weight 6 (grams), price 5 and
 // cost 6 (hundredths). Stable 1.
 exchange::Decoded DecodeShortReply(const uint8_t* frame, size_t length, exchange::Reading& out);

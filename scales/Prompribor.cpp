@@ -62,6 +62,10 @@ bool AcceptsVtaReply(const uint8_t* frame, size_t length) {
 
 Decoded DecodeVtaReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kVtaReplyLength) return kNoAnswer;
+    if (!AcceptsVtaReply(frame, length)) return exchange::Refuse(exchange::kWhyNoNumber);
+    // The reply carries no stability: the scale is taken as settled (the
+    // cycle starts from 1 too, and a frame judged on its own reads the same).
+    out.stable = 1;
     const int32_t grams = DigitGroupValue(frame);
     const int32_t price = DigitGroupValue(frame + kGroupDigits);
     const int32_t cost = DigitGroupValue(frame + 2 * kGroupDigits);
@@ -111,20 +115,62 @@ int64_t WeightThousandths(const uint8_t* field, uint8_t status) {
     return static_cast<int64_t>(std::trunc(ParseNumberText(text) * kScale[status & 3]));
 }
 
+namespace {
+
+bool VnWeight(const uint8_t* frame, size_t length, double& thousandths) {
+    if (!frame || length < kVnReplyLength) return false;
+    // Six characters: spaces before the number, one sign, digits; the
+    // decimals are in the status byte, never a point in the text.
+    double n = 0.0;
+    if (!exchange::ReadNumberField(frame + 2, kWeightFieldLength, exchange::kLeadingPad | exchange::kSign, n))
+        return false;
+    static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};
+    thousandths = exchange::NoMinusZero(n * kScale[frame[8] & 3]);
+    return true;
+}
+
+}  // namespace
+
 bool AcceptsVnReply(const uint8_t* frame, size_t length) {
     return frame && length == kVnReplyLength && frame[0] == 0x3C && frame[9] == 0x3E;
 }
 
 Decoded DecodeVnReply(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kVnReplyLength) return kNoAnswer;
-    const uint8_t status = frame[8];
-    out.weight = static_cast<double>(WeightThousandths(frame + 2, status));
-    out.stable = (status & 0x04) ? 1 : 0;
+    double thousandths = 0.0;
+    if (!VnWeight(frame, length, thousandths)) return exchange::Refuse(exchange::kWhyNoNumber);
+    out.weight = thousandths;
+    out.stable = (frame[8] & 0x04) ? 1 : 0;
     return kOk;
 }
 
+namespace {
+
+using exchange::ByteClass;
+using exchange::Field;
+
+const uint8_t kVnOpen[] = {0x3C};
+const uint8_t kVnClose[] = {0x3E};
+
+// Weight, price, cost: six digit values each.
+const Field kVtaFields[] = {
+    {0, 6, ByteClass::kBinary}, {6, 6, ByteClass::kBinary}, {12, 6, ByteClass::kBinary}};
+// '<', a byte not read, the weight, status (bits 0-1 decimals, bit 2
+// stable), '>'.
+const Field kVnFields[] = {
+    {0, 1, ByteClass::kFixed, kVnOpen},
+    {1, 1, ByteClass::kFree},
+    {2, 6, ByteClass::kNumber, nullptr, exchange::kLeadingPad | exchange::kSign},
+    {8, 1, ByteClass::kDecimals},
+    {9, 1, ByteClass::kFixed, kVnClose},
+};
+const exchange::FrameLayout kVtaLayout = {kVtaFields, 3};
+const exchange::FrameLayout kVnLayout = {kVnFields, 5};
+
+}  // namespace
+
 // Any 18 digit values make a reply, so there is no header to wait for. Stable is
-// reported 1 whatever the reply; weight, price and cost keep the caller's
+// reported 1 whatever the reply (the decoder sets it too); weight, price and cost keep the caller's
 // values until a reply overwrites them.
 const PolledProtocol kVtaProtocol = {.request = kVtaRequest,
                                      .requestLength = 3,
@@ -135,7 +181,8 @@ const PolledProtocol kVtaProtocol = {.request = kVtaRequest,
                                      .attempts = 3,
                                      .init = OutputInit::kKeepValuesStable1,
                                      .accepts = AcceptsVtaReply,
-                                     .decode = DecodeVtaReply};
+                                     .decode = DecodeVtaReply,
+                                     .layout = &kVtaLayout};
 
 const PolledProtocol kVnProtocol = {.request = kVnRequest,
                                     .requestLength = 4,
@@ -146,7 +193,8 @@ const PolledProtocol kVnProtocol = {.request = kVnRequest,
                                     .budgetMs = 500,
                                     .attempts = 3,
                                     .accepts = AcceptsVnReply,
-                                    .decode = DecodeVnReply};
+                                    .decode = DecodeVnReply,
+                                    .layout = &kVnLayout};
 
 }  // namespace prompribor
 }  // namespace zel

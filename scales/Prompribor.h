@@ -32,8 +32,9 @@ int64_t CostOf(int32_t grams, int32_t priceHundredths);
 
 // 18 bytes, each a digit value 0..9.
 bool AcceptsVtaReply(const uint8_t* frame, size_t length);
-// Weight in grams, price and cost in hundredths, unscaled; stable is left as
-// the cycle set it (1). A reply whose cost equals its weight is believed only
+// Weight in grams, price and cost in hundredths, unscaled; stable 1 (the
+// reply carries none; the cycle starts from 1 as well). A reply with a byte
+// above 9 is refused. A reply whose cost equals its weight is believed only
 // when that cost is the weight's cost at the price; otherwise result 1 and
 // the request is repeated.
 exchange::Decoded DecodeVtaReply(const uint8_t* frame, size_t length, exchange::Reading& out);
@@ -52,13 +53,16 @@ exchange::CommandList VnCiCommands();
 // replaces everything before it by '-', any other byte reads as '0'. The
 // value is that text as a number, brought to thousandths of the scale's unit
 // by the decimals in status bits 0 and 1 (x1000, x100, x10, x1), cut toward
-// zero.
+// zero. (The scanner block's frames, model 6; the polled reply of model 1
+// takes only a number.)
 int64_t WeightThousandths(const uint8_t* field, uint8_t status);
 
 // '<' at 0, '>' at 9, ten bytes.
 bool AcceptsVnReply(const uint8_t* frame, size_t length);
 // Weight in thousandths (grams for a scale showing kilograms), stable from
-// status bit 2; no price or cost.
+// status bit 2; no price or cost. The weight characters are spaces before
+// the number, one sign and digits: anything else (a space or a letter among
+// the digits, a blank or dashed field) is refused.
 exchange::Decoded DecodeVnReply(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 extern const exchange::PolledProtocol kVtaProtocol;

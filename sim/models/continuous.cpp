@@ -56,12 +56,12 @@ std::string Certus(const Display& d) {
 
 std::string CertusBroken(const std::string& f) { return WithByte(f, 19, ' '); }  // the LF
 
-// 23 bytes: CR ' ' "ST"|"US" ' ' "GS" ' ' sign ' ', weight in 8 and " kg", CR LF.
+// 23 bytes: CR ' ' "ST"|"US"|"OL" ' ' "GS" ' ' sign ' ', weight in 8 and " kg", CR LF.
 std::string Jadever(const Display& d) {
     long long mag;
     const std::string number = Magnitude(d, 8, 3, &mag);
     std::string f = "\r ";
-    f += d.stable ? "ST" : "US";
+    f += d.overload ? "OL" : d.stable ? "ST" : "US";
     f += " GS ";
     f += Minus(d, mag) ? '-' : '+';
     f += ' ';
@@ -85,7 +85,8 @@ std::string Smart(const Display& d) {
 
 std::string SmartBroken(const std::string& f) { return WithByte(f, 12, '\n'); }  // the CR
 
-// 18 bytes: LF "ST"|"US" ",GS," weight with its sign in 8 characters, "kg" CR.
+// 18 bytes: LF "ST"|"US" ",GS," weight with its sign in 8 characters, "kg" CR;
+// an overload shows "OL" for the status and the weight.
 std::string Vis(const Display& d) {
     long long mag;
     std::string number = Magnitude(d, 7, 3, &mag);
@@ -93,9 +94,9 @@ std::string Vis(const Display& d) {
     std::string field = Minus(d, mag) ? number.substr(0, digit) + "-" + number.substr(digit)
                                       : " " + number;
     std::string f = "\n";
-    f += d.stable ? "ST" : "US";
+    f += d.overload ? "OL" : d.stable ? "ST" : "US";
     f += ",GS,";
-    f += field + "kg\r";
+    f += (d.overload ? std::string("      OL") : field) + "kg\r";
     return f;
 }
 

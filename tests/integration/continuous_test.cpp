@@ -168,6 +168,30 @@ TEST(ContinuousStreams, BrokenFramesAreRefused) {
     }
 }
 
+TEST(ContinuousStreams, OverloadMarkGivesSevenNotAWeight) {
+    // "OL" in the status (and, on the ВИС, in the weight field) read as the
+    // weight field's number or as 0 kg with result 0.
+    for (int model : {19, 39}) {
+        SCOPED_TRACE(testing::Message() << "model " << model);
+        PolledRig rig(model, Wire::Pty, /*keepConnection=*/true);
+        ASSERT_EQ(rig.openCode, 0);
+        rig.sim.SetWeight(3.0);
+        rig.sim.SetStreamGapMs(20);
+        rig.sim.SetOverload(true);
+        Settle(rig);
+        Weighing w = rig.Weigh();
+        EXPECT_FALSE(w.ok);
+        EXPECT_EQ(w.code, 7);
+        EXPECT_EQ(w.weight, 0.0);
+        EXPECT_EQ(w.stable, 0);
+        rig.sim.SetOverload(false);
+        Settle(rig);
+        w = rig.Weigh();
+        EXPECT_EQ(w.code, 0);
+        EXPECT_EQ(w.weight, 3.0);
+    }
+}
+
 TEST(ContinuousStreams, SilentScaleGivesThreeWithinTheBudget) {
     // Per call: the 500 ms budget spans the three attempts; per attempt:
     // 3 x 500 ms.

@@ -2,6 +2,7 @@
 // checks, and the read cycle following a stream that it joins anywhere.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,31 +72,43 @@ TEST(ContinuousDecoders, Frames) {
     };
     const Case cases[] = {
         {"certus negative", &cont::kCertusProtocol, kCertus, -12.34, 1},
-        {"certus space ends the number", &cont::kCertusProtocol, With(With(kCertus, 7, "+"), 8, " 12 345"), 12.0, 1},
-        {"certus comma ends it", &cont::kCertusProtocol, With(kCertus, 8, "  1,234"), -1.0, 1},
-        {"certus unstable, no digits", &cont::kCertusProtocol, With(With(kCertus, 2, "U"), 8, "       "), 0.0, 0},
-        {"certus letters end it", &cont::kCertusProtocol, With(kCertus, 8, "   5kg "), -5.0, 1},
-        {"certus text stops at 15", &cont::kCertusProtocol, With(kCertus, 8, "1.23456789"), -1.23456, 1},
         {"certus plus before the number", &cont::kCertusProtocol, With(With(kCertus, 7, " "), 8, " +12.34"), 12.34, 1},
-        {"certus plus after a digit ends it", &cont::kCertusProtocol, With(With(kCertus, 7, " "), 8, " 1+2.34"), 1.0, 1},
+        {"certus in grams", &cont::kCertusProtocol, With(kCertus, 15, "  g"), -0.01234, 1},
+        {"certus in tonnes", &cont::kCertusProtocol, With(kCertus, 15, "t  "), -12340.0, 1},
+        {"certus no unit", &cont::kCertusProtocol, With(kCertus, 15, "   "), -12.34, 1},
+        // Bytes that name no unit leave kilograms.
+        {"certus text stops at 15", &cont::kCertusProtocol, With(kCertus, 8, "1.23456789"), -1.23456, 1},
+        {"certus pieces", &cont::kCertusProtocol, With(kCertus, 15, "pcs"), -12.34, 1},
+        {"certus minus zero", &cont::kCertusProtocol, With(kCertus, 8, "  0.000"), 0.0, 1},
         {"jadever", &cont::kJadeverProtocol, kJadever, 1.234, 1},
         {"jadever plus before the number", &cont::kJadeverProtocol, With(kJadever, 10, "  +1.234"), 1.234, 1},
+        {"jadever the text's own minus", &cont::kJadeverProtocol, With(With(kJadever, 8, " "), 10, "  -1.234"), -1.234,
+         1},
         {"jadever negative unstable", &cont::kJadeverProtocol, With(With(kJadever, 2, "US"), 8, "-"), -1.234, 0},
         {"jadever eleven digits", &cont::kJadeverProtocol, With(kJadever, 10, "12345.67890"), 12345.6789, 1},
+        {"jadever in grams", &cont::kJadeverProtocol, With(kJadever, 10, "    1234  g"), 1.234, 1},
+        {"jadever minus zero", &cont::kJadeverProtocol, With(kJadever, 8, "- " "   0.000 kg"), 0.0, 1},
         {"smart", &cont::kSmartProtocol, kSmart, -1.234, 1},
         {"smart in motion", &cont::kSmartProtocol, With(kSmart, 11, "M"), -1.234, 0},
+        {"smart in grams", &cont::kSmartProtocol, With(kSmart, 1, "    1234 g"), 1.234, 1},
+        {"smart no unit", &cont::kSmartProtocol, With(kSmart, 9, "  "), -1.234, 1},
         {"smart text stops at 9", &cont::kSmartProtocol, With(kSmart, 1, " 0001.23456"), 1.23, 0},
         {"vis", &cont::kVisProtocol, kVis, -1.234, 1},
         {"vis unstable still weighs", &cont::kVisProtocol, With(kVis, 1, "US"), -1.234, 0},
+        {"vis sign first", &cont::kVisProtocol, With(kVis, 7, "-  1.234"), -1.234, 1},
+        {"vis in grams", &cont::kVisProtocol, With(kVis, 7, "   -1234 g"), -1.234, 1},
         {"vis text stops at 15", &cont::kVisProtocol, With(kVis, 7, "12.345678"), 12.34567, 1},
         {"t7e reversed", &cont::kT7eProtocol, kT7e, 1.234, 0},
         {"t7e negative", &cont::kT7eProtocol, "=432.10-", -1.234, 0},
         {"t7e integer", &cont::kT7eProtocol, "=5200000", 25.0, 0},
-        {"t7e garbage", &cont::kT7eProtocol, "=abcdefg", 0.0, 0},
+        {"t7e padded", &cont::kT7eProtocol, "=432.1  ", 1.234, 0},
+        {"t7e comma", &cont::kT7eProtocol, "=432,100", 1.234, 0},
+        {"smart comma", &cont::kSmartProtocol, With(kSmart, 5, ","), -1.234, 1},
+        {"vis comma", &cont::kVisProtocol, With(kVis, 11, ","), -1.234, 1},
+        {"t7e minus zero", &cont::kT7eProtocol, "=000.00-", 0.0, 0},
         {"esit point after the second digit", &cont::kEsitProtocol, kEsit, -1.234, 1},
         {"esit positive integer", &cont::kEsitProtocol, "+01234\r", 1234.0, 1},
         {"esit point after the last digit", &cont::kEsitProtocol, "+1234\xB5\r", 12345.0, 1},
-        {"esit second point ends it", &cont::kEsitProtocol, "+\xB1\xB2" "345\r", 1.2, 1},
         {"ocs", &cont::kOcsProtocol, kOcs, 1.234, 1},
         {"ocs check byte 7F", &cont::kOcsProtocol, kOcs7F, 2.069, 1},
     };
@@ -107,13 +120,88 @@ TEST(ContinuousDecoders, Frames) {
         Reading r = Sentinel();
         EXPECT_EQ(c.protocol->decode(f.data(), f.size(), r).result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.weight);
+        if (c.weight == 0.0) EXPECT_FALSE(std::signbit(r.weight));
         EXPECT_EQ(r.stable, c.stable);
         EXPECT_EQ(r.price, 0.0);
         EXPECT_EQ(r.cost, 0.0);
     }
 }
 
+TEST(ContinuousDecoders, FramesThatMakeNoReading) {
+    // Fields that hold no number, a space, letter or second point among the
+    // digits, units that are no weight in kilograms, and the overload marks.
+    // Each read as a weight with result 0 before.
+    using zel::exchange::kWhyNoNumber;
+    using zel::exchange::kWhyNotMetric;
+    const char* const kOverloaded = "overload";
+    struct Case {
+        const char* name;
+        const PolledProtocol* protocol;
+        std::string frame;
+        const char* why;  // kOverloaded: result 7
+    };
+    const Case cases[] = {
+        {"certus space among the digits (was 12)", &cont::kCertusProtocol, With(With(kCertus, 7, "+"), 8, " 12 345"),
+         kWhyNoNumber},
+        {"certus comma (was -1)", &cont::kCertusProtocol, With(kCertus, 8, "  1,234"), kWhyNoNumber},
+        {"certus blank (was 0)", &cont::kCertusProtocol, With(With(kCertus, 2, "U"), 8, "       "), kWhyNoNumber},
+        {"certus dashes", &cont::kCertusProtocol, With(kCertus, 7, " -------"), kWhyNoNumber},
+        {"certus OL", &cont::kCertusProtocol, With(kCertus, 7, "     OL "), kWhyNoNumber},
+        {"certus letters (was -5)", &cont::kCertusProtocol, With(kCertus, 8, "   5kg "), kWhyNoNumber},
+        {"certus plus after a digit (was 1)", &cont::kCertusProtocol, With(With(kCertus, 7, " "), 8, " 1+2.34"),
+         kWhyNoNumber},
+        {"certus a point without its digit", &cont::kCertusProtocol, With(kCertus, 8, "   .234"), kWhyNoNumber},
+        {"certus two signs", &cont::kCertusProtocol, With(kCertus, 8, " -12.34"), kWhyNoNumber},
+        {"certus pounds", &cont::kCertusProtocol, With(kCertus, 15, " lb"), kWhyNotMetric},
+        {"certus ounces", &cont::kCertusProtocol, With(kCertus, 15, " oz"), kWhyNotMetric},
+        {"jadever blank", &cont::kJadeverProtocol, With(kJadever, 10, "        kg "), kWhyNoNumber},
+        {"jadever space among the digits", &cont::kJadeverProtocol, With(kJadever, 10, "  1 234 kg "),
+         kWhyNoNumber},
+        {"jadever last digit lost", &cont::kJadeverProtocol, With(kJadever, 10, "   1.23  kg"), kWhyNoNumber},
+        {"jadever letter among the digits", &cont::kJadeverProtocol, With(kJadever, 10, "   1.2A4 kg"), kWhyNoNumber},
+        {"jadever unit against the number", &cont::kJadeverProtocol, With(kJadever, 10, "   1.2345kg"), kWhyNoNumber},
+        {"jadever sign byte a letter", &cont::kJadeverProtocol, With(kJadever, 8, "x"), kWhyNoNumber},
+        {"jadever minus against a plus", &cont::kJadeverProtocol, With(kJadever, 10, "  -1.234"), kWhyNoNumber},
+        {"jadever two minus signs", &cont::kJadeverProtocol, With(With(kJadever, 8, "-"), 10, "  -1.234"),
+         kWhyNoNumber},
+        {"jadever pounds", &cont::kJadeverProtocol, With(kJadever, 19, "lb"), kWhyNotMetric},
+        {"jadever overload", &cont::kJadeverProtocol, With(kJadever, 2, "OL"), kOverloaded},
+        {"smart dashes", &cont::kSmartProtocol, With(kSmart, 1, " -------"), kWhyNoNumber},
+        {"smart ounces", &cont::kSmartProtocol, With(kSmart, 9, "oz"), kWhyNotMetric},
+        {"vis OL in the status", &cont::kVisProtocol, With(kVis, 1, "OL"), kOverloaded},
+        {"vis OL in the weight", &cont::kVisProtocol, With(kVis, 7, "      OL"), kOverloaded},
+        {"vis dashes", &cont::kVisProtocol, With(kVis, 7, " -------"), kWhyNoNumber},
+        {"vis pounds", &cont::kVisProtocol, With(kVis, 15, "lb"), kWhyNotMetric},
+        {"t7e letters (was 0)", &cont::kT7eProtocol, "=abcdefg", kWhyNoNumber},
+        {"t7e blank", &cont::kT7eProtocol, "=       ", kWhyNoNumber},
+        {"t7e dashes", &cont::kT7eProtocol, "=-------", kWhyNoNumber},
+        {"t7e space among the digits", &cont::kT7eProtocol, "=432 100", kWhyNoNumber},
+        {"t7e comma and point", &cont::kT7eProtocol, "=43,.100", kWhyNoNumber},
+        {"esit second point (was 1.2)", &cont::kEsitProtocol, "+\xB1\xB2" "345\r", kWhyNoNumber},
+        {"esit a letter", &cont::kEsitProtocol, "+01A34\r", kWhyNoNumber},
+        {"esit a space", &cont::kEsitProtocol, "+ 1234\r", kWhyNoNumber},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> f = Bytes(c.frame);
+        ASSERT_EQ(f.size(), static_cast<size_t>(c.protocol->replyLength));
+        Reading r = Sentinel();
+        const zel::exchange::Decoded d = c.protocol->decode(f.data(), f.size(), r);
+        if (c.why == kOverloaded) {
+            EXPECT_EQ(d.result, 7);
+            EXPECT_EQ(r.weight, 0.0);
+            EXPECT_EQ(r.stable, 0);
+        } else {
+            EXPECT_EQ(d.result, 3);
+            EXPECT_EQ(d.verdict, zel::exchange::Verdict::kRetry);
+            EXPECT_STREQ(d.why, c.why);
+            EXPECT_EQ(r.weight, -77.0);  // untouched
+        }
+    }
+}
+
 TEST(ContinuousDecoders, OcsWeightCharacters) {
+    const double kRefused = 1e9;
     // Offsets 6 down to 2 are the weight, most significant first; the
     // characters ) ! @ # $ % ^ & * ( are 0-9 followed by the point.
     const char* withPoint = ")!@#$%^&*(";
@@ -126,7 +214,7 @@ TEST(ContinuousDecoders, OcsWeightCharacters) {
     struct Case {
         const char* weight;  // offsets 6, 5, 4, 3, 2
         uint8_t status;
-        double value;
+        double value;  // kRefused: no reading
         int32_t stable;
     };
     const Case cases[] = {
@@ -135,8 +223,14 @@ TEST(ContinuousDecoders, OcsWeightCharacters) {
         {" 12#4", 0x03, 123.4, 1},  // a space is skipped; bit 0 alone is stable
         {"1234(", 0x02, 12349.0, 0},
         {"12345", 0xFE, 12345.0, 0},
-        {"!@345", 0x01, 1.2, 1},    // a second point ends the number
-        {"AB!2C", 0x01, 1.2, 1},    // other characters are skipped
+        {"-0000", 0x01, 0.0, 1},    // no minus zero
+        // A second point, letters, a space or a sign among the digits made
+        // 1.2 and the like before.
+        {"!@345", 0x01, kRefused, 0},
+        {"AB!2C", 0x01, kRefused, 0},
+        {"1 234", 0x01, kRefused, 0},
+        {"12-34", 0x01, kRefused, 0},
+        {"     ", 0x01, kRefused, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.weight);
@@ -145,8 +239,15 @@ TEST(ContinuousDecoders, OcsWeightCharacters) {
         for (size_t i = 1; i <= 7; ++i) f[8] ^= f[i];
         ASSERT_TRUE(cont::AcceptsOcs(f.data(), f.size()));
         Reading r = Sentinel();
-        cont::DecodeOcs(f.data(), f.size(), r);
+        const int32_t result = cont::DecodeOcs(f.data(), f.size(), r).result;
+        if (c.value == kRefused) {
+            EXPECT_EQ(result, 3);
+            EXPECT_EQ(r.weight, -77.0);
+            continue;
+        }
+        EXPECT_EQ(result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.value);
+        if (c.value == 0.0) EXPECT_FALSE(std::signbit(r.weight));
         EXPECT_EQ(r.stable, c.stable);
     }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,18 +77,16 @@ TEST(PriceComputingDecoders, Replies) {
         int32_t stable;
     };
     std::vector<uint8_t> uns2 = {4, 3, 2, 1, 0, 0, 0, 5, 2, 1, 0, 0, 3, 4, 5, 1, 0, 0};
-    std::vector<uint8_t> uns2Odd = uns2;
-    uns2Odd[5] = 0xFD;  // '-' once 30 is added
-    uns2Odd[17] = 0x41;  // 'q': the cost starts with a non-digit
     const Case cases[] = {
         {"camry", zel::pricecomp::DecodeShortReply, Chars("432100" "05210" "083100"), 1.234, 12.5, 13.8, 1},
         {"jpl largest", zel::pricecomp::DecodeShortReply, Chars("999999" "99999" "999999"), 999.999, 999.99,
          9999.99, 1},
-        {"camry minus and junk", zel::pricecomp::DecodeShortReply, Chars("00500-" "x5000" "      "), -0.5, 0.05, 0, 1},
+        {"camry minus", zel::pricecomp::DecodeShortReply, Chars("00500-" "05210" "52600-"), -0.5, 12.5, -6.25, 1},
+        {"camry minus zero cost", zel::pricecomp::DecodeShortReply, Chars("000000" "05210" "00000-"), 0, 12.5, 0, 1},
+        {"ics minus zero", zel::pricecomp::DecodeIcsReply, Chars("00000-" "005210" "00000-"), 0, 12500, 0, 1},
         {"ics price taken as it is", zel::pricecomp::DecodeIcsReply, Chars("432100" "005210" "524510"), 1.234, 12500,
          15425, 1},
         {"uns2", zel::pricecomp::DecodeUns2Reply, uns2, 1.234, 12.5, 15.43, 0},
-        {"uns2 sign and junk", zel::pricecomp::DecodeUns2Reply, uns2Odd, -1.234, 12.5, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,6 +96,40 @@ TEST(PriceComputingDecoders, Replies) {
         EXPECT_DOUBLE_EQ(r.price, c.price);
         EXPECT_DOUBLE_EQ(r.cost, c.cost);
         EXPECT_EQ(r.stable, c.stable);
+        if (c.weight == 0.0) EXPECT_FALSE(std::signbit(r.weight));
+        if (c.cost == 0.0) EXPECT_FALSE(std::signbit(r.cost));
+    }
+}
+
+TEST(PriceComputingDecoders, FieldsThatHoldNoNumberAreRefused) {
+    // A blank, a letter, a sign where the value cannot be negative: each read
+    // as a weight, price or cost with result 0 before.
+    using Decode = zel::exchange::Decoded (*)(const uint8_t*, size_t, Reading&);
+    std::vector<uint8_t> uns2Odd = {4, 3, 2, 1, 0, 0xFD, 0, 5, 2, 1, 0, 0, 3, 4, 5, 1, 0, 0x41};
+    const struct Case {
+        const char* name;
+        Decode decode;
+        std::vector<uint8_t> frame;
+    } cases[] = {
+        {"camry letter and blank cost (was -0.5, 0.05, 0)", zel::pricecomp::DecodeShortReply,
+         Chars("00500-" "x5000" "      ")},
+        {"camry negative price", zel::pricecomp::DecodeShortReply, Chars("432100" "0521-" "083100")},
+        {"camry negative cost of a positive weight", zel::pricecomp::DecodeShortReply,
+         Chars("432100" "05210" "08310-")},
+        {"jpl space among the digits", zel::pricecomp::DecodeShortReply, Chars("43 100" "05210" "083100")},
+        {"ics negative price", zel::pricecomp::DecodeIcsReply, Chars("432100" "00521-" "524510")},
+        {"ics dashes", zel::pricecomp::DecodeIcsReply, Chars("------" "005210" "524510")},
+        {"uns2 sign and letter (was -1.234, 12.5, 0)", zel::pricecomp::DecodeUns2Reply, uns2Odd},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reading r = Sentinel();
+        const zel::exchange::Decoded d = c.decode(c.frame.data(), c.frame.size(), r);
+        EXPECT_EQ(d.result, 3);
+        EXPECT_STREQ(d.why, zel::exchange::kWhyNoNumber);
+        EXPECT_EQ(r.weight, -77.0);
+        EXPECT_EQ(r.price, -77.0);
+        EXPECT_EQ(r.cost, -77.0);
     }
 }
 
@@ -109,7 +142,9 @@ TEST(PriceComputingDecoders, ReplyLengths) {
         Reading r = Sentinel();
         EXPECT_EQ(zel::pricecomp::DecodeShortReply(f.data(), n, r).result, n == 17 ? 0 : 3);
         EXPECT_EQ(zel::pricecomp::DecodeIcsReply(f.data(), n, r).result, n == 18 ? 0 : 3);
-        EXPECT_EQ(zel::pricecomp::DecodeUns2Reply(f.data(), n, r).result, n == 18 ? 0 : 3);
+        EXPECT_EQ(zel::pricecomp::DecodeUns2Reply(f.data(), n, r).result, 3);  // characters, no digit values
+        const std::vector<uint8_t> values(19, 0);
+        EXPECT_EQ(zel::pricecomp::DecodeUns2Reply(values.data(), n, r).result, n == 18 ? 0 : 3);
     }
     EXPECT_FALSE(zel::pricecomp::AcceptsShortReply(nullptr, 17));
     EXPECT_FALSE(zel::pricecomp::AcceptsLongReply(nullptr, 18));
@@ -281,16 +316,24 @@ TEST(PriceComputingDecoders, EveryByteIsADigit) {
         SCOPED_TRACE(testing::Message() << "model " << f.number);
         ASSERT_TRUE(f.accepts(f.reply.data(), f.reply.size()));
         // Any digit in any place, and the sign of a character field's top
-        // place (a negative weight, price or cost), are replies.
+        // place (a negative weight, and its negative cost), are replies; a
+        // negative unit price, or a negative cost of a positive weight, is
+        // not (both read as success before).
         std::vector<uint8_t> all9(f.reply.size(), f.characters ? '9' : 9);
         std::vector<uint8_t> all0(f.reply.size(), f.characters ? '0' : 0);
         EXPECT_TRUE(f.accepts(all9.data(), all9.size()));
         EXPECT_TRUE(f.accepts(all0.data(), all0.size()));
+        const size_t weightTop = f.tops[0], priceTop = f.tops[1], costTop = f.tops[2];
         for (size_t top : f.tops) {
             std::vector<uint8_t> minus = f.reply;
             minus[top] = '-';
-            EXPECT_EQ(f.accepts(minus.data(), minus.size()), f.characters) << "minus at " << top;
+            EXPECT_EQ(f.accepts(minus.data(), minus.size()), f.characters && top == weightTop) << "minus at " << top;
         }
+        std::vector<uint8_t> negative = f.reply;
+        negative[weightTop] = negative[costTop] = '-';
+        EXPECT_EQ(f.accepts(negative.data(), negative.size()), f.characters);
+        negative[priceTop] = '-';
+        EXPECT_FALSE(f.accepts(negative.data(), negative.size()));
         // Anything else in any place is not.
         const std::vector<uint8_t> spoilers =
             f.characters ? std::vector<uint8_t>{' ', 'x', 0x00, 0x05, '+', '.', ':', '/', 0xB0}

@@ -113,6 +113,32 @@ TEST(VtaDecode, Replies) {
     EXPECT_FALSE(zel::prompribor::AcceptsVtaReply(nullptr, 18));
 }
 
+TEST(VtaDecode, StableAlikeInTheCycleAndOnTheLoggedReply) {
+    // The reply carries no stability and the driver reports the scale
+    // settled; a reply judged on its own (decode, detect) said not stable.
+    const Bytes reply = VtaReply(1234, 2550, 3147);
+    const zel::exchange::ReplyJudgement j =
+        zel::exchange::JudgeReply(zel::prompribor::kVtaProtocol, reply.data(), reply.size());
+    ASSERT_EQ(j.refusal, zel::exchange::Refusal::kNone);
+    EXPECT_EQ(j.reading.stable, 1);
+
+    ScriptedLine line;
+    ScriptedSession session;
+    Answer(line, 3, [&](int) { return reply; });
+    Reading io;
+    io.stable = 0;
+    ASSERT_EQ(RunReadCycle(zel::prompribor::kVtaProtocol, line, session, io), 0);
+    EXPECT_EQ(io.stable, j.reading.stable);
+    EXPECT_EQ(io.weight, j.reading.weight);
+    EXPECT_EQ(io.price, j.reading.price);
+    EXPECT_EQ(io.cost, j.reading.cost);
+
+    Reading alone;
+    alone.stable = 0;
+    EXPECT_EQ(zel::prompribor::DecodeVtaReply(reply.data(), reply.size(), alone).result, 0);
+    EXPECT_EQ(alone.stable, 1);
+}
+
 TEST(VtaDecode, ByteAboveNineRefusesTheReply) {
     // Each byte is a digit value: any other cut its group's number short and
     // was reported as the weight (1 g for 0A at the tens of 1234 g).
@@ -279,10 +305,8 @@ TEST(VnDecode, WeightFrames) {
         {"one decimal", "001234", 0x01, 123400, 0},
         {"no decimals", "001234", 0x00, 1234000, 0},
         {"minus after spaces", "  -150", 0x03, -150, 0},
-        {"minus restarts the text", "12-345", 0x07, -345, 1},
-        {"minus twice", "-1-2-3", 0x03, -3, 0},
-        {"minus last", "12345-", 0x03, 0, 0},
-        {"other characters read as 0", "1.2 3x", 0x03, 102030, 0},
+        {"spaces before the number", "  1234", 0x06, 12340, 1},
+        {"plus", "+01234", 0x03, 1234, 0},
         {"minus zero is zero", "-00000", 0x03, 0, 0},
         {"largest", "999999", 0x00, 999999000, 0},
         {"status bits above 2 ignored", "000005", 0xF8 | 0x03, 5, 0},
@@ -300,6 +324,30 @@ TEST(VnDecode, WeightFrames) {
         }
         EXPECT_EQ(r.stable, c.stable);
         EXPECT_EQ(r.price, -1);  // not carried
+    }
+}
+
+TEST(VnDecode, WeightThatIsNoNumberIsRefused) {
+    // Read before as the digits with a 0 for each other character, or from
+    // the last '-' on, with result 0.
+    const struct {
+        const char* weight;
+        const char* before;
+    } cases[] = {
+        {"1 2 34", "102034000"}, {"12-345", "-345"}, {"-1-2-3", "-3"}, {"12345-", "0"},
+        {"1.2 3x", "102030"},    {"      ", "0"},    {"------", "0"},  {"  OL  ", "0"},
+        {"12 345", "120345000"}, {"1234  ", "123400000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.weight);
+        Bytes f = VnReply(c.weight, 0x04);
+        ASSERT_TRUE(zel::prompribor::AcceptsVnReply(f.data(), f.size()));
+        Reading r;
+        r.weight = -77;
+        const auto d = zel::prompribor::DecodeVnReply(f.data(), f.size(), r);
+        EXPECT_EQ(d.result, 3) << "was " << c.before;
+        EXPECT_STREQ(d.why, zel::exchange::kWhyNoNumber);
+        EXPECT_EQ(r.weight, -77);
     }
 }
 
