@@ -345,11 +345,11 @@ const Field kVisFields[] = {
 // The text last character first.
 const Field kT7eFields[] = {
     {0, 1, ByteClass::kFixed, kEquals},
-    {1, 7, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint | kComma},
+    {1, 7, ByteClass::kNumber, nullptr, kPad | exchange::kSign | kPoint | kComma | exchange::kReversed},
 };
 const Field kEsitFields[] = {
     {0, 1, ByteClass::kNumber, nullptr, exchange::kSign},  // '+' or '-', the header
-    {1, 5, ByteClass::kNumber, nullptr, kPoint},
+    {1, 5, ByteClass::kNumber, nullptr, kPoint | exchange::kPointedDigits, true},
     {6, 1, ByteClass::kFixed, kCrByte},
 };
 const Field kOcsFields[] = {

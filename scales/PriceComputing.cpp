@@ -166,10 +166,14 @@ using exchange::Field;
 
 // Three fields least significant digit first: characters, or (UNS-02)
 // digit values.
-const Field kShortFields[] = {
-    {0, 6, ByteClass::kNumber}, {6, 5, ByteClass::kNumber}, {11, 6, ByteClass::kNumber}};
-const Field kLongFields[] = {
-    {0, 6, ByteClass::kNumber}, {6, 6, ByteClass::kNumber}, {12, 6, ByteClass::kNumber}};
+// Each field is sent least significant digit first.
+const uint16_t kDigitsBackwards = exchange::kReversed;
+const Field kShortFields[] = {{0, 6, ByteClass::kNumber, nullptr, kDigitsBackwards},
+                              {6, 5, ByteClass::kNumber, nullptr, kDigitsBackwards},
+                              {11, 6, ByteClass::kNumber, nullptr, kDigitsBackwards}};
+const Field kLongFields[] = {{0, 6, ByteClass::kNumber, nullptr, kDigitsBackwards},
+                             {6, 6, ByteClass::kNumber, nullptr, kDigitsBackwards},
+                             {12, 6, ByteClass::kNumber, nullptr, kDigitsBackwards}};
 const Field kUns2Fields[] = {
     {0, 6, ByteClass::kBinary}, {6, 6, ByteClass::kBinary}, {12, 6, ByteClass::kBinary}};
 const exchange::FrameLayout kShortLayout = {kShortFields, 3};

@@ -38,7 +38,7 @@ bool FixedFieldsHold(const FrameLayout& layout, const uint8_t* frame, size_t len
     return true;
 }
 
-bool ReadNumberField(const uint8_t* text, size_t length, uint8_t grammar, double& value) {
+bool ReadNumberField(const uint8_t* text, size_t length, uint16_t grammar, double& value) {
     if (!text || length == 0 || length > 48) return false;
     char clean[52];
     size_t w = 0;

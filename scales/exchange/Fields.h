@@ -26,7 +26,7 @@ enum class ByteClass : uint8_t {
 };
 
 // What a text number field may hold (bits of NumberField::grammar).
-enum NumberGrammar : uint8_t {
+enum NumberGrammar : uint16_t {
     kDigitsOnly = 0,
     kLeadingPad = 1 << 0,   // spaces before the number (a right-aligned field)
     kTrailingPad = 1 << 1,  // spaces after the number (a left-aligned field)
@@ -35,6 +35,8 @@ enum NumberGrammar : uint8_t {
     kComma = 1 << 4,        // ',' as the decimal point
     kSignFirst = 1 << 5,    // the sign sits in the field's first byte, padding may follow it
     kDashDigit = 1 << 6,    // a '-' among the digits is a digit the display does not light (0)
+    kReversed = 1 << 7,     // sent least significant character first
+    kPointedDigits = 1 << 8,  // a byte B0..B9 is the digit (byte - 0x80) followed by a point
 };
 
 struct Field {
@@ -42,7 +44,7 @@ struct Field {
     uint16_t length = 1;
     ByteClass cls = ByteClass::kFixed;
     const uint8_t* fixed = nullptr;  // kFixed: the `length` bytes the format always sends
-    uint8_t grammar = kDigitsOnly;   // kNumber: NumberGrammar bits
+    uint16_t grammar = kDigitsOnly;  // kNumber: NumberGrammar bits
     // kNumber: this field goes on with the number of the number field before
     // it (a sign byte of its own, or a number the scale splits around a
     // fixed byte).
@@ -69,7 +71,7 @@ bool FixedFieldsHold(const FrameLayout& layout, const uint8_t* frame, size_t len
 // nothing else. False, with `value` untouched, for a field that holds no
 // number (blanks, dashes, "OL", letters) or one with a space, a letter or a
 // second point among its digits. Never gives minus zero.
-bool ReadNumberField(const uint8_t* text, size_t length, uint8_t grammar, double& value);
+bool ReadNumberField(const uint8_t* text, size_t length, uint16_t grammar, double& value);
 // The same for the field of a frame (bounds checked against `frameLength`).
 bool ReadNumberField(const uint8_t* frame, size_t frameLength, const Field& field, double& value);
 

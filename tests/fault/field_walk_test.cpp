@@ -22,6 +22,7 @@
 // from the model row's factor to kilograms, not from the decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -134,10 +135,20 @@ std::string NumberText(const FrameLayout& layout, const Field& field, const std:
         if (i > first && f.cls == ByteClass::kNumber && !f.continues) break;
         if (f.cls != ByteClass::kNumber || f.offset >= frame.size()) continue;
         std::string part = frame.substr(f.offset, std::min<size_t>(f.length, frame.size() - f.offset));
-        if (f.grammar & zel::exchange::kDashDigit)
-            for (char& c : part)
-                if (c == '-') c = '0';
-        text += part;
+        if (f.grammar & zel::exchange::kReversed) std::reverse(part.begin(), part.end());
+        std::string read;
+        for (char c : part) {
+            const uint8_t b = static_cast<uint8_t>(c);
+            if ((f.grammar & zel::exchange::kDashDigit) && c == '-') {
+                read += '0';
+            } else if ((f.grammar & zel::exchange::kPointedDigits) && b >= 0xB0 && b <= 0xB9) {
+                read += static_cast<char>(b - 0x80);
+                read += '.';
+            } else {
+                read += c;
+            }
+        }
+        text += read;
     }
     return text;
 }
@@ -186,7 +197,9 @@ bool Allowed(const FrameLayout& layout, const Field* field, size_t at, bool ownC
             return true;
         case ByteClass::kUnit:
         case ByteClass::kDecimals:
-            return r.price == g.price && ScaledByPowerOfTen(r.weight, g.weight);
+            // A byte of decimals may carry the stable bit too.
+            return r.price == g.price && r.cost == g.cost &&
+                   (r.weight == g.weight || ScaledByPowerOfTen(r.weight, g.weight));
         default:
             break;
     }
