@@ -75,9 +75,9 @@ const ModelInfo kModels[] = {
      .commands = [] { return One("tare", indicators::kAxisTare); }},
     {.number = 10, .className = "ScalesMASSAK_MK_TB__MK_TH", .caption = "10: Масса-К (МК_ТВ, МК_ТН)",
      .kind = ModelKind::kPolled, .line = LineVariant::k8E1, .unit = "g", .toKilograms = 0.001,
-     .create = &Make<ScalesMASSAK_MK_TB__MK_TH>, .frameCheck = FrameCheck::kLength, .protocol = &massak::kProtocol},
+     .frameCheck = FrameCheck::kLength, .protocol = &massak::kProtocol},
     {.number = 11, .className = "Scales_R320", .caption = "11: Rinstrum R320,R420",
-     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<Scales_R320>,
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kR320Protocol},
     {.number = 12, .className = "ScalesDS2", .caption = "12: DS2 (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "mg", .toKilograms = 0.000001, .create = &Make<ScalesDS2>,
@@ -86,7 +86,7 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .create = &Make<ScalesCAS>, .frameCheck = FrameCheck::kStructure,
      .protocol = &cas::kCasProtocol, .reportsStable = true},
     {.number = 14, .className = "ScalesCASLP16", .caption = "14: CAS-LP (v1.6)",
-     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<ScalesCASLP16>,
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kStructure, .money = Money::kAsSent, .protocol = &cas::kLp16Protocol, .reportsStable = true},
     {.number = 15, .className = "ScalesVTA_Thread_Sbarco", .caption = "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)",
      .kind = ModelKind::kListener, .create = &Make<ScalesVTA_Thread_Sbarco>, .eventLine = &vta60::kTextEventLine},
@@ -94,13 +94,13 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .zero = true, .create = &Make<Scales_KELI>, .frameCheck = FrameCheck::kStructure,
      .protocol = &ascii::kKeliProtocol, .commands = [] { return One("zero", ascii::kKeliZero); }},
     {.number = 17, .className = "CScalesCamry", .caption = "17: Camry",
-     .kind = ModelKind::kPolled, .line = LineVariant::k8E2, .create = &Make<CScalesCamry>,
+     .kind = ModelKind::kPolled, .line = LineVariant::k8E2,
      .frameCheck = FrameCheck::kStructure, .money = Money::kUnits, .protocol = &pricecomp::kCamryProtocol},
     {.number = 18, .className = "CScalesOCSrc", .caption = "18: OCS, ВК ЗЕВС III с радиоканалом",
-     .kind = ModelKind::kPolled, .create = &Make<CScalesOCSrc>, .frameCheck = FrameCheck::kXor,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kXor,
      .protocol = &continuous::kOcsProtocol, .reportsStable = true},
     {.number = 19, .className = "ScalesJADEVER_SNUGII", .caption = "19: JADEVER SNUG II",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesJADEVER_SNUGII>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kJadeverProtocol, .reportsStable = true},
     {.number = 20, .className = "ScalesEmulyator", .caption = "20: ЭМУЛЯТОР ВЕСОВ (помогает настроить работу без физического подключения весов)",
      .kind = ModelKind::kEmulator, .tare = true, .price = true, .create = &Make<ScalesEmulyator>,
@@ -115,14 +115,14 @@ const ModelInfo kModels[] = {
      .create = &Make<ScalesVTA_Thread_Prot4>, .commands = &vta60::Vta60Commands,
      .eventLine = &vta60::kDigitEventLine},
     {.number = 23, .className = "Scales_DIGI788", .caption = "23: DIGI DS-788, 781, 782",
-     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<Scales_DIGI788>,
+     .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kDigiProtocol, .reportsStable = true},
     {.number = 24, .className = "ScalesIQplus355", .caption = "24: IQ plus 355  (www.zelscales.example)",
      .kind = ModelKind::kPolled, .tare = true, .price = true, .create = &Make<ScalesIQplus355>,
      .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kIqPlusProtocol,
      .commands = &indicators::IqPlusCommands},
     {.number = 25, .className = "ScalesCertusCBA", .caption = "25: CERTUS CBA",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesCertusCBA>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kCertusProtocol, .reportsStable = true},
     {.number = 26, .className = "Scales_HBMWE2110", .caption = "26: HBM WE2110",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true,
@@ -136,7 +136,7 @@ const ModelInfo kModels[] = {
      .frameCheck = FrameCheck::kStructure, .money = Money::kUnits, .protocol = &pricecomp::kUns2Protocol,
      .commands = [] { return pricecomp::PatternsOf(pricecomp::kUns2Commands); }},
     {.number = 29, .className = "ScalesT7E", .caption = "29: T7E",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesT7E>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kT7eProtocol},
     {.number = 30, .className = "ScalesICS_NT", .caption = "30: ICS NT",
      .kind = ModelKind::kPolled, .line = LineVariant::k8E1, .tare = true, .price = true,
@@ -150,7 +150,7 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kListener, .unit = "g", .toKilograms = 0.001, .tare = true, .price = true,
      .create = &Make<ScalesVN_220_Th_TARA>, .commands = &vn220::TaraCommands, .eventLine = &vn220::kTaraEventLine},
     {.number = 33, .className = "CScalesSMART", .caption = "33: SMART",
-     .kind = ModelKind::kPolled, .create = &Make<CScalesSMART>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kSmartProtocol, .reportsStable = true},
     {.number = 34, .className = "CScalesA9Contin", .caption = "34: А9 (непрерывный режим передачи)",
      .kind = ModelKind::kPolled, .create = &Make<CScalesA9Contin>, .frameCheck = FrameCheck::kStructure,
@@ -160,7 +160,7 @@ const ModelInfo kModels[] = {
      .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kRadwagProtocol,
      .commands = [] { return One("tare", ascii::kRadwagTare); }, .reportsStable = true},
     {.number = 36, .className = "CScalesESITSMART2", .caption = "36: ESIT Smart2",
-     .kind = ModelKind::kPolled, .create = &Make<CScalesESITSMART2>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kEsitProtocol},
     {.number = 37, .className = "ScalesESIT_ECI_STATIC", .caption = "37: ESIT ECI STATIC",
      .kind = ModelKind::kPolled, .tare = true, .create = &Make<ScalesESIT_ECI_STATIC>,
@@ -170,7 +170,7 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .create = &Make<ScalesK9Keli>, .frameCheck = FrameCheck::kStructure,
      .protocol = &mirvesov::kK9Protocol},
     {.number = 39, .className = "ScalesVIS318L", .caption = "39: ВИС HL318L",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesVIS318L>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kVisProtocol, .reportsStable = true},
     {.number = 40, .className = "ScalesD12Keli", .caption = "40: KELI D12",
      .kind = ModelKind::kPolled, .tare = true, .zero = true, .create = &Make<ScalesD12Keli>,
@@ -258,8 +258,14 @@ const char* MoneyName(Money money) {
 
 IScalesObject* CreateScalesObject(int32_t model) {
     const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
-    if (!row || !row->create) return nullptr;
-    IScalesObject* object = row->create();
+    if (!row) return nullptr;
+    // A polled model whose class would only bind its protocol is made from
+    // the row; a class of its own is kept where the model behaves otherwise.
+    IScalesObject* object = nullptr;
+    if (row->create)
+        object = row->create();
+    else if (row->kind == zel::devices::ModelKind::kPolled && row->protocol)
+        object = new CPolledProtocolScale(*row->protocol);
     if (object) object->SetLineVariant(row->line);
     return object;
 }

@@ -73,7 +73,9 @@ struct ModelInfo {
     double toKilograms = 1.0;
     // Commands the class takes (false: the call answers 5).
     bool tare = false, zero = false, price = false;
-    IScalesObject* (*create)() = nullptr;  // null until the model's protocol is built
+    // The class of a model that behaves otherwise than its protocol says; a
+    // polled model without one is a CPolledProtocolScale of its protocol.
+    IScalesObject* (*create)() = nullptr;
     FrameCheck frameCheck = FrameCheck::kNone;  // polled models: what the reply's format checks
     // Per command taken: whether the scale confirms it.
     Delivery tareDelivery = Delivery::kUnconfirmed;

@@ -80,12 +80,6 @@ public:
     int32_t Tare(double) override { return SendCommand(zel::ascii::kRadwagTare); }
 };
 
-// Model 23.
-class Scales_DIGI788 : public CPolledProtocolScale {
-public:
-    Scales_DIGI788() : CPolledProtocolScale(zel::ascii::kDigiProtocol) {}
-};
-
 // Model 26.
 class Scales_HBMWE2110 : public CPolledProtocolScale {
 public:
@@ -100,8 +94,3 @@ public:
     int32_t Zero() override { return SendCommand(zel::ascii::kKeliZero); }
 };
 
-// Model 11.
-class Scales_R320 : public CPolledProtocolScale {
-public:
-    Scales_R320() : CPolledProtocolScale(zel::ascii::kR320Protocol) {}
-};

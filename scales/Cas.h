@@ -108,8 +108,3 @@ public:
     ScalesBTHE_SDL_07() : CCasTextScale(zel::cas::kSdl07Protocol) {}
 };
 
-// Model 14.
-class ScalesCASLP16 : public CPolledProtocolScale {
-public:
-    ScalesCASLP16() : CPolledProtocolScale(zel::cas::kLp16Protocol) {}
-};

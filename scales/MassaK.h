@@ -23,8 +23,3 @@ extern const exchange::PolledProtocol kProtocol;
 }  // namespace massak
 }  // namespace zel
 
-// Model 10.
-class ScalesMASSAK_MK_TB__MK_TH : public CPolledProtocolScale {
-public:
-    ScalesMASSAK_MK_TB__MK_TH() : CPolledProtocolScale(zel::massak::kProtocol) {}
-};

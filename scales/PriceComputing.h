@@ -107,12 +107,6 @@ private:
     const zel::pricecomp::Commands& commands_;
 };
 
-// Model 17: reads only.
-class CScalesCamry : public CPolledProtocolScale {
-public:
-    CScalesCamry() : CPolledProtocolScale(zel::pricecomp::kCamryProtocol) {}
-};
-
 // Model 21.
 class ScalesJADEVER_JPL_N : public CPriceComputingScale {
 public:

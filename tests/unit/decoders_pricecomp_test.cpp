@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/ModelTable.h"
 #include "scales/PriceComputing.h"
 #include "tests/unit/exchange_scripted_line.h"
 
@@ -191,10 +192,11 @@ TEST(PriceComputingCommands, BadPriceIsRefusedBeforeTheLineIsTouched) {
         EXPECT_EQ(s->Tare(0.0), 1);
         EXPECT_EQ(s->Zero(), 5);
     }
-    CScalesCamry camry;
-    EXPECT_EQ(camry.Tare(0.0), 5);
-    EXPECT_EQ(camry.SendPrice(1250), 5);
-    EXPECT_EQ(camry.Zero(), 5);
+    std::unique_ptr<IScalesObject> camry(CreateScalesObject(17));
+    ASSERT_NE(camry, nullptr);
+    EXPECT_EQ(camry->Tare(0.0), 5);
+    EXPECT_EQ(camry->SendPrice(1250), 5);
+    EXPECT_EQ(camry->Zero(), 5);
 }
 
 // --- the read cycle of each description ------------------------------------
