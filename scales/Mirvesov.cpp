@@ -206,6 +206,14 @@ const FrameLayout kA12Layout = {kA12Fields, sizeof kA12Fields / sizeof kA12Field
 const FrameLayout kA12ehLayout = {kA12ehFields, sizeof kA12ehFields / sizeof kA12ehFields[0]};
 const FrameLayout kA9ContinLayout = {kA9ContinFields, sizeof kA9ContinFields / sizeof kA9ContinFields[0]};
 
+// True unless a point (or comma) in the text follows something other than a
+// digit: ".234" and "-.234" are no weights a scale shows.
+bool DigitBeforePoint(const uint8_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if ((text[i] == '.' || text[i] == ',') && (i == 0 || !IsDigit(text[i - 1]))) return false;
+    return true;
+}
+
 // The signed number of a 'D' or А9 continuous frame, its sign byte first.
 bool ReadSigned(const uint8_t* frame, size_t length, const FrameLayout& layout, double& value) {
     const Field& f = NumberFieldOf(layout);
@@ -213,7 +221,7 @@ bool ReadSigned(const uint8_t* frame, size_t length, const FrameLayout& layout, 
     uint8_t text[16];
     for (size_t i = 0; i < f.length; ++i) text[i] = frame[f.offset + i];
     if (text[0] == ' ') text[0] = '+';  // a space in the sign's place
-    return exchange::ReadNumberField(text, f.length, f.grammar, value);
+    return DigitBeforePoint(text, f.length) && exchange::ReadNumberField(text, f.length, f.grammar, value);
 }
 
 // The check of a 'D' frame (offsets 1..10) or an А9 continuous frame (1..8).
@@ -293,7 +301,8 @@ bool AcceptsA12Reply(const uint8_t* frame, size_t length) {
 exchange::Decoded DecodeA12(const uint8_t* frame, size_t length, Reading& out) {
     if (!frame || length < kA12ReplyLength) return kNoAnswer;
     double value = 0.0;
-    if (!exchange::ReadNumberField(frame, length, kA12Fields[2], value)) return Refuse(exchange::kWhyNoNumber);
+    if (!DigitBeforePoint(frame + 2, 9) || !exchange::ReadNumberField(frame, length, kA12Fields[2], value))
+        return Refuse(exchange::kWhyNoNumber);
     out.weight = exchange::NoMinusZero(WholeTowardZero(value * 1000.0));
     out.stable = frame[1] == 'U' ? 0 : 1;  // 'S' settled, 'U' moving
     return kOk;

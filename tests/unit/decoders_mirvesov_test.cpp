@@ -142,6 +142,7 @@ TEST(MirvesovDecoders, DFrameFieldsByScale) {
         {'+', "-12.345", kRefused, kRefused, kRefused},   // a second sign
         {'X', "0012343", kRefused, kRefused, kRefused},   // no sign byte
         {' ', "0012343", 1234, 12343000, 12343},          // a space for '+'
+        {'+', "   .234", kRefused, kRefused, kRefused},   // no digit before the point
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("sign ") + c.sign + " field '" + c.field + "'");
@@ -285,6 +286,8 @@ TEST(MirvesovDecoders, A12Text) {
         {"  1.2.345", kRefused},
         {"  12-.345", kRefused},
         {"  --1.234", kRefused},
+        {"     .234", kRefused},      // no digit before the point
+        {"    -.234", kRefused},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " status " + c.status);
