@@ -64,7 +64,7 @@ const ModelInfo kModels[] = {
      .priceDelivery = Delivery::kNotSent, .eventLine = &vnaci::kVnaCiEventLine},
     {.number = 7, .className = "ScalesA9", .caption = "7:  А9, DS3M1  (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .create = &Make<ScalesA9>,
-     .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kA9Protocol},
+     .frameCheck = FrameCheck::kXorHeld, .protocol = &mirvesov::kA9Protocol},
     {.number = 8, .className = "ScalesA12", .caption = "8:  А12 (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .zero = true,
      .create = &Make<ScalesA12>, .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kA12Protocol,
@@ -81,9 +81,9 @@ const ModelInfo kModels[] = {
      .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kR320Protocol},
     {.number = 12, .className = "ScalesDS2", .caption = "12: DS2 (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "mg", .toKilograms = 0.000001, .create = &Make<ScalesDS2>,
-     .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kDs2Protocol},
+     .frameCheck = FrameCheck::kXorHeld, .protocol = &mirvesov::kDs2Protocol},
     {.number = 13, .className = "ScalesCAS", .caption = "13: CAS (АР, AD, DB, ER, EM, SW, CS)",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesCAS>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .create = &Make<ScalesCAS>, .frameCheck = FrameCheck::kXorHeld,
      .protocol = &cas::kCasProtocol, .reportsStable = true},
     {.number = 14, .className = "ScalesCASLP16", .caption = "14: CAS-LP (v1.6)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
@@ -129,7 +129,7 @@ const ModelInfo kModels[] = {
      .create = &Make<Scales_HBMWE2110>, .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kHbmProtocol,
      .commands = [] { return One("tare", ascii::kHbmTare); }},
     {.number = 27, .className = "ScalesBTHE_SDL_07", .caption = "27: BTHE (протокол CAS, SDL-07)",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesBTHE_SDL_07>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .create = &Make<ScalesBTHE_SDL_07>, .frameCheck = FrameCheck::kXorHeld,
      .protocol = &cas::kSdl07Protocol, .reportsStable = true},
     {.number = 28, .className = "ScalesBTHE_UNS_2", .caption = "28: BTHE (протокол UNS-02)",
      .kind = ModelKind::kPolled, .tare = true, .price = true, .create = &Make<ScalesBTHE_UNS_2>,
@@ -153,7 +153,7 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kSmartProtocol, .reportsStable = true},
     {.number = 34, .className = "CScalesA9Contin", .caption = "34: А9 (непрерывный режим передачи)",
-     .kind = ModelKind::kPolled, .create = &Make<CScalesA9Contin>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .create = &Make<CScalesA9Contin>, .frameCheck = FrameCheck::kXorHeld,
      .protocol = &mirvesov::kA9ContinProtocol},
     {.number = 35, .className = "CScalesWPT4Radwag", .caption = "35: WPT/4  RADWAG",
      .kind = ModelKind::kPolled, .tare = true, .create = &Make<CScalesWPT4Radwag>,
@@ -167,7 +167,7 @@ const ModelInfo kModels[] = {
      .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kEsitProtocol,
      .commands = [] { return One("tare", indicators::kEsitTare); }},
     {.number = 38, .className = "ScalesK9Keli", .caption = "38: KELI: K9",
-     .kind = ModelKind::kPolled, .create = &Make<ScalesK9Keli>, .frameCheck = FrameCheck::kStructure,
+     .kind = ModelKind::kPolled, .create = &Make<ScalesK9Keli>, .frameCheck = FrameCheck::kXorHeld,
      .protocol = &mirvesov::kK9Protocol},
     {.number = 39, .className = "ScalesVIS318L", .caption = "39: ВИС HL318L",
      .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
@@ -229,6 +229,7 @@ const char* FrameCheckName(FrameCheck check) {
     switch (check) {
         case FrameCheck::kCrc: return "CRC";
         case FrameCheck::kXor: return "XOR";
+        case FrameCheck::kXorHeld: return "XOR, held per line";
         case FrameCheck::kStructure: return "structure only";
         case FrameCheck::kLength: return "length only";
         default: return "-";

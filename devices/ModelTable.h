@@ -26,6 +26,11 @@ enum class ModelKind : uint8_t {
 // one (the driver refuses a frame whose check fails):
 //   kCrc, kXor       a check value over the frame; every single changed byte
 //                    is caught;
+//   kXorHeld         an XOR that some scales of the family send and others
+//                    do not: once two frames on an open line carried it, a
+//                    frame whose check fails is refused; until then (and in
+//                    a frame judged on its own) it is checked only where the
+//                    frame shows one;
 //   kStructure       fixed bytes, terminators or digit positions only: a
 //                    changed digit reads as another weight;
 //   kLength          nothing but the number of bytes: any content is taken.
@@ -33,6 +38,7 @@ enum class FrameCheck : uint8_t {
     kNone,  // no polled reply (event-driven, emulator, placeholder)
     kCrc,
     kXor,
+    kXorHeld,
     kStructure,
     kLength,
 };

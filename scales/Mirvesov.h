@@ -19,34 +19,78 @@ const size_t kA12ReplyLength = 13;
 const size_t kA12ehFrameLength = 17;
 const size_t kA9ContinFrameLength = 12;
 
-// 02 <any> 'D' <sign> <7 weight bytes> <2 bytes> 03
+// The two check characters of a 'D' frame (offsets 11, 12) and of an А9
+// continuous frame (offsets 9, 10): on many indicators the XOR of the bytes
+// between STX and the check, as two hexadecimal characters, high nibble
+// first. Others send something else there, so what a line's scale does is
+// learnt per line (see CheckMemory).
+enum class CheckSeen : uint8_t {
+    kValid,  // two hexadecimal characters holding the XOR
+    kWrong,  // two hexadecimal characters holding another value
+    kNone,   // anything else: no check
+};
+CheckSeen CheckOf(const uint8_t* frame, size_t checkAt);
+
+// What a line's scale showed of its check. Two valid checks in a row lock
+// the line: from then on a frame without a valid check is refused. A wrong
+// check is refused until three in a row, none valid, show that this scale
+// puts something else there.
+const int kLockAfter = 2;
+const int kAbsentAfter = 3;
+struct CheckMemory {
+    int valid = 0;  // valid checks in a row
+    int wrong = 0;  // wrong checks in a row
+    bool locked = false;
+    bool absent = false;
+};
+
+// The decoders of the checked frames consult the memory of the scale
+// object reading on this thread; with none (a frame judged on its own) a
+// wrong check is refused and a frame without one is read.
+class CheckScope {
+public:
+    explicit CheckScope(CheckMemory* memory);
+    ~CheckScope();
+    CheckScope(const CheckScope&) = delete;
+    CheckScope& operator=(const CheckScope&) = delete;
+
+private:
+    CheckMemory* previous_;
+};
+
+// 02 <address> 'D' <sign> <7 weight bytes> <2 check characters> 03
 bool AcceptsDFrame(const uint8_t* frame, size_t length);
-// А9: up to six digits from offset 4, ended by the first non-digit, scaled
-// by the decimal code at offset 10 ('0' x1000, '1' x100, '2' x10, else x1)
-// and cut to an integer: thousandths of the display unit. Never stable.
+// The 'D' frame decoders refuse a frame whose check the line refuses, and a
+// sign byte other than '+', '-' or a space. Never stable.
+// А9: address 40; six digits (spaces may pad them on the left) and the
+// count of decimals shown at offset 10, '0'..'4': thousandths of the
+// display unit. Another code is refused.
 exchange::Decoded DecodeA9(const uint8_t* frame, size_t length, exchange::Reading& out);
-// DS2: the digits of offsets 4..10, points skipped, up to the first other
-// byte; fewer than two digits read as 0. x1000, cut to an integer. Never stable.
+// DS2: "001.234", its point in place, trailing spaces allowed: milligrams
+// (with no point the digits are grams, as before).
 exchange::Decoded DecodeDs2(const uint8_t* frame, size_t length, exchange::Reading& out);
-// KELI K9: offsets 4..10 as decimal text, unscaled. Never stable.
+// KELI K9: address 41; right-aligned decimal text, unscaled.
 exchange::Decoded DecodeK9(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// 'w' <any> <9 weight chars> CR LF
+// 'w' <'S' settled, 'U' moving> <9 weight chars> CR LF
 bool AcceptsA12Reply(const uint8_t* frame, size_t length);
-// The text x1000, cut toward zero. Always stable: the reply says nothing of it.
+// The signed text x1000, cut toward zero; a field holding no number is
+// refused. Stable unless the status says 'U'.
 exchange::Decoded DecodeA12(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// 02 <decimal code> <status> <any> <6 digits> <6 bytes> CR
+// 02 <status word A> <status word B> <status word C> <6 digits> <6 tare digits> CR
 bool AcceptsA12ehFrame(const uint8_t* frame, size_t length);
-// Digits of offsets 4..9 (others skipped) times the factor of the decimal
-// code's low seven bits; status bit 1 negative, bit 3 moving, bit 2 no valid
-// weight (weight 0, not stable, still result 0).
+// The six digits placed by status word A's point bits (x100 .. five
+// decimals, whatever the increment); word B: bit 1 negative, bit 2 out of
+// range (overload, 7), bit 3 moving, bit 4 kilograms (read only where the
+// byte has a status word's fixed bits, else kilograms); word C's unit bits
+// (grams and tonnes converted, others refused). Kilograms.
 exchange::Decoded DecodeA12eh(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// 02 <sign> <6 weight chars> <decimal code> <2 bytes> 03
+// 02 <sign> <6 weight chars> <decimal code> <2 check characters> 03
 bool AcceptsA9ContinFrame(const uint8_t* frame, size_t length);
-// The text times the factor of the decimal code ('1' x0.1 .. '4' x0.0001,
-// else x1). Never stable.
+// The digits placed by the count of decimals '0'..'4' (another code is
+// refused; a text with its own point only with '0'). Never stable.
 exchange::Decoded DecodeA9Contin(const uint8_t* frame, size_t length, exchange::Reading& out);
 
 extern const exchange::PolledProtocol kA9Protocol;
@@ -63,10 +107,24 @@ extern const exchange::CommandSpec kA12Zero;
 }  // namespace mirvesov
 }  // namespace zel
 
-// Model 7.
-class ScalesA9 : public CPolledProtocolScale {
+// A scale whose frames carry the check characters: the line's memory of
+// them lives with the object, and starts afresh when a line is given.
+class CCheckedFrameScale : public CPolledProtocolScale {
 public:
-    ScalesA9() : CPolledProtocolScale(zel::mirvesov::kA9Protocol) {}
+    explicit CCheckedFrameScale(const zel::exchange::PolledProtocol& protocol) : CPolledProtocolScale(protocol) {}
+    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
+    const zel::mirvesov::CheckMemory& Memory() const { return memory_; }
+
+private:
+    zel::mirvesov::CheckMemory memory_;
+};
+
+// Model 7.
+class ScalesA9 : public CCheckedFrameScale {
+public:
+    ScalesA9() : CCheckedFrameScale(zel::mirvesov::kA9Protocol) {}
 };
 
 // Model 8.
@@ -78,15 +136,15 @@ public:
 };
 
 // Model 12.
-class ScalesDS2 : public CPolledProtocolScale {
+class ScalesDS2 : public CCheckedFrameScale {
 public:
-    ScalesDS2() : CPolledProtocolScale(zel::mirvesov::kDs2Protocol) {}
+    ScalesDS2() : CCheckedFrameScale(zel::mirvesov::kDs2Protocol) {}
 };
 
 // Model 38.
-class ScalesK9Keli : public CPolledProtocolScale {
+class ScalesK9Keli : public CCheckedFrameScale {
 public:
-    ScalesK9Keli() : CPolledProtocolScale(zel::mirvesov::kK9Protocol) {}
+    ScalesK9Keli() : CCheckedFrameScale(zel::mirvesov::kK9Protocol) {}
 };
 
 // Model 31.
@@ -96,7 +154,7 @@ public:
 };
 
 // Model 34.
-class CScalesA9Contin : public CPolledProtocolScale {
+class CScalesA9Contin : public CCheckedFrameScale {
 public:
-    CScalesA9Contin() : CPolledProtocolScale(zel::mirvesov::kA9ContinProtocol) {}
+    CScalesA9Contin() : CCheckedFrameScale(zel::mirvesov::kA9ContinProtocol) {}
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -532,10 +533,78 @@ Verdict JudgeHeard(int model, const uint8_t* b, size_t count, const std::vector<
     return Standalone(spans, bursts, count);
 }
 
+namespace {
+
+// How strictly a model's format checks its frame: a check value over the
+// frame, then fixed bytes and digit positions, then the length alone.
+int CheckStrength(int model) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    if (!row) return 0;
+    switch (row->frameCheck) {
+        case zel::devices::FrameCheck::kCrc:
+        case zel::devices::FrameCheck::kXor: return 3;
+        case zel::devices::FrameCheck::kStructure: return 2;
+        case zel::devices::FrameCheck::kLength: return 1;
+        default: return 0;
+    }
+}
+
+// A reading in kilograms, through the model's factor.
+double Kilograms(int model, const Verdict& v) {
+    const zel::devices::ModelInfo* row = zel::devices::FindModel(model);
+    return v.reading.weight * (row ? row->toKilograms : 1.0);
+}
+
+bool SameReading(int a, const Verdict& va, int b, const Verdict& vb) {
+    if (va.result != vb.result || va.reading.stable != vb.reading.stable) return false;
+    const double ka = Kilograms(a, va), kb = Kilograms(b, vb);
+    return std::fabs(ka - kb) <= 1e-9 * std::max(1.0, std::max(std::fabs(ka), std::fabs(kb))) &&
+           va.reading.price == vb.reading.price && va.reading.cost == vb.reading.cost;
+}
+
+// Of the models that took the same bytes, the ones to name: those that read
+// them as the model that reads them best does. Best: a non-zero reading
+// where another model reads one (a zero beside it left the frame's digits
+// unread), then the strictest frame check. When the best models read the
+// bytes differently among themselves nothing tells which one is right, and
+// none is named. The best comes first.
+void KeepAgreeing(std::vector<int>& models, std::vector<Verdict>& verdicts, std::string& why) {
+    if (models.size() < 2) return;
+    bool anyNonZero = false;
+    for (size_t i = 0; i < models.size(); ++i) anyNonZero = anyNonZero || Kilograms(models[i], verdicts[i]) != 0.0;
+    auto rank = [&](size_t i) {
+        const bool nonZero = Kilograms(models[i], verdicts[i]) != 0.0;
+        return (anyNonZero && nonZero ? 10 : 0) + CheckStrength(models[i]);
+    };
+    size_t best = 0;
+    for (size_t i = 1; i < models.size(); ++i)
+        if (rank(i) > rank(best)) best = i;
+    for (size_t i = 0; i < models.size(); ++i) {
+        if (rank(i) == rank(best) && !SameReading(models[i], verdicts[i], models[best], verdicts[best])) {
+            why = GroupName(models) + ": the reply reads differently by model";
+            models.clear();
+            verdicts.clear();
+            return;
+        }
+    }
+    std::vector<int> kept{models[best]};
+    std::vector<Verdict> keptVerdicts{verdicts[best]};
+    for (size_t i = 0; i < models.size(); ++i) {
+        if (i == best || !SameReading(models[i], verdicts[i], models[best], verdicts[best])) continue;
+        kept.push_back(models[i]);
+        keptVerdicts.push_back(verdicts[i]);
+    }
+    models.swap(kept);
+    verdicts.swap(keptVerdicts);
+}
+
+}  // namespace
+
 Finding Judge(const Step& step, const std::string& bytes, const std::vector<size_t>& bursts) {
     Finding f;
     const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
     std::vector<std::pair<std::string, std::vector<int>>> refused;  // reason, models
+    std::vector<Verdict> verdicts;  // of f.models
     for (int model : step.models) {
         Verdict v = step.listen ? JudgeHeard(model, b, bytes.size(), bursts) : JudgeReply(model, b, bytes.size());
         if (!v.ok) {
@@ -547,9 +616,11 @@ Finding Judge(const Step& step, const std::string& bytes, const std::vector<size
             else same->second.push_back(model);
             continue;
         }
-        if (f.models.empty()) f.verdict = v;
         f.models.push_back(model);
+        verdicts.push_back(v);
     }
+    KeepAgreeing(f.models, verdicts, f.why);
+    if (!f.models.empty()) f.verdict = verdicts.front();
     if (f.models.empty() && !bytes.empty())
         for (const auto& r : refused) f.why += (f.why.empty() ? "" : "; ") + GroupName(r.second) + ": " + r.first;
     return f;

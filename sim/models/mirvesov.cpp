@@ -8,8 +8,7 @@ namespace sim {
 
 namespace {
 
-// Status bits of the binary status byte of the А12EH frame; the 'D' and
-// А9 continuous frames carry the same byte where their readers skip it.
+// Status bits of the А12EH frame's status byte.
 const char kStatusMinus = 0x02;
 const char kStatusOverload = 0x04;
 const char kStatusMoving = 0x08;
@@ -33,20 +32,30 @@ std::string Digits(const Display& d, int decimals, int width) {
     return buf;
 }
 
+// The XOR of frame[1..] as two hexadecimal characters, high nibble first.
+void AppendCheck(std::string& f) {
+    uint8_t x = 0;
+    for (size_t i = 1; i < f.size(); ++i) x ^= static_cast<uint8_t>(f[i]);
+    const char* hex = "0123456789ABCDEF";
+    f.push_back(hex[x >> 4]);
+    f.push_back(hex[x & 0x0F]);
+}
+
 // 'D' frame: 02, the address the request named, 'D', sign ('-' or '+'),
-// seven weight bytes, status byte, CR, 03. The weight bytes differ by scale:
+// seven weight bytes, two check characters, 03. The weight bytes differ by
+// scale:
 //   А9 (7)      six digits, then the count of decimals '0'..'3'
 //   DS2 (12)    always three decimals, zero-padded: "001.234"
 //   K9 (38)     right-aligned text with the display's decimals: "  1.234"
+// These frames have no overload mark: an overloaded scale shows dashes.
 std::string DFrame(const Display& d, char address, const std::string& field) {
     std::string f;
     f.push_back('\x02');
     f.push_back(address);
     f.push_back('D');
     f.push_back(ShowsMinus(d) ? '-' : '+');
-    f += field;
-    f.push_back(StatusByte(d));
-    f.push_back('\r');
+    f += d.overload ? std::string(field.size(), '-') : field;
+    AppendCheck(f);
     f.push_back('\x03');
     return f;
 }
@@ -118,16 +127,15 @@ std::string A12eh(const Display& d) {
 std::string A12ehBroken(const std::string& frame) { return WithByte(frame, 16, '\n'); }  // CR
 
 // А9 continuous (12 bytes): 02, sign, six weight digits, the count of
-// decimals '0'..'4', status byte, CR, 03.
+// decimals '0'..'4', two check characters, 03.
 std::string A9Contin(const Display& d) {
     const int dec = ClampDecimals(d.decimals, 4);
     std::string f;
     f.push_back('\x02');
     f.push_back(ShowsMinus(d) ? '-' : '+');
-    f += Digits(d, dec, 6);
+    f += d.overload ? std::string(6, '-') : Digits(d, dec, 6);
     f.push_back(static_cast<char>('0' + dec));
-    f.push_back(StatusByte(d));
-    f.push_back('\r');
+    AppendCheck(f);
     f.push_back('\x03');
     return f;
 }

@@ -29,18 +29,18 @@ TEST(SimMirvesov, Frames) {
         sim::Display display;
         const char* hex;
     } cases[] = {
-        // 02 40 'D' sign, six digits + decimals count, status, CR, 03
-        {"a9", 7, Show(1.234), "02 40 44 2B 30 30 31 32 33 34 33 00 0D 03"},
-        {"a9 negative moving", 7, Show(-12.5, 2, false), "02 40 44 2D 30 30 31 32 35 30 32 0A 0D 03"},
-        {"a9 four decimals shown as three", 7, Show(0.12345, 4), "02 40 44 2B 30 30 30 31 32 33 33 00 0D 03"},
-        {"a9 clamps", 7, Show(5000.0), "02 40 44 2B 39 39 39 39 39 39 33 00 0D 03"},
-        // 02 41 'D' sign, "000.000", status, CR, 03
-        {"ds2", 12, Show(1.234), "02 41 44 2B 30 30 31 2E 32 33 34 00 0D 03"},
-        {"ds2 always three decimals", 12, Show(-0.5, 1), "02 41 44 2D 30 30 30 2E 35 30 30 02 0D 03"},
-        {"ds2 clamps", 12, Show(1234.5), "02 41 44 2B 39 39 39 2E 39 39 39 00 0D 03"},
-        // 02 41 'D' sign, right-aligned text, status, CR, 03
-        {"k9", 38, Show(12.345), "02 41 44 2B 20 31 32 2E 33 34 35 00 0D 03"},
-        {"k9 negative", 38, Show(-0.25, 2), "02 41 44 2D 20 20 20 30 2E 32 35 02 0D 03"},
+        // 02 40 'D' sign, six digits + decimals count, check characters, 03
+        {"a9", 7, Show(1.234), "02 40 44 2B 30 30 31 32 33 34 33 31 38 03"},
+        {"a9 negative moving", 7, Show(-12.5, 2, false), "02 40 44 2D 30 30 31 32 35 30 32 31 44 03"},
+        {"a9 four decimals shown as three", 7, Show(0.12345, 4), "02 40 44 2B 30 30 30 31 32 33 33 31 43 03"},
+        {"a9 clamps", 7, Show(5000.0), "02 40 44 2B 39 39 39 39 39 39 33 31 43 03"},
+        // 02 41 'D' sign, "000.000", check characters, 03
+        {"ds2", 12, Show(1.234), "02 41 44 2B 30 30 31 2E 32 33 34 30 34 03"},
+        {"ds2 always three decimals", 12, Show(-0.5, 1), "02 41 44 2D 30 30 30 2E 35 30 30 30 33 03"},
+        {"ds2 clamps", 12, Show(1234.5), "02 41 44 2B 39 39 39 2E 39 39 39 30 30 03"},
+        // 02 41 'D' sign, right-aligned text, check characters, 03
+        {"k9", 38, Show(12.345), "02 41 44 2B 20 31 32 2E 33 34 35 31 31 03"},
+        {"k9 negative", 38, Show(-0.25, 2), "02 41 44 2D 20 20 20 30 2E 32 35 31 31 03"},
         // 'w' status, nine characters of signed text, CR LF
         {"a12", 8, Show(1.234), "77 53 20 20 20 20 31 2E 32 33 34 0D 0A"},
         {"a12 negative four decimals", 8, Show(-0.0125, 4, false), "77 55 20 20 2D 30 2E 30 31 32 35 0D 0A"},
@@ -50,9 +50,9 @@ TEST(SimMirvesov, Frames) {
          "02 AD 02 20 30 30 31 32 33 34 30 30 30 35 30 30 0D"},
         {"a12eh no decimals moving", 31, Show(25, 0, false), "02 AA 08 20 30 30 30 30 32 35 30 30 30 30 30 30 0D"},
         {"a12eh overload", 31, Show(1.5, 4, true, true), "02 AE 04 20 30 31 35 30 30 30 30 30 30 30 30 30 0D"},
-        // 02 sign, six digits, decimals count, status, CR, 03
-        {"a9 continuous negative", 34, Show(-1.234), "02 2D 30 30 31 32 33 34 33 02 0D 03"},
-        {"a9 continuous overload", 34, Show(12.5, 1, true, true), "02 2B 30 30 30 31 32 35 31 04 0D 03"},
+        // 02 sign, six digits, decimals count, check characters, 03
+        {"a9 continuous negative", 34, Show(-1.234), "02 2D 30 30 31 32 33 34 33 31 41 03"},
+        {"a9 continuous overload: dashes", 34, Show(12.5, 1, true, true), "02 2B 2D 2D 2D 2D 2D 2D 31 31 41 03"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.hex, Hex(sim::EncodeFrame(c.model, c.display))) << c.name;

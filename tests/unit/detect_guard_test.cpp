@@ -481,3 +481,37 @@ TEST(DetectGuard, PatternsAreTheModelsOwnCommandDescriptions) {
     EXPECT_EQ(guarded, described);
     EXPECT_GE(described.size(), 25u);
 }
+
+// A group names only the models that read the reply as the scale shows it:
+// model 12 read a K9's "  1.234" as 0 mg where model 38 reads 1.234 kg.
+TEST(DetectJudge, AGroupNamesOnlyTheModelsThatReadTheReplyAlike) {
+    Step dFrame;  // 02 41 'D' "05" 03: the DS2 and K9 read
+    dFrame.models = {12, 38};
+    auto frame = [](const std::string& field) {
+        std::string f = std::string("\x02\x41") + "D+" + field;
+        uint8_t x = 0;
+        for (size_t i = 1; i < f.size(); ++i) x ^= static_cast<uint8_t>(f[i]);
+        const char* hex = "0123456789ABCDEF";
+        return f + hex[x >> 4] + hex[x & 15] + "\x03";
+    };
+    const struct {
+        const char* name;
+        std::string reply;
+        std::string models;
+        double weight;  // of the first named model
+    } cases[] = {
+        {"DS2 field: 1.234 kg on both", frame("001.234"), "12/38", 1234000},
+        {"K9 field: only the K9 reads it", frame("  1.234"), "38", 1.234},
+        {"digits alone: grams on 12, kilograms on 38", frame("0001234"), "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Finding f = Judge(dFrame, c.reply);
+        EXPECT_EQ(GroupName(f.models), c.models);
+        if (f.models.empty()) {
+            EXPECT_NE(f.why.find("12/38: the reply reads differently"), std::string::npos) << f.why;
+            continue;
+        }
+        EXPECT_DOUBLE_EQ(f.verdict.reading.weight, c.weight);
+    }
+}

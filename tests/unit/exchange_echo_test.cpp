@@ -81,7 +81,7 @@ void AddSimulatedReplies(std::vector<Healthy>& out);
 
 std::vector<Healthy> HealthyReplies() {
     const Bytes camry = B("432100" "05210" "083100");
-    const Bytes dframe = B("\x02@D-0012343" "00\x03");
+    const Bytes dframe = B("\x02@D-0012343" "1E\x03");  // its check characters: the XOR of @D-0012343
     std::vector<Healthy> out = {
         {1, B(std::string("<\x00" "001234\x06>", 10)), 12340, 0, 0},
         {2, B(" " "      1.234" "\r\n"), 1234, 0, 0},
@@ -91,7 +91,7 @@ std::vector<Healthy> HealthyReplies() {
         {8, B("w0   -1.234\r\n"), -1234, 0, 0},
         {9, B("  -12.5kg 0000\r\n"), -12500, 0, 0},
         {11, B("81050027:  1.234 kg\r\n"), 1234, 0, 0},
-        {12, B("\x02" "AD+001.234" "00\x03"), 1234000, 0, 0},
+        {12, B("\x02" "AD+001.234" "04\x03"), 1234000, 0, 0},  // with its check
         {13, B("\x06\x01\x02S  1.234kg \x03\x04"), 1.234, 0, 0},
         {16, B("\x02NW:  1.234\x03"), 1.234, 0, 0},
         {17, camry, 1.234, 12.5, 13.8},
@@ -102,7 +102,7 @@ std::vector<Healthy> HealthyReplies() {
         {30, B("432100" "005210" "083100"), 1.234, 12500, 1380},
         {35, B("SUI? -   1.2340 kg \r\n"), -1.234, 0, 0},
         {37, B("     1.234\r\n"), 1.234, 0, 0},
-        {38, B("\x02" "AD+ 12.345" "00\x03"), 12.345, 0, 0},
+        {38, B("\x02" "AD+ 12.345" "11\x03"), 12.345, 0, 0},  // with its check
         {40, WithCrc({0x01, 0x03, 0x08, '0', '0', '1', '2', '3', '4', '5', '3'}), 12.345, 0, 0},
         {41, WithCrc({0x01, 0x03, 0x06, 0x00, 0x00, 0x04, 0xD2, 0x20, 0x00}), 1234, 0, 0},
     };

@@ -191,9 +191,11 @@ const std::vector<Model>& Models() {
           {"check byte 7F", Ocs('1', "0@960", 0x01), Align::kPreferred}}},
         {31, &mv::kA12ehProtocol,
          {{"negative: status 02", A12eh('\xAD', 0x02), Align::kOne},
-          {"STX in every free byte", A12eh('\x82', 0x02, "\x02\x02\x02\x02\x02\x02").replace(3, 1, "\x02"),
+          // Offsets 1 and 2 are status words A and B (A always has bit 5
+          // set; B's CR would be out of range): not free.
+          {"STX in every free byte", A12eh('\xAA', 0x02, "\x02\x02\x02\x02\x02\x02").replace(3, 1, "\x02"),
            Align::kOne},
-          {"CR in every free byte", A12eh('\r', '\r', "\r\r\r\r\r\r").replace(3, 1, "\r"), Align::kOne},
+          {"CR in every free byte", A12eh('\xAA', 0x08, "\r\r\r\r\r\r").replace(3, 1, "\r"), Align::kOne},
           {"CR STX in the tare", A12eh('\xAD', 0x02, "00\r\x02" "00"), Align::kOne}}},
         {34, &mv::kA9ContinProtocol,
          {{"negative: status 02", A9Contin('-', std::string("\x02\r")), Align::kOne},
