@@ -128,6 +128,7 @@ TEST(ChangedByte, EveryPolledModelIsCounted) {
 
 // What the column claims, held against the counts:
 //   CRC, XOR        no change is taken with a wrong value;
+//   XOR held        (per line, once the scale shows it) some bytes checked;
 //   structure only  the check refuses some changes, yet some are taken with
 //                   a wrong value (else the column undersells the format);
 //   length only     the check refuses no change, and some are taken with a
@@ -140,6 +141,11 @@ TEST(ChangedByte, FrameCheckColumnHoldsAgainstTheCounts) {
             case FrameCheck::kCrc:
             case FrameCheck::kXor:
                 EXPECT_EQ(0, c.wrongValue) << "a reply with one changed byte read as another reading";
+                break;
+            case FrameCheck::kXorHeld:
+                // Judged on its own, a frame is checked only where it shows a
+                // check: no change may pass the accepts of every byte.
+                EXPECT_GT(c.refusedByCheck, 0) << "no byte is checked: length only";
                 break;
             case FrameCheck::kStructure:
                 EXPECT_GT(c.refusedByCheck, 0) << "no byte is checked: length only";

@@ -11,7 +11,7 @@
 //                   digits); a space, sign or letter among the digits, a
 //                   second point or a control byte must be refused;
 //   binary          in a format without a check, any value;
-//   status          only the stable flag changes;
+//   status          only the stable flag or the weight's sign changes;
 //   unit, decimals  the weight scaled by a power of ten (a converted unit,
 //                   another decimal place);
 //   fixed, check, address, free: nothing but a refusal or the good reading;
@@ -186,7 +186,8 @@ bool Allowed(const FrameLayout& layout, const Field* field, size_t at, bool ownC
     const ByteClass cls = field ? field->cls : ByteClass::kFixed;
     switch (cls) {
         case ByteClass::kStatus:
-            return r.weight == g.weight && r.price == g.price && r.cost == g.cost;
+            // A status byte may carry the weight's sign as well.
+            return (r.weight == g.weight || r.weight == -g.weight) && r.price == g.price && r.cost == g.cost;
         case ByteClass::kNumber: {
             // A terminator in place of a digit ends the frame, and the number, early.
             if (layout.open && (now == '\r' || now == '\n')) return OneValueMoved(r, g);
