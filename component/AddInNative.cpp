@@ -84,7 +84,7 @@ bool ADDIN_API CAddInNative::setMemManager(void* newManager) {
     return newManager != nullptr;
 }
 
-long ADDIN_API CAddInNative::GetInfo() { return 2001; }
+long ADDIN_API CAddInNative::GetInfo() { return kInterfaceRevision; }
 
 void ADDIN_API CAddInNative::Done() {}
 

@@ -16,6 +16,10 @@
 // this holds a burst of presses from every listener of the component.
 const long kEventBufferDepth = 64;
 
+// The revision of the add-in interface the component implements (GetInfo,
+// and the equipment interface's description).
+const uint32_t kInterfaceRevision = 2001;
+
 // The platform's connection as the target of the listeners' readings. The
 // listener threads read it while the platform's thread may replace it (Init).
 class CPlatformEvents final : public zel::IPlatformEvents {

@@ -57,7 +57,6 @@ const char16_t kDriverName[] = u"ZelvatScalesDriver";
 const char16_t kDescription[] =
     u"Драйвер электронных весов для простого взвешивания (NativeAPI). Разработчик zelscales.example";
 const char16_t kEquipmentType[] = u"ЭлектронныеВесы";
-const uint32_t kInterfaceRevision = 2001;
 
 bool SameName(const WCHAR_T* a, const char16_t* b) {
     size_t i = 0;

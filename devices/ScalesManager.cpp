@@ -7,7 +7,6 @@
 
 CScalesManager::CScalesManager()
     : lastResult(zel::kNothingDone),
-      eventSink(nullptr),
       connection(nullptr),
       devices{},
       model(0),
@@ -44,8 +43,8 @@ int32_t CScalesManager::CreateDevice(const char* portText, int32_t portNumber, i
     object->SetDeviceId(deviceId);
     object->SetCoeff(coefficient);
     object->SetLeaveConnect(leave);
-    lastResult = ethernet ? object->OpenTcp(portText, portNumber, eventSink, connection)
-                          : object->OpenCom(portText, portNumber, eventSink, connection);
+    lastResult = ethernet ? object->OpenTcp(portText, portNumber, connection)
+                          : object->OpenCom(portText, portNumber, connection);
     object->Disconnect();
     return lastResult;
 }

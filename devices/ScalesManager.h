@@ -30,7 +30,6 @@ public:
     int32_t LoadSettings();  // devices/Settings.cpp
 
     int32_t lastResult;
-    void* eventSink;
     zel::IPlatformEvents* connection;
     IScalesObject* devices[kMaxDevices];
 

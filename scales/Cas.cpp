@@ -233,14 +233,14 @@ const PolledProtocol kLp16Protocol = {.request = kLpRequest,
 }  // namespace cas
 }  // namespace zel
 
-int32_t CCasTextScale::OpenCom(const char* name, int32_t baud, void* sink, zel::IPlatformEvents* conn) {
+int32_t CCasTextScale::OpenCom(const char* name, int32_t baud, zel::IPlatformEvents* conn) {
     lock_.Forget();
-    return CPolledProtocolScale::OpenCom(name, baud, sink, conn);
+    return CPolledProtocolScale::OpenCom(name, baud, conn);
 }
 
-int32_t CCasTextScale::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
+int32_t CCasTextScale::OpenTcp(const char* host, int32_t tcp, zel::IPlatformEvents* conn) {
     lock_.Forget();
-    return CPolledProtocolScale::OpenTcp(host, tcp, sink, conn);
+    return CPolledProtocolScale::OpenTcp(host, tcp, conn);
 }
 
 int32_t CCasTextScale::Connect() {

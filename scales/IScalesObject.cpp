@@ -3,7 +3,7 @@
 #include <cstring>
 
 IScalesObject::IScalesObject()
-    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), eventSink(nullptr), connection(nullptr), line(zel::LineVariant::k8N1), fixedSplitPause(false) {
+    : baudRate(4800), tcpPort(0), leaveConnect(0), coeff(1.0), connection(nullptr), line(zel::LineVariant::k8N1), fixedSplitPause(false) {
     std::memset(portName, 0, sizeof(portName));
     std::memset(deviceId, 0, sizeof(deviceId));
 }
@@ -19,8 +19,7 @@ bool IScalesObject::StoreLine(const char* name, int32_t baud, int32_t tcp) {
     return true;
 }
 
-int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, zel::IPlatformEvents* conn) {
-    eventSink = sink;
+int32_t IScalesObject::OpenCom(const char* name, int32_t baud, zel::IPlatformEvents* conn) {
     connection = conn;
     // A name longer than the field is refused rather than cut: a cut name
     // could open some other port.
@@ -30,8 +29,7 @@ int32_t IScalesObject::OpenCom(const char* name, int32_t baud, void* sink, zel::
     return r;
 }
 
-int32_t IScalesObject::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
-    eventSink = sink;
+int32_t IScalesObject::OpenTcp(const char* host, int32_t tcp, zel::IPlatformEvents* conn) {
     connection = conn;
     if (!StoreLine(host, 0, tcp)) return zel::kNoConnection;
     int32_t r = Connect();

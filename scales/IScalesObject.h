@@ -34,8 +34,8 @@ public:
     IScalesObject(const IScalesObject&) = delete;
     IScalesObject& operator=(const IScalesObject&) = delete;
 
-    virtual int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection);
-    virtual int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection);
+    virtual int32_t OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection);
+    virtual int32_t OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection);
     virtual int32_t Connect();
     virtual int32_t Disconnect();
     virtual int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) = 0;
@@ -75,7 +75,6 @@ protected:
     int32_t leaveConnect;
     double coeff;
     char deviceId[kTextMax + 1];
-    void* eventSink;
     zel::IPlatformEvents* connection;
     zel::LineVariant line;
     bool fixedSplitPause;

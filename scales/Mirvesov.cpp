@@ -440,14 +440,12 @@ int32_t CCheckedFrameScale::ReadWeight(double& weight, double& price, double& co
     return CPolledProtocolScale::ReadWeight(weight, price, cost, stable);
 }
 
-int32_t CCheckedFrameScale::OpenCom(const char* portName, int32_t baudRate, void* eventSink,
-                                    zel::IPlatformEvents* connection) {
+int32_t CCheckedFrameScale::OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) {
     memory_ = zel::mirvesov::CheckMemory();
-    return CPolledProtocolScale::OpenCom(portName, baudRate, eventSink, connection);
+    return CPolledProtocolScale::OpenCom(portName, baudRate, connection);
 }
 
-int32_t CCheckedFrameScale::OpenTcp(const char* host, int32_t tcpPort, void* eventSink,
-                                    zel::IPlatformEvents* connection) {
+int32_t CCheckedFrameScale::OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) {
     memory_ = zel::mirvesov::CheckMemory();
-    return CPolledProtocolScale::OpenTcp(host, tcpPort, eventSink, connection);
+    return CPolledProtocolScale::OpenTcp(host, tcpPort, connection);
 }

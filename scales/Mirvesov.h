@@ -112,8 +112,8 @@ extern const exchange::CommandSpec kA12Zero;
 class CCheckedFrameScale : public CPolledProtocolScale {
 public:
     explicit CCheckedFrameScale(const zel::exchange::PolledProtocol& protocol) : CPolledProtocolScale(protocol) {}
-    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection) override;
-    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) override;
     int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
     const zel::mirvesov::CheckMemory& Memory() const { return memory_; }
 

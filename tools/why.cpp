@@ -86,11 +86,11 @@ Heard JudgeTraffic(const std::vector<TrafficBlock>* blocks) {
 std::string ReadingAdvice(const Options& o, int32_t code, Heard heard, const platform::LineProbe* probe) {
     const std::string model = std::to_string(o.model);
     switch (code) {
-        case 1:
+        case zel::kNoConnection:
             return probe ? OpenAdvice(o, *probe) : "the line to the scale did not open";
-        case 2:
+        case zel::kPortError:
             return "the serial line failed; check the cable and the adapter, then try again";
-        case 3:
+        case zel::kNoAnswer:
             switch (heard) {
                 case Heard::kSilence:
                     // A scale answers only its own protocol's request: silence is
@@ -113,16 +113,16 @@ std::string ReadingAdvice(const Options& o, int32_t code, Heard heard, const pla
                     return "no valid reply from the scale: no bytes (check the cable and the scale's power) or "
                            "a wrong speed or model (`zelscales detect` finds them)";
             }
-        case 4: return "the scale refused the price; check its value";
-        case 5:
+        case zel::kBadPrice: return "the scale refused the price; check its value";
+        case zel::kNotSupported:
             if (const zel::devices::ModelInfo* row = zel::devices::FindModel(o.model);
                 row && row->kind == zel::devices::ModelKind::kListener)
                 return "model " + model + " pushes its readings when the scale sends them: `zelscales listen --model " +
                        model + (Tcp(o) ? " --host " + o.host : o.port.empty() ? "" : " --port " + o.port) +
                        "` prints them";
             return "model " + model + " does not take this command";
-        case 7: return "the scale shows an overload; take the load off";
-        case 8: return "the device is no longer in the driver's table; open it again";
+        case zel::kOverload: return "the scale shows an overload; take the load off";
+        case zel::kDeviceNotFound: return "the device is no longer in the driver's table; open it again";
         default: return "the driver failed";
     }
 }

@@ -163,19 +163,19 @@ int CScalesListener::PortLine::LineState() {
 
 bool CScalesListener::Listening() { return listenerThread.Started() && !listenerThread.WaitFor(0); }
 
-int32_t CScalesListener::OpenCom(const char* name, int32_t baud, void* sink, zel::IPlatformEvents* conn) {
+int32_t CScalesListener::OpenCom(const char* name, int32_t baud, zel::IPlatformEvents* conn) {
     StopListener(true);
     CAutoLockMutex guard(lock);
-    int32_t r = IScalesObject::OpenCom(name, baud, sink, conn);
+    int32_t r = IScalesObject::OpenCom(name, baud, conn);
     // Without a usable name there is nothing a listener could ever open.
     if (!UsableName(name)) return r;
     return StartListener() ? 0 : r;
 }
 
-int32_t CScalesListener::OpenTcp(const char* host, int32_t tcp, void* sink, zel::IPlatformEvents* conn) {
+int32_t CScalesListener::OpenTcp(const char* host, int32_t tcp, zel::IPlatformEvents* conn) {
     StopListener(true);
     CAutoLockMutex guard(lock);
-    int32_t r = IScalesObject::OpenTcp(host, tcp, sink, conn);
+    int32_t r = IScalesObject::OpenTcp(host, tcp, conn);
     if (!UsableName(host)) return r;
     return StartListener() ? 0 : r;
 }
@@ -191,7 +191,7 @@ int32_t CScalesListener::Disconnect() {
     return 0;
 }
 
-int32_t CScalesListener::ReadWeight(double&, double&, double&, int32_t&) { return 5; }
+int32_t CScalesListener::ReadWeight(double&, double&, double&, int32_t&) { return zel::kNotSupported; }
 
 int32_t CScalesListener::SetCoeff(double coefficient) {
     CAutoLockMutex guard(lock);

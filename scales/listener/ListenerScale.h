@@ -152,8 +152,8 @@ class CScalesListener : public IScalesObject {
 public:
     ~CScalesListener() override;
 
-    int32_t OpenCom(const char* portName, int32_t baudRate, void* eventSink, zel::IPlatformEvents* connection) override;
-    int32_t OpenTcp(const char* host, int32_t tcpPort, void* eventSink, zel::IPlatformEvents* connection) override;
+    int32_t OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) override;
+    int32_t OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) override;
     int32_t Connect() override;
     int32_t Disconnect() override;
     int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;

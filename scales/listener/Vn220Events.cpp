@@ -32,7 +32,6 @@ const uint8_t kFrameStart = 0x3C;  // '<'
 const uint8_t kFrameEnd = 0x3E;    // '>'
 const uint8_t kTareStart = 0x3D;   // '='
 
-const unsigned kCommandPauseMs = 150;
 
 char NibbleDigit(unsigned nibble) { return static_cast<char>('0' + (nibble > 9 ? 0 : nibble)); }
 
@@ -159,7 +158,7 @@ int ScalesVN_220_Thread_v1107::SendPendingAck() {
     CAutoLockMutex guard(lock);
     if (!ackPending) return 0;
     ackPending = 0;
-    return SendCommand(kAck, kAckLength, kCommandPauseMs);
+    return SendCommand(kAck, kAckLength, zel::exchange::kCommandPauseMs);
 }
 
 CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* frame, int count) {
@@ -201,14 +200,14 @@ int ScalesVN_220_Th_TARA::SendPendingTare() {
     uint8_t command[kTareCommandLength];
     BuildTareCommand(TareInScaleUnits(tareValue, GetCoeff()), command);
     tarePending = 0;
-    return SendCommand(command, kTareCommandLength, kCommandPauseMs);
+    return SendCommand(command, kTareCommandLength, zel::exchange::kCommandPauseMs);
 }
 
 int ScalesVN_220_Th_TARA::SendPendingAck() {
     CAutoLockMutex guard(lock);
     if (!ackPending) return 0;
     ackPending = 0;
-    return SendCommand(kAck, kAckLength, kCommandPauseMs);
+    return SendCommand(kAck, kAckLength, zel::exchange::kCommandPauseMs);
 }
 
 CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, int count) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "scales/listener/ListenerScale.h"
 
 namespace zel {
@@ -71,8 +72,8 @@ public:
     ScalesVN_220_Thread_v1107();
     ~ScalesVN_220_Thread_v1107() override;
 
-    int32_t Tare(double) override { return 5; }
-    int32_t Zero() override { return 5; }
+    int32_t Tare(double) override { return zel::kNotSupported; }
+    int32_t Zero() override { return zel::kNotSupported; }
     // Flags the acknowledgement; the price itself is ignored.
     int32_t SendPrice(int32_t price) override;
 
@@ -98,7 +99,7 @@ public:
 
     // Sends trunc(tare * 1000) grams through SendPrice.
     int32_t Tare(double tare) override;
-    int32_t Zero() override { return 5; }
+    int32_t Zero() override { return zel::kNotSupported; }
     // Stores the tare (grams) to be sent at the next listener cycle.
     int32_t SendPrice(int32_t tare) override;
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "scales/exchange/ByteLine.h"
 #include "scales/listener/ListenerScale.h"
 
@@ -55,8 +56,8 @@ public:
     ScalesVN_a_Ci_Thread_v2603();
     ~ScalesVN_a_Ci_Thread_v2603() override;
 
-    int32_t Tare(double) override { return 5; }
-    int32_t Zero() override { return 5; }
+    int32_t Tare(double) override { return zel::kNotSupported; }
+    int32_t Zero() override { return zel::kNotSupported; }
     // Accepted and ignored: the scale takes no commands.
     int32_t SendPrice(int32_t) override { return 0; }
 

@@ -13,7 +13,6 @@ exchange::CommandList Vta60Commands() {
 
 namespace {
 const unsigned kPriceRepeatPauseMs = 200;
-const unsigned kCommandPauseMs = 150;
 }  // namespace
 
 bool TextFrameOk(const uint8_t* frame) {
@@ -138,7 +137,7 @@ int32_t ScalesVTA_Thread_Prot4::Tare(double) {
 }
 
 int32_t ScalesVTA_Thread_Prot4::SendPrice(int32_t price) {
-    if (static_cast<uint32_t>(price) > static_cast<uint32_t>(kMaxPrice)) return 4;
+    if (static_cast<uint32_t>(price) > static_cast<uint32_t>(kMaxPrice)) return zel::kBadPrice;
     CAutoLockMutex guard(lock);
     pendingPrice = price;
     pricePending = 1;
@@ -159,7 +158,7 @@ int ScalesVTA_Thread_Prot4::SendPendingPrice() {
     BuildVtaPriceCommand(pendingPrice, command);
     // The scale takes the price reliably only when it comes twice.
     int first = SendCommand(command, kPriceCommandLength, kPriceRepeatPauseMs);
-    int second = SendCommand(command, kPriceCommandLength, kCommandPauseMs);
+    int second = SendCommand(command, kPriceCommandLength, zel::exchange::kCommandPauseMs);
     return first | second;
 }
 
@@ -167,7 +166,7 @@ int ScalesVTA_Thread_Prot4::SendPendingTare() {
     CAutoLockMutex guard(lock);
     if (!tarePending) return 0;
     tarePending = 0;
-    return SendCommand(kTareCommand, kTareCommandLength, kCommandPauseMs);
+    return SendCommand(kTareCommand, kTareCommandLength, zel::exchange::kCommandPauseMs);
 }
 
 CScalesListener::Next ScalesVTA_Thread_Prot4::HandleFrame(const uint8_t* frame, int count) {

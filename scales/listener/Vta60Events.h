@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "scales/Prompribor.h"
 #include "scales/listener/ListenerScale.h"
 
@@ -69,9 +70,9 @@ public:
     ScalesVTA_Thread_Sbarco();
     ~ScalesVTA_Thread_Sbarco() override;
 
-    int32_t Tare(double) override { return 5; }
-    int32_t Zero() override { return 5; }
-    int32_t SendPrice(int32_t) override { return 5; }
+    int32_t Tare(double) override { return zel::kNotSupported; }
+    int32_t Zero() override { return zel::kNotSupported; }
+    int32_t SendPrice(int32_t) override { return zel::kNotSupported; }
 
 protected:
     int FrameLength() const override { return zel::vta60::kTextFrameLength; }
@@ -89,7 +90,7 @@ public:
 
     // Flags a tare command; the value is ignored.
     int32_t Tare(double tare) override;
-    int32_t Zero() override { return 5; }
+    int32_t Zero() override { return zel::kNotSupported; }
     // 4 for a price above 99999 (taken as unsigned); otherwise flags it.
     int32_t SendPrice(int32_t price) override;
 

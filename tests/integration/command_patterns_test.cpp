@@ -124,7 +124,7 @@ TEST(CommandPatterns, EveryCommandOnTheLineIsSpelledByItsModelsDescriptions) {
         threads.emplace_back([&job] {
             zeltest::Pty pty;
             std::unique_ptr<IScalesObject> o(CreateScalesObject(job.row->number));
-            if (pty.master == platform::kNoHandle || !o || o->OpenCom(pty.slave.c_str(), 9600, nullptr, nullptr) != 0) {
+            if (pty.master == platform::kNoHandle || !o || o->OpenCom(pty.slave.c_str(), 9600, nullptr) != 0) {
                 job.error = "could not open";
                 return;
             }

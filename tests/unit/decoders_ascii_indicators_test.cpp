@@ -586,7 +586,7 @@ TEST(AsciiClasses, CommandsReachTheLine) {
         zeltest::Pty pty;
         ASSERT_NE(pty.master, platform::kNoHandle);
         std::unique_ptr<IScalesObject> o(CreateScalesObject(c.model));
-        ASSERT_EQ(o->OpenCom(pty.slave.c_str(), 9600, nullptr, nullptr), 0);
+        ASSERT_EQ(o->OpenCom(pty.slave.c_str(), 9600, nullptr), 0);
         const uint64_t start = platform::MonotonicMs();
         EXPECT_EQ(c.zero ? o->Zero() : o->Tare(0.0), 0);
         EXPECT_GE(platform::MonotonicMs() - start + 2, c.pauseMs);

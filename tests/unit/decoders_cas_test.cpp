@@ -374,7 +374,7 @@ TEST(CasScale, CheckLockLivesWithTheOpenDevice) {
         std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
         auto* cas = dynamic_cast<CCasTextScale*>(o.get());
         ASSERT_NE(cas, nullptr);
-        ASSERT_EQ(o->OpenTcp("127.0.0.1", scale.TcpPort(), nullptr, nullptr), 0);
+        ASSERT_EQ(o->OpenTcp("127.0.0.1", scale.TcpPort(), nullptr), 0);
         double weight = 0.0;
         auto weigh = [&]() {
             double price = 0.0, cost = 0.0;

@@ -541,7 +541,7 @@ TEST(MirvesovClasses, FactoryCommandsAndClosedLine) {
             EXPECT_EQ(o->Zero(), 5);
         }
         EXPECT_EQ(o->CheckConnection(), 2);  // nothing was opened
-        EXPECT_EQ(o->OpenCom("/nonexistent/zel-tty", 9600, nullptr, nullptr), 1);
+        EXPECT_EQ(o->OpenCom("/nonexistent/zel-tty", 9600, nullptr), 1);
         if (c.commands) {
             EXPECT_EQ(o->Tare(0.0), 1);  // the line cannot open
             EXPECT_EQ(o->Zero(), 1);

@@ -57,7 +57,7 @@ TEST(PolledClasses, LineThatCannotOpenGivesOne) {
     };
     for (Case c : {Case{10, 6.5}, Case{13, 0.0}, Case{14, 0.0}, Case{27, 0.0}}) {
         std::unique_ptr<IScalesObject> o(CreateScalesObject(c.model));
-        EXPECT_EQ(o->OpenCom("/nonexistent/zel-tty", 9600, nullptr, nullptr), 1);
+        EXPECT_EQ(o->OpenCom("/nonexistent/zel-tty", 9600, nullptr), 1);
         double weight = 6.5, price = 2.0, cost = 3.0;
         int32_t stable = 1;
         EXPECT_EQ(o->ReadWeight(weight, price, cost, stable), 1) << c.model;

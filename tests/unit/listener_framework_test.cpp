@@ -113,14 +113,14 @@ TEST(ListenerObject, OpenOnMissingPortListensAndStopsPromptly) {
         SCOPED_TRACE(model);
         auto object = Make(model);
         object->SetDeviceId("T1");
-        EXPECT_EQ(object->OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        EXPECT_EQ(object->OpenCom(kMissingPort, 9600, nullptr), 0);
         object->Disconnect();
         CScalesListener* listener = AsListener(object.get());
         EXPECT_TRUE(listener->Listening());
         platform::SleepMs(120);
         EXPECT_TRUE(listener->Listening());
         // A second open replaces the thread.
-        EXPECT_EQ(object->OpenCom(kMissingPort, 4800, nullptr, nullptr), 0);
+        EXPECT_EQ(object->OpenCom(kMissingPort, 4800, nullptr), 0);
         EXPECT_TRUE(listener->Listening());
         uint64_t start = platform::MonotonicMs();
         object.reset();
@@ -137,7 +137,7 @@ TEST(ListenerObject, StopCutsTheReconnectPauseShort) {
     std::vector<uint64_t> stops;
     for (int i = 0; i < 11; ++i) {
         auto object = Make(5);
-        ASSERT_EQ(object->OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        ASSERT_EQ(object->OpenCom(kMissingPort, 9600, nullptr), 0);
         platform::SleepMs(static_cast<unsigned>(120 + 17 * i));  // somewhere in a later pause
         ASSERT_TRUE(AsListener(object.get())->Listening());
         uint64_t start = platform::MonotonicMs();
@@ -151,12 +151,12 @@ TEST(ListenerObject, StopCutsTheReconnectPauseShort) {
 
 TEST(ListenerObject, NoListenerWithoutAName) {
     auto object = Make(5);
-    EXPECT_EQ(object->OpenCom(nullptr, 9600, nullptr, nullptr), 1);
+    EXPECT_EQ(object->OpenCom(nullptr, 9600, nullptr), 1);
     EXPECT_FALSE(AsListener(object.get())->Listening());
-    EXPECT_EQ(object->OpenTcp(nullptr, 5001, nullptr, nullptr), 1);
+    EXPECT_EQ(object->OpenTcp(nullptr, 5001, nullptr), 1);
     EXPECT_FALSE(AsListener(object.get())->Listening());
     std::string tooLong(300, 'x');
-    EXPECT_EQ(object->OpenCom(tooLong.c_str(), 9600, nullptr, nullptr), 1);
+    EXPECT_EQ(object->OpenCom(tooLong.c_str(), 9600, nullptr), 1);
     EXPECT_FALSE(AsListener(object.get())->Listening());
 }
 
@@ -224,7 +224,7 @@ TEST(ListenerObject, UnpluggedLineIsRetriedEveryPauseNotSpun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CountingListener listener(c.mode);
-        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr), 0);
         listener.Disconnect();
         platform::SleepMs(50);
         const int attempts = AttemptsWithin(listener, 1000, c.poke);
@@ -232,7 +232,7 @@ TEST(ListenerObject, UnpluggedLineIsRetriedEveryPauseNotSpun) {
         EXPECT_LE(attempts, 25);
         // A stop still ends the pause at once.
         const uint64_t start = platform::MonotonicMs();
-        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr, nullptr), 0);
+        ASSERT_EQ(listener.OpenCom(kMissingPort, 9600, nullptr), 0);
         EXPECT_LT(platform::MonotonicMs() - start, 100u);
     }
 }
@@ -243,7 +243,7 @@ TEST(ListenerObject, LineThatHangsUpIsRetriedEveryPause) {
     zeltest::Pty pty;
     ASSERT_NE(pty.master, platform::kNoHandle);
     CountingListener listener(CountingListener::Connect::Real);
-    ASSERT_EQ(listener.OpenCom(pty.slave.c_str(), 9600, nullptr, nullptr), 0);
+    ASSERT_EQ(listener.OpenCom(pty.slave.c_str(), 9600, nullptr), 0);
     for (int i = 0; i < 100 && !platform::PtyPeerOpen(pty.master); ++i) platform::SleepMs(10);
     ASSERT_TRUE(platform::PtyPeerOpen(pty.master));
     pty.Hangup();
@@ -320,7 +320,7 @@ TEST(ListenerObject, StopAsItsFrameCompletesPublishesThatFrameOnly) {
         platform::SleepMs(200);  // the stop is requested by now
     };
     object->SetDeviceId("T1");
-    ASSERT_EQ(object->OpenCom(pty.slave.c_str(), 9600, nullptr, &connection), 0);
+    ASSERT_EQ(object->OpenCom(pty.slave.c_str(), 9600, &connection), 0);
 
     // Once the listener holds the line, a first frame comes back as an event
     // and is acknowledged.
