@@ -226,7 +226,7 @@ void EventTable(const ModelInfo* models, size_t count, const std::vector<int>& o
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < count; ++i) {
         const ModelInfo& m = models[i];
-        if (m.kind != ModelKind::kListener || !m.create || !sim::ModelPushes(m.number)) continue;
+        if (m.kind != ModelKind::kListener || !zel::devices::IsBuilt(m) || !sim::ModelPushes(m.number)) continue;
         if (!only.empty() && std::find(only.begin(), only.end(), m.number) == only.end()) continue;
         const size_t bytes = sim::Simulator(m.number).Frame().size();
         const double frameMs = static_cast<double>(bytes) * 1000.0 * BitsPerByte(m.line) / kBaud;
@@ -280,7 +280,7 @@ void PolledTable(const ModelInfo* models, size_t count, const std::vector<int>& 
     std::printf("|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < count; ++i) {
         const ModelInfo& m = models[i];
-        if (m.kind != ModelKind::kPolled || !m.create || !sim::ModelSupported(m.number)) continue;
+        if (m.kind != ModelKind::kPolled || !zel::devices::IsBuilt(m) || !sim::ModelSupported(m.number)) continue;
         if (!only.empty() && std::find(only.begin(), only.end(), m.number) == only.end()) continue;
         std::unique_ptr<IScalesObject> object(CreateScalesObject(m.number));
         auto* polled = dynamic_cast<CPolledProtocolScale*>(object.get());

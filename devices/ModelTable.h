@@ -107,6 +107,11 @@ struct ModelInfo {
 const ModelInfo* AllModels(size_t* count);
 // The row of a model number, null outside the table.
 const ModelInfo* FindModel(int32_t number);
+// True when the factory makes an object for the row: a class of its own, or
+// a polled protocol.
+inline bool IsBuilt(const ModelInfo& row) {
+    return row.create != nullptr || (row.kind == ModelKind::kPolled && row.protocol != nullptr);
+}
 
 // The wire description of a polled model; null for every other kind.
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number);

@@ -110,7 +110,7 @@ std::string CheckOptions(const Options& o) {
     if (!o.port.empty() && !o.host.empty()) return "--port and --host exclude each other: a serial port or TCP";
     const zel::devices::ModelInfo* row = zel::devices::FindModel(o.model);
     if (!row) return "no model " + std::to_string(o.model) + "; see `zelscales models`";
-    if (row->kind == zel::devices::ModelKind::kReserved || !row->create)
+    if (row->kind == zel::devices::ModelKind::kReserved || !zel::devices::IsBuilt(*row))
         return "model " + std::to_string(o.model) + " is reserved, no scale behind it; see `zelscales models`";
     return std::string();
 }

@@ -41,7 +41,7 @@ const std::vector<Polled>& PolledModels() {
         const zel::devices::ModelInfo* rows = zel::devices::AllModels(&count);
         for (size_t i = 0; i < count; ++i) {
             const zel::devices::ModelInfo& row = rows[i];
-            if (row.kind != zel::devices::ModelKind::kPolled || !row.create) continue;
+            if (row.kind != zel::devices::ModelKind::kPolled || !zel::devices::IsBuilt(row)) continue;
             if (const PolledProtocol* p = zel::devices::PolledProtocolOf(row.number))
                 out.push_back(Polled{row.number, row.line, p});
         }

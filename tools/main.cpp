@@ -147,7 +147,7 @@ std::string DeviceFromSettings(Options& o) {
         if (!ReadDeviceSettings(ini, n, &d)) break;
         if (d.num != o.device) continue;
         const zel::devices::ModelInfo* row = zel::devices::FindModel(d.type);
-        if (!row || !row->create)
+        if (!row || !zel::devices::IsBuilt(*row))
             return "--device " + std::to_string(o.device) + ": its model " + std::to_string(d.type) + " in " + ini +
                    " has no scale behind it";
         o.model = d.type;
@@ -316,7 +316,7 @@ int RunModels(const Options& o) {
             else row.Bool("stableFlag", m.reportsStable);
             row.Set("tare", command(m.tare, tare)).Set("zero", command(zeroTaken, zero));
             row.Set("price", command(m.price, price));
-            row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", m.create != nullptr);
+            row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", zel::devices::IsBuilt(m));
             std::printf("%s\n", row.Text().c_str());
             continue;
         }
@@ -343,7 +343,7 @@ int RunModels(const Options& o) {
         char unit[64];
         std::snprintf(unit, sizeof unit, "%s (%s)", m.unit, zelscales::detect::CoefficientText(m.toKilograms).c_str());
         std::printf("%-3d %-12s %-4s %-14s %-16s %-15s %s%s\n", m.number, KindName(m.kind), line, unit,
-                    commands.c_str(), FrameCheckName(m.frameCheck), m.caption, m.create ? "" : "  [not built]");
+                    commands.c_str(), FrameCheckName(m.frameCheck), m.caption, zel::devices::IsBuilt(m) ? "" : "  [not built]");
     }
     return 0;
 }
