@@ -98,6 +98,10 @@ struct ModelInfo {
     // Whether a reading's stable flag comes from the scale's frame; false
     // where the decoder sets it to a constant (or the format has none).
     bool reportsStable = false;
+    // Whether the decoder reads the unit the frame spells (another metric
+    // unit converted, pounds and ounces refused); false where the format
+    // carries none and the weight is taken in the row's unit.
+    bool unitRead = false;
     // Whether a driver method sends the zero command the class takes (the
     // platform's additional actions are empty, so none does yet).
     bool zeroReached = false;

@@ -284,8 +284,8 @@ int RunModels(const Options& o) {
     size_t count = 0;
     const ModelInfo* models = AllModels(&count);
     if (markdown) {
-        std::printf("| model | caption | kind | line | weight unit | to kg | stable flag | price, cost | tare | zero | price | frame check |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| model | caption | kind | line | weight unit | to kg | frame's unit | stable flag | price, cost | tare | zero | price | frame check |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     } else if (!o.json) {
         std::printf("%-3s %-12s %-4s %-14s %-16s %-15s %s\n", "no", "kind", "line", "unit (to kg)", "commands",
                     "frame check", "caption");
@@ -299,6 +299,7 @@ int RunModels(const Options& o) {
         const bool zeroTaken = m.zero && m.zeroReached;
         const char* zero = DeliveryName(zeroTaken, m.zeroDelivery);
         const char* stableFlag = reserved ? "-" : m.reportsStable ? "yes" : "no";
+        const char* unitRead = m.kind != ModelKind::kPolled ? "-" : m.unitRead ? "read" : "not carried";
         const char* price = DeliveryName(m.price, m.priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
@@ -314,6 +315,8 @@ int RunModels(const Options& o) {
             else row.String("money", MoneyName(m.money));
             if (reserved) row.Null("stableFlag");
             else row.Bool("stableFlag", m.reportsStable);
+            if (m.kind != ModelKind::kPolled) row.Null("unitRead");
+            else row.Bool("unitRead", m.unitRead);
             row.Set("tare", command(m.tare, tare)).Set("zero", command(zeroTaken, zero));
             row.Set("price", command(m.price, price));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", zel::devices::IsBuilt(m));
@@ -326,9 +329,9 @@ int RunModels(const Options& o) {
             for (size_t at = caption.find('|'); at != std::string::npos; at = caption.find('|', at + 2))
                 caption.replace(at, 1, "\\|");
             const std::string factor = reserved ? "-" : zelscales::detect::CoefficientText(m.toKilograms);
-            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
-                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), stableFlag, MoneyName(m.money), tare,
-                        zero, price, FrameCheckName(m.frameCheck));
+            std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", m.number, caption.c_str(),
+                        KindName(m.kind), line, reserved ? "-" : m.unit, factor.c_str(), unitRead, stableFlag,
+                        MoneyName(m.money), tare, zero, price, FrameCheckName(m.frameCheck));
             continue;
         }
         if (reserved) {
