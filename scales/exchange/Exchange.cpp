@@ -282,6 +282,7 @@ bool SecondFrameFollows(const PolledProtocol& p, IByteLine& line) {
 struct Taken {
     int unfinished = 0;  // bytes of a frame that did not complete (0 when one was judged)
     int frames = 0;      // replies seen: judged frames, and a second talker's
+    bool checked = false;  // the frame passed the protocol's check
 };
 
 // Collects and judges one attempt's frame; true, with the decoder's verdict
@@ -303,6 +304,7 @@ bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& bu
             const size_t length = static_cast<size_t>(count);
             if (p.peek) p.peek(frame, length, io);
             if (CheckFrame(p, frame, length) == Refusal::kNone) {
+                taken.checked = true;
                 const Reading before = io;
                 decoded = p.decode(frame, length, io);
                 if (single && SecondFrameFollows(p, line)) {
@@ -344,7 +346,7 @@ void AwaitOwed(const PolledProtocol& p, IByteLine& line, LineAccount& account) {
         }
         const uint64_t until = account.OldestExpiryMs();
         int budget = until > now ? static_cast<int>(until - now) : 1;
-        if (Placed(p)) {
+        if (Placed(p) && account.OldestReceived() > 0) {
             int rest = n - account.OldestReceived();
             const int before = rest;
             SkipOwed(line, rest, budget);
@@ -354,7 +356,10 @@ void AwaitOwed(const PolledProtocol& p, IByteLine& line, LineAccount& account) {
         std::memset(frame, 0, sizeof(frame));
         int count = 0, pending = -1;
         Collect(p, line, frame, count, budget, pending);
-        if (p.complete ? count > 0 : count == n) account.Answered(line.NowMs());
+        if (p.complete ? count > 0 : count == n)
+            account.Answered(line.NowMs(), CheckFrame(p, frame, static_cast<size_t>(count)) == Refusal::kNone);
+        else if (Placed(p) && count > 0)
+            account.Received(count, n, line.NowMs());
         // Otherwise the wait ran to the oldest's expiry, which forgets it.
     }
 }
@@ -370,7 +375,7 @@ void SettleDrained(const PolledProtocol& p, LineAccount& account, size_t drained
         return;
     }
     for (size_t frames = drained / static_cast<size_t>(n); frames > 0 && account.Owed(now) > 0; --frames)
-        account.Answered(now);
+        account.Answered(now, false);
 }
 
 // -0.0 reads as 0.
@@ -478,7 +483,7 @@ int32_t RunCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& ses
                 // Every frame answers the oldest request still owed; all of
                 // them are this call's, so any is a reading of this call.
                 const uint64_t now = line.NowMs();
-                for (int i = 0; i < taken.frames; ++i) account.Answered(now);
+                for (int i = 0; i < taken.frames; ++i) account.Answered(now, taken.checked);
                 if (placed && taken.unfinished > 0) account.Received(taken.unfinished, n, now);
             }
             if (!took) continue;
@@ -514,23 +519,40 @@ void LineAccount::Forget() {
 }
 
 size_t LineAccount::Owed(uint64_t nowMs) {
-    while (count_ > 0 && nowMs >= sent_[0] + static_cast<uint64_t>(kOwedReplyMs)) Drop();
+    size_t kept = 0;
+    for (size_t i = 0; i < count_; ++i) {
+        if (nowMs >= due_[i]) {
+            if (i == 0) received_ = 0;
+            continue;
+        }
+        sent_[kept] = sent_[i];
+        due_[kept++] = due_[i];
+    }
+    count_ = kept;
     return count_;
 }
 
-uint64_t LineAccount::OldestExpiryMs() const { return count_ > 0 ? sent_[0] + static_cast<uint64_t>(kOwedReplyMs) : 0; }
+uint64_t LineAccount::OldestExpiryMs() const { return count_ > 0 ? due_[0] : 0; }
 
 int LineAccount::OldestReceived() const { return count_ > 0 ? received_ : 0; }
 
 void LineAccount::Sent(uint64_t nowMs) {
     if (count_ == kMaxOwed) Drop();
-    sent_[count_++] = nowMs;
+    sent_[count_] = nowMs;
+    due_[count_++] = nowMs + static_cast<uint64_t>(kOwedReplyMs);
 }
 
-void LineAccount::Answered(uint64_t nowMs) {
+void LineAccount::Answered(uint64_t nowMs, bool checked) {
     if (count_ == 0) return;
-    Sample(sent_[0], nowMs);
+    const uint64_t late = nowMs > sent_[0] ? nowMs - sent_[0] : 0;
     Drop();
+    if (!checked) return;
+    Sample(nowMs - late, nowMs);
+    // The scale answers in order and, on this showing, this late: a later
+    // request's reply is due as long after it, or never comes.
+    const uint64_t bound = late + 100 + late / 4;
+    for (size_t i = 0; i < count_; ++i)
+        if (sent_[i] + bound < due_[i]) due_[i] = sent_[i] + bound;
 }
 
 void LineAccount::Received(int bytes, int length, uint64_t nowMs) {
@@ -542,13 +564,16 @@ void LineAccount::Received(int bytes, int length, uint64_t nowMs) {
             return;
         }
         bytes -= need;
-        Answered(nowMs);
+        Answered(nowMs, false);
     }
 }
 
 void LineAccount::Drop() {
     if (count_ == 0) return;
-    for (size_t i = 1; i < count_; ++i) sent_[i - 1] = sent_[i];
+    for (size_t i = 1; i < count_; ++i) {
+        sent_[i - 1] = sent_[i];
+        due_[i - 1] = due_[i];
+    }
     --count_;
     received_ = 0;
 }

@@ -43,7 +43,9 @@ const unsigned kCollisionWindowMs = 15;
 
 // The replies a line still owes: one per request sent, until a frame comes
 // for it or kOwedReplyMs pass. A scale answers its requests in order, so a
-// frame belongs to the oldest request still owed. The scale object keeps one
+// frame belongs to the oldest request still owed; how late that frame came
+// bounds the wait for the later ones (a request the scale missed is not
+// awaited for long once a later one was answered). The scale object keeps one
 // per line across calls; a new connection (TCP) forgets it, a serial port
 // closed and opened again does not (a scale answers whether the port is open
 // or not). Also learns how late the line answers, to widen its wait.
@@ -59,9 +61,12 @@ public:
     int OldestReceived() const;
 
     void Sent(uint64_t nowMs);
-    // A frame came: it answers the oldest owed request.
-    void Answered(uint64_t nowMs);
-    // `bytes` of header-less replies of `length` bytes came, oldest first.
+    // A frame came: it answers the oldest owed request. `checked`: the frame
+    // passed the protocol's check, so how late it came is the line's delay
+    // (noise that happens to fill a frame teaches nothing).
+    void Answered(uint64_t nowMs, bool checked);
+    // `bytes` of header-less replies of `length` bytes came, oldest first
+    // (unchecked: their delay teaches nothing).
     void Received(int bytes, int length, uint64_t nowMs);
 
     // The wait for a reply: the protocol's budget, widened for a line whose
@@ -77,6 +82,7 @@ private:
     void Sample(uint64_t sentMs, uint64_t nowMs);
 
     uint64_t sent_[kMaxOwed] = {};
+    uint64_t due_[kMaxOwed] = {};  // when each stops being awaited
     int received_ = 0;  // of the oldest
     size_t count_ = 0;
     int late_[kSamples] = {};
