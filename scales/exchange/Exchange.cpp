@@ -593,9 +593,19 @@ int LineAccount::LateMs() const {
 }
 
 int LineAccount::WaitMs(int budgetMs) const {
-    const int late = LateMs();
-    const int widened = late + 100 + late / 4;
-    if (late <= 0 || widened <= budgetMs) return budgetMs;
+    // Only a line that answers late regularly: the last kRegular delays
+    // all within a quarter (and 100 ms) of each other. Noise that happens to
+    // pass a frame's check now and then comes at any time.
+    if (samples_ < kRegular) return budgetMs;
+    int most = 0, least = kOwedReplyMs;
+    for (int i = 1; i <= kRegular; ++i) {
+        const int d = late_[(next_ + kSamples - i) % kSamples];
+        if (d > most) most = d;
+        if (d < least) least = d;
+    }
+    if (most - least > 100 + most / 4) return budgetMs;
+    const int widened = most + 100 + most / 4;
+    if (widened <= budgetMs) return budgetMs;
     return widened < kOwedReplyMs ? widened : kOwedReplyMs;
 }
 

@@ -70,7 +70,7 @@ public:
     void Received(int bytes, int length, uint64_t nowMs);
 
     // The wait for a reply: the protocol's budget, widened for a line whose
-    // replies came later than that (recently), at most kOwedReplyMs.
+    // recent replies came regularly later than that, at most kOwedReplyMs.
     int WaitMs(int budgetMs) const;
     // The longest of the recent delays, 0 when none was seen.
     int LateMs() const;
@@ -78,6 +78,7 @@ public:
 private:
     static const size_t kMaxOwed = 16;
     static const int kSamples = 4;
+    static const int kRegular = 3;  // delays that must agree to widen the wait
     void Drop();
     void Sample(uint64_t sentMs, uint64_t nowMs);
 
