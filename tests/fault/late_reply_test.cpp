@@ -64,7 +64,7 @@ struct Trial {
     sim::Fault fault;
     int param;
     int calls = 0, answered = 0, wrong = 0;
-    uint64_t longestMs = 0;
+    uint64_t longestMs = 0, totalMs = 0;
     std::string problem;
 };
 
@@ -92,6 +92,7 @@ void Weigh(Trial& r) {
         const Weighing w = rig.Weigh();
         ++r.calls;
         r.longestMs = std::max(r.longestMs, w.tookMs);
+        r.totalMs += w.tookMs;
         if (w.code != 0) continue;
         if (Matches(w, truth)) {
             ++r.answered;
@@ -124,13 +125,16 @@ TEST(LateReplies, NoCallTakesAnEarlierRequestsReply) {
     RunTrials(runs);
 
     std::printf("\nLate replies: calls answered with the true reading, of %d per model and line\n", kCalls);
-    std::printf("%-7s | %-9s %-9s %-9s %-9s | %-6s %s\n", "late ms", "pty kept", "pty shut", "tcp kept", "tcp shut",
-                "wrong", "longest call ms");
+    std::printf("%-7s | %-9s %-9s %-9s %-9s | %-6s %-8s %s\n", "late ms", "pty kept", "pty shut", "tcp kept", "tcp shut",
+                "wrong", "mean ms", "longest ms");
     for (int d : kLateMs) {
         int answered[4] = {0, 0, 0, 0}, calls[4] = {0, 0, 0, 0}, wrong = 0;
-        uint64_t longest = 0;
+        uint64_t longest = 0, total = 0;
+        int all = 0;
         for (const Trial& r : runs) {
             if (r.param != d) continue;
+            total += r.totalMs;
+            all += r.calls;
             const int at = (r.wire == Wire::Tcp ? 2 : 0) + (r.keep ? 0 : 1);
             answered[at] += r.answered;
             calls[at] += r.calls;
@@ -139,7 +143,8 @@ TEST(LateReplies, NoCallTakesAnEarlierRequestsReply) {
         }
         std::string cells;
         for (int i = 0; i < 4; ++i) cells += zelfault::Format("%-9s ", zelfault::Format("%d/%d", answered[i], calls[i]).c_str());
-        std::printf("%-7d | %s| %-6d %llu\n", d, cells.c_str(), wrong, (unsigned long long)longest);
+        std::printf("%-7d | %s| %-6d %-8llu %llu\n", d, cells.c_str(), wrong,
+                    (unsigned long long)(all > 0 ? total / static_cast<uint64_t>(all) : 0), (unsigned long long)longest);
     }
     std::fflush(stdout);
     for (const Trial& r : runs) {
