@@ -360,6 +360,8 @@ void AwaitOwed(const PolledProtocol& p, IByteLine& line, LineAccount& account) {
             account.Answered(line.NowMs(), CheckFrame(p, frame, static_cast<size_t>(count)) == Refusal::kNone);
         else if (Placed(p) && count > 0)
             account.Received(count, n, line.NowMs());
+        else if (count > 0)
+            account.Started(line.NowMs());
         // Otherwise the wait ran to the oldest's expiry, which forgets it.
     }
 }
@@ -485,6 +487,7 @@ int32_t RunCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& ses
                 const uint64_t now = line.NowMs();
                 for (int i = 0; i < taken.frames; ++i) account.Answered(now, taken.checked);
                 if (placed && taken.unfinished > 0) account.Received(taken.unfinished, n, now);
+                else if (taken.unfinished > 0) account.Started(now);
             }
             if (!took) continue;
             result = decoded.result;
@@ -561,11 +564,16 @@ void LineAccount::Received(int bytes, int length, uint64_t nowMs) {
         const int need = length - received_;
         if (bytes < need) {
             received_ += bytes;
+            Started(nowMs);
             return;
         }
         bytes -= need;
         Answered(nowMs, false);
     }
+}
+
+void LineAccount::Started(uint64_t nowMs) {
+    if (count_ > 0 && nowMs + kFrameRestMs < due_[0]) due_[0] = nowMs + kFrameRestMs;
 }
 
 void LineAccount::Drop() {

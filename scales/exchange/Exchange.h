@@ -68,6 +68,9 @@ public:
     // `bytes` of header-less replies of `length` bytes came, oldest first
     // (unchecked: their delay teaches nothing).
     void Received(int bytes, int length, uint64_t nowMs);
+    // Part of the oldest owed reply came: the rest follows at the line's
+    // pace or never (a frame cut short), so it is awaited kFrameRestMs more.
+    void Started(uint64_t nowMs);
 
     // The wait for a reply: the protocol's budget, widened for a line whose
     // recent replies came regularly later than that, at most kOwedReplyMs.
@@ -77,6 +80,7 @@ public:
 
 private:
     static const size_t kMaxOwed = 16;
+    static const int kFrameRestMs = 500;
     static const int kSamples = 4;
     static const int kRegular = 3;  // delays that must agree to widen the wait
     void Drop();
