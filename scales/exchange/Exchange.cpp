@@ -361,7 +361,7 @@ void AwaitOwed(const PolledProtocol& p, IByteLine& line, LineAccount& account) {
         else if (Placed(p) && count > 0)
             account.Received(count, n, line.NowMs());
         else if (count > 0)
-            account.Started(line.NowMs());
+            account.Answered(line.NowMs(), false);  // a reply cut short
         // Otherwise the wait ran to the oldest's expiry, which forgets it.
     }
 }
@@ -487,7 +487,7 @@ int32_t RunCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& ses
                 const uint64_t now = line.NowMs();
                 for (int i = 0; i < taken.frames; ++i) account.Answered(now, taken.checked);
                 if (placed && taken.unfinished > 0) account.Received(taken.unfinished, n, now);
-                else if (taken.unfinished > 0) account.Started(now);
+                else if (taken.unfinished > 0) account.Answered(now, false);  // a reply cut short
             }
             if (!took) continue;
             result = decoded.result;

@@ -64,6 +64,7 @@ struct Scale {
     int shown = 0;
     uint64_t late = 0;
     std::vector<int> lost;
+    std::vector<int> halves;  // requests answered with the first half of the frame only
     bool second = false;
     uint64_t gap = 0;
     int requests = 0;
@@ -77,7 +78,10 @@ struct Scale {
             const int n = requests++;
             for (int x : lost)
                 if (x == n) return;
-            l.Arrive(late, frame(shown));
+            Bytes f = frame(shown);
+            for (int x : halves)
+                if (x == n) f.resize(f.size() / 2);
+            l.Arrive(late, f);
             if (second) l.Arrive(late + gap, frame(shown + 1111));
         };
     }
@@ -140,16 +144,20 @@ TEST(OwedReplies, LostRequestIsAwaitedOnlyAsLongAsTheLineShowsItNeeds) {
     struct Case {
         const char* name;
         std::vector<int> lost;     // requests the scale never answers
+        std::vector<int> halves;   // requests it answers with half a frame
         int firstResult;
         uint64_t secondMaxMs;      // the next call, which finds the line quiet
     } cases[] = {
         // Nothing came for the first call's three requests: they may still
         // come, until 3.5 s after each.
-        {"every request of a call", {0, 1, 2}, 3, zel::exchange::kOwedReplyMs},
+        {"every request of a call", {0, 1, 2}, {}, 3, zel::exchange::kOwedReplyMs},
+        // Half of each reply came: the rest comes at the line's pace or not
+        // at all.
+        {"half of every reply", {}, {0, 1, 2}, 3, 600},
         // The second attempt's reply came at once: the first request's
         // reply is the one that came, or never comes; the second's is not
         // awaited much longer than that one took.
-        {"the first attempt's", {0}, 0, 1200},
+        {"the first attempt's", {0}, {}, 0, 1200},
     };
     const PolledProtocol p = Stx();
     for (const Case& c : cases) {
@@ -160,6 +168,7 @@ TEST(OwedReplies, LostRequestIsAwaitedOnlyAsLongAsTheLineShowsItNeeds) {
         scale.frame = StxFrame;
         scale.late = 5;
         scale.lost = c.lost;
+        scale.halves = c.halves;
         scale.Attach(line);
         scale.shown = 1000;
         EXPECT_EQ(Weigh(p, line, account).result, c.firstResult);
