@@ -110,6 +110,7 @@ int32_t CScalesManager::ReadDeviceWeight(const char* deviceId, double& weight, d
     if (!object) return lastResult = zel::kDeviceNotFound;
     int32_t r = object->ReadWeight(weight, price, cost, stable);
     weight *= object->GetCoeff();
+    if (weight == 0.0) weight = 0.0;  // no -0.0, whatever the coefficient's sign
     return lastResult = r;
 }
 

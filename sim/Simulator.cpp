@@ -1,6 +1,7 @@
 #include "sim/Simulator.h"
 
 #include <algorithm>
+#include <deque>
 
 #include "platform/pty.h"
 #include "platform/sync.h"
@@ -84,6 +85,9 @@ struct Simulator::Impl {
     SimLine line{desc, mu, [this] {
                      FlushMatcher(true);
                      DropStream();
+                     // A converter's connection takes the answers it still
+                     // owes with it; a serial scale knows nothing of the port.
+                     if (line.LineMode() == SimLine::Tcp) late.clear();
                  }};
 
     // mu.
@@ -107,6 +111,11 @@ struct Simulator::Impl {
     double streamPaceUs = 0;       // paced stream: the time of one byte
     double streamStartUs = 0;      // paced stream: when the frame began
     Fault streamCut = Fault::None; // HalfThenHangUp / Reset: cut when the half frame is out
+    struct LateAnswer {
+        uint64_t dueMs;
+        std::string bytes;
+    };
+    std::deque<LateAnswer> late;  // Late: answers not yet due, oldest first
 
     CommandMatcher NewMatcher() const {
         return CommandMatcher(desc ? desc->patterns : std::vector<CommandMatcher::Pattern>());
@@ -190,7 +199,8 @@ struct Simulator::Impl {
         // Faults that shape the whole frame send it in one piece after the
         // request.
         const bool firstByteGoes = f == Fault::None || f == Fault::Garbage || f == Fault::BrokenFrame ||
-                                   f == Fault::SlowBytes || f == Fault::Echo || f == Fault::Drip;
+                                   f == Fault::SlowBytes || f == Fault::Echo || f == Fault::Drip ||
+                                   f == Fault::SecondScale;
         if (!firstByteGoes || !line.EnsurePeer()) return false;
         std::string bytes = FaultedFrame(f, param);
         if (f == Fault::Garbage) bytes.resize(static_cast<size_t>(param > 0 ? std::min(param, 4096) : 5) + 1);
@@ -332,10 +342,50 @@ struct Simulator::Impl {
         if (m.kind == CommandMatcher::Request) {
             const bool restOnly = acked;
             acked = false;
-            if (SendFrame(restOnly)) CloseAfterReply();
+            Fault f;
+            int param;
+            line.GetFault(&f, &param);
+            if (f == Fault::Late) {
+                // What the scale shows now, sent when it is due.
+                late.push_back({platform::MonotonicMs() + static_cast<uint64_t>(param), state.Frame()});
+                return;
+            }
+            if (!SendFrame(restOnly)) return;
+            if (f == Fault::SecondScale) SendSecondScale(param);
+            CloseAfterReply();
         } else {
             SendAnswer(state.Answer(m));
         }
+    }
+
+    // SecondScale: another scale at the same address answers the request
+    // too, showing 1.111 kg more.
+    void SendSecondScale(int gapMs) {
+        if (gapMs > 0 && line.Pause(static_cast<unsigned>(gapMs))) return;
+        Display other = state.Current();
+        other.weight += 1.111;
+        const std::string bytes = state.Encode(other);
+        if (!bytes.empty() && line.EnsurePeer() && line.Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
+    }
+
+    // Late: the answers that are due go out; on a pty nobody holds, they
+    // are lost as on a wire.
+    void SendLate() {
+        const uint64_t now = platform::MonotonicMs();
+        while (!late.empty() && late.front().dueMs <= now && !Stopping()) {
+            const std::string bytes = late.front().bytes;
+            late.pop_front();
+            if (!line.EnsurePeer() || !line.Send(bytes, 0)) continue;
+            FrameDone(bytes);
+            CloseAfterReply();
+        }
+    }
+
+    int LateWaitMs(uint64_t now, int timeout) const {
+        if (late.empty()) return timeout;
+        const uint64_t due = late.front().dueMs;
+        if (due <= now) return 0;
+        return static_cast<int>(std::min<uint64_t>(due - now, static_cast<uint64_t>(timeout)));
     }
 
     bool EchoesInput() const {
@@ -436,6 +486,7 @@ struct Simulator::Impl {
                 CAutoLockMutex lock(mu);
                 timeout = sched.PushWaitMs(now, timeout);
             }
+            timeout = LateWaitMs(now, timeout);
             platform::WaitHandles(items, n, timeout);
             if (Stopping()) break;
             if (items[0].got) wake.Drain();
@@ -443,6 +494,7 @@ struct Simulator::Impl {
             if (line.Absent()) line.EnsurePeer();
             if (watchLine && (items[lineIdx].got & ~platform::kWaitWritable)) ReadInput();
             RunQueued();
+            SendLate();
             PeriodicPush();
             StreamStep();
             const std::string noise = line.NoiseStep();
@@ -477,6 +529,7 @@ struct Simulator::Impl {
         matcher = NewMatcher();
         acked = false;
         DropStream();
+        late.clear();
         {
             CAutoLockMutex lock(mu);
             sched.RestartStream();

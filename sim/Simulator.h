@@ -69,6 +69,15 @@ enum class Fault {
                      // (default 60)
     ChangedByte,     // one byte of each frame holds another value: a random
                      // one, or with param n > 0 byte n-1
+    Late,            // each answer to a request goes param ms after the
+                     // request (a slow scale or converter), with what the
+                     // scale showed when the request came; a pty loses the
+                     // answers due while nobody holds it, a TCP connection
+                     // takes the ones it still owes with it
+    SecondScale,     // each answer to a request is followed, param ms later
+                     // (0: at once), by a second scale's frame showing
+                     // 1.111 kg more (two scales at one address, an RS-485
+                     // bus)
 };
 
 // One thing seen on the line.

@@ -13,6 +13,8 @@ namespace exchange {
 namespace {
 
 const size_t kCommandDrainBufferSize = 10240;
+// The collision check reads for at most this long, however the bytes come.
+const uint64_t kCollisionLimitMs = 200;
 
 bool IsHeader(const PolledProtocol& p, uint8_t b) {
     for (int i = 0; i < p.headerCount && i < 2; ++i)
@@ -234,32 +236,156 @@ EchoCount TakeOutEchoByCount(const PolledProtocol& p, IByteLine& line, uint8_t* 
     return EchoCount::kShifted;
 }
 
+// After a frame that answers a request: whatever follows within the
+// collision window (and goes on coming without a pause that long, up to two
+// frames' worth) is read, and a whole frame among it is a second talker
+// answering the same request (two scales at one address, a bus). Bytes that
+// make no frame (a line end, the start of a stale frame) are no sign of one.
+bool SecondFrameFollows(const PolledProtocol& p, IByteLine& line) {
+    const int cap = 2 * p.replyLength + 2;
+    uint8_t more[2 * PolledProtocol::kMaxReply + 2];
+    int got = 0;
+    const uint64_t start = line.NowMs();
+    uint64_t quietFrom = start;
+    while (got < cap) {
+        const int n = line.Read(more + got, cap - got);
+        const uint64_t now = line.NowMs();
+        if (n > 0) {
+            got += n < cap - got ? n : cap - got;
+            quietFrom = now;
+            continue;
+        }
+        const uint64_t quiet = now > quietFrom ? now - quietFrom : 0;
+        if (quiet >= kCollisionWindowMs || now - start >= kCollisionLimitMs) break;
+        line.WaitForInput(static_cast<unsigned>(kCollisionWindowMs - quiet));
+    }
+    const int n = p.replyLength;
+    for (int at = 0; at < got; ++at) {
+        if (HasHeader(p) && !IsHeader(p, more[at])) continue;
+        // A whole frame: N bytes, or fewer where the end condition holds.
+        const int rest = got - at;
+        int length = rest >= n ? n : 0;
+        if (p.complete)
+            for (int k = 1; k <= rest && k <= n; ++k)
+                if (p.complete(more + at, static_cast<size_t>(k))) {
+                    length = k;
+                    break;
+                }
+        if (length == 0) continue;
+        uint8_t frame[PolledProtocol::kMaxReply + 1] = {0};
+        std::memcpy(frame, more + at, static_cast<size_t>(length));
+        if (CheckFrame(p, frame, static_cast<size_t>(length)) == Refusal::kNone) return true;
+    }
+    return false;
+}
+
+// What one attempt's collection came to.
+struct Taken {
+    int unfinished = 0;  // bytes of a frame that did not complete (0 when one was judged)
+    int frames = 0;      // replies seen: judged frames, and a second talker's
+    bool checked = false;  // the frame passed the protocol's check
+};
+
 // Collects and judges one attempt's frame; true, with the decoder's verdict
-// in `decoded`, when a frame was accepted.
-// `unfinished` receives how many bytes of a frame that did not complete were
-// collected (0 when the frame was judged).
+// in `decoded`, when a frame was accepted. With `single`, the scale sends
+// one frame per request and a second one right after it fails the attempt.
 bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& budget, Reading& io,
-               Decoded& decoded, int pending, int& unfinished) {
-    unfinished = 0;
+               Decoded& decoded, int pending, bool single, Taken& taken) {
+    taken = Taken();
     if (p.stream && p.policy == HeaderPolicy::kHunted && HasHeader(p))
         return TakeStreamFrame(p, line, frame, budget, io, decoded, pending);
     int count = 0;
     for (;;) {
         Collect(p, line, frame, count, budget, pending);
         const bool judged = p.complete ? count > 0 : count == p.replyLength;
-        if (!judged) unfinished = count;
+        if (!judged) taken.unfinished = count;
+        if (judged) taken.frames = 1;
         if (judged && TakeOutEchoByCount(p, line, frame, count, budget) == EchoCount::kRefused) return false;
         if (judged) {
             const size_t length = static_cast<size_t>(count);
             if (p.peek) p.peek(frame, length, io);
             if (CheckFrame(p, frame, length) == Refusal::kNone) {
+                taken.checked = true;
+                const Reading before = io;
                 decoded = p.decode(frame, length, io);
+                if (single && SecondFrameFollows(p, line)) {
+                    io = before;  // neither frame is a reading
+                    taken.frames = 2;
+                    return false;
+                }
                 return true;
             }
         }
         if (!judged || p.policy != HeaderPolicy::kHunted || !HasHeader(p) || budget <= 0) return false;
         Resync(p, frame, count, budget);
     }
+}
+
+// True for a protocol whose every request is answered by one frame: there
+// replies are owed and counted. A scale that transmits all the time owes
+// none.
+bool OwesReplies(const PolledProtocol& p) { return p.request && p.requestLength > 0 && !p.stream; }
+
+// A header-less frame of fixed length is found only by its place.
+bool Placed(const PolledProtocol& p) {
+    return p.policy == HeaderPolicy::kNone && !p.complete && !p.splitSend && !p.repliesMayBeShort;
+}
+
+// Replies that earlier calls' requests still owe come first: each frame
+// that arrives answers the oldest of them and is dropped, until none is
+// owed (its frame came, or it is no longer awaited). A scale answers in
+// order, so the first frame after that is an answer to this call.
+void AwaitOwed(const PolledProtocol& p, IByteLine& line, LineAccount& account) {
+    const int n = p.replyLength;
+    uint8_t frame[PolledProtocol::kMaxReply + 1];
+    for (int step = 0; step < 64; ++step) {
+        const uint64_t now = line.NowMs();
+        if (account.Owed(now) == 0) return;
+        if (line.ConnectionLost()) {
+            account.Forget();  // the connection went with what it owed
+            return;
+        }
+        const uint64_t until = account.OldestExpiryMs();
+        int budget = until > now ? static_cast<int>(until - now) : 1;
+        if (Placed(p) && account.OldestReceived() > 0) {
+            int rest = n - account.OldestReceived();
+            const int before = rest;
+            SkipOwed(line, rest, budget);
+            account.Received(before - rest, n, line.NowMs());
+            continue;
+        }
+        std::memset(frame, 0, sizeof(frame));
+        int count = 0, pending = -1;
+        Collect(p, line, frame, count, budget, pending);
+        if (p.complete ? count > 0 : count == n)
+            account.Answered(line.NowMs(), CheckFrame(p, frame, static_cast<size_t>(count)) == Refusal::kNone);
+        else if (Placed(p) && count > 0)
+            account.Received(count, n, line.NowMs());
+        else if (count > 0)
+            account.Answered(line.NowMs(), false);  // a reply cut short
+        // Otherwise the wait ran to the oldest's expiry, which forgets it.
+    }
+}
+
+// Drained bytes answer the oldest owed requests: byte by byte for a
+// header-less frame, a whole frame's worth each for the others.
+void SettleDrained(const PolledProtocol& p, LineAccount& account, size_t drained, uint64_t now) {
+    const int n = p.replyLength;
+    if (drained == 0 || account.Owed(now) == 0) return;
+    if (Placed(p)) {
+        const size_t limit = static_cast<size_t>(n) * 64;
+        account.Received(static_cast<int>(drained < limit ? drained : limit), n, now);
+        return;
+    }
+    for (size_t frames = drained / static_cast<size_t>(n); frames > 0 && account.Owed(now) > 0; --frames)
+        account.Answered(now, false);
+}
+
+// -0.0 reads as 0.
+void NoMinusZero(Reading& r) {
+    if (r.weight == 0.0) r.weight = 0.0;
+    if (r.price == 0.0) r.price = 0.0;
+    if (r.cost == 0.0) r.cost = 0.0;
 }
 
 void InitOutputs(OutputInit init, Reading& io) {
@@ -298,27 +424,36 @@ bool IsRunnable(const PolledProtocol& p) {
            (p.requestLength == 0 || p.request);
 }
 
-int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io,
-                     const CycleOptions& options) {
+namespace {
+
+int32_t RunCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io,
+                 const CycleOptions& options) {
     InitOutputs(p.init, io);
     if (!IsRunnable(p)) return kNotSupported;
+    LineAccount own;
+    LineAccount& account = options.account ? *options.account : own;
+    const bool owes = OwesReplies(p);
     try {
         int32_t r = session.EnsureConnected();
         if (r != 0) return r;
+        if (owes) AwaitOwed(p, line, account);
 
         std::vector<uint8_t> scratch(static_cast<size_t>(p.drainBufferSize));
         int32_t result = kNoAnswer;
-        int budget = p.budgetMs;
-        // Bytes of an unfinished header-less frame still to come (SkipOwed).
-        const bool placed = p.policy == HeaderPolicy::kNone && !p.complete && !p.splitSend && !p.repliesMayBeShort;
-        int owed = 0;
+        // A line that answers later than the budget gets a wider wait: the
+        // first attempt's (or the call's) budget covers its recent delays.
+        const int wait = owes ? account.WaitMs(p.budgetMs) : p.budgetMs;
+        int budget = wait;
+        const bool placed = Placed(p);
+        const int n = p.replyLength;
         for (int attempt = 0; attempt < p.attempts; ++attempt) {
             const size_t drained = Drain(line, scratch);
-            owed -= drained < static_cast<size_t>(owed) ? static_cast<int>(drained) : owed;
+            if (owes) SettleDrained(p, account, drained, line.NowMs());
             // A converter that hangs up after each reply leaves a connection
             // that only the drain finds ended: open a new one before the
             // request goes out (once per attempt).
             if (line.ConnectionLost()) {
+                account.Forget();
                 r = session.EnsureConnected();
                 if (r != 0) {
                     if (result == kNoAnswer) return r;
@@ -326,19 +461,36 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
                 }
             }
             EchoGuard guarded(line, !p.replyMayStartWithRequest);
+            if (owes) account.Sent(line.NowMs());
             const int pending = SendRequest(p, guarded, options);
-            if (p.scope == BudgetScope::kPerAttempt) budget = p.budgetMs;
+            if (p.scope == BudgetScope::kPerAttempt) budget = attempt == 0 ? wait : p.budgetMs;
             // One spare zero byte after the frame, so no decoder can run
             // off its end when it hands a field to a text conversion.
             uint8_t frame[PolledProtocol::kMaxReply + 1];
             std::memset(frame, 0, sizeof(frame));
             Decoded decoded(kNoAnswer);
-            if (placed && owed > 0 && !SkipOwed(guarded, owed, budget)) continue;
-            int unfinished = 0;
-            if (!TakeFrame(p, guarded, frame, budget, io, decoded, pending, unfinished)) {
-                if (placed && unfinished > 0) owed += p.replyLength - unfinished;
-                continue;
+            // A header-less reply with no header to hunt for can only be
+            // found by its place: the rest of an earlier attempt's
+            // unfinished frame is still on its way and would open this
+            // frame, shifting every field. It is dropped first.
+            if (placed && account.Owed(line.NowMs()) > 1 && account.OldestReceived() > 0) {
+                int rest = n - account.OldestReceived();
+                const int before = rest;
+                const bool skipped = SkipOwed(guarded, rest, budget);
+                account.Received(before - rest, n, line.NowMs());
+                if (!skipped) continue;
             }
+            Taken taken;
+            const bool took = TakeFrame(p, guarded, frame, budget, io, decoded, pending, owes, taken);
+            if (owes) {
+                // Every frame answers the oldest request still owed; all of
+                // them are this call's, so any is a reading of this call.
+                const uint64_t now = line.NowMs();
+                for (int i = 0; i < taken.frames; ++i) account.Answered(now, taken.checked);
+                if (placed && taken.unfinished > 0) account.Received(taken.unfinished, n, now);
+                else if (taken.unfinished > 0) account.Answered(now, false);  // a reply cut short
+            }
+            if (!took) continue;
             result = decoded.result;
             if (decoded.verdict == Verdict::kEndCycleClosed) {
                 try {
@@ -361,6 +513,116 @@ int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession&
         }
         return kNoConnection;
     }
+}
+
+}  // namespace
+
+void LineAccount::Forget() {
+    count_ = 0;
+    received_ = 0;
+}
+
+size_t LineAccount::Owed(uint64_t nowMs) {
+    size_t kept = 0;
+    for (size_t i = 0; i < count_; ++i) {
+        if (nowMs >= due_[i]) {
+            if (i == 0) received_ = 0;
+            continue;
+        }
+        sent_[kept] = sent_[i];
+        due_[kept++] = due_[i];
+    }
+    count_ = kept;
+    return count_;
+}
+
+uint64_t LineAccount::OldestExpiryMs() const { return count_ > 0 ? due_[0] : 0; }
+
+int LineAccount::OldestReceived() const { return count_ > 0 ? received_ : 0; }
+
+void LineAccount::Sent(uint64_t nowMs) {
+    if (count_ == kMaxOwed) Drop();
+    sent_[count_] = nowMs;
+    due_[count_++] = nowMs + static_cast<uint64_t>(kOwedReplyMs);
+}
+
+void LineAccount::Answered(uint64_t nowMs, bool checked) {
+    if (count_ == 0) return;
+    const uint64_t late = nowMs > sent_[0] ? nowMs - sent_[0] : 0;
+    Drop();
+    if (!checked) return;
+    Sample(nowMs - late, nowMs);
+    // The scale answers in order and, on this showing, this late: a later
+    // request's reply is due as long after it, or never comes.
+    const uint64_t bound = late + 100 + late / 4;
+    for (size_t i = 0; i < count_; ++i)
+        if (sent_[i] + bound < due_[i]) due_[i] = sent_[i] + bound;
+}
+
+void LineAccount::Received(int bytes, int length, uint64_t nowMs) {
+    if (length <= 0) return;
+    while (bytes > 0 && count_ > 0) {
+        const int need = length - received_;
+        if (bytes < need) {
+            received_ += bytes;
+            Started(nowMs);
+            return;
+        }
+        bytes -= need;
+        Answered(nowMs, false);
+    }
+}
+
+void LineAccount::Started(uint64_t nowMs) {
+    if (count_ > 0 && nowMs + kFrameRestMs < due_[0]) due_[0] = nowMs + kFrameRestMs;
+}
+
+void LineAccount::Drop() {
+    if (count_ == 0) return;
+    for (size_t i = 1; i < count_; ++i) {
+        sent_[i - 1] = sent_[i];
+        due_[i - 1] = due_[i];
+    }
+    --count_;
+    received_ = 0;
+}
+
+void LineAccount::Sample(uint64_t sentMs, uint64_t nowMs) {
+    const uint64_t d = nowMs > sentMs ? nowMs - sentMs : 0;
+    late_[next_] = d > static_cast<uint64_t>(kOwedReplyMs) ? kOwedReplyMs : static_cast<int>(d);
+    next_ = (next_ + 1) % kSamples;
+    if (samples_ < kSamples) ++samples_;
+}
+
+int LineAccount::LateMs() const {
+    int most = 0;
+    for (int i = 0; i < samples_; ++i)
+        if (late_[i] > most) most = late_[i];
+    return most;
+}
+
+int LineAccount::WaitMs(int budgetMs) const {
+    // Only a line that answers late regularly: the last kRegular delays
+    // all within a quarter (and 100 ms) of each other. Noise that happens to
+    // pass a frame's check now and then comes at any time.
+    if (samples_ < kRegular) return budgetMs;
+    int most = 0, least = kOwedReplyMs;
+    for (int i = 1; i <= kRegular; ++i) {
+        const int d = late_[(next_ + kSamples - i) % kSamples];
+        if (d > most) most = d;
+        if (d < least) least = d;
+    }
+    if (most - least > 100 + most / 4) return budgetMs;
+    const int widened = most + 100 + most / 4;
+    if (widened <= budgetMs) return budgetMs;
+    return widened < kOwedReplyMs ? widened : kOwedReplyMs;
+}
+
+int32_t RunReadCycle(const PolledProtocol& p, IByteLine& line, IExchangeSession& session, Reading& io,
+                     const CycleOptions& options) {
+    const int32_t r = RunCycle(p, line, session, io, options);
+    NoMinusZero(io);
+    return r;
 }
 
 int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec& c) {
@@ -476,6 +738,7 @@ ReplyJudgement JudgeFrame(const PolledProtocol& p, const uint8_t* bytes, size_t 
         j.refusal = Refusal::kFormat;
     if (j.refusal != Refusal::kNone) return j;
     j.decoded = p.decode(frame, length, j.reading);
+    NoMinusZero(j.reading);
     const int32_t r = j.decoded.result;
     if (r != kOk && r != kOverload && r != kNothingDone) j.refusal = Refusal::kDecoder;
     return j;

@@ -34,11 +34,74 @@ bool IsRunnable(const PolledProtocol& protocol);
 // unless a verdict ended the cycle), 3 when no frame was accepted, the
 // non-zero code of EnsureConnected, or 1 when an error was raised inside the
 // exchange.
+// A reply is awaited at most this long after its request; a slow line's
+// wait is widened up to this long too.
+const int kOwedReplyMs = 3500;
+// After a frame that answers one request, a second frame that starts within
+// this quiet time is another scale answering the same request.
+const unsigned kCollisionWindowMs = 15;
+
+// The replies a line still owes: one per request sent, until a frame comes
+// for it or kOwedReplyMs pass. A scale answers its requests in order, so a
+// frame belongs to the oldest request still owed; how late that frame came
+// bounds the wait for the later ones (a request the scale missed is not
+// awaited for long once a later one was answered). The scale object keeps one
+// per line across calls; a new connection (TCP) forgets it, a serial port
+// closed and opened again does not (a scale answers whether the port is open
+// or not). Also learns how late the line answers, to widen its wait.
+class LineAccount {
+public:
+    void Forget();
+
+    // Requests whose reply is still owed (after forgetting the expired ones).
+    size_t Owed(uint64_t nowMs);
+    // When the oldest owed request stops being awaited.
+    uint64_t OldestExpiryMs() const;
+    // Bytes of the oldest owed reply that already came (header-less frames).
+    int OldestReceived() const;
+
+    void Sent(uint64_t nowMs);
+    // A frame came: it answers the oldest owed request. `checked`: the frame
+    // passed the protocol's check, so how late it came is the line's delay
+    // (noise that happens to fill a frame teaches nothing).
+    void Answered(uint64_t nowMs, bool checked);
+    // `bytes` of header-less replies of `length` bytes came, oldest first
+    // (unchecked: their delay teaches nothing).
+    void Received(int bytes, int length, uint64_t nowMs);
+    // Part of the oldest owed reply came: the rest follows at the line's
+    // pace or never (a frame cut short), so it is awaited kFrameRestMs more.
+    void Started(uint64_t nowMs);
+
+    // The wait for a reply: the protocol's budget, widened for a line whose
+    // recent replies came regularly later than that, at most kOwedReplyMs.
+    int WaitMs(int budgetMs) const;
+    // The longest of the recent delays, 0 when none was seen.
+    int LateMs() const;
+
+private:
+    static const size_t kMaxOwed = 16;
+    static const int kFrameRestMs = 500;
+    static const int kSamples = 4;
+    static const int kRegular = 3;  // delays that must agree to widen the wait
+    void Drop();
+    void Sample(uint64_t sentMs, uint64_t nowMs);
+
+    uint64_t sent_[kMaxOwed] = {};
+    uint64_t due_[kMaxOwed] = {};  // when each stops being awaited
+    int received_ = 0;  // of the oldest
+    size_t count_ = 0;
+    int late_[kSamples] = {};
+    int samples_ = 0, next_ = 0;
+};
+
 // Per-device choices that are not part of a protocol.
 struct CycleOptions {
     // A split send sleeps its whole pause even when the scale answers the
     // first byte at once (for a scale that would need it).
     bool fixedSplitPause = false;
+    // The line's account, kept by the caller across calls; null: one for
+    // this call alone.
+    LineAccount* account = nullptr;
 };
 
 int32_t RunReadCycle(const PolledProtocol& protocol, IByteLine& line, IExchangeSession& session, Reading& io,

@@ -6,7 +6,10 @@ using zel::exchange::PortByteLine;
 using zel::exchange::Reading;
 using zel::exchange::ScaleSession;
 
-int32_t CPolledProtocolScale::Connect() { return ConnectLine(); }
+int32_t CPolledProtocolScale::Connect() {
+    if (tcpPort > 0) account_.Forget();
+    return ConnectLine();
+}
 
 int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& cost, int32_t& stable) {
     Reading io;
@@ -18,6 +21,7 @@ int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& 
     ScaleSession session(*this);
     zel::exchange::CycleOptions options;
     options.fixedSplitPause = fixedSplitPause;
+    options.account = &account_;
     int32_t r = zel::exchange::RunReadCycle(protocol_, line, session, io, options);
     weight = io.weight;
     price = io.price;

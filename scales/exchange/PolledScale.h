@@ -10,6 +10,7 @@ class CPolledProtocolScale : public CPolledScalesObject {
 public:
     explicit CPolledProtocolScale(const zel::exchange::PolledProtocol& protocol) : protocol_(protocol) {}
 
+    // A new TCP connection carries none of the replies the old one owed.
     int32_t Connect() override;
     int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
 
@@ -22,4 +23,6 @@ protected:
 
 private:
     const zel::exchange::PolledProtocol& protocol_;
+    // The replies the line still owes, across calls.
+    zel::exchange::LineAccount account_;
 };

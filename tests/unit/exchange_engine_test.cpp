@@ -86,9 +86,10 @@ TEST(ExchangeEngine, PromptReplyIsTakenWithoutSpendingBudget) {
     EXPECT_DOUBLE_EQ(r.io.weight, 1.234);
     EXPECT_EQ(r.io.stable, 1);
     ASSERT_EQ(line.writes.size(), 2u);  // one attempt
-    // Split pause plus the reply's 5 ms flight, no 50 ms polling step.
+    // Split pause plus the reply's 5 ms flight and the collision window, no
+    // 50 ms polling step.
     EXPECT_GE(line.now, 150u);
-    EXPECT_LE(line.now, 160u);
+    EXPECT_LE(line.now, 160u + zel::exchange::kCollisionWindowMs);
     EXPECT_EQ(session.ensures, 1);
     EXPECT_EQ(session.releases, 1);
     EXPECT_EQ(session.disconnects, 0);
@@ -175,7 +176,7 @@ TEST(ExchangeEngine, WrongHeaderBytesCostByPolicy) {
         HeaderPolicy policy;
         int noise;
         int32_t result;
-        uint64_t maxMs;  // virtual time of the whole call
+        uint64_t maxMs;  // virtual time of the whole call, besides the collision window
     };
     const Case cases[] = {
         {"strict 3 wrong bytes", HeaderPolicy::kStrict, 3, 0, 200},
@@ -196,7 +197,7 @@ TEST(ExchangeEngine, WrongHeaderBytesCostByPolicy) {
         };
         Reading io;
         EXPECT_EQ(RunReadCycle(Custom(c.policy, BudgetScope::kPerAttempt), line, session, io), c.result);
-        EXPECT_LE(line.now, c.maxMs);
+        EXPECT_LE(line.now, c.maxMs + zel::exchange::kCollisionWindowMs);
         if (c.result == 0) {
             EXPECT_DOUBLE_EQ(io.weight, 7.0);
         }
@@ -295,8 +296,9 @@ TEST(ExchangeEngine, TrailingBytesAreDrainedByTheNextCall) {
         return f;
     });
     EXPECT_EQ(RunCas(line, session).result, 0);
-    EXPECT_EQ(line.Pending(), 5u);
-    // The stale bytes would make a broken frame; the drain removes them first.
+    // The stale bytes make no whole frame: the collision window reads them
+    // and the frame stands (were they left, the drain would remove them).
+    EXPECT_EQ(line.Pending(), 0u);
     line.onWrite = nullptr;
     AnswerCas(line, [](int) { return CasFrame('U', "  3.000"); });
     CycleRun r = RunCas(line, session);
@@ -741,8 +743,9 @@ TEST(ExchangeEngine, EndConditionStopsTheCollection) {
         {"terminator in the full 300", Terminated(300, AcceptLf), long300, {}, 0, {300}, 0, 0, 20},
         {"buffer full without terminator", Terminated(8, AcceptLf),
          {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x0A}, {}, 3, {8}, 2, 0, 20},
+        // The spare byte is read by the collision window: no whole frame.
         {"buffer full, accepted", Terminated(8, AcceptAtLeast4), {'1', '2', '3', '4', '5', '6', '7', '8', '9'},
-         {}, 0, {8}, 1, 0, 20},
+         {}, 0, {8}, 0, 0, 20},
         {"budget spent, refused", Terminated(12, AcceptLf), {'1', '2', '.', '5', 0x0D}, {}, 3, {5}, 0, 450, 600},
         {"budget spent, accepted", Terminated(12, AcceptAtLeast4), {'1', '2', '.', '5', 0x0D}, {}, 0, {5}, 0, 450,
          600},
