@@ -68,7 +68,7 @@ const ModelInfo kModels[] = {
     {.number = 8, .className = "ScalesA12", .caption = "8:  А12 (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .zero = true,
      .create = &Make<ScalesA12>, .frameCheck = FrameCheck::kStructure, .protocol = &mirvesov::kA12Protocol,
-     .commands = [] { return CommandList{One("tare", mirvesov::kA12Tare)[0], One("zero", mirvesov::kA12Zero)[0]}; }},
+     .commands = [] { return CommandList{One("tare", mirvesov::kA12Tare)[0], One("zero", mirvesov::kA12Zero)[0]}; }, .reportsStable = true},
     {.number = 9, .className = "ScalesAxis_BTU", .caption = "9:  BDU, BTU, BD, 4BDU, SE01, SE02 (Axis)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesAxis_BTU>,
      .frameCheck = FrameCheck::kStructure, .protocol = &indicators::kAxisProtocol,

@@ -335,10 +335,14 @@ private:
         json::Object o;
         Header(o, result, "reading");
         o.Int("bytes", static_cast<int64_t>(bytes)).Number("weight", r.weight).String("unit", row_.unit);
-        o.Bool("stable", r.stable != 0).Number("price", r.price).Number("cost", r.cost);
+        // A format that carries no stability says nothing of it.
+        if (row_.reportsStable) o.Bool("stable", r.stable != 0);
+        else o.Null("stable");
+        o.Number("price", r.price).Number("cost", r.cost);
         const bool withPrice = row_.price || r.price != 0.0 || r.cost != 0.0;
         std::string text = "  => model " + std::to_string(row_.number) + ": " +
-                           FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, row_.unit);
+                           FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, row_.unit,
+                                         row_.reportsStable, row_.money);
         if (result != 0) text += "  (result " + std::to_string(result) + ")";
         printer_.Verdict(o, text);
         ++verdicts_;

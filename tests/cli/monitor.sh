@@ -40,7 +40,7 @@ run --port "$cas" --send 05 --send 11 --for 800
 [ "$status" = 0 ] || fail "raw: exit $status"
 grep -qE '^ +[0-9] ms \+[0-9] +sent  05 {46} \|\.\|$' <<<"$out" || fail "first request not shown: $out"
 grep -qE '^ +[0-9]+ ms \+(1[4-9][0-9]|[23][0-9][0-9]) +sent  11 ' <<<"$out" || fail "second request not 150 ms later: $out"
-grep -qE '^ +[0-9]+ ms \+[0-9]+ +recv  06 01 02 53 20 20 32 2E 35 30 30 20 6B 67 03 04  \|\.\.\.S  2\.500 kg\.\.\|$' \
+grep -qE '^ +[0-9]+ ms \+[0-9]+ +recv  06 01 02 53 20 20 32 2E 35 30 30 6B 67 76 03 04  \|\.\.\.S  2\.500kgv\.\.\|$' \
   <<<"$out" || fail "reply not shown: $out"
 grep -q '<- request: 05 11' "$work/cas.sim" || fail "the scale did not get the request"
 echo "ok: raw bytes and --send"
@@ -102,8 +102,8 @@ run --port "$cas" --send "05" --send 11 --every 300 --model 13 --for 1400
 "${tool[@]}" monitor --port "$cas" --send "05" --send 11 --model 13 --count 1 --json >"$work/json" 2>"$work/err"
 "$check" "$work/json" 4 >/dev/null || fail "json lines: $(cat "$work/json")"
 grep '"direction":"recv"' "$work/json" >"$work/chunk"
-"$check" "$work/chunk" 1 ms? gapMs? bytes=16 hex='"06 01 02 53 20 20 32 2E 35 30 30 20 6B 67 03 04"' \
-  text='"...S  2.500 kg.."' >/dev/null || fail "json chunk: $(cat "$work/chunk")"
+"$check" "$work/chunk" 1 ms? gapMs? bytes=16 hex='"06 01 02 53 20 20 32 2E 35 30 30 6B 67 76 03 04"' \
+  text='"...S  2.500kgv.."' >/dev/null || fail "json chunk: $(cat "$work/chunk")"
 grep '"verdict"' "$work/json" >"$work/verdict"
 "$check" "$work/verdict" 1 result=0 verdict='"reading"' model=13 weight=2.5 unit='"kg"' stable=true >/dev/null ||
   fail "json verdict: $(cat "$work/verdict")"
