@@ -11,6 +11,7 @@
 #include "platform/sys.h"
 #include "tests/unit/exchange_scripted_line.h"
 #include "tests/unit/transport_test_util.h"
+#include "tests/unit/decoder_support.h"
 
 using zel::exchange::PolledProtocol;
 using zel::exchange::Reading;
@@ -33,14 +34,7 @@ std::string RadwagReply(char status, char sign, const char* weight) {
     return f;
 }
 
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 struct DecodeCase {
     const char* name;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "sim/Simulator.h"
+#include "tests/unit/decoder_support.h"
 #endif
 
 using zel::exchange::Reading;
@@ -37,14 +38,7 @@ std::vector<uint8_t> LpFrame(uint8_t status, std::vector<uint8_t> weight, std::v
 }
 
 // Outputs start from a sentinel so a decoder that skips a field shows it.
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 }  // namespace
 

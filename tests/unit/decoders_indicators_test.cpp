@@ -9,6 +9,7 @@
 
 #include "scales/Indicators.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/decoder_support.h"
 
 using zel::exchange::Decoded;
 using zel::exchange::PolledProtocol;
@@ -20,14 +21,7 @@ namespace {
 
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 struct DecodeCase {
     const char* name;

@@ -12,6 +12,7 @@
 #include "devices/ModelTable.h"
 #include "scales/Mirvesov.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/decoder_support.h"
 
 using zel::exchange::Reading;
 using zeltest::ScriptedLine;
@@ -20,14 +21,7 @@ namespace mv = zel::mirvesov;
 
 namespace {
 
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 // 02 <address> 'D' sign <7 field bytes> <2 bytes> 03; the two bytes "XOR"
 // for the check of the bytes before them.

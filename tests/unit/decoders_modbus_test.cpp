@@ -12,6 +12,7 @@
 #include "scales/Modbus.h"
 #include "tests/unit/exchange_scripted_line.h"
 #include "tools/detect_plan.h"
+#include "tests/unit/decoder_support.h"
 
 using zel::exchange::Reading;
 using zeltest::ScriptedLine;
@@ -46,14 +47,7 @@ Bytes D12Reply(const char* text, char decimals) {
 // An exception reply: function 83, exception code 02 (illegal address).
 const Bytes kException = WithCrc({0x01, 0x83, 0x02});
 
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 }  // namespace
 

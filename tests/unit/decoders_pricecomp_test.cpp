@@ -12,6 +12,7 @@
 #include "devices/ModelTable.h"
 #include "scales/PriceComputing.h"
 #include "tests/unit/exchange_scripted_line.h"
+#include "tests/unit/decoder_support.h"
 
 using zel::exchange::PolledProtocol;
 using zel::exchange::Reading;
@@ -22,14 +23,7 @@ namespace {
 
 std::vector<uint8_t> Chars(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-Reading Sentinel() {
-    Reading r;
-    r.weight = -77.0;
-    r.price = -77.0;
-    r.cost = -77.0;
-    r.stable = 5;
-    return r;
-}
+using zeltest::Sentinel;
 
 }  // namespace
 
