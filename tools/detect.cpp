@@ -211,7 +211,7 @@ void Report(const Found& f, const Line& at, bool json) {
         std::printf("%s\n", o.Text().c_str());
     } else {
         const zel::devices::ModelInfo* row = zel::devices::FindModel(first);
-        const bool withPrice = (row && row->price) || r.price != 0.0 || r.cost != 0.0;
+        const bool withPrice = (row && row->money != zel::devices::Money::kNone) || r.price != 0.0 || r.cost != 0.0;
         std::string reading = zelscales::FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, Unit(first),
                                                        row && row->reportsStable,
                                                        row ? row->money : zel::devices::Money::kUnits);

@@ -339,7 +339,8 @@ private:
         if (row_.reportsStable) o.Bool("stable", r.stable != 0);
         else o.Null("stable");
         o.Number("price", r.price).Number("cost", r.cost);
-        const bool withPrice = row_.price || r.price != 0.0 || r.cost != 0.0;
+        // Price and cost only where the model's readings carry them.
+        const bool withPrice = row_.money != zel::devices::Money::kNone || r.price != 0.0 || r.cost != 0.0;
         std::string text = "  => model " + std::to_string(row_.number) + ": " +
                            FormatReading(r.weight, r.stable != 0, r.price, r.cost, withPrice, row_.unit,
                                          row_.reportsStable, row_.money);

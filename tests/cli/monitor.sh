@@ -77,10 +77,10 @@ done <<EOT
 --port $cas --send 05 --send 11 --model 13 --count 1|0|  => model 13: weight 2.500 kg  stable
 --port $cas --send 05 --send 11 --model 14 --count 1|1|  => model 14 refuses 16 bytes: wrong first byte
 --port $cas --send 05 --model 13 --for 600|1|  => model 13: no reply
---port $axis --send SI\r\n --model 9 --count 1|0|  => model 9: weight 750.000 g  stable
---host 127.0.0.1 --tcp-port $massa --send 45 --model 10 --count 1|0|  => model 10: weight 1500.000 g  unstable
---port $stream --model 34 --count 3|0|  => model 34: weight 1.250 kg  unstable
---port $pushing --model 5 --count 2|0|  => model 5: weight 1.234 kg  unstable  price 0.00  cost 0.00
+--port $axis --send SI\r\n --model 9 --count 1|0|  => model 9: weight 750.000 g
+--host 127.0.0.1 --tcp-port $massa --send 45 --model 10 --count 1|0|  => model 10: weight 1500.000 g
+--port $stream --model 34 --count 3|0|  => model 34: weight 1.250 kg
+--port $pushing --model 5 --count 2|0|  => model 5: weight 1.234 kg
 --port $pushing --model 6 --count 1|1|  => model 6 refuses 7 bytes: no frame of this model
 EOT
 
