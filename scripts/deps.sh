@@ -51,7 +51,8 @@ trap 'rm -rf "$work"' EXIT
 # apt's reason for a failed install, in one line: its error lines and the
 # unmet dependencies it lists.
 reason() {
-  grep -E '^(E: | [^ ].* : )' "$1" | sed 's/^ *//; s/^E: //' | awk 'NR > 1 { printf "; " } { printf "%s", $0 }'
+  grep -E '^(E: | [^ ].* : )' "$1" | sed 's/^ *//; s/^E: //' | awk '!seen[$0]++' |
+    awk 'NR > 1 { printf "; " } { printf "%s", $0 }'
 }
 
 update_lists() {
@@ -67,19 +68,45 @@ install() {  # packages...
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >"$work/install.log" 2>&1
 }
 
-# The native libraries of Multi-Arch "same" that apt names in its failure and
-# whose installed version is not the one the lists offer for i386: each as
-# "name installed-version i386-candidate".
+# The native libraries of Multi-Arch "same" that apt names in the log $1
+# and whose installed version is not the one the lists offer for i386, each
+# as "name installed-version i386-candidate"; names in $2 (a file) are left out.
 i386_mismatches() {
   local name version candidate
-  grep -oE '[a-z0-9][a-z0-9.+-]+(:i386)?' "$work/install.log" | sed 's/:i386$//' | sort -u |
+  grep -oE '[a-z0-9][a-z0-9.+-]+(:i386)?' "$1" | sed 's/:i386$//' | sort -u |
     while read -r name; do
+      grep -qx -- "$name" "$2" 2>/dev/null && continue
       version=$(dpkg-query -W -f='${Version} ${Multi-Arch}' "$name" 2>/dev/null) || continue
       case "$version" in *" same") version=${version% same} ;; *) continue ;; esac
       candidate=$(apt-cache policy "$name:i386" 2>/dev/null | awk '/Candidate:/ { print $2; exit }')
-      [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && [ "$candidate" != "$version" ] &&
+      if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] && [ "$candidate" != "$version" ]; then
         echo "$name $version $candidate"
+      fi
     done
+  return 0
+}
+
+# The libraries to pin at the i386 lists' versions, native and i386 alike,
+# for the install of $@ to go through: apt names them a layer at a time, so
+# each round's simulation brings the next. Prints the pairs found; true when
+# apt's simulation then succeeds.
+align_i386() {
+  local round found pins=()
+  : >"$work/pinned"
+  : >"$work/mismatches"
+  for round in 1 2 3 4 5 6 7 8; do
+    if $sudo apt-get install -s --allow-downgrades "${pins[@]}" "$@" >"$work/simulate.log" 2>&1; then
+      return 0
+    fi
+    found=$(i386_mismatches "$work/simulate.log" "$work/pinned")
+    [ -n "$found" ] || return 1
+    echo "$found" >>"$work/mismatches"
+    while read -r name _ candidate; do
+      echo "$name" >>"$work/pinned"
+      pins+=("$name=$candidate" "$name:i386=$candidate")
+    done <<<"$found"
+  done
+  return 1
 }
 
 if [ ${#missing[@]} -gt 0 ]; then
@@ -92,17 +119,27 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   update_lists
   if ! install "${missing[@]}"; then
-    mismatches=""
-    [ ${#i386[@]} -gt 0 ] && mismatches=$(i386_mismatches)
+    aligned=1 mismatches=""
+    if [ ${#i386[@]} -gt 0 ]; then
+      align_i386 "${missing[@]}" || aligned=0
+      mismatches=$(cat "$work/mismatches")
+    fi
     rest=()
     for p in "${missing[@]}"; do case "$p" in *:i386) ;; *) rest+=("$p") ;; esac; done
     if [ -n "$mismatches" ] && { [ ${#rest[@]} -eq 0 ] || install "${rest[@]}"; }; then
       fix=$(awk '{ printf " %s=%s %s:i386=%s", $1, $3, $1, $3 }' <<<"$mismatches")
       have=$(awk 'NR > 1 { printf ", " } { printf "%s %s installed, %s for i386", $1, $2, $3 }' <<<"$mismatches")
       echo "deps.sh: ${i386[*]} not installed: the 32-bit packages need the versions of the installed 64-bit libraries ($have)" >&2
-      echo "deps.sh: to align them, run: ${sudo:+$sudo }apt-get install --allow-downgrades${fix}" >&2
+      if [ "$aligned" = 1 ]; then
+        echo "deps.sh: to align them and install, run: ${sudo:+$sudo }apt-get install --allow-downgrades${fix} ${missing[*]}" >&2
+      else
+        echo "deps.sh: apt cannot resolve it even with these versions; the libraries it named: ${fix# }" >&2
+      fi
+      echo "deps.sh: (or run scripts/deps.sh again once apt-get update fetches every list)" >&2
       echo "deps.sh: until then the win32 Wine suites are skipped (the 32-bit DLL is still built and its PE tables checked)" >&2
     else
+      # Quiet, apt gives no details; a simulation names the unmet dependencies.
+      $sudo apt-get install -s "${missing[@]}" >>"$work/install.log" 2>&1 || true
       echo "deps.sh: could not install ${missing[*]}: $(reason "$work/install.log")" >&2
       exit 1
     fi

@@ -49,7 +49,7 @@ if [ -z "$WINE" ]; then
   echo "windows-test: no Wine loader runs on this machine (\`wine --version\` fails, no 64-bit loader found)" >&2
   exit 1
 fi
-WIN32_NOTICE="32-bit programs cannot run on this machine: the win32 DLL is built and its PE tables checked, its Wine suites are skipped"
+WIN32_NOTICE="$WIN32_WHY: the win32 DLL is built and its PE tables checked, its Wine suites are skipped"
 if [ "$WIN32_RUNS" = 0 ]; then
   echo "!! windows-test: $WIN32_NOTICE" >&2
   echo "!! windows-test: Wine steps run through the 64-bit loader $WINE" >&2

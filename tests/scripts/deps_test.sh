@@ -33,9 +33,22 @@ case "$1" in
     exit 100 ;;
   install)
     shift
+    quiet=0 simulate=0
     for p in "$@"; do
-      if grep -qx -- "$p" "$FAKE/refused" 2>/dev/null; then cat "$FAKE/refusal"; exit 100; fi
+      case "$p" in -qq) quiet=1 ;; -s) simulate=1 ;; esac
     done
+    # Pinned versions (name=version) resolve a version mismatch, as they do
+    # for apt when every library that needs it is pinned.
+    pinned=0
+    case "$*" in *=*) [ -f "$FAKE/pins-resolve" ] && pinned=1 ;; esac
+    for p in "$@"; do
+      if [ "$pinned" = 0 ] && grep -qx -- "$p" "$FAKE/refused" 2>/dev/null; then
+        # Quiet, apt says only that it failed; the details come without -qq.
+        if [ "$quiet" = 1 ]; then grep '^E:' "$FAKE/refusal"; else cat "$FAKE/refusal"; fi
+        exit 100
+      fi
+    done
+    [ "$simulate" = 1 ] || echo "installed $*" >>"$FAKE/calls"
     exit 0 ;;
 esac
 FAKE
@@ -87,6 +100,7 @@ expect "failed install: one line with packages and reason" has "deps.sh: could n
 
 # The 32-bit packages need libc6 at another version than the installed one.
 scenario; echo wine32:i386 >"$T/fake/refused"; echo "libc6:i386 2.36-9+deb12u7" >"$T/fake/candidates"
+touch "$T/fake/pins-resolve"
 cat >"$T/fake/refusal" <<'OUT'
 The following packages have unmet dependencies:
  libc6:i386 : Breaks: libc6 (!= 2.36-9+deb12u7) but 2.36-9+deb12u9 is installed
@@ -95,7 +109,17 @@ OUT
 run windows
 expect "version mismatch: the rest installed, exit 0" [ "$rc" = 0 ]
 expect "version mismatch: said so" has "wine32:i386 not installed: the 32-bit packages need the versions of the installed 64-bit libraries (libc6 2.36-9+deb12u9 installed, 2.36-9+deb12u7 for i386)"
-expect "version mismatch: the one command" has "to align them, run: apt-get install --allow-downgrades libc6=2.36-9+deb12u7 libc6:i386=2.36-9+deb12u7"
+expect "version mismatch: the one command" has "to align them and install, run: apt-get install --allow-downgrades libc6=2.36-9+deb12u7 libc6:i386=2.36-9+deb12u7 wine32:i386"
+
+# A mismatch that the versions apt names do not resolve: said so, the rest installed.
+scenario; echo wine32:i386 >"$T/fake/refused"; echo "libc6:i386 2.36-9+deb12u7" >"$T/fake/candidates"
+cat >"$T/fake/refusal" <<'OUT'
+ libc6:i386 : Breaks: libc6 (!= 2.36-9+deb12u7) but 2.36-9+deb12u9 is installed
+E: Unable to correct problems, you have held broken packages.
+OUT
+run windows
+expect "unresolved mismatch: exit 0" [ "$rc" = 0 ]
+expect "unresolved mismatch: said so" has "apt cannot resolve it even with these versions; the libraries it named: libc6=2.36-9+deb12u7 libc6:i386=2.36-9+deb12u7"
 expect "version mismatch: the suites skip loudly" has "the win32 Wine suites are skipped"
 
 # A version mismatch and another failure: the other failure ends the run.
