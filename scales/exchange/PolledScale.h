@@ -1,5 +1,6 @@
-// A polled scale class bound to its protocol description: Connect sets the
-// description's line variant, ReadWeight runs the exchange engine.
+// A polled scale bound to its protocol description: Connect opens the line
+// at the device's speed and the framing the model row set, ReadWeight runs
+// the exchange engine, keeping across calls the replies the line still owes.
 #pragma once
 
 #include "scales/IScalesObject.h"
