@@ -39,9 +39,10 @@ bool IsRunnable(const PolledProtocol& protocol);
 const int kOwedReplyMs = 3500;
 // After a frame that answers one request, a second frame that starts within
 // this quiet time is another scale answering the same request (a second
-// indicator on the bus turns round within a few character times). Every
-// reading waits this long after its last byte, so it is kept short.
-const unsigned kCollisionWindowMs = 5;
+// indicator on the bus turns round within a few character times, and a
+// converter or a busy host may hold its bytes back a little). Every reading
+// waits this long after its last byte, so it is kept short.
+const unsigned kCollisionWindowMs = 10;
 
 // The replies a line still owes: one per request sent, until a frame comes
 // for it or kOwedReplyMs pass. A scale answers its requests in order, so a

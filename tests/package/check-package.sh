@@ -181,7 +181,7 @@ load_and_weigh "${NAME}_x64.dll" "$(windows_path "$tree/${NAME}_x64.dll")" "$WIN
 if [ "$WIN32_RUNS" = 1 ]; then
   load_and_weigh "${NAME}_x86.dll" "$(windows_path "$tree/${NAME}_x86.dll")" "$WINE" "$tree/zelscales_x86.exe"
 else
-  echo "!! check-package: 32-bit programs cannot run on this machine: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded, nor zelscales_x86.exe run" >&2
+  echo "!! check-package: $WIN32_WHY: ${NAME}_x86.dll is checked (PE32 i386, its exports and imports, stripped) but not loaded, nor zelscales_x86.exe run" >&2
 fi
 
 [ "$fail" = 0 ] && echo "check-package: all checks passed"

@@ -9,11 +9,11 @@
 
 #include "devices/ModelTable.h"
 #include "scales/Cas.h"
+#include "tests/unit/decoder_support.h"
 #ifndef _WIN32
 #include <memory>
 
 #include "sim/Simulator.h"
-#include "tests/unit/decoder_support.h"
 #endif
 
 using zel::exchange::Reading;
