@@ -12,11 +12,11 @@ WIN32_RUNS=1
 WIN32_WHY=""
 if [ "${ZEL_WINE_WIN32:-}" = 0 ]; then
   WIN32_WHY="ZEL_WINE_WIN32=0 is set"
-elif ! WIN32_VERSION_TEXT=$(wine --version 2>&1); then
+elif ! WIN32_VERSION_TEXT=$(WINEDEBUG= wine --version 2>&1); then
   WIN32_WHY="32-bit programs cannot run on this machine"
 elif [[ "$WIN32_VERSION_TEXT" == *"wine32 is missing"* ]]; then
   # Read from the text, not a pipe: under pipefail an early-ending grep
-  # would fail the test.
+  # would fail the test. WINEDEBUG=-all would silence the notice.
   WIN32_WHY="Wine's 32-bit part (wine32:i386) is not installed"
 fi
 if [ -n "$WIN32_WHY" ]; then
