@@ -355,11 +355,11 @@ TEST(ModbusExchange, RegisterWritesConfirmedByAddressFunctionRegister) {
     };
     struct Command {
         const char* name;
-        const zel::exchange::CommandSpec* spec;
+        const zel::exchange::CommandSpec* sent;
     };
     for (const Command& command : {Command{"bst106 tare", &zel::modbus::kBst106TareCommand},
                                    Command{"d12 zero", &zel::modbus::kD12ZeroCommand}}) {
-        const Bytes written(command.spec->bytes, command.spec->bytes + command.spec->length);
+        const Bytes written(command.sent->bytes, command.sent->bytes + command.sent->length);
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(command.name) + ": " + c.name);
             Bytes reply = written;
@@ -368,13 +368,13 @@ TEST(ModbusExchange, RegisterWritesConfirmedByAddressFunctionRegister) {
                 if (c.recrc) reply = WithCrc(Bytes(reply.begin(), reply.end() - 2));
             }
             if (c.exception) reply = WithCrc({0x01, 0x86, 0x02});
-            ASSERT_EQ(command.spec->confirms(reply.data(), reply.size()), c.result == 0);
+            ASSERT_EQ(command.sent->confirms(reply.data(), reply.size()), c.result == 0);
             ScriptedLine line;
             ScriptedSession session;
             line.onWrite = [=](ScriptedLine& l, const Bytes& w) {
                 if (w == written) l.Arrive(5, reply);
             };
-            EXPECT_EQ(zel::exchange::RunCommand(line, session, *command.spec), c.result);
+            EXPECT_EQ(zel::exchange::RunCommand(line, session, *command.sent), c.result);
             EXPECT_EQ(line.writes.size(), 1u);
             EXPECT_EQ(session.releases, 1);
         }
