@@ -25,8 +25,6 @@ const size_t kCheckOffset = 13;
 const uint8_t kWeightGrammar =
     exchange::kSignFirst | exchange::kLeadingPad | exchange::kSign | exchange::kPoint;
 
-thread_local CheckLock* tLock = nullptr;
-
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 bool IsLetter(uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -66,7 +64,8 @@ exchange::Decoded DecodeText(const uint8_t* frame, size_t length, Reading& out, 
     if (!frame || length < kTextFrameLength) return kNoAnswer;
     const uint8_t check = frame[kCheckOffset];
     const bool holds = check == TextFrameCheck(frame);
-    if (tLock && tLock->Refuses(holds, check)) return Refuse(exchange::kWhyCheck);
+    exchange::LineMemory* line = exchange::LentLineMemory();
+    if (line && line->Of<CheckLock>().Refuses(holds, check)) return Refuse(exchange::kWhyCheck);
 
     const uint8_t status = frame[kStatusOffset];
     if (status == 'F' || frame[kWeightOffset] == 'F') {
@@ -150,9 +149,6 @@ bool CheckLock::Refuses(bool holds, uint8_t check) {
     }
     return false;
 }
-
-CheckLockScope::CheckLockScope(CheckLock& lock) : previous_(tLock) { tLock = &lock; }
-CheckLockScope::~CheckLockScope() { tLock = previous_; }
 
 uint8_t TextFrameCheck(const uint8_t* frame) {
     uint8_t x = 0;

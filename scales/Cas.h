@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scales/exchange/LineMemory.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
@@ -35,7 +36,8 @@ exchange::Decoded DecodeSdl07Text(const uint8_t* frame, size_t length, exchange:
 // once the line has shown it: two frames in a row whose check holds, with
 // check values that differ (a constant byte that happens to match one
 // weight never locks). Before that, a frame whose check fails is read as
-// before; after it, refused.
+// before; after it, refused. The decoders keep it in the line's memory
+// (exchange::LineMemory); with none lent, nothing is held.
 class CheckLock {
 public:
     // Records one frame's check; true when the frame is to be refused.
@@ -49,20 +51,6 @@ private:
     bool locked_ = false;
 };
 
-// The lock the text decoders consult while one scale object reads, on the
-// calling thread. Without one (the tools, the tests on bytes) the frame is
-// judged as on a line that has not shown its check.
-class CheckLockScope {
-public:
-    explicit CheckLockScope(CheckLock& lock);
-    ~CheckLockScope();
-    CheckLockScope(const CheckLockScope&) = delete;
-    CheckLockScope& operator=(const CheckLockScope&) = delete;
-
-private:
-    CheckLock* previous_;
-};
-
 // 01 80 AA <status> <weight u16> <price i32> <cost i32> <4 bytes>, little-endian
 bool AcceptsLpFrame(const uint8_t* frame, size_t length);
 // Status bit 0 overload (7), bit 6 stable, bit 7 negative weight.
@@ -74,37 +62,4 @@ extern const exchange::PolledProtocol kLp16Protocol;
 
 }  // namespace cas
 }  // namespace zel
-
-// A text-frame scale: its line's check lock lives with the object, kept
-// while the line is let go between readings and forgotten when the device
-// is closed or opened on another line.
-class CCasTextScale : public CPolledProtocolScale {
-public:
-    explicit CCasTextScale(const zel::exchange::PolledProtocol& protocol) : CPolledProtocolScale(protocol) {}
-
-    int32_t OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) override;
-    int32_t OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) override;
-    int32_t Connect() override;
-    int32_t Disconnect() override;
-    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
-    int32_t ReleaseConnection() override;
-
-    const zel::cas::CheckLock& Lock() const { return lock_; }
-
-private:
-    zel::cas::CheckLock lock_;
-    bool keepLock_ = false;  // a Disconnect inside Connect or a release keeps it
-};
-
-// Model 13.
-class ScalesCAS : public CCasTextScale {
-public:
-    ScalesCAS() : CCasTextScale(zel::cas::kCasProtocol) {}
-};
-
-// Model 27.
-class ScalesBTHE_SDL_07 : public CCasTextScale {
-public:
-    ScalesBTHE_SDL_07() : CCasTextScale(zel::cas::kSdl07Protocol) {}
-};
 

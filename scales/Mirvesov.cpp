@@ -96,9 +96,6 @@ int HexValue(uint8_t c) {
     return -1;
 }
 
-// The line memory of the scale object now reading, if any (see CheckScope).
-thread_local CheckMemory* tMemory = nullptr;
-
 // Whether a frame with this check may be read, given what the line has
 // sent so far, and what it teaches. Without a line (a frame judged on its
 // own): a wrong check is refused, a frame without one is read.
@@ -108,8 +105,9 @@ thread_local CheckMemory* tMemory = nullptr;
 //             then something else on this scale, and are not read.
 //   locked    only a valid check is read.
 bool AdmitCheck(CheckSeen seen) {
-    CheckMemory* m = tMemory;
-    if (!m) return seen != CheckSeen::kWrong;
+    exchange::LineMemory* line = exchange::LentLineMemory();
+    if (!line) return seen != CheckSeen::kWrong;
+    CheckMemory* m = &line->Of<CheckMemory>();
     if (m->locked) return seen == CheckSeen::kValid;
     switch (seen) {
         case CheckSeen::kValid:
@@ -239,9 +237,6 @@ CheckSeen CheckOf(const uint8_t* frame, size_t checkAt) {
     for (size_t i = 1; i < checkAt; ++i) x ^= frame[i];
     return x == ((hi << 4) | lo) ? CheckSeen::kValid : CheckSeen::kWrong;
 }
-
-CheckScope::CheckScope(CheckMemory* memory) : previous_(tMemory) { tMemory = memory; }
-CheckScope::~CheckScope() { tMemory = previous_; }
 
 bool AcceptsDFrame(const uint8_t* frame, size_t length) {
     return frame && length == kDFrameLength && frame[0] == kStx && frame[2] == 'D' && frame[13] == kEtx;
@@ -434,18 +429,3 @@ const CommandSpec kA12Zero = {.bytes = kA12ZeroByte, .length = 1, .pauseMs = 0};
 
 }  // namespace mirvesov
 }  // namespace zel
-
-int32_t CCheckedFrameScale::ReadWeight(double& weight, double& price, double& cost, int32_t& stable) {
-    zel::mirvesov::CheckScope scope(&memory_);
-    return CPolledProtocolScale::ReadWeight(weight, price, cost, stable);
-}
-
-int32_t CCheckedFrameScale::OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) {
-    memory_ = zel::mirvesov::CheckMemory();
-    return CPolledProtocolScale::OpenCom(portName, baudRate, connection);
-}
-
-int32_t CCheckedFrameScale::OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) {
-    memory_ = zel::mirvesov::CheckMemory();
-    return CPolledProtocolScale::OpenTcp(host, tcpPort, connection);
-}

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "scales/exchange/Exchange.h"
+#include "scales/exchange/LineMemory.h"
 #include "scales/exchange/PolledScale.h"
 
 namespace zel {
@@ -44,19 +45,9 @@ struct CheckMemory {
     bool absent = false;
 };
 
-// The decoders of the checked frames consult the memory of the scale
-// object reading on this thread; with none (a frame judged on its own) a
+// The decoders of the checked frames keep it in the line's memory
+// (exchange::LineMemory); with none lent (a frame judged on its own) a
 // wrong check is refused and a frame without one is read.
-class CheckScope {
-public:
-    explicit CheckScope(CheckMemory* memory);
-    ~CheckScope();
-    CheckScope(const CheckScope&) = delete;
-    CheckScope& operator=(const CheckScope&) = delete;
-
-private:
-    CheckMemory* previous_;
-};
 
 // 02 <address> 'D' <sign> <7 weight bytes> <2 check characters> 03
 bool AcceptsDFrame(const uint8_t* frame, size_t length);
@@ -107,26 +98,6 @@ extern const exchange::CommandSpec kA12Zero;
 }  // namespace mirvesov
 }  // namespace zel
 
-// A scale whose frames carry the check characters: the line's memory of
-// them lives with the object, and starts afresh when a line is given.
-class CCheckedFrameScale : public CPolledProtocolScale {
-public:
-    explicit CCheckedFrameScale(const zel::exchange::PolledProtocol& protocol) : CPolledProtocolScale(protocol) {}
-    int32_t OpenCom(const char* portName, int32_t baudRate, zel::IPlatformEvents* connection) override;
-    int32_t OpenTcp(const char* host, int32_t tcpPort, zel::IPlatformEvents* connection) override;
-    int32_t ReadWeight(double& weight, double& price, double& cost, int32_t& stable) override;
-    const zel::mirvesov::CheckMemory& Memory() const { return memory_; }
-
-private:
-    zel::mirvesov::CheckMemory memory_;
-};
-
-// Model 7.
-class ScalesA9 : public CCheckedFrameScale {
-public:
-    ScalesA9() : CCheckedFrameScale(zel::mirvesov::kA9Protocol) {}
-};
-
 // Model 8.
 class ScalesA12 : public CPolledProtocolScale {
 public:
@@ -135,26 +106,3 @@ public:
     int32_t Zero() override { return SendCommand(zel::mirvesov::kA12Zero); }
 };
 
-// Model 12.
-class ScalesDS2 : public CCheckedFrameScale {
-public:
-    ScalesDS2() : CCheckedFrameScale(zel::mirvesov::kDs2Protocol) {}
-};
-
-// Model 38.
-class ScalesK9Keli : public CCheckedFrameScale {
-public:
-    ScalesK9Keli() : CCheckedFrameScale(zel::mirvesov::kK9Protocol) {}
-};
-
-// Model 31.
-class ScalesA12EH : public CPolledProtocolScale {
-public:
-    ScalesA12EH() : CPolledProtocolScale(zel::mirvesov::kA12ehProtocol) {}
-};
-
-// Model 34.
-class CScalesA9Contin : public CCheckedFrameScale {
-public:
-    CScalesA9Contin() : CCheckedFrameScale(zel::mirvesov::kA9ContinProtocol) {}
-};

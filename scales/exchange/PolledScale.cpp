@@ -6,12 +6,40 @@ using zel::exchange::PortByteLine;
 using zel::exchange::Reading;
 using zel::exchange::ScaleSession;
 
+int32_t CPolledProtocolScale::OpenCom(const char* name, int32_t baud, zel::IPlatformEvents* conn) {
+    memory_.Forget();
+    return CPolledScalesObject::OpenCom(name, baud, conn);
+}
+
+int32_t CPolledProtocolScale::OpenTcp(const char* host, int32_t tcp, zel::IPlatformEvents* conn) {
+    memory_.Forget();
+    return CPolledScalesObject::OpenTcp(host, tcp, conn);
+}
+
 int32_t CPolledProtocolScale::Connect() {
     if (tcpPort > 0) account_.Forget();
-    return ConnectLine();
+    const bool was = keepMemory_;
+    keepMemory_ = true;
+    const int32_t r = ConnectLine();
+    keepMemory_ = was;
+    return r;
+}
+
+int32_t CPolledProtocolScale::Disconnect() {
+    if (!keepMemory_) memory_.Forget();
+    return CPolledScalesObject::Disconnect();
+}
+
+int32_t CPolledProtocolScale::ReleaseConnection() {
+    const bool was = keepMemory_;
+    keepMemory_ = true;
+    const int32_t r = CPolledScalesObject::ReleaseConnection();
+    keepMemory_ = was;
+    return r;
 }
 
 int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& cost, int32_t& stable) {
+    zel::exchange::LineMemoryScope lent(&memory_);
     Reading io;
     io.weight = weight;
     io.price = price;

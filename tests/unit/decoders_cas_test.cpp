@@ -219,8 +219,9 @@ TEST(CasDecoders, CheckHeldOnceTheLineShowsIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sequence);
-        zel::cas::CheckLock lock;
-        zel::cas::CheckLockScope scope(lock);
+        zel::exchange::LineMemory memory;
+        zel::exchange::LineMemoryScope scope(&memory);
+        zel::cas::CheckLock& lock = memory.Of<zel::cas::CheckLock>();
         for (size_t i = 0; c.sequence[i]; ++i) {
             const char k = c.sequence[i];
             const std::vector<uint8_t>& f = k == 'a' ? a : k == 'b' ? b : k == 'A' ? spoilt : none;
@@ -366,8 +367,12 @@ TEST(CasScale, CheckLockLivesWithTheOpenDevice) {
         sim::Simulator scale(model);
         ASSERT_TRUE(scale.StartTcp());
         std::unique_ptr<IScalesObject> o(CreateScalesObject(model));
-        auto* cas = dynamic_cast<CCasTextScale*>(o.get());
+        auto* cas = dynamic_cast<CPolledProtocolScale*>(o.get());
         ASSERT_NE(cas, nullptr);
+        auto locked = [&] {
+            const zel::cas::CheckLock* lock = cas->Memory().Find<zel::cas::CheckLock>();
+            return lock && lock->Locked();
+        };
         ASSERT_EQ(o->OpenTcp("127.0.0.1", scale.TcpPort(), nullptr), 0);
         double weight = 0.0;
         auto weigh = [&]() {
@@ -379,18 +384,18 @@ TEST(CasScale, CheckLockLivesWithTheOpenDevice) {
         scale.SetWeight(1.234);
         EXPECT_EQ(weigh(), 0);
         EXPECT_DOUBLE_EQ(weight, 1.234);
-        EXPECT_FALSE(cas->Lock().Locked());
+        EXPECT_FALSE(locked());
         scale.SetWeight(1.236);
         EXPECT_EQ(weigh(), 0);
-        EXPECT_TRUE(cas->Lock().Locked());
+        EXPECT_TRUE(locked());
         scale.SetFault(sim::Fault::ChangedByte, 11);  // the weight's last digit
         EXPECT_EQ(weigh(), 3);
         scale.SetFault(sim::Fault::None);
         EXPECT_EQ(weigh(), 0);
         EXPECT_DOUBLE_EQ(weight, 1.236);
-        EXPECT_TRUE(cas->Lock().Locked());
+        EXPECT_TRUE(locked());
         o->Disconnect();  // the device is closed
-        EXPECT_FALSE(cas->Lock().Locked());
+        EXPECT_FALSE(locked());
     }
 }
 #endif

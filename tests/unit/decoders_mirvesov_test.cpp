@@ -212,8 +212,9 @@ TEST(MirvesovDecoders, CheckLockPerLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frames);
-        mv::CheckMemory memory;
-        mv::CheckScope scope(&memory);
+        zel::exchange::LineMemory line;
+        zel::exchange::LineMemoryScope scope(&line);
+        const mv::CheckMemory& memory = line.Of<mv::CheckMemory>();
         for (size_t i = 0; c.frames[i]; ++i) {
             const std::vector<uint8_t>& f = c.frames[i] == 'v' ? valid : c.frames[i] == 'w' ? wrong : none;
             Reading out;
@@ -227,8 +228,9 @@ TEST(MirvesovDecoders, CheckLockPerLine) {
     EXPECT_EQ(mv::DecodeK9(none.data(), none.size(), out).result, 0);
     EXPECT_EQ(mv::DecodeK9(wrong.data(), wrong.size(), out).result, 3);
     // The А9 continuous frame checks the same way.
-    mv::CheckMemory memory;
-    mv::CheckScope scope(&memory);
+    zel::exchange::LineMemory line;
+    zel::exchange::LineMemoryScope scope(&line);
+    const mv::CheckMemory& memory = line.Of<mv::CheckMemory>();
     const std::vector<uint8_t> contin = A9ContinFrame('+', "001234", '3', true);
     const std::vector<uint8_t> plain = A9ContinFrame('+', "001234", '3');
     EXPECT_EQ(mv::DecodeA9Contin(contin.data(), contin.size(), out).result, 0);
@@ -244,8 +246,9 @@ TEST(MirvesovDecoders, K9TextEndsWithTheField) {
     const std::vector<uint8_t> f = DFrame('+', "   1234", "56", 0x41);
     Reading out;
     EXPECT_EQ(mv::DecodeK9(f.data(), f.size(), out).result, 3);
-    mv::CheckMemory memory;
-    mv::CheckScope scope(&memory);
+    zel::exchange::LineMemory line;
+    zel::exchange::LineMemoryScope scope(&line);
+    const mv::CheckMemory& memory = line.Of<mv::CheckMemory>();
     for (int i = 0; i < mv::kAbsentAfter; ++i) mv::DecodeK9(f.data(), f.size(), out);
     EXPECT_TRUE(memory.absent);
     EXPECT_EQ(mv::DecodeK9(f.data(), f.size(), out).result, 0);
@@ -546,10 +549,17 @@ TEST(MirvesovClasses, FactoryCommandsAndClosedLine) {
         EXPECT_EQ(weight, 0.0);
         EXPECT_EQ(stable, 0);
     }
-    EXPECT_NE(dynamic_cast<ScalesA9*>(std::unique_ptr<IScalesObject>(CreateScalesObject(7)).get()), nullptr);
     EXPECT_NE(dynamic_cast<ScalesA12*>(std::unique_ptr<IScalesObject>(CreateScalesObject(8)).get()), nullptr);
-    EXPECT_NE(dynamic_cast<ScalesDS2*>(std::unique_ptr<IScalesObject>(CreateScalesObject(12)).get()), nullptr);
-    EXPECT_NE(dynamic_cast<ScalesA12EH*>(std::unique_ptr<IScalesObject>(CreateScalesObject(31)).get()), nullptr);
-    EXPECT_NE(dynamic_cast<CScalesA9Contin*>(std::unique_ptr<IScalesObject>(CreateScalesObject(34)).get()), nullptr);
-    EXPECT_NE(dynamic_cast<ScalesK9Keli*>(std::unique_ptr<IScalesObject>(CreateScalesObject(38)).get()), nullptr);
+    // The others only bind their protocol: the row makes them.
+    const struct {
+        int model;
+        const zel::exchange::PolledProtocol* protocol;
+    } bound[] = {{7, &mv::kA9Protocol}, {12, &mv::kDs2Protocol}, {31, &mv::kA12ehProtocol},
+                 {34, &mv::kA9ContinProtocol}, {38, &mv::kK9Protocol}};
+    for (const auto& b : bound) {
+        std::unique_ptr<IScalesObject> o(CreateScalesObject(b.model));
+        auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
+        ASSERT_NE(polled, nullptr) << b.model;
+        EXPECT_EQ(&polled->Protocol(), b.protocol) << b.model;
+    }
 }
