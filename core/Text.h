@@ -29,6 +29,13 @@ double TextToDouble(const char* text);
 // Zero comes back as +0.0, never -0.0.
 double WholeTowardZero(double value);
 
+// A reading times the device coefficient, with no -0.0 whatever the signs:
+// polled readings and the listeners' weight and tare both pass here.
+inline double ScaledWeight(double weight, double coeff) {
+    const double scaled = weight * coeff;
+    return scaled == 0.0 ? 0.0 : scaled;
+}
+
 // Truncates toward zero into a 32-bit integer without undefined behaviour:
 // out-of-range values saturate, NaN gives 0.
 int32_t TruncToInt32(double value);

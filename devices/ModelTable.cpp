@@ -12,6 +12,7 @@
 #include "scales/PriceComputing.h"
 #include "scales/Prompribor.h"
 #include "scales/ScalesEmulyator.h"
+#include "scales/listener/EventProtocolScale.h"
 #include "scales/listener/Vn220Events.h"
 #include "scales/listener/VnaCiEvents.h"
 #include "scales/listener/Vta60Events.h"
@@ -34,7 +35,7 @@ CommandList One(const char* what, const exchange::CommandSpec& command) {
 }
 
 // One row per model. A polled row binds its protocol and the commands its
-// class writes; an event-driven row binds its data line. Members left out
+// class writes; an event-driven row binds its description. Members left out
 // take ModelInfo's defaults.
 const ModelInfo kModels[] = {
     {.number = 0, .className = "CScalesVTA5", .caption = "0:  ВТА-60 (Промприбор)",
@@ -57,11 +58,11 @@ const ModelInfo kModels[] = {
      .create = &Make<ScalesVN_220_CI_OLD>, .frameCheck = FrameCheck::kStructure,
      .protocol = &indicators::kVnOldProtocol, .commands = &indicators::VnOldCommands, .reportsStable = true},
     {.number = 5, .className = "ScalesVN_220_Thread_v1107", .caption = "5:  ВН-..- 220В (Блок ІЕ03, v1100, событие, на весах кнопка отправки данных)",
-     .kind = ModelKind::kListener, .price = true, .create = &Make<ScalesVN_220_Thread_v1107>,
-     .priceDelivery = Delivery::kNotSent, .commands = &vn220::Vn220Commands, .eventLine = &vn220::kVn220EventLine},
+     .kind = ModelKind::kListener, .price = true, .priceDelivery = Delivery::kNotSent,
+     .events = &vn220::kVn220Protocol},
     {.number = 6, .className = "ScalesVN_a_Ci_Thread_v2603", .caption = "6:  ВН-..-а-CI  (Блок ІЕ04, + сканер штрих кодов)",
-     .kind = ModelKind::kListener, .price = true, .create = &Make<ScalesVN_a_Ci_Thread_v2603>,
-     .priceDelivery = Delivery::kNotSent, .eventLine = &vnaci::kVnaCiEventLine},
+     .kind = ModelKind::kListener, .price = true, .priceDelivery = Delivery::kNotSent,
+     .events = &vnaci::kVnaCiProtocol},
     {.number = 7, .className = "ScalesA9", .caption = "7:  А9, DS3M1  (Мирвесов)",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kXorHeld, .protocol = &mirvesov::kA9Protocol},
@@ -89,7 +90,7 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kStructure, .money = Money::kAsSent, .protocol = &cas::kLp16Protocol, .reportsStable = true},
     {.number = 15, .className = "ScalesVTA_Thread_Sbarco", .caption = "15: BTA-60 (протокол 3) (прием по нажатию кнопки \"Х\" на весах)",
-     .kind = ModelKind::kListener, .create = &Make<ScalesVTA_Thread_Sbarco>, .eventLine = &vta60::kTextEventLine},
+     .kind = ModelKind::kListener, .events = &vta60::kTextProtocol},
     {.number = 16, .className = "Scales_KELI", .caption = "16: KELI",
      .kind = ModelKind::kPolled, .zero = true, .create = &Make<Scales_KELI>, .frameCheck = FrameCheck::kStructure,
      .protocol = &ascii::kKeliProtocol, .commands = [] { return One("zero", ascii::kKeliZero); }, .unitRead = true},
@@ -112,8 +113,7 @@ const ModelInfo kModels[] = {
      .commands = [] { return pricecomp::PatternsOf(pricecomp::kJplCommands); }},
     {.number = 22, .className = "ScalesVTA_Thread_Prot4", .caption = "22: BTA-60 (протокол 4) (прием по нажатию кнопки \"Х\" на весах, + передача цены на весы)",
      .kind = ModelKind::kListener, .line = LineVariant::k8E1, .tare = true, .price = true,
-     .create = &Make<ScalesVTA_Thread_Prot4>, .commands = &vta60::Vta60Commands,
-     .eventLine = &vta60::kDigitEventLine},
+     .events = &vta60::kDigitProtocol},
     {.number = 23, .className = "Scales_DIGI788", .caption = "23: DIGI DS-788, 781, 782",
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001,
      .frameCheck = FrameCheck::kStructure, .protocol = &ascii::kDigiProtocol, .reportsStable = true},
@@ -148,7 +148,7 @@ const ModelInfo kModels[] = {
      .protocol = &mirvesov::kA12ehProtocol, .reportsStable = true, .unitRead = true},
     {.number = 32, .className = "ScalesVN_220_Th_TARA", .caption = "32: ВН-..- 220В, ввод Тары (1С-Cобытие, на весах кнопка отправки данных)",
      .kind = ModelKind::kListener, .unit = "g", .toKilograms = 0.001, .tare = true, .price = true,
-     .create = &Make<ScalesVN_220_Th_TARA>, .commands = &vn220::TaraCommands, .eventLine = &vn220::kTaraEventLine},
+     .events = &vn220::kTaraProtocol},
     {.number = 33, .className = "CScalesSMART", .caption = "33: SMART",
      .kind = ModelKind::kPolled, .frameCheck = FrameCheck::kStructure,
      .protocol = &continuous::kSmartProtocol, .reportsStable = true, .unitRead = true},
@@ -196,14 +196,22 @@ const ModelInfo* AllModels(size_t* count) {
     return kModels;
 }
 
-listener::EventLine EventLineOf(int32_t number) {
+const listener::EventProtocol* EventProtocolOf(int32_t number) {
     const ModelInfo* row = FindModel(number);
-    return row && row->eventLine ? *row->eventLine : listener::EventLine{};
+    return row && row->kind == ModelKind::kListener ? row->events : nullptr;
+}
+
+listener::EventLine EventLineOf(int32_t number) {
+    const listener::EventProtocol* p = EventProtocolOf(number);
+    return p && p->line ? *p->line : listener::EventLine{};
 }
 
 exchange::CommandList CommandsOf(int32_t number) {
     const ModelInfo* row = FindModel(number);
-    return row && row->commands ? row->commands() : exchange::CommandList{};
+    if (!row) return {};
+    if (row->commands) return row->commands();
+    const listener::EventProtocol* p = EventProtocolOf(number);
+    return p && p->patterns ? p->patterns() : exchange::CommandList{};
 }
 
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number) {
@@ -267,6 +275,8 @@ IScalesObject* CreateScalesObject(int32_t model) {
         object = row->create();
     else if (row->kind == zel::devices::ModelKind::kPolled && row->protocol)
         object = new CPolledProtocolScale(*row->protocol);
+    else if (row->kind == zel::devices::ModelKind::kListener && row->events)
+        object = new CEventProtocolScale(*row->events);
     if (object) object->SetLineVariant(row->line);
     return object;
 }

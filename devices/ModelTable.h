@@ -8,7 +8,7 @@
 
 #include "scales/Line.h"
 #include "scales/exchange/Commands.h"
-#include "scales/listener/ListenerScale.h"
+#include "scales/listener/EventProtocol.h"
 
 class IScalesObject;
 
@@ -90,11 +90,13 @@ struct ModelInfo {
     Money money = Money::kNone;  // the unit of a reading's price and cost
     // A polled model's wire description (static lifetime).
     const exchange::PolledProtocol* protocol = nullptr;
+    // An event-driven model's description (static lifetime): its frames, its
+    // data line and its commands. The factory runs it in a CEventProtocolScale.
+    const listener::EventProtocol* events = nullptr;
     // What the model sends besides its read request (tare, zero, price,
-    // acknowledgements), as its class writes it.
+    // acknowledgements), as its class writes it; an event-driven model's come
+    // from its description.
     exchange::CommandList (*commands)() = nullptr;
-    // The data line an event-driven model hands the platform with a reading.
-    const listener::EventLine* eventLine = nullptr;
     // Whether a reading's stable flag comes from the scale's frame; false
     // where the decoder sets it to a constant (or the format has none).
     bool reportsStable = false;
@@ -111,11 +113,15 @@ struct ModelInfo {
 const ModelInfo* AllModels(size_t* count);
 // The row of a model number, null outside the table.
 const ModelInfo* FindModel(int32_t number);
-// True when the factory makes an object for the row: a class of its own, or
-// a polled protocol.
+// True when the factory makes an object for the row: a class of its own, a
+// polled protocol or an event-driven description.
 inline bool IsBuilt(const ModelInfo& row) {
-    return row.create != nullptr || (row.kind == ModelKind::kPolled && row.protocol != nullptr);
+    return row.create != nullptr || (row.kind == ModelKind::kPolled && row.protocol != nullptr) ||
+           (row.kind == ModelKind::kListener && row.events != nullptr);
 }
+
+// The description of an event-driven model; null for every other kind.
+const listener::EventProtocol* EventProtocolOf(int32_t number);
 
 // The wire description of a polled model; null for every other kind.
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
@@ -124,7 +130,7 @@ const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
 // nothing else.
 exchange::CommandList CommandsOf(int32_t number);
 // The fields of the data line an event-driven model hands the platform with
-// each reading; none for every other kind.
+// each reading (from its description); none for every other kind.
 listener::EventLine EventLineOf(int32_t number);
 
 const char* KindName(ModelKind kind);

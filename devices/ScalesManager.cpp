@@ -1,6 +1,7 @@
 #include "devices/ScalesManager.h"
 
 #include "core/ResultCodes.h"
+#include "core/Text.h"
 #include "platform/sys.h"
 #include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
@@ -109,8 +110,7 @@ int32_t CScalesManager::ReadDeviceWeight(const char* deviceId, double& weight, d
     IScalesObject* object = FindDevice(deviceId);
     if (!object) return lastResult = zel::kDeviceNotFound;
     int32_t r = object->ReadWeight(weight, price, cost, stable);
-    weight *= object->GetCoeff();
-    if (weight == 0.0) weight = 0.0;  // no -0.0, whatever the coefficient's sign
+    weight = zel::ScaledWeight(weight, object->GetCoeff());
     return lastResult = r;
 }
 

@@ -134,97 +134,120 @@ std::string TaraLine(double weight, double tare, const char* deviceId) {
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";");
 }
 
+namespace {
+const char kNoWeightNumber[] = "the weight digits hold no number";
+}  // namespace
+
+listener::EventJudgement JudgeVn220Frame(const uint8_t* frame, int count) {
+    listener::EventJudgement j;
+    if (count < kWeightFrameLength) {
+        j.why = "fewer than 7 bytes";
+        return j;
+    }
+    if (!WeightMarkersOk(frame)) {
+        j.verdict = listener::EventVerdict::kResync;
+        j.why = "the frame markers are not in their places";
+        return j;
+    }
+    // Not acknowledged, so the scale may send it again.
+    if (!WeightDigitsOk(frame)) {
+        j.verdict = listener::EventVerdict::kNoNumber;
+        j.why = kNoWeightNumber;
+        return j;
+    }
+    j.verdict = listener::EventVerdict::kReading;
+    j.reading.weight = Vn220WeightKg(frame);
+    j.acknowledge = true;
+    return j;
+}
+
+listener::EventJudgement JudgeTaraFrame(const uint8_t* frame, int count) {
+    listener::EventJudgement j;
+    if (count != kWeightFrameLength && count != kTareFrameLength) {
+        j.why = "neither 7 nor 14 bytes";
+        return j;
+    }
+    if (!TaraFrameOk(frame, count)) {
+        j.verdict = listener::EventVerdict::kResync;
+        j.why = "the frame markers are not in their places";
+        return j;
+    }
+    if (!WeightDigitsOk(frame)) {
+        j.verdict = listener::EventVerdict::kNoNumber;
+        j.why = kNoWeightNumber;
+        return j;
+    }
+    // A weight frame alone is read but not published, and not acknowledged.
+    j.verdict = count == kTareFrameLength ? listener::EventVerdict::kReading : listener::EventVerdict::kWithheld;
+    j.reading.weight = static_cast<double>(TaraRawWeight(frame));
+    j.reading.tare = TaraRawTare(frame, count);
+    j.acknowledge = count == kTareFrameLength;
+    if (count == kWeightFrameLength) j.why = "a weight frame without its tare extension";
+    return j;
+}
+
+namespace {
+
+int BuildAck(int32_t, double, uint8_t* out) {
+    for (int i = 0; i < kAckLength; ++i) out[i] = kAck[i];
+    return kAckLength;
+}
+
+// The tare in grams, in the unit the coefficient implies.
+int BuildTareValue(int32_t grams, double coeff, uint8_t* out) {
+    BuildTareCommand(TareInScaleUnits(grams, coeff), out);
+    return kTareCommandLength;
+}
+
+listener::EventOutput Vn220Output(const listener::EventReading& r, const char* deviceId) {
+    return {Vn220Line(r.weight, deviceId), listener::WeightMessageParam(r.weight), 0};
+}
+
+listener::EventOutput TaraOutput(const listener::EventReading& r, const char* deviceId) {
+    return {TaraLine(r.weight, r.tare, deviceId), listener::WeightMessageParam(r.weight),
+            listener::TareMessageParam(r.tare)};
+}
+
+const listener::EventCommand kVn220Sent[] = {
+    {.what = "acknowledgement", .when = listener::CommandTime::kBeforeRead, .build = BuildAck},
+};
+const listener::EventCommand kTaraSent[] = {
+    {.what = "tare value", .when = listener::CommandTime::kBeforeCycle, .build = BuildTareValue},
+    {.what = "acknowledgement", .when = listener::CommandTime::kBeforeCycle, .build = BuildAck},
+};
+
+}  // namespace
+
+const listener::EventProtocol kVn220Protocol = {
+    .name = "vn220",
+    .length = kWeightFrameLength,
+    .nextStart = NextFrameStart,
+    .judge = JudgeVn220Frame,
+    .format = Vn220Output,
+    .line = &kVn220EventLine,
+    .commands = kVn220Sent,
+    .commandCount = 1,
+    .ackCommand = 0,
+    .ack = listener::AckRule::kAfterReading,
+    .priceCommand = 0,  // SendPrice asks for the acknowledgement; its value is ignored
+    .patterns = Vn220Commands,
+};
+
+const listener::EventProtocol kTaraProtocol = {
+    .name = "vn220-tare",
+    .length = kTareFrameLength,
+    .nextStart = NextFrameStart,
+    .judge = JudgeTaraFrame,
+    .format = TaraOutput,
+    .line = &kTaraEventLine,
+    .commands = kTaraSent,
+    .commandCount = 2,
+    .ackCommand = 1,
+    .ack = listener::AckRule::kByFrame,
+    .priceCommand = 0,
+    .tare = listener::TareRule::kAsPrice,
+    .patterns = TaraCommands,
+};
+
 }  // namespace vn220
 }  // namespace zel
-
-using namespace zel::vn220;
-using zel::listener::TareMessageParam;
-using zel::listener::WeightMessageParam;
-
-// Model 5.
-
-ScalesVN_220_Thread_v1107::ScalesVN_220_Thread_v1107() : CScalesListener(), ackPending(0) {}
-
-ScalesVN_220_Thread_v1107::~ScalesVN_220_Thread_v1107() { Shutdown(); }
-
-int32_t ScalesVN_220_Thread_v1107::SendPrice(int32_t) {
-    CAutoLockMutex guard(lock);
-    ackPending = 1;
-    WakeListener();
-    return 0;
-}
-
-int ScalesVN_220_Thread_v1107::SendPendingAck() {
-    CAutoLockMutex guard(lock);
-    if (!ackPending) return 0;
-    ackPending = 0;
-    return SendCommand(kAck, kAckLength, zel::exchange::kCommandPauseMs);
-}
-
-CScalesListener::Next ScalesVN_220_Thread_v1107::HandleFrame(const uint8_t* frame, int count) {
-    if (count < kWeightFrameLength) return Next::Pause;
-    if (!WeightMarkersOk(frame)) return Next::Refused;
-    // A frame in its place whose digits hold no number: not acknowledged, so
-    // the scale may send it again.
-    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
-    double weight = Vn220WeightKg(frame) * GetCoeff();
-    Publish(Vn220Line(weight, deviceId), WeightMessageParam(weight), 0);
-    SendPrice(0);  // acknowledged at the next read attempt
-    return Next::Pause;
-}
-
-// Model 32.
-
-ScalesVN_220_Th_TARA::ScalesVN_220_Th_TARA() : CScalesListener(), tarePending(0), ackPending(0), tareValue(0) {}
-
-ScalesVN_220_Th_TARA::~ScalesVN_220_Th_TARA() { Shutdown(); }
-
-int32_t ScalesVN_220_Th_TARA::Tare(double tare) { return SendPrice(zel::listener::WholeValue(tare * 1000.0)); }
-
-int32_t ScalesVN_220_Th_TARA::SendPrice(int32_t tare) {
-    CAutoLockMutex guard(lock);
-    tareValue = tare;
-    tarePending = 1;
-    WakeListener();
-    return 0;
-}
-
-void ScalesVN_220_Th_TARA::BeforeCycle() {
-    SendPendingTare();
-    SendPendingAck();
-}
-
-int ScalesVN_220_Th_TARA::SendPendingTare() {
-    CAutoLockMutex guard(lock);
-    if (!tarePending) return 0;
-    uint8_t command[kTareCommandLength];
-    BuildTareCommand(TareInScaleUnits(tareValue, GetCoeff()), command);
-    tarePending = 0;
-    return SendCommand(command, kTareCommandLength, zel::exchange::kCommandPauseMs);
-}
-
-int ScalesVN_220_Th_TARA::SendPendingAck() {
-    CAutoLockMutex guard(lock);
-    if (!ackPending) return 0;
-    ackPending = 0;
-    return SendCommand(kAck, kAckLength, zel::exchange::kCommandPauseMs);
-}
-
-CScalesListener::Next ScalesVN_220_Th_TARA::HandleFrame(const uint8_t* frame, int count) {
-    // A weight frame alone counts only when nothing followed it in time.
-    if (count != kWeightFrameLength && count != kTareFrameLength) return Next::Pause;
-    if (!TaraFrameOk(frame, count)) return Next::Refused;
-    if (!WeightDigitsOk(frame)) return Refuse(Next::Continue, "the weight digits hold no number");
-    int64_t rawWeight = TaraRawWeight(frame);
-    int32_t rawTare = TaraRawTare(frame, count);
-    {
-        CAutoLockMutex guard(lock);
-        ackPending = count == kTareFrameLength ? 1 : 0;
-    }
-    if (count == kWeightFrameLength) return Next::Pause;
-    double coefficient = GetCoeff();
-    double weight = static_cast<double>(rawWeight) * coefficient;
-    double tare = static_cast<double>(rawTare) * coefficient;
-    Publish(TaraLine(weight, tare, deviceId), WeightMessageParam(weight), TareMessageParam(tare));
-    return Next::Pause;
-}

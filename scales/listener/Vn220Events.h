@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/ResultCodes.h"
+#include "scales/listener/EventProtocol.h"
 #include "scales/listener/ListenerScale.h"
 
 namespace zel {
@@ -63,59 +64,17 @@ extern const listener::EventLine kVn220EventLine;
 extern const listener::EventLine kTaraEventLine;
 std::string TaraLine(double weight, double tare, const char* deviceId);
 
+// Model 5: a 7-byte weight frame, acknowledged after each reading (and at
+// each SendPrice) before the next read attempt; the weight in kilograms.
+// Model 32: a weight frame and its tare extension, 14 bytes (a lone weight
+// frame only when nothing followed it in time, and then not published); the
+// tare value of SendPrice (or Tare, in grams) and the acknowledgement of a
+// 14-byte frame go out before the next cycle's read; weight and tare in
+// scale units, which the coefficient turns into kilograms.
+extern const listener::EventProtocol kVn220Protocol;
+extern const listener::EventProtocol kTaraProtocol;
+listener::EventJudgement JudgeVn220Frame(const uint8_t* frame, int count);
+listener::EventJudgement JudgeTaraFrame(const uint8_t* frame, int count);
+
 }  // namespace vn220
 }  // namespace zel
-
-// Model 5.
-class ScalesVN_220_Thread_v1107 final : public CScalesListener {
-public:
-    ScalesVN_220_Thread_v1107();
-    ~ScalesVN_220_Thread_v1107() override;
-
-    int32_t Tare(double) override { return zel::kNotSupported; }
-    int32_t Zero() override { return zel::kNotSupported; }
-    // Flags the acknowledgement; the price itself is ignored.
-    int32_t SendPrice(int32_t price) override;
-
-protected:
-    int FrameLength() const override { return zel::vn220::kWeightFrameLength; }
-    int NextFrameStart(const uint8_t* frame, int count) const override {
-        return zel::vn220::NextFrameStart(frame, count);
-    }
-    void BeforeReadAttempt() override { SendPendingAck(); }
-    Next HandleFrame(const uint8_t* frame, int count) override;
-
-private:
-    int SendPendingAck();
-
-    uint8_t ackPending;
-};
-
-// Model 32.
-class ScalesVN_220_Th_TARA final : public CScalesListener {
-public:
-    ScalesVN_220_Th_TARA();
-    ~ScalesVN_220_Th_TARA() override;
-
-    // Sends trunc(tare * 1000) grams through SendPrice.
-    int32_t Tare(double tare) override;
-    int32_t Zero() override { return zel::kNotSupported; }
-    // Stores the tare (grams) to be sent at the next listener cycle.
-    int32_t SendPrice(int32_t tare) override;
-
-protected:
-    int FrameLength() const override { return zel::vn220::kTareFrameLength; }
-    int NextFrameStart(const uint8_t* frame, int count) const override {
-        return zel::vn220::NextFrameStart(frame, count);
-    }
-    void BeforeCycle() override;
-    Next HandleFrame(const uint8_t* frame, int count) override;
-
-private:
-    int SendPendingTare();
-    int SendPendingAck();
-
-    uint8_t tarePending;
-    uint8_t ackPending;
-    int32_t tareValue;
-};

@@ -19,27 +19,7 @@ const int kTextStart = 8;
 int ReadCrFrame(exchange::IByteLine& line, uint8_t* frame, int capacity, const std::function<bool()>& stop,
                 listener::ReadClock* clock) {
     listener::ReadClock own;
-    listener::ReadClock& c = clock ? *clock : own;
-    const int room = std::max(0, std::min(capacity, kFrameCapacity));
-    std::memset(frame, 0, static_cast<size_t>(room));
-    int count = 0;
-    while (count < room && c.budgetMs > 0) {
-        uint8_t b = 0;
-        if (line.Read(&b, 1) > 0) {
-            if (count > 0 || b == kFrameStart) {
-                frame[count++] = b;
-                if (b == kFrameEnd) break;
-            } else {
-                // Not a frame start: dropped, and it costs a whole step.
-                line.Sleep(listener::kReadStepMs);
-                c.budgetMs -= static_cast<int>(listener::kReadStepMs);
-            }
-        } else if (!listener::WaitForFrameBytes(line, c, count > 0)) {
-            break;
-        }
-        if (stop && stop()) break;
-    }
-    return count;
+    return listener::ReadStartToEnd(line, kVnaCiProtocol, frame, capacity, clock ? *clock : own, stop);
 }
 
 bool FrameOk(const uint8_t* frame, int count) {
@@ -80,31 +60,40 @@ std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& 
                                  FormatFixed(0.0, 6, 2) + ";" + deviceId + ";" + text + ";");
 }
 
+listener::EventJudgement JudgeVnaCiFrame(const uint8_t* frame, int count) {
+    listener::EventJudgement j;
+    if (!FrameOk(frame, count)) {
+        j.why = "no frame from '<' to CR of 9 to 49 bytes";
+        return j;
+    }
+    if (!WeightFieldOk(frame)) {
+        j.verdict = listener::EventVerdict::kNoNumber;
+        j.why = "the weight field holds no number";
+        return j;
+    }
+    j.verdict = listener::EventVerdict::kReading;
+    j.reading.weight = FrameWeightKg(frame);
+    j.reading.text = FrameText(frame, count);
+    return j;
+}
+
+namespace {
+listener::EventOutput VnaCiOutput(const listener::EventReading& r, const char* deviceId) {
+    return {VnaCiLine(r.weight, deviceId, r.text), listener::WeightMessageParam(r.weight), 0};
+}
+}  // namespace
+
+const listener::EventProtocol kVnaCiProtocol = {
+    .name = "vnaci",
+    .read = listener::FrameRead::kStartToEnd,
+    .length = kFrameCapacity,
+    .start = kFrameStart,
+    .end = kFrameEnd,
+    .judge = JudgeVnaCiFrame,
+    .noNumberPauses = true,
+    .format = VnaCiOutput,
+    .line = &kVnaCiEventLine,
+};
+
 }  // namespace vnaci
 }  // namespace zel
-
-using namespace zel::vnaci;
-
-ScalesVN_a_Ci_Thread_v2603::ScalesVN_a_Ci_Thread_v2603() : CScalesListener() {}
-
-ScalesVN_a_Ci_Thread_v2603::~ScalesVN_a_Ci_Thread_v2603() { Shutdown(); }
-
-bool ScalesVN_a_Ci_Thread_v2603::ReadMustEnd() {
-    CAutoLockMutex guard(lock);
-    // A line that closed (a Disconnect from the platform, a failed read)
-    // brings nothing more: the next cycle reopens it.
-    return stopRequested != 0 || port.LineState() != 0;
-}
-
-int ScalesVN_a_Ci_Thread_v2603::ReadOneFrame(uint8_t* frame, int capacity, int) {
-    PortLine line(*this);
-    return ReadCrFrame(line, frame, capacity, [this] { return ReadMustEnd(); }, &cycle);
-}
-
-CScalesListener::Next ScalesVN_a_Ci_Thread_v2603::HandleFrame(const uint8_t* frame, int count) {
-    if (!FrameOk(frame, count)) return Next::Pause;
-    if (!WeightFieldOk(frame)) return Refuse(Next::Pause, "the weight field holds no number");
-    const double weight = FrameWeightKg(frame) * GetCoeff();
-    Publish(VnaCiLine(weight, deviceId, FrameText(frame, count)), zel::listener::WeightMessageParam(weight), 0);
-    return Next::Pause;
-}

@@ -10,6 +10,7 @@
 
 #include "core/ResultCodes.h"
 #include "scales/exchange/ByteLine.h"
+#include "scales/listener/EventProtocol.h"
 #include "scales/listener/ListenerScale.h"
 
 namespace zel {
@@ -47,27 +48,10 @@ std::string VnaCiLine(double weightKg, const char* deviceId, const std::string& 
 // Its fields: " 1.234;  0.00;  0.00;ID;CODE;".
 extern const listener::EventLine kVnaCiEventLine;
 
+// Model 6: '<' hunted byte by byte, the frame read up to its CR; weight in
+// kilograms and the scanned text. SendPrice is taken and has no effect.
+extern const listener::EventProtocol kVnaCiProtocol;
+listener::EventJudgement JudgeVnaCiFrame(const uint8_t* frame, int count);
+
 }  // namespace vnaci
 }  // namespace zel
-
-// Model 6.
-class ScalesVN_a_Ci_Thread_v2603 final : public CScalesListener {
-public:
-    ScalesVN_a_Ci_Thread_v2603();
-    ~ScalesVN_a_Ci_Thread_v2603() override;
-
-    int32_t Tare(double) override { return zel::kNotSupported; }
-    int32_t Zero() override { return zel::kNotSupported; }
-    // Accepted and ignored: the scale takes no commands.
-    int32_t SendPrice(int32_t) override { return 0; }
-
-protected:
-    int FrameLength() const override { return zel::vnaci::kFrameCapacity; }
-    // Byte by byte, hunting the frame start; nothing is carried over.
-    int ReadOneFrame(uint8_t* frame, int capacity, int held) override;
-    Next HandleFrame(const uint8_t* frame, int count) override;
-
-private:
-    // A stop request, or a line that closed under the read.
-    bool ReadMustEnd();
-};

@@ -1,5 +1,6 @@
 #include "scales/listener/Vta60Events.h"
 
+#include "core/ResultCodes.h"
 #include "core/Text.h"
 
 namespace zel {
@@ -102,82 +103,107 @@ std::string DigitFrameLine(double weightKg, double price, double cost, const cha
                                  ";" + listener::FixedField(cost, 6, 2) + ";" + deviceId + ";");
 }
 
+listener::EventJudgement JudgeTextFrame(const uint8_t* frame, int count) {
+    listener::EventJudgement j;
+    if (count < kTextFrameLength) {
+        j.why = "fewer than 25 bytes";
+        return j;
+    }
+    if (!TextFrameOk(frame)) {
+        j.verdict = listener::EventVerdict::kResync;
+        j.why = "the separators are not in their places";
+        return j;
+    }
+    // In its place, but a field holds no number: no reading.
+    if (!TextFieldsOk(frame)) {
+        j.verdict = listener::EventVerdict::kNoNumber;
+        j.why = "a field holds no number";
+        return j;
+    }
+    j.verdict = listener::EventVerdict::kReading;
+    // A blank price or cost reads 0.
+    ReadNumberField(frame, kTextFieldLength, false, j.reading.weight);
+    ReadNumberField(frame + 8, kTextFieldLength, false, j.reading.price);
+    ReadNumberField(frame + 16, kTextFieldLength, false, j.reading.cost);
+    j.reading.text = TextFrameLine(frame);
+    return j;
+}
+
+listener::EventJudgement JudgeDigitFrame(const uint8_t* frame, int count) {
+    listener::EventJudgement j;
+    if (count < kDigitFrameLength) {
+        j.why = "fewer than 18 bytes";
+        return j;
+    }
+    // No marker tells where a frame begins: a refused one is dropped whole.
+    if (!DigitFrameOk(frame)) {
+        j.verdict = listener::EventVerdict::kDropped;
+        j.why = "a byte holds no digit value";
+        return j;
+    }
+    const DigitReading r = DecodeDigitFrame(frame);
+    j.verdict = listener::EventVerdict::kReading;
+    j.reading.weight = r.grams / 1000.0;
+    j.reading.price = r.price / 100.0;
+    j.reading.cost = r.cost / 100.0;
+    return j;
+}
+
+namespace {
+
+listener::EventOutput TextOutput(const listener::EventReading& r, const char*) { return {r.text, 0, 0}; }
+
+listener::EventOutput DigitOutput(const listener::EventReading& r, const char* deviceId) {
+    // lParam: the price as received, in hundredths.
+    return {DigitFrameLine(r.weight, r.price, r.cost, deviceId), listener::WeightMessageParam(r.weight),
+            listener::MessageValue(r.price * 100.0)};
+}
+
+int BuildPrice(int32_t price, double, uint8_t* out) {
+    BuildVtaPriceCommand(price, out);
+    return kPriceCommandLength;
+}
+
+int BuildTare(int32_t, double, uint8_t* out) {
+    for (int i = 0; i < kTareCommandLength; ++i) out[i] = kTareCommand[i];
+    return kTareCommandLength;
+}
+
+// The scale takes the price reliably only when it comes twice.
+const listener::EventCommand kDigitSent[] = {
+    {.what = "price", .when = listener::CommandTime::kBeforeRead, .build = BuildPrice, .repeats = 2,
+     .repeatPauseMs = kPriceRepeatPauseMs},
+    {.what = "tare", .when = listener::CommandTime::kBeforeRead, .build = BuildTare},
+};
+
+}  // namespace
+
+const listener::EventProtocol kTextProtocol = {
+    .name = "vta60-text",
+    .length = kTextFrameLength,
+    .nextStart = TextFrameNextStart,
+    .judge = JudgeTextFrame,
+    .format = TextOutput,
+    .scaled = false,
+    .broadcast = false,
+    .line = &kTextEventLine,
+    .noPriceResult = kNotSupported,
+};
+
+const listener::EventProtocol kDigitProtocol = {
+    .name = "vta60-digits",
+    .length = kDigitFrameLength,
+    .judge = JudgeDigitFrame,
+    .format = DigitOutput,
+    .line = &kDigitEventLine,
+    .commands = kDigitSent,
+    .commandCount = 2,
+    .priceCommand = 0,
+    .maxPrice = kMaxPrice,
+    .tare = listener::TareRule::kFlag,
+    .tareCommand = 1,
+    .patterns = Vta60Commands,
+};
+
 }  // namespace vta60
 }  // namespace zel
-
-using namespace zel::vta60;
-
-// Model 15.
-
-ScalesVTA_Thread_Sbarco::ScalesVTA_Thread_Sbarco() : CScalesListener() {}
-
-ScalesVTA_Thread_Sbarco::~ScalesVTA_Thread_Sbarco() { Shutdown(); }
-
-CScalesListener::Next ScalesVTA_Thread_Sbarco::HandleFrame(const uint8_t* frame, int count) {
-    if (count < kTextFrameLength) return Next::Pause;
-    if (!TextFrameOk(frame)) return Next::Refused;
-    // In its place, but a field holds no number: no reading.
-    if (!TextFieldsOk(frame)) return Refuse(Next::Continue, "a field holds no number");
-    // The scale's own text: no coefficient, no device ID, no window message.
-    NotifyPlatform(TextFrameLine(frame));
-    return Next::Pause;
-}
-
-// Model 22 (even parity).
-
-ScalesVTA_Thread_Prot4::ScalesVTA_Thread_Prot4() : CScalesListener(), pricePending(0), tarePending(0), pendingPrice(0) {}
-
-ScalesVTA_Thread_Prot4::~ScalesVTA_Thread_Prot4() { Shutdown(); }
-
-int32_t ScalesVTA_Thread_Prot4::Tare(double) {
-    CAutoLockMutex guard(lock);
-    tarePending = 1;
-    WakeListener();
-    return 0;
-}
-
-int32_t ScalesVTA_Thread_Prot4::SendPrice(int32_t price) {
-    if (static_cast<uint32_t>(price) > static_cast<uint32_t>(kMaxPrice)) return zel::kBadPrice;
-    CAutoLockMutex guard(lock);
-    pendingPrice = price;
-    pricePending = 1;
-    WakeListener();
-    return 0;
-}
-
-void ScalesVTA_Thread_Prot4::BeforeReadAttempt() {
-    SendPendingPrice();
-    SendPendingTare();
-}
-
-int ScalesVTA_Thread_Prot4::SendPendingPrice() {
-    CAutoLockMutex guard(lock);
-    if (!pricePending) return 0;
-    pricePending = 0;
-    uint8_t command[kPriceCommandLength];
-    BuildVtaPriceCommand(pendingPrice, command);
-    // The scale takes the price reliably only when it comes twice.
-    int first = SendCommand(command, kPriceCommandLength, kPriceRepeatPauseMs);
-    int second = SendCommand(command, kPriceCommandLength, zel::exchange::kCommandPauseMs);
-    return first | second;
-}
-
-int ScalesVTA_Thread_Prot4::SendPendingTare() {
-    CAutoLockMutex guard(lock);
-    if (!tarePending) return 0;
-    tarePending = 0;
-    return SendCommand(kTareCommand, kTareCommandLength, zel::exchange::kCommandPauseMs);
-}
-
-CScalesListener::Next ScalesVTA_Thread_Prot4::HandleFrame(const uint8_t* frame, int count) {
-    if (count < kDigitFrameLength) return Next::Pause;
-    // No marker tells where a frame begins: a refused one is dropped whole.
-    if (!DigitFrameOk(frame)) return Next::Continue;
-    DigitReading reading = DecodeDigitFrame(frame);
-    double weight = reading.grams / 1000.0 * GetCoeff();
-    double price = reading.price / 100.0;
-    double cost = reading.cost / 100.0;
-    Publish(DigitFrameLine(weight, price, cost, deviceId), zel::listener::WeightMessageParam(weight),
-            static_cast<uint32_t>(reading.price));
-    return Next::Pause;
-}

@@ -9,6 +9,7 @@
 
 #include "core/ResultCodes.h"
 #include "scales/Prompribor.h"
+#include "scales/listener/EventProtocol.h"
 #include "scales/listener/ListenerScale.h"
 
 namespace zel {
@@ -61,49 +62,16 @@ std::string DigitFrameLine(double weightKg, double price, double cost, const cha
 extern const listener::EventLine kTextEventLine;
 extern const listener::EventLine kDigitEventLine;
 
+// Model 15: the 25-byte text frame; the scale's own text goes to the
+// platform unchanged (no coefficient, no device ID, no window message); the
+// reading carries the three field numbers. SendPrice answers 5.
+// Model 22: the 18-byte digit frame, weight in kilograms (grams / 1000); the
+// price (up to 99999 hundredths, sent twice) and the tare command go out
+// before each read attempt.
+extern const listener::EventProtocol kTextProtocol;
+extern const listener::EventProtocol kDigitProtocol;
+listener::EventJudgement JudgeTextFrame(const uint8_t* frame, int count);
+listener::EventJudgement JudgeDigitFrame(const uint8_t* frame, int count);
+
 }  // namespace vta60
 }  // namespace zel
-
-// Model 15.
-class ScalesVTA_Thread_Sbarco final : public CScalesListener {
-public:
-    ScalesVTA_Thread_Sbarco();
-    ~ScalesVTA_Thread_Sbarco() override;
-
-    int32_t Tare(double) override { return zel::kNotSupported; }
-    int32_t Zero() override { return zel::kNotSupported; }
-    int32_t SendPrice(int32_t) override { return zel::kNotSupported; }
-
-protected:
-    int FrameLength() const override { return zel::vta60::kTextFrameLength; }
-    int NextFrameStart(const uint8_t* frame, int count) const override {
-        return zel::vta60::TextFrameNextStart(frame, count);
-    }
-    Next HandleFrame(const uint8_t* frame, int count) override;
-};
-
-// Model 22.
-class ScalesVTA_Thread_Prot4 final : public CScalesListener {
-public:
-    ScalesVTA_Thread_Prot4();
-    ~ScalesVTA_Thread_Prot4() override;
-
-    // Flags a tare command; the value is ignored.
-    int32_t Tare(double tare) override;
-    int32_t Zero() override { return zel::kNotSupported; }
-    // 4 for a price above 99999 (taken as unsigned); otherwise flags it.
-    int32_t SendPrice(int32_t price) override;
-
-protected:
-    int FrameLength() const override { return zel::vta60::kDigitFrameLength; }
-    void BeforeReadAttempt() override;
-    Next HandleFrame(const uint8_t* frame, int count) override;
-
-private:
-    int SendPendingPrice();
-    int SendPendingTare();
-
-    uint8_t pricePending;
-    uint8_t tarePending;
-    int32_t pendingPrice;
-};

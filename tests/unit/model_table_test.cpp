@@ -11,6 +11,7 @@
 #include "devices/ModelTable.h"
 #include "scales/IScalesObject.h"
 #include "scales/exchange/PolledScale.h"
+#include "scales/listener/EventProtocolScale.h"
 
 using zel::devices::AllModels;
 using zel::devices::ModelInfo;
@@ -57,7 +58,13 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
         ASSERT_NE(o, nullptr);
         // A polled row without a class of its own makes its protocol's scale;
         // the class name stays the row's text, for the setup form.
-        if (!m.create) {
+        // An event-driven row makes the listener engine of its description.
+        if (!m.create && m.kind == ModelKind::kListener) {
+            auto* events = dynamic_cast<CEventProtocolScale*>(o.get());
+            ASSERT_NE(events, nullptr);
+            EXPECT_EQ(&events->Protocol(), m.events);
+            EXPECT_EQ(zel::devices::EventProtocolOf(m.number), m.events);
+        } else if (!m.create) {
             auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
             ASSERT_NE(polled, nullptr);
             EXPECT_EQ(&polled->Protocol(), m.protocol);
@@ -65,7 +72,8 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
         // Itanium names: the length of the name, then the name.
         const std::string mangled = typeid(*o).name();
         const std::string expected = m.create ? std::to_string(std::strlen(m.className)) + m.className
-                                              : std::string("20CPolledProtocolScale");
+                                     : m.kind == ModelKind::kListener ? std::string("19CEventProtocolScale")
+                                                                      : std::string("20CPolledProtocolScale");
         EXPECT_NE(mangled.find(expected), std::string::npos) << mangled;
         EXPECT_TRUE(mangled.size() >= expected.size() &&
                     mangled.compare(mangled.size() - expected.size(), expected.size(), expected) == 0)
