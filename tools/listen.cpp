@@ -14,6 +14,7 @@
 #include "tools/event_line.h"
 #include "tools/identity.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/listen.h"
 #include "tools/why.h"
 #include "tools/trace.h"
@@ -167,7 +168,7 @@ int RunListen(const Options& options) {
     if (withPrice && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (r.ok && r.ret.boolean) {
-            std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
+            std::fprintf(stderr, "price %s flagged for the scale\n", text::HundredthsText(price).c_str());
         } else {
             status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }

@@ -17,6 +17,7 @@
 #include "tools/detect_plan.h"
 #include "tools/identity.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
 #include "tools/trace.h"
@@ -209,7 +210,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                 case zel::devices::Delivery::kUnconfirmed: how = "sent (this scale does not confirm)"; break;
                 case zel::devices::Delivery::kNotSent: how = "not sent: this scale takes no price"; break;
             }
-            std::fprintf(o.json ? stderr : stdout, "price %d.%02d %s\n", price / 100, price % 100, how);
+            std::fprintf(o.json ? stderr : stdout, "price %s %s\n", text::HundredthsText(price).c_str(), how);
             // An event-driven scale cannot be asked for its weight.
             status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }

@@ -96,6 +96,15 @@ bool ParseHexBytes(std::string_view text, std::string& out) {
     return true;
 }
 
+std::string HundredthsText(long long hundredths) {
+    // The magnitude as unsigned: the lowest value has no positive twin.
+    const unsigned long long magnitude =
+        hundredths < 0 ? 0ULL - static_cast<unsigned long long>(hundredths) : static_cast<unsigned long long>(hundredths);
+    const unsigned long long cents = magnitude % 100;
+    return (hundredths < 0 ? "-" : "") + std::to_string(magnitude / 100) + (cents < 10 ? ".0" : ".") +
+           std::to_string(cents);
+}
+
 bool ParseInteger(std::string_view text, long long low, long long high, long long& out) {
     size_t i = 0;
     bool negative = false;

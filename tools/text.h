@@ -49,6 +49,9 @@ int HexDigit(char c);
 // text, a group of an odd count, a leading, trailing or second space.
 bool ParseHexBytes(std::string_view text, std::string& out);
 
+// Hundredths as currency units: "12.50", "0.07", "-0.05".
+std::string HundredthsText(long long hundredths);
+
 // A decimal integer, an optional '-' or '+' and digits only (no spaces, no
 // base prefix, no exponent), within [low, high]; false otherwise, `out`
 // untouched.

@@ -114,6 +114,19 @@ TEST(ToolText, Integers) {
     EXPECT_EQ(n, INT_MIN);
 }
 
+TEST(ToolText, Hundredths) {
+    struct Case {
+        long long hundredths;
+        const char* text;
+    };
+    // "%d.%02d" of price / 100 and price % 100 gave "0.-5" for -5.
+    const Case cases[] = {{0, "0.00"},      {7, "0.07"},     {1250, "12.50"},
+                          {100, "1.00"},    {-5, "-0.05"},   {-1250, "-12.50"},
+                          {-100, "-1.00"},  {INT32_MAX, "21474836.47"}, {INT32_MIN, "-21474836.48"},
+                          {LLONG_MIN, "-92233720368547758.08"}};
+    for (const Case& c : cases) EXPECT_EQ(HundredthsText(c.hundredths), c.text) << c.hundredths;
+}
+
 TEST(ToolText, ControlNames) {
     struct Case {
         uint8_t byte;
