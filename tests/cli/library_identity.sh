@@ -62,14 +62,11 @@ done <<EOT
 same|version|0|-
 same|params --json|0|-
 same|weigh|0|-
-other|version|3|is build $other, this zelscales build $own
-other|version|3|--force loads it anyway
+other|version|3|is build $other, this zelscales build $own: the models it weighs and those zelscales describes may differ; --force loads it anyway
 other|params|3|$work/other/$name
 other|weigh|3|is build $other
 other|weigh --trace|3|$work/other/$name is build $other
 other|price --cents 100|3|is build $other
-other|test|3|is build $other
-other|tare --json|3|is build $other
 other|listen --model 5 --port /dev/zelscales-none|3|is build $other
 none|version|3|carries no build identity
 none|weigh|3|this zelscales is build $own

@@ -13,12 +13,6 @@ namespace {
 
 const std::string kMark = "\nZEL-BUILD-IDENTITY=";
 
-TEST(BuildIdentity, ToolHasOne) {
-    const std::string tool = ToolBuildIdentity();
-    ASSERT_EQ(tool.size(), 16u);
-    EXPECT_EQ(FindIdentityMark(kMark + tool + "\n"), tool);
-}
-
 TEST(BuildIdentity, MarkInBytes) {
     struct Case {
         std::string data;
@@ -87,19 +81,6 @@ TEST_F(IdentityFile, LimitsAndFaults) {
     // A missing file and a folder are not read: the loader tells why.
     EXPECT_FALSE(ReadLibraryIdentity((dir_ / "absent.so").string()).read);
     EXPECT_FALSE(ReadLibraryIdentity(dir_.string()).read);
-}
-
-TEST(BuildIdentity, Problems) {
-    const std::string tool = "aaaaaaaaaaaaaaaa";
-    EXPECT_EQ(IdentityProblem("/x/lib.so", tool, tool), "");
-    // Another build: both identities named.
-    const std::string other = IdentityProblem("/x/lib.so", "bbbbbbbbbbbbbbbb", tool);
-    for (const char* part : {"/x/lib.so", "bbbbbbbbbbbbbbbb", "aaaaaaaaaaaaaaaa"})
-        EXPECT_NE(other.find(part), std::string::npos) << other;
-    // No identity at all.
-    const std::string none = IdentityProblem("/x/lib.so", "", tool);
-    for (const char* part : {"/x/lib.so", "no build identity", "aaaaaaaaaaaaaaaa"})
-        EXPECT_NE(none.find(part), std::string::npos) << none;
 }
 
 }  // namespace
