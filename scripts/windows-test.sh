@@ -253,6 +253,30 @@ for t in "${TARGETS[@]}"; do
       echo "windows-test: $name zelscales $args failed:" >&2; cat "$log" >&2
     fi
   done
+  # A DLL of another build (its identity mark changed) is refused with 3
+  # before it is loaded, and loaded with --force.
+  mkdir -p "$dest/other"
+  python3 - "$dir/component/ZelvatScalesNativeDriver.dll" "$dest/other/ZelvatScalesNativeDriver.dll" <<'PY'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+data, n = re.subn(rb"(\nZEL-BUILD-IDENTITY=)[0-9a-f]{16}\n", rb"\g<1>0000000000000000\n", data)
+assert n > 0, "no build identity mark in the DLL"
+open(sys.argv[2], "wb").write(data)
+PY
+  rc=0
+  (cd "$dest" && timeout 60 "$WINE" "C:\\zel\\$name\\zelscales.exe" --library "C:\\zel\\$name\\other\\ZelvatScalesNativeDriver.dll" version) \
+    >"$WINEPREFIX/$name-identity.log" 2>&1 </dev/null || rc=$?
+  forced=0
+  (cd "$dest" && timeout 60 "$WINE" "C:\\zel\\$name\\zelscales.exe" --force --library "C:\\zel\\$name\\other\\ZelvatScalesNativeDriver.dll" version) \
+    >>"$WINEPREFIX/$name-identity.log" 2>&1 </dev/null || forced=$?
+  if [ "$rc" = 3 ] && [ "$forced" = 0 ] && grep -q "is build 0000000000000000" "$WINEPREFIX/$name-identity.log"; then
+    total_passed=$((total_passed + 1))
+    echo "== windows-test: $name zelscales refuses a DLL of another build (3), loads it with --force"
+  else
+    total_failed=$((total_failed + 1)); failed=1
+    echo "windows-test: $name zelscales with a DLL of another build: exit $rc, with --force $forced:" >&2
+    cat "$WINEPREFIX/$name-identity.log" >&2
+  fi
   # zelscales ports: every COM port mapped above, by its SERIALCOMM entry.
   # Wine does not refuse a second open of a serial device, so a held port
   # cannot show as busy here.

@@ -2,15 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <set>
 
 #include "devices/ModelTable.h"
 #include "tools/detect.h"
+#include "tools/text.h"
 
 namespace zelscales {
 
@@ -36,6 +35,13 @@ const char kUsage[] =
 #ifdef ZEL_HAVE_SIMULATE
     "  simulate  run a simulated scale on a pseudo-terminal or TCP port\n"
 #endif
+    "\n"
+    "library:\n"
+    "  --library PATH       the driver library to load (default: the one beside zelscales)\n"
+    "  --force              load it even when it is not the build this zelscales was made\n"
+    "                       with (another version, or no build identity): the tool then\n"
+    "                       tells models, units and commands from its own table while the\n"
+    "                       library weighs by its own, and the two may differ\n"
     "\n"
     "scale options (default: the built-in emulator, model 20):\n"
     "  --model M            model number (see `zelscales models`); a scale on --port or\n"
@@ -64,7 +70,8 @@ const char kUsage[] =
     "  0    done (of several readings, at least one arrived)\n"
     "  1    the scale or the driver failed: no reading, not opened, command refused\n"
     "  2    bad command line\n"
-    "  3    the driver library could not be loaded\n"
+    "  3    the driver library could not be loaded, or is another build than this zelscales's\n"
+    "       (see --force)\n"
     "  130  stopped by Ctrl-C (SIGINT), 143 by SIGTERM, 141 by a closed pipe (SIGPIPE),\n"
     "       after closing the device\n";
 
@@ -83,14 +90,20 @@ struct HelpAsked {
 // A bad value, told as "zelscales: <message>".
 CLI::ValidationError Bad(const std::string& message) { return CLI::ValidationError(message); }
 
-bool ParseInt(const std::string& text, long low, long high, int& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != 0 || v < low || v > high) return false;
-    out = static_cast<int>(v);
-    return true;
+// CLI11 reads an integer's text with base prefixes ("010" as eight, "0x10"
+// as sixteen): this passes decimal text only, within [low, high], and hands
+// it on in its plain form.
+CLI::Validator Decimal(long long low, long long high, const std::string& unit) {
+    return CLI::Validator(
+        [low, high, unit](std::string& value) {
+            long long n = 0;
+            if (!text::ParseInteger(value, low, high, n))
+                return "wants a whole number of " + unit + " from " + std::to_string(low) + " to " +
+                       std::to_string(high) + ", not " + value;
+            value = std::to_string(n);
+            return std::string();
+        },
+        "INT");
 }
 
 // The options of one command, added in the order its usage lists them.
@@ -99,9 +112,9 @@ public:
     Definer(CLI::App* app, Options& o) : app_(app), o_(o) {}
 
     // A decimal integer within [low, high].
-    Definer& Int(const std::string& name, int& target, long low = INT_MIN, long high = INT_MAX) {
+    Definer& Int(const std::string& name, int& target, long long low = INT_MIN, long long high = INT_MAX) {
         app_->add_option_function<std::string>(name, [name, &target, low, high](const std::string& text) {
-            if (!ParseInt(text, low, high, target)) throw Bad("bad value for " + name + ": " + text);
+            if (!text::ParseInteger(text, low, high, target)) throw Bad("bad value for " + name + ": " + text);
         });
         return *this;
     }
@@ -129,7 +142,7 @@ public:
     Definer& Scale() {
         Options& o = o_;
         Value("--model", [&o](const std::string& text) {
-            if (!ParseInt(text, INT_MIN, INT_MAX, o.model)) throw Bad("bad value for --model: " + text);
+            if (!text::ParseInteger(text, INT_MIN, INT_MAX, o.model)) throw Bad("bad value for --model: " + text);
             o.modelGiven = true;
         });
         Line().Int("--baud", o_.baud).Text("--coeff", o_.coeff);
@@ -139,7 +152,17 @@ public:
         Int("--count", o_.count, 0, 1000000).Int("--interval", o_.interval, 0, 3600000);
         return Int("--attempts", o_.attempts, 1, 100);
     }
-    Definer& Price() { return Text("--price", o_.price).Text("--cents", o_.cents).Exclusive("--price", "--cents"); }
+    // --cents is an int32 of CLI11's, its text checked and made plain decimal first.
+    Definer& Price() {
+        Options& o = o_;
+        Text("--price", o_.price);
+        app_->add_option_function<int32_t>("--cents", [&o](const int32_t& cents) {
+                 o.cents = cents;
+                 o.centsGiven = true;
+             })
+            ->transform(Decimal(INT32_MIN, INT32_MAX, "hundredths"));
+        return Exclusive("--price", "--cents");
+    }
     Definer& Json() { return Flag("--json", o_.json); }
     Definer& Trace() { return Flag("--trace", o_.trace); }
 
@@ -160,6 +183,7 @@ public:
         app_.add_flag("-v,--verbose", o.verbose);
         app_.add_flag("--trace", topTrace_);
         app_.add_option("--library", o.library);
+        app_.add_flag("--force", o.force);
 
         // The commands. `checked`: the scale options' values are checked before the run.
         Command("weigh", WithScaleOptions(
@@ -212,7 +236,7 @@ public:
             using zel::devices::ModelKind;
             const zel::devices::ModelInfo* row = nullptr;
             int n = -1;
-            if (ParseInt(text, 0, 1000, n)) row = zel::devices::FindModel(n);
+            if (text::ParseInteger(text, 0, 1000, n)) row = zel::devices::FindModel(n);
             if (!row || (row->kind != ModelKind::kPolled && row->kind != ModelKind::kListener))
                 throw Bad("decode --model takes the number of a model with a line (see `zelscales models`)");
             o.model = n;
@@ -233,7 +257,7 @@ public:
                 using zel::devices::ModelKind;
                 const zel::devices::ModelInfo* row = nullptr;
                 int n = -1;
-                if (ParseInt(text, 0, 1000, n)) row = zel::devices::FindModel(n);
+                if (text::ParseInteger(text, 0, 1000, n)) row = zel::devices::FindModel(n);
                 if (!row || (row->kind != ModelKind::kPolled && row->kind != ModelKind::kListener))
                     throw Bad("monitor --model takes the number of a model with a line (see `zelscales models`)");
                 o.model = n;
@@ -368,7 +392,7 @@ private:
             };
         };
         d.Value("--model", [&s](const std::string& text) {
-             if (!ParseInt(text, 0, 1000, s.model) || !sim::ModelSupported(s.model))
+             if (!text::ParseInteger(text, 0, 1000, s.model) || !sim::ModelSupported(s.model))
                  throw Bad("no simulated model " + text + "; see `zelscales simulate --help`");
          })
             .Flag("--pty", s.pty)

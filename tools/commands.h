@@ -1,6 +1,7 @@
 // Pieces of the zelscales command-line tool shared by its commands.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ int InterruptedStatus();
 struct Options {
     std::string library;     // --library PATH (default: zel::host::DefaultLibraryPath())
     bool verbose = false;    // --verbose: echo every driver call to stderr
+    bool force = false;      // --force: load a library of another build
     int model = 20;          // --model M (default: the emulator)
     bool modelGiven = false; // --model was on the command line
     int device = -1;         // --device N (weigh: the device of settings.ini numbered N)
@@ -49,7 +51,8 @@ struct Options {
     int interval = 500;      // --interval MS between readings
     int attempts = 3;        // --attempts N per reading when the scale does not answer
     std::string price;       // --price X (currency units, e.g. 12.50)
-    std::string cents;       // --cents N (price in hundredths)
+    int32_t cents = 0;       // --cents N (price in hundredths)
+    bool centsGiven = false; // --cents was on the command line
     bool markdown = false;   // --markdown (models)
     bool json = false;       // --json: one JSON object per reading or event on stdout
     bool trace = false;      // --trace (weigh, price, tare, test, detect, listen)
@@ -86,7 +89,12 @@ extern const int kSerialSpeeds[10];
 // opened ("bad --coeff abc: wants a non-zero number"); empty when nothing.
 std::string CheckOptions(const Options& options);
 
-// Loads the library named by the options.
+// The library the options name: --library, else the default.
+std::string LibraryPath(const Options& options);
+
+// Loads the library named by the options. A library of another build than
+// the tool's (tools/identity.h) is refused before it is loaded, or, with
+// --force, loaded after a warning on stderr.
 std::unique_ptr<zel::host::Component> LoadDriver(const Options& options, std::string& error);
 
 // Hands the connection parameters to the driver (model, line, coefficient).

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "tools/commands.h"
+#include "tools/identity.h"
 #include "tools/why.h"
 
 #include "devices/ModelTable.h"
@@ -157,21 +158,37 @@ std::string CheckCoefficient(const std::string& text) {
 
 double CoefficientValue(const Options& o) { return o.coeff.empty() ? 1.0 : DriverCoefficient(o.coeff); }
 
+std::string LibraryPath(const Options& options) {
+    return options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+}
+
 std::unique_ptr<Component> LoadDriver(const Options& options, std::string& error) {
-    std::string path = options.library.empty() ? zel::host::DefaultLibraryPath() : options.library;
+    const std::string path = LibraryPath(options);
     if (options.verbose) {
         // A runtime that starts a helper thread along with the program's
         // first one (ThreadSanitizer does) gets it now, before the count.
         std::thread([] {}).join();
         g_threadsBeforeLoading = SettledThreadCount();
     }
+    // Checked before it is loaded, so that another build's start-up code
+    // does not run in the tool.
+    bool checked = false;
+    if (!AcceptLibrary(options, path, false, checked, error)) return nullptr;
+    std::unique_ptr<Component> driver;
     try {
         if (options.verbose) std::fprintf(stderr, "library %s\n", path.c_str());
-        return std::unique_ptr<Component>(new Component(path));
+        driver.reset(new Component(path));
     } catch (const std::exception& e) {
         error = e.what();
         return nullptr;
     }
+    // The system may have loaded another file than the one checked (a bare
+    // name is looked for on its search path): that one must pass too, and
+    // one that cannot be read carries no identity the tool can see.
+    const std::string& loaded = driver->library().file();
+    if ((!checked || !SameFile(loaded, path)) && !AcceptLibrary(options, loaded, true, checked, error))
+        return nullptr;
+    return driver;
 }
 
 CallResult CallLogged(Component& driver, const Options& options, const std::u16string& method,

@@ -12,7 +12,9 @@
 #include "devices/ModelTable.h"
 #include "platform/sys.h"
 #include "tools/event_line.h"
+#include "tools/identity.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/listen.h"
 #include "tools/why.h"
 #include "tools/trace.h"
@@ -133,13 +135,9 @@ int RunListen(const Options& options) {
                     kExitUsage);
     if (o.port.empty() && o.host.empty()) return Fail("listen needs --port NAME or --host H", kExitUsage);
     int32_t price = 0;
-    bool withPrice = !o.price.empty() || !o.cents.empty();
-    if (!o.cents.empty()) {
-        char* end = nullptr;
-        long v = std::strtol(o.cents.c_str(), &end, 10);
-        if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX)
-            return Fail("bad --cents " + o.cents, kExitUsage);
-        price = static_cast<int32_t>(v);
+    bool withPrice = !o.price.empty() || o.centsGiven;
+    if (o.centsGiven) {
+        price = o.cents;
     } else if (!o.price.empty() && !ParsePrice(o.price, price)) {
         return Fail("bad --price " + o.price, kExitUsage);
     }
@@ -147,6 +145,8 @@ int RunListen(const Options& options) {
     // From here a signal only stops the listening: the device is closed and
     // the library unloaded first.
     CatchInterrupts();
+    // Another build is refused under its own name, before a private copy is made.
+    if (!CheckLibraryBuild(o, LibraryPath(o), error)) return Fail(error, kExitNoLibrary);
     TraceSession trace;  // after the driver is unloaded, ends the trace
     // With log.txt beside the library the driver's own traffic log is read
     // there; otherwise a private copy writes one.
@@ -168,7 +168,7 @@ int RunListen(const Options& options) {
     if (withPrice && !Interrupted()) {
         CallResult r = CallLogged(*driver, o, u"SetPrice", {Value::Text(id), Value::Int(price)});
         if (r.ok && r.ret.boolean) {
-            std::fprintf(stderr, "price %d.%02d flagged for the scale\n", price / 100, price % 100);
+            std::fprintf(stderr, "price %s flagged for the scale\n", text::HundredthsText(price).c_str());
         } else {
             status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         }

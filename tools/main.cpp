@@ -15,7 +15,9 @@
 #include "tools/commands.h"
 #include "tools/detect.h"
 #include "tools/detect_plan.h"
+#include "tools/identity.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/listen.h"
 #include "tools/ports.h"
 #include "tools/trace.h"
@@ -171,14 +173,8 @@ int RunScaleCommand(const std::string& command, const Options& o) {
     std::string error;
     int32_t price = 0;
     if (command == "price") {
-        if (!o.cents.empty()) {
-            int value = 0;
-            char* end = nullptr;
-            long v = std::strtol(o.cents.c_str(), &end, 10);
-            if (*end || end == o.cents.c_str() || v < INT32_MIN || v > INT32_MAX)
-                return Fail("bad --cents " + o.cents, kExitUsage);
-            value = static_cast<int>(v);
-            price = value;
+        if (o.centsGiven) {
+            price = o.cents;
         } else if (o.price.empty() || !ParsePrice(o.price, price)) {
             return Fail(o.price.empty() ? "price needs --price X or --cents N" : "bad --price " + o.price,
                         kExitUsage);
@@ -214,7 +210,7 @@ int RunScaleCommand(const std::string& command, const Options& o) {
                 case zel::devices::Delivery::kUnconfirmed: how = "sent (this scale does not confirm)"; break;
                 case zel::devices::Delivery::kNotSent: how = "not sent: this scale takes no price"; break;
             }
-            std::fprintf(o.json ? stderr : stdout, "price %d.%02d %s\n", price / 100, price % 100, how);
+            std::fprintf(o.json ? stderr : stdout, "price %s %s\n", text::HundredthsText(price).c_str(), how);
             // An event-driven scale cannot be asked for its weight.
             status = IsEventModel(o.model) ? FinishEventCommand(*driver, o) : Weigh(*driver, o, id, true);
         }
@@ -443,6 +439,8 @@ int main(int argc, char** argv) {
         if (options.device >= 0 && !(error = DeviceFromSettings(options)).empty()) return Fail(error);
         if (options.trace && command != "test" && !(error = LineMissing(options)).empty())
             return Fail(error, kExitUsage);
+        // Another build is refused under its own name, before a private copy is made.
+        if (!CheckLibraryBuild(options, LibraryPath(options), error)) return Fail(error, kExitNoLibrary);
         TraceSession trace;
         if (options.trace) {
             CatchInterrupts();  // the private folder goes also on Ctrl-C

@@ -18,6 +18,7 @@
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/trace.h"
 #include "tools/traffic_log.h"
 #include "tools/why.h"
@@ -78,44 +79,11 @@ bool ParseFraming(const std::string& text, Framing& out) {
     return true;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // --send's value: hex when it is nothing but groups of hex digit pairs
 // separated by spaces ("05", "02 05 03", "0511"); otherwise text with C
 // escapes (\r \n \t \0 \\ \xHH). False for an empty value or a broken escape.
 bool ParseSend(const std::string& text, std::string& out) {
-    out.clear();
-    bool hex = !text.empty();
-    size_t digits = 0;
-    for (char c : text) {
-        if (c == ' ') {
-            hex = hex && digits % 2 == 0 && digits > 0;
-            digits = 0;
-        } else if (HexDigit(c) >= 0) {
-            ++digits;
-        } else {
-            hex = false;
-        }
-    }
-    hex = hex && digits > 0 && digits % 2 == 0;
-    if (hex) {
-        int high = -1;
-        for (char c : text) {
-            if (c == ' ') continue;
-            if (high < 0) {
-                high = HexDigit(c);
-            } else {
-                out += static_cast<char>(high * 16 + HexDigit(c));
-                high = -1;
-            }
-        }
-        return true;
-    }
+    if (text::ParseHexBytes(text, out)) return true;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
             out += text[i];
@@ -129,8 +97,8 @@ bool ParseSend(const std::string& text, std::string& out) {
             case '0': out += '\0'; break;
             case '\\': out += '\\'; break;
             case 'x': {
-                const int h = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-                const int l = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+                const int h = i + 1 < text.size() ? text::HexDigit(text[i + 1]) : -1;
+                const int l = i + 2 < text.size() ? text::HexDigit(text[i + 2]) : -1;
                 if (h < 0 || l < 0) return false;
                 out += static_cast<char>(h * 16 + l);
                 i += 2;
@@ -222,7 +190,7 @@ public:
     // (or it was written), `gap` since the end of the chunk before it.
     void Chunk(const char* direction, const std::string& bytes, uint64_t at, uint64_t gap) const {
         if (bytes.empty()) return;
-        const std::vector<uint8_t> b(bytes.begin(), bytes.end());
+        const std::string_view b = bytes;
         if (json_) {
             json::Object o;
             o.String("time", TimeOf(at)).Int("result", 0).Int("ms", static_cast<int64_t>(at - start_));

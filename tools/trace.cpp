@@ -7,6 +7,7 @@
 
 #include "host/Component.h"
 #include "platform/sys.h"
+#include "tools/text.h"
 
 namespace fs = std::filesystem;
 
@@ -145,13 +146,7 @@ bool TraceSession::Start(Options& options, std::string& error, bool print) {
     for (int attempt = 0; attempt < 16 && folder_.empty(); ++attempt) {
         uint8_t random[6] = {};
         if (!platform::RandomBytes(random, sizeof random)) break;
-        std::string name = "zelscales-trace-";
-        for (uint8_t b : random) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02x", b);
-            name += hex;
-        }
-        const fs::path path = temp / name;
+        const fs::path path = temp / ("zelscales-trace-" + text::CompactHexOf(random, sizeof random));
         if (fs::create_directory(path, ec) && !ec) folder_ = path;
     }
     if (folder_.empty()) {

@@ -5,19 +5,14 @@
 #include <system_error>
 #include <utility>
 
+#include "tools/text.h"
+
 namespace zelscales {
 
 namespace {
 
 constexpr size_t kMaxLine = 4096;     // a longer line is no log line; cut it
 constexpr int kMaxBlockBytes = 1 << 24;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 bool AllDigits(const std::string& s, size_t from, size_t n) {
     if (s.size() < from + n) return false;
@@ -115,8 +110,9 @@ void TrafficLogParser::Line(std::string line) {
         return;
     }
     if (AllDigits(line, 0, 5) && line.size() > 5 && line[5] == ':') {
-        long at = std::strtol(line.substr(0, 5).c_str(), nullptr, 10);
-        if (at != static_cast<long>(current_.bytes.size()) + 1) {
+        long long at = 0;
+        text::ParseInteger(std::string_view(line).substr(0, 5), 0, 99999, at);
+        if (at != static_cast<long long>(current_.bytes.size()) + 1) {
             problems_.push_back({lineNumber_, "row out of order"});
             return;
         }
@@ -129,7 +125,7 @@ void TrafficLogParser::Line(std::string line) {
                 pos += 2;
             }
             if (pos + 3 > line.size() || line[pos] != ' ') break;
-            int hi = HexDigit(line[pos + 1]), lo = HexDigit(line[pos + 2]);
+            int hi = text::HexDigit(line[pos + 1]), lo = text::HexDigit(line[pos + 2]);
             pos += 3;
             if (hi < 0 || lo < 0) break;
             row.push_back(static_cast<uint8_t>(hi * 16 + lo));
@@ -186,23 +182,6 @@ std::vector<TrafficBlock> TrafficLogFollower::Take(bool last, std::string* raw) 
     else parser_.EndWholeBlock();
     parser_.TakeProblems();
     return parser_.TakeBlocks();
-}
-
-std::string HexOf(const std::vector<uint8_t>& bytes) {
-    static const char* const kHex = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-    return out;
-}
-
-std::string TextOf(const std::vector<uint8_t>& bytes) {
-    std::string out;
-    for (uint8_t b : bytes) out += (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
-    return out;
 }
 
 }  // namespace zelscales

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/text.h"
+
 namespace zelscales {
 
 struct TrafficBlock {
@@ -73,8 +75,9 @@ private:
     TrafficLogParser parser_;
 };
 
-// "4F 50 45 4E" and the printable text ("." for control bytes).
-std::string HexOf(const std::vector<uint8_t>& bytes);
-std::string TextOf(const std::vector<uint8_t>& bytes);
+// "4F 50 45 4E" and the printable text ("." for control bytes), from
+// tools/text.h.
+using text::HexOf;
+using text::TextOf;
 
 }  // namespace zelscales

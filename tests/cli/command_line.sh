@@ -29,6 +29,12 @@ weigh --model 1e3|zelscales: bad value for --model: 1e3
 weigh --baud 99999999999|zelscales: bad value for --baud: 99999999999
 price --price 1 --cents 100|zelscales: --price and --cents exclude each other
 price|zelscales: price needs --price X or --cents N
+price --cents x|zelscales: --cents: wants a whole number of hundredths from -2147483648 to 2147483647, not x
+price --cents 12.50|zelscales: --cents: wants a whole number of hundredths from -2147483648 to 2147483647, not 12.50
+price --cents 0x10|zelscales: --cents: wants a whole number of hundredths from -2147483648 to 2147483647, not 0x10
+price --cents 2147483648|zelscales: --cents: wants a whole number of hundredths from -2147483648 to 2147483647, not 2147483648
+price --cents|zelscales: --cents needs a value
+listen --model 5 --port /dev/x --cents 1e3|zelscales: --cents: wants a whole number of hundredths from -2147483648 to 2147483647, not 1e3
 models --markdown --json|zelscales: --markdown and --json exclude each other
 models --model 13|zelscales: unknown option --model
 params --port /dev/x|zelscales: unknown option --port
@@ -112,6 +118,21 @@ for command in models params version ports; do
   [ "$rc" = 2 ] || fail "$command --trace: exit $rc, wanted 2"
 done
 echo "ok: --trace where it belongs"
+
+# --cents is decimal whatever its leading zeros (never octal or hex), the
+# last one given counting: what the emulator is sent.
+while IFS='|' read -r args wanted; do
+  [ -n "$args" ] || continue
+  # shellcheck disable=SC2086
+  got=$("$zelscales" price $args 2>/dev/null | head -1)
+  [ "$got" = "$wanted" ] || fail "price $args: '$got', wanted '$wanted'"
+  echo "ok: price $args: $got"
+done <<'EOT'
+--cents 0100|price 1.00 sent
+--cents 1250|price 12.50 sent
+--cents +7|price 0.07 sent
+--cents 100 --cents 250|price 2.50 sent
+EOT
 
 # The simulator's flags take no value: the option after each still counts.
 # flag | what weighing it prints
