@@ -131,6 +131,20 @@ Verdict JudgeReply(int model, const uint8_t* bytes, size_t count);
 // as such edges too.
 Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
 
+// A pushing model's frames in these bytes as its listener reads them, each
+// with its judgement: taken (the reading in the row's unit, before any
+// coefficient) or refused, and why. `bursts` as for JudgeHeard.
+struct Press {
+    size_t start = 0, end = 0;
+    bool taken = false;
+    zel::exchange::Reading reading;
+    std::string why;
+};
+std::vector<Press> JudgePresses(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
+// True for a model whose scale pushes readings (its row has an event
+// description).
+bool Pushes(int model);
+
 // The models judging a step's bytes that recognise them, with the reading of
 // the first.
 struct Finding {
