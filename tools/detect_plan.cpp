@@ -173,6 +173,25 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
             if (tcp) break;
         }
     }
+
+    // The operator's presses: one long window per speed and framing a
+    // pushing scale uses (over TCP one), judged by every talking model.
+    for (int baud : speeds) {
+        for (LineVariant line : kLines) {
+            bool used = false;
+            for (const Pusher& p : Pushers()) used = used || tcp || p.line == line;
+            if (!used) continue;
+            Step step;
+            step.listen = true;
+            step.presses = true;
+            step.line = line;
+            step.baud = baud;
+            step.windowMs = kPressListenMs;
+            for (const auto& t : talkers) step.models.push_back(t.first);
+            plan.steps.push_back(step);
+            if (tcp) break;
+        }
+    }
     return plan;
 }
 
@@ -210,7 +229,7 @@ int PlanBoundMs(const Plan& plan) {
     }
     // The confirming sends, each at most the longest probe, and the second
     // window for a scale that pushed one reading.
-    return total + kConfirmSends * longestProbe + (listens ? kListenMs : 0);
+    return total + kConfirmSends * longestProbe + (listens ? kSecondWindowMs : 0);
 }
 std::string CoefficientText(double value) {
     if (!(value > 0.0) || value > 1e9) return "1";
