@@ -50,7 +50,7 @@ struct EventJudgement {
     EventVerdict verdict = EventVerdict::kIncomplete;
     EventReading reading;      // kReading and kWithheld
     bool acknowledge = false;  // the frame asks for the acknowledgement (AckRule::kByFrame)
-    const char* why = nullptr; // a refusal's reason, constant text
+    const char* why = nullptr; // why there is no reading (and why a good frame is withheld), constant text
 };
 
 // `count` bytes of one read; `frame` has room for the description's length.

@@ -140,7 +140,10 @@ const char kNoWeightNumber[] = "the weight digits hold no number";
 
 listener::EventJudgement JudgeVn220Frame(const uint8_t* frame, int count) {
     listener::EventJudgement j;
-    if (count < kWeightFrameLength) return j;
+    if (count < kWeightFrameLength) {
+        j.why = "fewer than 7 bytes";
+        return j;
+    }
     if (!WeightMarkersOk(frame)) {
         j.verdict = listener::EventVerdict::kResync;
         j.why = "the frame markers are not in their places";
@@ -160,7 +163,10 @@ listener::EventJudgement JudgeVn220Frame(const uint8_t* frame, int count) {
 
 listener::EventJudgement JudgeTaraFrame(const uint8_t* frame, int count) {
     listener::EventJudgement j;
-    if (count != kWeightFrameLength && count != kTareFrameLength) return j;
+    if (count != kWeightFrameLength && count != kTareFrameLength) {
+        j.why = "neither 7 nor 14 bytes";
+        return j;
+    }
     if (!TaraFrameOk(frame, count)) {
         j.verdict = listener::EventVerdict::kResync;
         j.why = "the frame markers are not in their places";
@@ -176,6 +182,7 @@ listener::EventJudgement JudgeTaraFrame(const uint8_t* frame, int count) {
     j.reading.weight = static_cast<double>(TaraRawWeight(frame));
     j.reading.tare = TaraRawTare(frame, count);
     j.acknowledge = count == kTareFrameLength;
+    if (count == kWeightFrameLength) j.why = "a weight frame without its tare extension";
     return j;
 }
 

@@ -105,7 +105,10 @@ std::string DigitFrameLine(double weightKg, double price, double cost, const cha
 
 listener::EventJudgement JudgeTextFrame(const uint8_t* frame, int count) {
     listener::EventJudgement j;
-    if (count < kTextFrameLength) return j;
+    if (count < kTextFrameLength) {
+        j.why = "fewer than 25 bytes";
+        return j;
+    }
     if (!TextFrameOk(frame)) {
         j.verdict = listener::EventVerdict::kResync;
         j.why = "the separators are not in their places";
@@ -128,7 +131,10 @@ listener::EventJudgement JudgeTextFrame(const uint8_t* frame, int count) {
 
 listener::EventJudgement JudgeDigitFrame(const uint8_t* frame, int count) {
     listener::EventJudgement j;
-    if (count < kDigitFrameLength) return j;
+    if (count < kDigitFrameLength) {
+        j.why = "fewer than 18 bytes";
+        return j;
+    }
     // No marker tells where a frame begins: a refused one is dropped whole.
     if (!DigitFrameOk(frame)) {
         j.verdict = listener::EventVerdict::kDropped;

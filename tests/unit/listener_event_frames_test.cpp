@@ -2,9 +2,11 @@
 // byte run, for the five descriptions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
+#include "core/Text.h"
 #include "scales/listener/EventProtocol.h"
 #include "scales/listener/Vn220Events.h"
 #include "scales/listener/VnaCiEvents.h"
@@ -155,7 +157,7 @@ TEST(ListenerEventFrames, FramesOfEachDescription) {
                 EXPECT_EQ(f.judgement.reading.text, w.text);
                 EXPECT_EQ(f.judgement.acknowledge, w.ack);
             }
-            if (w.verdict == N || w.verdict == D) {
+            if (w.verdict != R) {
                 ASSERT_NE(f.judgement.why, nullptr);
                 EXPECT_GT(std::string(f.judgement.why).size(), 5u);
             }
@@ -207,5 +209,19 @@ TEST(ListenerEventFrames, DigitPriceTravelsAsReceived) {
         ASSERT_EQ(j.verdict, EventVerdict::kReading);
         const auto out = zel::vta60::kDigitProtocol.format(j.reading, "A");
         ASSERT_EQ(out.lParam, static_cast<uint32_t>(price));
+    }
+}
+
+TEST(ListenerEventFrames, CoefficientGivesNoMinusZero) {
+    // The one rule for polled and event readings alike.
+    const struct {
+        double weight, coeff, scaled;
+    } cases[] = {
+        {1.5, 2.0, 3.0}, {-1.5, 1.0, -1.5}, {0.0, -1.0, 0.0}, {-0.0, 2.0, 0.0}, {1234.0, 0.001, 1.234}, {5.0, 0.0, 0.0},
+    };
+    for (const auto& c : cases) {
+        const double got = zel::ScaledWeight(c.weight, c.coeff);
+        EXPECT_DOUBLE_EQ(got, c.scaled) << c.weight << " x " << c.coeff;
+        EXPECT_FALSE(std::signbit(got) && got == 0.0) << c.weight << " x " << c.coeff;
     }
 }
