@@ -181,7 +181,11 @@ const ModelInfo kModels[] = {
      .kind = ModelKind::kPolled, .unit = "g", .toKilograms = 0.001, .tare = true, .create = &Make<ScalesBST106>,
      .frameCheck = FrameCheck::kCrc, .tareDelivery = Delivery::kConfirmed, .protocol = &modbus::kBst106Protocol,
      .commands = [] { return One("tare", modbus::kBst106TareCommand); }, .reportsStable = true},
+#ifdef ZEL_SCRATCH_EVENT_ROW
+    ZEL_SCRATCH_EVENT_ROW,  // a test build's scratch event model in the placeholder's place
+#else
     {.number = 42, .caption = "42: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
+#endif
     {.number = 43, .caption = "43: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
     {.number = 44, .caption = "44: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},
     {.number = 45, .caption = "45: Резерв", .kind = ModelKind::kReserved, .unit = "", .toKilograms = 0.0},

@@ -27,9 +27,17 @@ public:
     ExchangeJudge(const zel::devices::ModelInfo& row, bool asJson) : row_(row), asJson_(asJson) {
         const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(row.number);
         asks_ = p && p->requestLength > 0;
+        pushes_ = detect::Pushes(row.number);
     }
 
     void Block(const TrafficBlock& b) {
+        if (pushes_) {
+            // A scale that pushes readings: each received block is judged
+            // as its listener reads it, a block edge being a burst edge (no
+            // frame is read across one), with a verdict per frame.
+            if (b.direction == "received") Presses(b.bytes);
+            return;
+        }
         if (b.direction == "received") {
             received_.insert(received_.end(), b.bytes.begin(), b.bytes.end());
             return;
@@ -56,18 +64,33 @@ private:
         }
         const detect::Verdict v = asks_ ? detect::JudgeReply(row_.number, received_.data(), received_.size())
                                         : detect::JudgeHeard(row_.number, received_.data(), received_.size());
-        std::string why;
-        if (!v.ok)
-            why = received_.empty() ? "no reply"
-                                    : std::to_string(received_.size()) +
-                                          (received_.size() == 1 ? " byte that makes" : " bytes that make") +
-                                          " no frame of model " +
-                                          std::to_string(row_.number) +
-                                          (asks_ ? std::string(": ") + zel::exchange::RefusalText(v.refusal) : "") +
-                                          " (a wrong speed or model? try zelscales detect)";
+        Print(v, received_.size(), asks_ ? zel::exchange::RefusalText(v.refusal) : "");
+        received_.clear();
+        asked_ = false;
+    }
+
+    void Presses(const std::vector<uint8_t>& bytes) {
+        for (const detect::Press& p : detect::JudgePresses(row_.number, bytes.data(), bytes.size())) {
+            detect::Verdict v;
+            v.ok = p.taken;
+            v.reading = p.reading;
+            Print(v, p.end - p.start, p.taken ? "" : p.why);
+        }
+    }
+
+    // A refusal's text: what the bytes are not, and the reason.
+    std::string Why(size_t bytes, const std::string& reason) const {
+        if (bytes == 0) return "no reply";
+        return std::to_string(bytes) + (bytes == 1 ? " byte that makes" : " bytes that make") + " no frame of model " +
+               std::to_string(row_.number) + (reason.empty() ? "" : ": " + reason) +
+               " (a wrong speed or model? try zelscales detect)";
+    }
+
+    void Print(const detect::Verdict& v, size_t bytes, const std::string& reason) {
+        const std::string why = v.ok ? std::string() : Why(bytes, reason);
         if (asJson_) {
             json::Object o;
-            o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", received_.size());
+            o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", bytes);
             if (v.ok) {
                 o.Int("result", v.result).Number("weight", v.reading.weight).String("unit", row_.unit);
                 o.Number("price", v.reading.price).Number("cost", v.reading.cost);
@@ -85,12 +108,11 @@ private:
         } else {
             std::printf("  => model %d refuses it: %s\n", row_.number, why.c_str());
         }
-        received_.clear();
-        asked_ = false;
     }
 
     const zel::devices::ModelInfo& row_;
     bool asJson_;
+    bool pushes_ = false;
     bool asks_ = false;
     bool asked_ = false;  // a request went out since the last verdict
     std::vector<uint8_t> received_;

@@ -8,7 +8,8 @@
 // request of every polled model, once per distinct request, line framing and
 // speed, and let every model that uses that request judge the reply with the
 // driver's own accepts/decode functions. When several models accept the same
-// reply they are reported as a group.
+// reply they are reported as a group. Last, a long window per speed and
+// framing of a scale that sends on a key press, for the operator to press.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +34,8 @@ const int kListenMs = 1000;   // silent listening per speed and framing
 // its round trip. With no byte by then the probe ends.
 const int kFirstByteMs = 150;
 const int kFirstByteTcpMs = 300;
-const int kSplitPauseMs = 150;
+// The split send's pause is the read cycle's.
+const int kSplitPauseMs = static_cast<int>(zel::exchange::kSplitPauseMs);
 const int kSetupMs = 100;     // per change of speed or framing
 const int kOpenMs = 500;      // opening a serial port
 const int kConnectMs = 3000;  // connecting over TCP (the socket's own limit)
@@ -44,10 +46,21 @@ const int kConnectMs = 3000;  // connecting over TCP (the socket's own limit)
 // for its second reading.
 const int kConfirmTries = 2;
 const int kConfirmSends = 6;
+// A scale that sends on a key press is named by two presses, which an
+// operator makes 2 to 5 s apart. Once the requests are out, each speed and
+// framing such a scale uses gets one window that holds a press whenever the
+// operator keeps pressing, and the scan's second window (for a scale heard
+// once) lasts until the longest gap after the last byte heard.
+const int kPressGapMs = 5000;
+const int kPressSlackMs = 500;  // the frame itself and the quiet after it
+const int kPressListenMs = kPressGapMs + kPressSlackMs;
+// The second window: as long as the longest gap between presses.
+const int kSecondWindowMs = kPressGapMs + kPressSlackMs;
 
 // One step of the scan.
 struct Step {
     bool listen = false;             // true: send nothing, listen
+    bool presses = false;            // listening for the presses of a send key
     zel::LineVariant line = zel::LineVariant::k8N1;
     int baud = 0;                    // 0: TCP, no line settings
     std::string request;             // the bytes sent (empty when listening)
@@ -76,7 +89,7 @@ std::string PlanStream(const Plan& plan);
 // The longest a run of the plan may take, in milliseconds: every window,
 // every send (at the step's speed), every split pause, every change of
 // line settings, the opening of the port (a TCP connect may take up to
-// kConnectMs), the confirming sends and the extra listening window.
+// kConnectMs), the confirming sends and the second listening window.
 int PlanBoundMs(const Plan& plan);
 // The time one step's send takes (split pause and bytes on the wire).
 int SendMs(const Step& step);
@@ -130,6 +143,20 @@ Verdict JudgeReply(int model, const uint8_t* bytes, size_t count);
 // again after a silence (sorted); the start and the end of the bytes count
 // as such edges too.
 Verdict JudgeHeard(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
+
+// A pushing model's frames in these bytes as its listener reads them, each
+// with its judgement: taken (the reading in the row's unit, before any
+// coefficient) or refused, and why. `bursts` as for JudgeHeard.
+struct Press {
+    size_t start = 0, end = 0;
+    bool taken = false;
+    zel::exchange::Reading reading;
+    std::string why;
+};
+std::vector<Press> JudgePresses(int model, const uint8_t* bytes, size_t count, const std::vector<size_t>& bursts = {});
+// True for a model whose scale pushes readings (its row has an event
+// description).
+bool Pushes(int model);
 
 // The models judging a step's bytes that recognise them, with the reading of
 // the first.

@@ -5,6 +5,7 @@
 
 #include "core/ResultCodes.h"
 #include "scales/exchange/EchoGuard.h"
+#include "scales/exchange/SplitSend.h"
 #include "scales/exchange/Stream.h"
 
 namespace zel {
@@ -93,15 +94,8 @@ int SendRequest(const PolledProtocol& p, EchoGuard& line, const CycleOptions& op
         line.Write(p.request, p.requestLength);
         return -1;
     }
-    line.Write(p.request, 1);
-    int first = -1;
-    if (options.fixedSplitPause || p.headerCount == 0) {
-        line.Sleep(kSplitPauseMs);
-    } else {
-        first = AwaitFirstAnswer(p, line);
-    }
-    if (p.requestLength > 1) line.Write(p.request + 1, p.requestLength - 1);
-    return first;
+    if (options.fixedSplitPause || p.headerCount == 0) return SendSplit(line, p.request, p.requestLength);
+    return SendSplit(line, p.request, p.requestLength, [&] { return AwaitFirstAnswer(p, line); });
 }
 
 // One polling step on an empty line, returning the budget it costs: the full

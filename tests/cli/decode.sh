@@ -23,6 +23,25 @@ out=$("$tool" decode "$log" --model 14)
 json=$("$tool" decode --json "$log" --model 13 | grep '"verdict"' | head -1)
 [ "$json" = '{"verdict":"reading","model":13,"bytes":16,"result":0,"weight":2.5,"unit":"kg","price":0,"cost":0,"stable":1}' ] || fail "json: $json"
 
+# Scales that push readings: a listen log of each, judged by its model, takes
+# every press, and another pushing model takes none of them.
+for pair in "5 32" "15 5" "22 15"; do
+  set -- $pair; m=$1 other=$2
+  mkdir -p "$work/listen$m" && cp "$library" "$work/listen$m/" && touch "$work/listen$m/log.txt"
+  start_sim "push$m" --model "$m" --tcp 0 --weight 1.234 --push-every 200
+  "$tool" --library "$work/listen$m/$(basename "$library")" listen --model "$m" --host "${address%:*}" \
+    --tcp-port "${address##*:}" --count 3 >/dev/null
+  log=$(ls "$work/listen$m"/log_scales_*.log)
+  out=$("$tool" decode "$log" --model "$m")
+  presses=$(grep -c '  received ' <<<"$out") || true
+  [ "$presses" -ge 3 ] || fail "model $m: $presses presses logged: $out"
+  [ "$(grep -c "=> model $m: weight 1.234 kg" <<<"$out")" = "$presses" ] || fail "model $m: a press refused: $out"
+  grep -q 'refuses' <<<"$out" && fail "model $m: $out"
+  out=$("$tool" decode "$log" --model "$other")
+  grep -q "=> model $other: weight" <<<"$out" && fail "model $other took a press of model $m: $out"
+  grep -q "=> model $other refuses it: .* no frame of model $other" <<<"$out" || fail "model $other: $out"
+done
+
 # The example of the log format: two blocks, as written.
 out=$("$tool" decode "$example")
 # The open was logged at the port's defaults; the settings of the data block follow.

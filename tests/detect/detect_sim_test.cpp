@@ -114,6 +114,7 @@ struct DetectRun {
     std::string out, err;
     int exit = -1;
     uint64_t tookMs = 0;
+    int pushMs = 300;  // a pushing scale's presses, this far apart
 };
 
 void Execute(DetectRun& run, const std::string& tool, const std::string& errPath) {
@@ -144,6 +145,9 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
     runs.emplace_back(new DetectRun{35, true, false, false, nullptr, "", "", -1, 0});
     runs.emplace_back(new DetectRun{19, true, false, false, nullptr, "", "", -1, 0});
     runs.emplace_back(new DetectRun{22, true, false, false, nullptr, "", "", -1, 0});
+    // An operator pressing the send key every 2 s.
+    runs.emplace_back(new DetectRun{22, true, false, false, nullptr, "", "", -1, 0, 2000});
+    runs.emplace_back(new DetectRun{15, false, false, false, nullptr, "", "", -1, 0, 2000});
     runs.emplace_back(new DetectRun{14, false, true, false, nullptr, "", "", -1, 0});
     // A converter that hangs up after every answer: the scan opens the line
     // again for the next request.
@@ -160,7 +164,7 @@ TEST(DetectSim, TheToolNamesEveryModelAtItsSpeedWithoutCommandingIt) {
         s.SetWeight(d.weight);
         s.SetPrice(d.price);
         s.SetText(d.text);
-        if (sim::ModelPushes(run.model)) s.SetPushPeriodMs(300);
+        if (sim::ModelPushes(run.model)) s.SetPushPeriodMs(run.pushMs);
         s.SetCloseAfterReply(run.hangsUp);
         return run.tcp ? s.StartTcp() : s.StartPty();
     };

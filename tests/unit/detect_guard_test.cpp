@@ -6,6 +6,7 @@
 
 #include "core/Crc.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -166,8 +167,52 @@ TEST(DetectPlan, BoundCoversEveryWindowAndSend) {
         }
         EXPECT_GE(PlanBoundMs(plan), sum + kOpenMs);
     }
-    // A full scan of the usual speeds stays within about a minute.
-    EXPECT_LE(PlanBoundMs(BuildPlan(DefaultBauds(), false)), 75000);
+    // A full scan of the usual speeds stays within about a minute and a
+    // half, a long window for the operator's presses at each speed and
+    // framing of a pushing scale included.
+    EXPECT_LE(PlanBoundMs(BuildPlan(DefaultBauds(), false)), 105000);
+}
+
+// A scale that sends on a key press is heard by two presses up to
+// kPressGapMs apart: one long window per speed and framing such a scale uses
+// (never one per model), after the requests, each held in the bound along
+// with the second window that waits the gap after a first press.
+TEST(DetectPlan, OnePressWindowPerSpeedAndFramingOfAPushingScale) {
+    struct Case {
+        const char* name;
+        std::vector<int> bauds;
+        bool tcp;
+        size_t windows;
+    };
+    // Models 5, 6, 15 and 32 use 8N1, model 22 8E1; over TCP one window.
+    const Case cases[] = {
+        {"one speed", {9600}, false, 2},
+        {"default speeds", DefaultBauds(), false, 8},
+        {"tcp", {}, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Plan plan = BuildPlan(c.bauds, c.tcp);
+        size_t windows = 0;
+        bool probed = false;
+        long listened = 0;
+        for (const Step& s : plan.steps) {
+            probed = probed || !s.listen;
+            if (!s.presses) continue;
+            ++windows;
+            EXPECT_TRUE(s.listen);
+            EXPECT_TRUE(probed) << "a press window before the requests";
+            EXPECT_GE(s.windowMs, kPressGapMs);
+            EXPECT_TRUE(std::find(s.models.begin(), s.models.end(), 22) != s.models.end());
+            listened += s.windowMs;
+        }
+        EXPECT_EQ(windows, c.windows);
+        long sum = 0;
+        for (const Step& s : plan.steps) sum += s.windowMs + SendMs(s);
+        // The second window lasts the longest gap between two presses.
+        EXPECT_GE(kSecondWindowMs, kPressGapMs);
+        EXPECT_GE(PlanBoundMs(plan), sum + kSecondWindowMs);
+    }
 }
 
 // Every model with a line is either listened for or asked at every speed,
