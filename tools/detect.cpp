@@ -20,6 +20,7 @@
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
+#include "tools/text.h"
 #include "tools/why.h"
 #include "tools/trace.h"
 #include "transport/Log.h"
@@ -69,16 +70,6 @@ struct LineTrace {
 };
 LineTrace g_trace;
 
-bool ParseNumber(const std::string& text, long low, long high, long& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != 0 || v < low || v > high) return false;
-    out = v;
-    return true;
-}
-
 }  // namespace
 
 bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& out) {
@@ -87,8 +78,8 @@ bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& ou
     while (at <= text.size()) {
         size_t comma = text.find(',', at);
         if (comma == std::string::npos) comma = text.size();
-        long v = 0;
-        if (!ParseNumber(text.substr(at, comma - at), 50, 4000000, v)) return false;
+        int v = 0;
+        if (!text::ParseInteger(std::string_view(text).substr(at, comma - at), 50, 4000000, v)) return false;
         // Only the speeds the setup form offers: the driver would open the
         // port at any other, and no scale would be found there.
         if (std::find(std::begin(zelscales::kSerialSpeeds), std::end(zelscales::kSerialSpeeds), v) ==
@@ -96,7 +87,7 @@ bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& ou
             return false;
         bool seen = false;
         for (int b : out) seen = seen || b == v;
-        if (!seen) out.push_back(static_cast<int>(v));
+        if (!seen) out.push_back(v);
         at = comma + 1;
     }
     return !out.empty();
@@ -104,15 +95,9 @@ bool zelscales::detect::ParseBauds(const std::string& text, std::vector<int>& ou
 
 namespace {
 
+// The first `limit` bytes in hex, " ..." for the rest.
 std::string Hex(const std::string& bytes, size_t limit) {
-    std::string out;
-    char buf[4];
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        std::snprintf(buf, sizeof buf, "%s%02X", i ? " " : "", static_cast<unsigned char>(bytes[i]));
-        out += buf;
-    }
-    if (bytes.size() > limit) out += " ...";
-    return out;
+    return zelscales::text::HexOf(std::string_view(bytes).substr(0, limit)) + (bytes.size() > limit ? " ..." : "");
 }
 
 std::string Where(const Step& step) {

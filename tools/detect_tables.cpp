@@ -1,5 +1,7 @@
 #include "tools/detect_tables.h"
 
+#include "tools/text.h"
+
 #include <cstdio>
 
 namespace zelscales {
@@ -65,15 +67,7 @@ std::vector<std::pair<int, LineVariant>> Talkers() {
     return out;
 }
 
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    char buf[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", c);
-        out += buf;
-    }
-    return out;
-}
+std::string Hex(const std::string& bytes) { return text::HexOf(bytes); }
 
 }  // namespace tables
 }  // namespace detect
