@@ -27,6 +27,9 @@ public:
     ExchangeJudge(const zel::devices::ModelInfo& row, bool asJson) : row_(row), asJson_(asJson) {
         const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(row.number);
         asks_ = p && p->requestLength > 0;
+        // A polled model that transmits all the time: what the driver read
+        // while the line was open holds the frames it took.
+        if (p && (p->requestLength == 0 || p->stream)) stream_ = p;
     }
 
     void Block(const TrafficBlock& b) {
@@ -54,6 +57,11 @@ private:
             received_.clear();
             return;
         }
+        if (stream_ && Frames()) {
+            received_.clear();
+            asked_ = false;
+            return;
+        }
         const detect::Verdict v = asks_ ? detect::JudgeReply(row_.number, received_.data(), received_.size())
                                         : detect::JudgeHeard(row_.number, received_.data(), received_.size());
         std::string why;
@@ -65,9 +73,43 @@ private:
                                           std::to_string(row_.number) +
                                           (asks_ ? std::string(": ") + zel::exchange::RefusalText(v.refusal) : "") +
                                           " (a wrong speed or model? try zelscales detect)";
+        Print(v, received_.size(), why);
+        received_.clear();
+        asked_ = false;
+    }
+
+    // Every frame of a stream in what was received, found as the driver's
+    // hunt finds it (each header byte, the engine's judgement of the frame
+    // from there), one verdict each; the part of a frame the line was
+    // opened into, or closed inside, is none. False when there is no frame.
+    bool Frames() {
+        const uint8_t* b = received_.data();
+        const size_t count = received_.size();
+        bool any = false;
+        for (size_t at = 0; at < count;) {
+            const zel::exchange::ReplyJudgement j = zel::exchange::JudgeFrame(*stream_, b + at, count - at);
+            if (j.refusal == zel::exchange::Refusal::kShort) break;
+            if (j.refusal != zel::exchange::Refusal::kNone || j.length == 0) {
+                ++at;
+                continue;
+            }
+            detect::Verdict v;
+            v.ok = true;
+            v.frames = 1;
+            v.reading = j.reading;
+            v.result = j.decoded.result;
+            v.refusal = j.refusal;
+            Print(v, j.length, "");
+            any = true;
+            at += j.length;
+        }
+        return any;
+    }
+
+    void Print(const detect::Verdict& v, size_t bytes, const std::string& why) const {
         if (asJson_) {
             json::Object o;
-            o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", received_.size());
+            o.String("verdict", v.ok ? "reading" : "refused").Int("model", row_.number).Int("bytes", bytes);
             if (v.ok) {
                 o.Int("result", v.result).Number("weight", v.reading.weight).String("unit", row_.unit);
                 o.Number("price", v.reading.price).Number("cost", v.reading.cost);
@@ -85,11 +127,10 @@ private:
         } else {
             std::printf("  => model %d refuses it: %s\n", row_.number, why.c_str());
         }
-        received_.clear();
-        asked_ = false;
     }
 
     const zel::devices::ModelInfo& row_;
+    const zel::exchange::PolledProtocol* stream_ = nullptr;
     bool asJson_;
     bool asks_ = false;
     bool asked_ = false;  // a request went out since the last verdict
