@@ -28,6 +28,9 @@ public:
         const zel::exchange::PolledProtocol* p = zel::devices::PolledProtocolOf(row.number);
         asks_ = p && p->requestLength > 0;
         pushes_ = detect::Pushes(row.number);
+        // A polled model that transmits all the time: what the driver read
+        // while the line was open holds the frames it took.
+        if (p && (p->requestLength == 0 || p->stream)) stream_ = p;
     }
 
     void Block(const TrafficBlock& b) {
@@ -62,6 +65,11 @@ private:
             received_.clear();
             return;
         }
+        if (stream_ && Frames()) {
+            received_.clear();
+            asked_ = false;
+            return;
+        }
         const detect::Verdict v = asks_ ? detect::JudgeReply(row_.number, received_.data(), received_.size())
                                         : detect::JudgeHeard(row_.number, received_.data(), received_.size());
         Print(v, received_.size(), asks_ ? zel::exchange::RefusalText(v.refusal) : "");
@@ -84,6 +92,34 @@ private:
         return std::to_string(bytes) + (bytes == 1 ? " byte that makes" : " bytes that make") + " no frame of model " +
                std::to_string(row_.number) + (reason.empty() ? "" : ": " + reason) +
                " (a wrong speed or model? try zelscales detect)";
+    }
+
+    // Every frame of a stream in what was received, found as the driver's
+    // hunt finds it (each header byte, the engine's judgement of the frame
+    // from there), one verdict each; the part of a frame the line was
+    // opened into, or closed inside, is none. False when there is no frame.
+    bool Frames() {
+        const uint8_t* b = received_.data();
+        const size_t count = received_.size();
+        bool any = false;
+        for (size_t at = 0; at < count;) {
+            const zel::exchange::ReplyJudgement j = zel::exchange::JudgeFrame(*stream_, b + at, count - at);
+            if (j.refusal == zel::exchange::Refusal::kShort) break;
+            if (j.refusal != zel::exchange::Refusal::kNone || j.length == 0) {
+                ++at;
+                continue;
+            }
+            detect::Verdict v;
+            v.ok = true;
+            v.frames = 1;
+            v.reading = j.reading;
+            v.result = j.decoded.result;
+            v.refusal = j.refusal;
+            Print(v, j.length, "");
+            any = true;
+            at += j.length;
+        }
+        return any;
     }
 
     void Print(const detect::Verdict& v, size_t bytes, const std::string& reason) {
@@ -111,6 +147,7 @@ private:
     }
 
     const zel::devices::ModelInfo& row_;
+    const zel::exchange::PolledProtocol* stream_ = nullptr;
     bool asJson_;
     bool pushes_ = false;
     bool asks_ = false;

@@ -206,11 +206,18 @@ void Resync(const PolledProtocol& p, uint8_t* frame, int& count, int& budget) {
 // neither reading trustworthy.
 enum class EchoCount : uint8_t { kAsIs, kShifted, kRefused };
 
+// A complete frame of N bytes that begins with the whole request, on a
+// protocol whose reply may: an echo is told from a reply by what follows.
+bool MayBeEchoAhead(const PolledProtocol& p, const uint8_t* frame, size_t count) {
+    const int echo = p.requestLength;
+    return p.replyMayStartWithRequest && !p.complete && !p.splitSend && p.request && echo > 0 &&
+           echo < p.replyLength && count == static_cast<size_t>(p.replyLength) &&
+           std::memcmp(frame, p.request, static_cast<size_t>(echo)) == 0;
+}
+
 EchoCount TakeOutEchoByCount(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int count, int& budget) {
     const int echo = p.requestLength;
-    if (!p.replyMayStartWithRequest || p.complete || p.splitSend || !p.request || echo <= 0 ||
-        echo >= p.replyLength || count != p.replyLength || std::memcmp(frame, p.request, echo) != 0)
-        return EchoCount::kAsIs;
+    if (count < 0 || !MayBeEchoAhead(p, frame, static_cast<size_t>(count))) return EchoCount::kAsIs;
     uint8_t more[PolledProtocol::kMaxReply];
     int got = 0;
     while (got < echo && budget > 0) {
@@ -296,12 +303,12 @@ bool TakeFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, int& bu
         if (judged) taken.frames = 1;
         if (judged && TakeOutEchoByCount(p, line, frame, count, budget) == EchoCount::kRefused) return false;
         if (judged) {
-            const size_t length = static_cast<size_t>(count);
-            if (p.peek) p.peek(frame, length, io);
-            if (CheckFrame(p, frame, length) == Refusal::kNone) {
+            const Reading before = io;
+            const ReplyJudgement j = JudgeCollected(p, frame, static_cast<size_t>(count), io);
+            if (j.refusal == Refusal::kNone || j.refusal == Refusal::kDecoder) {
+                // The decoder ran: its verdict decides how the cycle goes on.
                 taken.checked = true;
-                const Reading before = io;
-                decoded = p.decode(frame, length, io);
+                decoded = j.decoded;
                 if (single && SecondFrameFollows(p, line)) {
                     io = before;  // neither frame is a reading
                     taken.frames = 2;
@@ -697,28 +704,63 @@ const char* RefusalText(Refusal refusal) {
     return "?";
 }
 
+ReplyJudgement JudgeCollected(const PolledProtocol& p, uint8_t* frame, size_t length, Reading& io,
+                              const std::function<bool()>& confirm) {
+    ReplyJudgement j;
+    j.length = length;
+    if (!frame || length == 0 || !p.accepts || !p.decode) {
+        j.reading = io;
+        return j;
+    }
+    if (p.peek) p.peek(frame, length, io);
+    j.refusal = CheckFrame(p, frame, length);
+    if (j.refusal == Refusal::kNone && p.stream && p.stream->kinds && !p.stream->kinds(frame, length))
+        j.refusal = Refusal::kFormat;
+    if (j.refusal == Refusal::kNone && confirm && !confirm()) j.refusal = Refusal::kFormat;
+    if (j.refusal == Refusal::kNone) {
+        j.decoded = p.decode(frame, length, io);
+        NoMinusZero(io);
+        const int32_t r = j.decoded.result;
+        if (r != kOk && r != kOverload && r != kNothingDone) j.refusal = Refusal::kDecoder;
+    }
+    j.reading = io;
+    return j;
+}
+
 ReplyJudgement JudgeFrame(const PolledProtocol& p, const uint8_t* bytes, size_t count) {
     ReplyJudgement j;
     if (!bytes || count == 0 || !p.accepts || !p.decode) return j;
-    if (p.headerCount > 0 && !IsHeader(p, bytes[0])) {
+    if (HasHeader(p) && !IsHeader(p, bytes[0])) {
         j.refusal = Refusal::kHeader;
         return j;
     }
-    // The frame as the engine collects it: N bytes, or fewer where the end
-    // condition holds first.
     const size_t n = static_cast<size_t>(p.replyLength < 1 ? 1 : p.replyLength > PolledProtocol::kMaxReply
                                                                      ? PolledProtocol::kMaxReply
                                                                      : p.replyLength);
-    size_t length = count >= n ? n : 0;
+    // N bytes that begin with the request and more bytes after them: the
+    // engine takes the request out as an echo when as many bytes follow,
+    // and trusts neither reading when fewer do.
+    size_t skip = 0;
+    if (count > n && MayBeEchoAhead(p, bytes, n)) {
+        skip = static_cast<size_t>(p.requestLength);
+        if (count < n + skip) {
+            j.refusal = Refusal::kEcho;
+            j.length = count;
+            return j;
+        }
+    }
+    const uint8_t* at = bytes + skip;
+    const size_t rest = count - skip;
+    // N bytes, or fewer where the end condition holds first.
+    size_t length = rest >= n ? n : 0;
     if (p.complete) {
-        length = count < n ? count : n;
+        length = rest < n ? rest : n;
         for (size_t k = 1; k <= length; ++k)
-            if (p.complete(bytes, k)) {
+            if (p.complete(at, k)) {
                 length = k;
                 break;
             }
     }
-    j.length = length;
     if (length == 0) {
         j.refusal = Refusal::kShort;
         return j;
@@ -726,15 +768,11 @@ ReplyJudgement JudgeFrame(const PolledProtocol& p, const uint8_t* bytes, size_t 
     // Decoders may read a zero byte past the frame, as in the engine's
     // zero-filled buffer.
     uint8_t frame[PolledProtocol::kMaxReply + 1] = {0};
-    std::memcpy(frame, bytes, length);
-    j.refusal = CheckFrame(p, frame, length);
-    if (j.refusal == Refusal::kNone && p.stream && p.stream->kinds && !p.stream->kinds(frame, length))
-        j.refusal = Refusal::kFormat;
-    if (j.refusal != Refusal::kNone) return j;
-    j.decoded = p.decode(frame, length, j.reading);
-    NoMinusZero(j.reading);
-    const int32_t r = j.decoded.result;
-    if (r != kOk && r != kOverload && r != kNothingDone) j.refusal = Refusal::kDecoder;
+    std::memcpy(frame, at, length);
+    Reading io;
+    InitOutputs(p.init, io);
+    j = JudgeCollected(p, frame, length, io);
+    j.length = skip + length;
     return j;
 }
 

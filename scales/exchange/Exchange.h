@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "scales/exchange/ByteLine.h"
 #include "scales/exchange/PolledProtocol.h"
@@ -126,18 +127,33 @@ const char* RefusalText(Refusal refusal);
 
 struct ReplyJudgement {
     Refusal refusal = Refusal::kNoBytes;
-    size_t length = 0;            // the bytes judged as the frame
+    // The bytes the judgement took: the frame, and an echo of the request
+    // ahead of it where the engine would have taken that out by its count.
+    size_t length = 0;
     Decoded decoded = Decoded(0);  // the decoder's result, when it ran
     Reading reading;
 };
 
-// The frame at the start of `bytes` as the read cycle judges it: its first
-// byte a header, where the protocol has one; N bytes, or up to its end
-// condition; not the request handed back; passing the protocol's frame
-// check (and a stream's byte kinds); decoded into a success, an overload or
-// a state the scale reports (1099). What follows the frame is not looked at.
-// For tools that hold bytes they did not collect through a device (detect,
-// decode).
+// The one judgement of a frame the engine collected: `length` bytes at the
+// start of `frame`, a buffer of kMaxReply + 1 bytes zero after the frame.
+// In this order: the protocol's peek (it sees every frame, refused or not);
+// not the request handed back; the layout's fixed fields; the protocol's
+// frame check; a stream's byte kinds; `confirm`, where given (a stream's
+// alignment, which may read on); the decoder, into `io`; its result taken as
+// a reading only for a success, an overload or a state the scale reports
+// (1099), kDecoder otherwise; no minus zero in the outputs. The decoder's
+// verdict is in `decoded` whenever it ran (refusal kNone or kDecoder), and
+// `reading` is `io` as the judgement left it.
+ReplyJudgement JudgeCollected(const PolledProtocol& protocol, uint8_t* frame, size_t length, Reading& io,
+                              const std::function<bool()>& confirm = nullptr);
+
+// The frame at the start of `bytes`, framed as the read cycle collects it
+// (its first byte a header, where the protocol hunts or waits for one; N
+// bytes, or up to its end condition; an echo of the request ahead of a
+// reply that may begin with it taken out by its count) and judged by
+// JudgeCollected from the outputs the cycle starts with. What follows the
+// frame is not looked at. For tools that hold bytes they did not collect
+// through a device (detect, decode, monitor).
 ReplyJudgement JudgeFrame(const PolledProtocol& protocol, const uint8_t* bytes, size_t count);
 // One reply to a request: one such frame and nothing after it (only CR, LF
 // after a frame that ends itself).

@@ -169,9 +169,12 @@ bool TakeStreamFrame(const PolledProtocol& p, IByteLine& line, uint8_t* frame, i
         if (held.Fill(held.size() == 0 ? 1 : n) != Filled::kYes) return false;
         if (held.size() < n || !IsHeader(p, held[0])) continue;
         std::memcpy(frame, held.at(0), static_cast<size_t>(n));
-        if (p.peek) p.peek(frame, static_cast<size_t>(n), io);
-        if (Passes(p, frame) && Confirmed(p, held)) {
-            decoded = p.decode(frame, static_cast<size_t>(n), io);
+        // The window is judged as any collected frame is, and taken only
+        // where the stream confirms its alignment.
+        const ReplyJudgement j =
+            JudgeCollected(p, frame, static_cast<size_t>(n), io, [&] { return Confirmed(p, held); });
+        if (j.refusal == Refusal::kNone || j.refusal == Refusal::kDecoder) {
+            decoded = j.decoded;
             return true;
         }
         held.Drop(1);
