@@ -516,7 +516,8 @@ int zelscales::RunMonitor(const Options& o) {
             }
             // The line is read between any two writes.
         }
-        if (done()) break;
+        // Not before the first read: the sends still have to go out once.
+        if (!opening && done()) break;
         now = platform::MonotonicMs();
         uint64_t wait = 20;
         if (next < sends.size()) wait = sendAt <= now ? 0 : std::min<uint64_t>(wait, sendAt - now);

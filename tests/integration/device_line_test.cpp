@@ -65,7 +65,7 @@ const char kClose[] = "43 4C 4F 53 45";
 const char kErrorOpen[] = "45 52 52 4F 52 5F 4F 50 45 4E";
 
 TEST(TrafficLog, OneCasExchangeWithTheLineReleased) {
-    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
+    zeltest::HeldMarker marker(zel::host::BesideLibrary("log.txt"));
     PolledRig rig(13, Wire::Pty, /*keepConnection=*/false);
     ASSERT_EQ(rig.openCode, 0);
     rig.sim.SetWeight(1.5);
@@ -107,7 +107,7 @@ TEST(TrafficLog, RefusedOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         using zel::host::Value;
-        zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
+        zeltest::HeldMarker marker(zel::host::BesideLibrary("log.txt"));
         std::string path;
         {
             zel::host::Component driver;

@@ -77,7 +77,7 @@ TEST_P(LineSettings, TrafficLogShowsTheModelsLine) {
     std::string slave;
     int master = platform::PtyOpenMaster(&slave);
     ASSERT_NE(master, platform::kNoHandle);
-    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
+    zeltest::HeldMarker marker(zel::host::BesideLibrary("log.txt"));
     std::string logPath;
     {
         zel::host::Component driver;

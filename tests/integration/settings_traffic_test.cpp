@@ -27,7 +27,7 @@ TEST(SettingsFile, ConfiguredDevicesAnswerUnderTheirNumbersAndLogTheirTraffic) {
 
     const std::string logPath = zel::host::BesideLibrary("log_scales_7.log");
     platform::RemoveFile(logPath);
-    zeltest::ScopedFile marker(zel::host::BesideLibrary("log.txt"), "");
+    zeltest::HeldMarker marker(zel::host::BesideLibrary("log.txt"));
     zeltest::ScopedFile settings(zel::host::BesideLibrary("settings.ini"),
                                  "[SCALES0]\r\nfNum=7\r\nfType=13\r\nfComBaudRate=9600\r\nfComPortName=" +
                                      scale.DevicePath() + "\r\n[SCALES1]\r\nfNum=8\r\nfType=20\r\n");

@@ -26,7 +26,7 @@ std::string TestId(const char* what) {
 
 // The traffic-log marker beside the component, present while in scope.
 struct TrafficLogOn {
-    zeltest::ScopedFile marker{zeltest::InModuleDir("log.txt"), ""};
+    zeltest::HeldMarker marker{zeltest::InModuleDir("log.txt")};
 };
 
 }  // namespace

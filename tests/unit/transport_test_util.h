@@ -3,12 +3,17 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 
 #include "platform/files.h"
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include "platform/pty.h"
 #endif
 #include "platform/sys.h"
@@ -56,6 +61,34 @@ public:
 
 private:
     std::string path_;
+};
+
+// A marker file shared by every test that uses it (the traffic-log marker
+// beside the library): it exists for the life of the object, and one holder
+// at a time has it, across processes too (CTest runs the cases of a program
+// side by side, and one case removing the marker would turn another's
+// traffic log off).
+class HeldMarker {
+public:
+    explicit HeldMarker(const std::string& path) {
+#ifndef _WIN32
+        lock_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock_ >= 0) ::flock(lock_, LOCK_EX);
+#endif
+        file_.reset(new ScopedFile(path, ""));
+    }
+    ~HeldMarker() {
+        file_.reset();
+#ifndef _WIN32
+        if (lock_ >= 0) ::close(lock_);  // the lock goes with it
+#endif
+    }
+    HeldMarker(const HeldMarker&) = delete;
+    HeldMarker& operator=(const HeldMarker&) = delete;
+
+private:
+    std::unique_ptr<ScopedFile> file_;
+    int lock_ = -1;
 };
 
 // Replaces every "YYYY-MM-DD hh:mm:ss.mmm" of a traffic log by a fixed stamp.
