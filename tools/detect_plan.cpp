@@ -42,6 +42,28 @@ std::vector<CommandHit> HitsOfAppending(const std::string& stream, const std::st
     return FindCommands(stream + next, stream.size());
 }
 
+// One listening step per speed and framing that `uses` (over TCP: one step
+// with no line settings), judged by every talking model: a scale heard at a
+// framing not its own may still come through.
+template <class Uses>
+void AddListening(Plan& plan, const std::vector<int>& speeds, bool tcp, bool presses, int windowMs, Uses uses) {
+    const auto talkers = Talkers();
+    for (int baud : speeds) {
+        for (LineVariant line : kLines) {
+            if (!tcp && !uses(line)) continue;
+            Step step;
+            step.listen = true;
+            step.presses = presses;
+            step.line = line;
+            step.baud = baud;
+            step.windowMs = windowMs;
+            for (const auto& t : talkers) step.models.push_back(t.first);
+            plan.steps.push_back(step);
+            if (tcp) break;
+        }
+    }
+}
+
 }  // namespace
 
 const std::vector<int>& DefaultBauds() {
@@ -59,21 +81,11 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
     // heard is judged by every talking model (a scale heard at a framing
     // not its own may still come through).
     const auto talkers = Talkers();
-    for (int baud : speeds) {
-        for (LineVariant line : kLines) {
-            bool used = tcp;
-            for (const auto& t : talkers) used = used || t.second == line;
-            if (!used) continue;
-            Step step;
-            step.listen = true;
-            step.line = line;
-            step.baud = baud;
-            step.windowMs = kListenMs;
-            for (const auto& t : talkers) step.models.push_back(t.first);
-            plan.steps.push_back(step);
-            if (tcp) break;
-        }
-    }
+    AddListening(plan, speeds, tcp, false, kListenMs, [&](LineVariant line) {
+        for (const auto& t : talkers)
+            if (t.second == line) return true;
+        return false;
+    });
 
     // The probes of one framing (all framings over TCP): one per distinct
     // request, judged by every model that sends that request.
@@ -176,22 +188,12 @@ Plan BuildPlan(const std::vector<int>& bauds, bool tcp) {
 
     // The operator's presses: one long window per speed and framing a
     // pushing scale uses (over TCP one), judged by every talking model.
-    for (int baud : speeds) {
-        for (LineVariant line : kLines) {
-            bool used = false;
-            for (const Pusher& p : Pushers()) used = used || tcp || p.line == line;
-            if (!used) continue;
-            Step step;
-            step.listen = true;
-            step.presses = true;
-            step.line = line;
-            step.baud = baud;
-            step.windowMs = kPressListenMs;
-            for (const auto& t : talkers) step.models.push_back(t.first);
-            plan.steps.push_back(step);
-            if (tcp) break;
-        }
-    }
+    if (!Pushers().empty())
+        AddListening(plan, speeds, tcp, true, kPressListenMs, [](LineVariant line) {
+            for (const Pusher& p : Pushers())
+                if (p.line == line) return true;
+            return false;
+        });
     return plan;
 }
 

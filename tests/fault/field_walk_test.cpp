@@ -213,22 +213,12 @@ bool Allowed(const FrameLayout& layout, const Field* field, size_t at, bool ownC
     return false;
 }
 
-sim::Display Shown() {
-    sim::Display d;
-    d.weight = 1.234;
-    d.price = 56.78;
-    d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
-    d.stable = true;
-    d.decimals = 3;
-    return d;
-}
-
 Walk WalkModel(const PolledModel& m) {
     Walk w;
     w.model = m.row->number;
     const auto& p = *m.protocol;
     const bool streams = sim::ModelStreams(w.model);
-    const std::string good = sim::EncodeFrame(w.model, Shown());
+    const std::string good = sim::EncodeFrame(w.model, zelfault::Shown());
     if (!p.layout) {
         w.faults.push_back("no layout");
         return w;

@@ -93,16 +93,6 @@ std::string Disagreement(const Case& c, bool* taken = nullptr) {
     return "";
 }
 
-sim::Display Shown() {
-    sim::Display d;
-    d.weight = 1.234;
-    d.price = 56.78;
-    d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
-    d.stable = true;
-    d.decimals = 3;
-    return d;
-}
-
 }  // namespace
 
 TEST(JudgeAgreement, CycleAndToolsJudgeTheSameBytesAlike) {
@@ -111,7 +101,7 @@ TEST(JudgeAgreement, CycleAndToolsJudgeTheSameBytesAlike) {
         const int model = m.row->number;
         if (!m.protocol) continue;
         const PolledProtocol& p = *m.protocol;
-        const std::string good = sim::EncodeFrame(model, Shown());
+        const std::string good = sim::EncodeFrame(model, zelfault::Shown());
         if (good.empty()) continue;
         SCOPED_TRACE(zelfault::Format("model %d", model));
         ++models;

@@ -3,6 +3,7 @@
 // typed here.
 #pragma once
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "devices/ModelTable.h"
 #include "scales/exchange/Exchange.h"
 #include "scales/exchange/PolledScale.h"
+#include "sim/Frames.h"
 #include "tests/unit/exchange_scripted_line.h"
 
 namespace zelfault {
@@ -42,6 +44,18 @@ struct Outcome {
 
 inline bool Same(const zel::exchange::Reading& a, const zel::exchange::Reading& b) {
     return a.weight == b.weight && a.price == b.price && a.cost == b.cost && a.stable == b.stable;
+}
+
+// The display every model's good frame shows: 1.234 kg, a price and its
+// cost, stable.
+inline sim::Display Shown() {
+    sim::Display d;
+    d.weight = 1.234;
+    d.price = 56.78;
+    d.cost = std::round(d.weight * d.price * 100.0) / 100.0;
+    d.stable = true;
+    d.decimals = 3;
+    return d;
 }
 
 // One read cycle on a scripted line with a virtual clock, whose scale
