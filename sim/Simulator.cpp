@@ -185,8 +185,12 @@ struct Simulator::Impl {
             DoHangUp(f == Fault::Reset);
             return false;
         }
-        if (!line.Send(bytes, FaultByteGapMs(f, param))) return false;
+        // Another scale's frame right behind this one goes out in the same
+        // write: back to back whatever the machine's load.
+        const std::string second = f == Fault::SecondScale && param == 0 ? OtherScaleFrame() : std::string();
+        if (!line.Send(bytes + second, FaultByteGapMs(f, param))) return false;
         FrameDone(bytes);
+        if (!second.empty()) AddRecord(Record::Sent, second, 0);
         return true;
     }
 
@@ -360,12 +364,17 @@ struct Simulator::Impl {
 
     // SecondScale: another scale at the same address answers the request
     // too, showing 1.111 kg more.
+    // Back to back (no gap), SendFrame sends it with the first frame.
     void SendSecondScale(int gapMs) {
-        if (gapMs > 0 && line.Pause(static_cast<unsigned>(gapMs))) return;
+        if (gapMs <= 0 || line.Pause(static_cast<unsigned>(gapMs))) return;
+        const std::string bytes = OtherScaleFrame();
+        if (!bytes.empty() && line.EnsurePeer() && line.Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
+    }
+
+    std::string OtherScaleFrame() {
         Display other = state.Current();
         other.weight += 1.111;
-        const std::string bytes = state.Encode(other);
-        if (!bytes.empty() && line.EnsurePeer() && line.Send(bytes, 0)) AddRecord(Record::Sent, bytes, 0);
+        return state.Encode(other);
     }
 
     // Late: the answers that are due go out; on a pty nobody holds, they

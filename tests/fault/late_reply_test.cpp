@@ -169,8 +169,8 @@ TEST(LateReplies, TwoScalesAnsweringOneRequestGiveNoReading) {
     std::fflush(stdout);
     // A second frame a few ms later is caught only when the machine keeps
     // the simulator's pace (the virtual-clock tests hold the window's edges):
-    // counted there. Back to back, a busy machine (a sanitizer build, the
-    // other stages) may still stall the simulator past the window now and
+    // counted there. Back to back, the simulator sends both frames in one
+    // write; a line may still hand them over apart on a busy machine now and
     // then: at most 2 of those calls may slip through, never a whole run.
     int backToBack = 0, slipped = 0;
     for (const Trial& r : runs) {
