@@ -30,7 +30,7 @@ usage_errors() {
     [ -n "$args" ] || continue
     status=0
     # shellcheck disable=SC2086
-    "${tool[@]}" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
+    timeout 60 "${tool[@]}" $args >"$work/out" 2>"$work/err" </dev/null || status=$?
     [ "$status" = 2 ] || { cat "$work/err" >&2; fail "zelscales $args: exit $status, wanted 2"; }
     [ "$(wc -l <"$work/err")" = 1 ] || { cat "$work/err" >&2; fail "zelscales $args: not one line on stderr"; }
     grep $grepx -- "$wanted" "$work/err" || fail "zelscales $args: '$(cat "$work/err")', wanted '$wanted'"

@@ -13,6 +13,7 @@ check="$(dirname "$0")/json_lines.py"
 source "$(dirname "$0")/lib.sh"
 cli_begin
 
+model_table
 start_sim cas --model 13 --pty --weight 2.5
 cas=$address
 start_sim axis --model 9 --pty --weight 0.75
@@ -31,7 +32,7 @@ sink=$address
 # run ARGS... : the monitor's stdout in $out, exit status in $status.
 run() {
   status=0
-  out=$("${tool[@]}" monitor "$@" 2>"$work/err" </dev/null) || status=$?
+  out=$(timeout 60 "${tool[@]}" monitor "$@" 2>"$work/err" </dev/null) || status=$?
 }
 
 # The raw bytes, no model: both requests of the CAS read and its reply, each
@@ -163,7 +164,7 @@ monitor --port $cas --send \x4|zelscales: bad --send \x4 (hex bytes such as "02 
 monitor --port $cas --send|zelscales: --send needs a value
 monitor --port $cas --every 100|zelscales: --every needs --send
 monitor --port $cas --model 20|zelscales: monitor --model takes the number of a model with a line (see \`zelscales models\`)
-monitor --port $cas --model 42|zelscales: monitor --model takes the number of a model with a line (see \`zelscales models\`)
+monitor --port $cas --model $last_reserved|zelscales: monitor --model takes the number of a model with a line (see \`zelscales models\`)
 monitor --port $cas --count 0|zelscales: bad value for --count: 0
 monitor --port $cas --baud 10|zelscales: bad value for --baud: 10
 monitor --host 127.0.0.1 --tcp-port 0|zelscales: bad --tcp-port 0: wants 1 to 65535
