@@ -8,6 +8,7 @@
 
 #include "scales/Line.h"
 #include "scales/exchange/Commands.h"
+#include "scales/exchange/PolledScale.h"
 #include "scales/listener/EventProtocol.h"
 
 class IScalesObject;
@@ -43,15 +44,30 @@ enum class FrameCheck : uint8_t {
     kLength,
 };
 
-// What becomes of a command the class takes:
+// The platform's commands a model may take.
+enum class Command : uint8_t { kTare, kZero, kPrice };
+
+// What becomes of one of them:
+//   kNotTaken     the call answers 5 and touches nothing;
 //   kUnconfirmed  written to the scale (or flagged for its listener), and
 //                 nothing comes back that says it was carried out;
 //   kConfirmed    the scale's reply confirms it (the emulator: done at once);
 //   kNotSent      the call succeeds, but nothing of it reaches the scale.
 enum class Delivery : uint8_t {
+    kNotTaken,
     kUnconfirmed,
     kConfirmed,
     kNotSent,
+};
+
+// What a model's own class takes that its row does not bind (the emulator's
+// commands, the IQ plus's price selector), and the patterns of what it
+// writes for them.
+struct ClassCommands {
+    Delivery tare = Delivery::kNotTaken;
+    Delivery zero = Delivery::kNotTaken;
+    Delivery price = Delivery::kNotTaken;
+    exchange::CommandList (*patterns)() = nullptr;
 };
 
 // What the price and cost of a reading are in (GetWeightPriceCost):
@@ -77,26 +93,25 @@ struct ModelInfo {
     // kilograms with three decimals.
     const char* unit = "kg";
     double toKilograms = 1.0;
-    // Commands the class takes (false: the call answers 5).
-    bool tare = false, zero = false, price = false;
-    // The class of a model that behaves otherwise than its protocol says; a
-    // polled model without one is a CPolledProtocolScale of its protocol.
-    IScalesObject* (*create)() = nullptr;
     FrameCheck frameCheck = FrameCheck::kNone;  // polled models: what the reply's format checks
-    // Per command taken: whether the scale confirms it.
-    Delivery tareDelivery = Delivery::kUnconfirmed;
-    Delivery zeroDelivery = Delivery::kUnconfirmed;
-    Delivery priceDelivery = Delivery::kUnconfirmed;
     Money money = Money::kNone;  // the unit of a reading's price and cost
-    // A polled model's wire description (static lifetime).
+    // A polled model: its wire description and the commands its object
+    // sends for Tare and Zero and builds for SendPrice (static lifetime).
+    // What becomes of each follows from it: a command that reads the
+    // scale's reply is confirmed, any other unconfirmed.
     const exchange::PolledProtocol* protocol = nullptr;
+    const exchange::CommandSpec* tare = nullptr;
+    const exchange::CommandSpec* zero = nullptr;
+    const exchange::PriceCommand* price = nullptr;
+    // The class of a model that behaves otherwise than its row binds, made
+    // from the row's binding, and what it takes besides; a polled model
+    // without one is a CPolledProtocolScale of the binding.
+    IScalesObject* (*create)(const exchange::PolledBinding& binding) = nullptr;
+    ClassCommands own = {};
     // An event-driven model's description (static lifetime): its frames, its
-    // data line and its commands. The factory runs it in a CEventProtocolScale.
+    // data line and its commands, and so what becomes of each. The factory
+    // runs it in a CEventProtocolScale.
     const listener::EventProtocol* events = nullptr;
-    // What the model sends besides its read request (tare, zero, price,
-    // acknowledgements), as its class writes it; an event-driven model's come
-    // from its description.
-    exchange::CommandList (*commands)() = nullptr;
     // Whether a reading's stable flag comes from the scale's frame; false
     // where the decoder sets it to a constant (or the format has none).
     bool reportsStable = false;
@@ -104,10 +119,11 @@ struct ModelInfo {
     // unit converted, pounds and ounces refused); false where the format
     // carries none and the weight is taken in the row's unit.
     bool unitRead = false;
-    // Whether a driver method sends the zero command the class takes (the
-    // platform's additional actions are empty, so none does yet).
-    bool zeroReached = false;
 };
+
+// No driver method sends Zero (the platform's additional actions are
+// empty), so the zero a model takes never reaches its scale.
+const bool kZeroReached = false;
 
 // Models 0..45 in order; `count` receives the number of rows.
 const ModelInfo* AllModels(size_t* count);
@@ -125,8 +141,11 @@ const listener::EventProtocol* EventProtocolOf(int32_t number);
 
 // The wire description of a polled model; null for every other kind.
 const exchange::PolledProtocol* PolledProtocolOf(int32_t number);
+// What becomes of a command on the model (kNotTaken outside the table).
+Delivery DeliveryOf(int32_t number, Command command);
+inline bool Takes(int32_t number, Command command) { return DeliveryOf(number, command) != Delivery::kNotTaken; }
 // What a model sends besides its read request (tare, zero, price,
-// acknowledgements), as its class writes it; empty for a model that sends
+// acknowledgements), as its object writes it; empty for a model that sends
 // nothing else.
 exchange::CommandList CommandsOf(int32_t number);
 // The fields of the data line an event-driven model hands the platform with
@@ -136,9 +155,8 @@ listener::EventLine EventLineOf(int32_t number);
 const char* KindName(ModelKind kind);
 // "CRC", "XOR", "structure only", "length only"; "-" for kNone.
 const char* FrameCheckName(FrameCheck check);
-// "confirmed", "unconfirmed", "not sent"; "-" for a command the model does
-// not take.
-const char* DeliveryName(bool taken, Delivery delivery);
+// "confirmed", "unconfirmed", "not sent"; "-" for kNotTaken.
+const char* DeliveryName(Delivery delivery);
 // "-", "currency units", "hundredths", "as the scale sends".
 const char* MoneyName(Money money);
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "scales/exchange/Exchange.h"
-#include "scales/exchange/PolledScale.h"
 
 namespace zel {
 namespace ascii {
@@ -72,25 +71,3 @@ extern const exchange::CommandSpec kKeliZero;
 
 }  // namespace ascii
 }  // namespace zel
-
-// Model 35.
-class CScalesWPT4Radwag : public CPolledProtocolScale {
-public:
-    CScalesWPT4Radwag() : CPolledProtocolScale(zel::ascii::kRadwagProtocol) {}
-    int32_t Tare(double) override { return SendCommand(zel::ascii::kRadwagTare); }
-};
-
-// Model 26.
-class Scales_HBMWE2110 : public CPolledProtocolScale {
-public:
-    Scales_HBMWE2110() : CPolledProtocolScale(zel::ascii::kHbmProtocol) {}
-    int32_t Tare(double) override { return SendCommand(zel::ascii::kHbmTare); }
-};
-
-// Model 16. Zero is the class's own; the device table never calls it.
-class Scales_KELI : public CPolledProtocolScale {
-public:
-    Scales_KELI() : CPolledProtocolScale(zel::ascii::kKeliProtocol) {}
-    int32_t Zero() override { return SendCommand(zel::ascii::kKeliZero); }
-};
-

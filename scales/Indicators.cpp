@@ -540,14 +540,14 @@ const PolledProtocol kIqPlusProtocol = {.request = kIqRequest,
 const PolledProtocol kEsitProtocol = {.request = kEsitRequest,
                                       .requestLength = sizeof(kEsitRequest),
                                       .replyLength = kEsitReplyLength,
-                                      .policy = HeaderPolicy::kNone,
                                       .accepts = AcceptsEsit,
                                       .decode = DecodeEsit,
                                      .layout = &kEsitLayout};
 
 const CommandSpec kTbeTare = {.bytes = kTbeTareBytes, .length = sizeof(kTbeTareBytes)};
 const CommandSpec kTb1Tare = {.bytes = kTb1TareBytes, .length = sizeof(kTb1TareBytes)};
-const CommandSpec kVnOldTare = {.bytes = kVnOldTareBytes, .length = sizeof(kVnOldTareBytes)};
+// The scale's address (byte 1) is any: a scale set to another one takes it too.
+const CommandSpec kVnOldTare = {.bytes = kVnOldTareBytes, .length = sizeof(kVnOldTareBytes), .anyValueAt = 1};
 const CommandSpec kAxisTare = {.bytes = kAxisTareBytes, .length = sizeof(kAxisTareBytes)};
 const CommandSpec kIqPlusTare = {.bytes = kIqTareBytes, .length = sizeof(kIqTareBytes)};
 const CommandSpec kEsitTare = {.bytes = kEsitTareBytes, .length = sizeof(kEsitTareBytes)};
@@ -560,14 +560,11 @@ const CommandSpec* IqPlusPriceCommand(int32_t value) {
     return nullptr;
 }
 
-exchange::CommandList IqPlusCommands() {
-    exchange::CommandList list = {exchange::CommandPattern("tare").Then(kIqPlusTare)};
+exchange::CommandList IqPlusPriceCommands() {
+    exchange::CommandList list;
     for (const auto& c : kIqPlusPriceCommands) list.push_back(std::move(exchange::CommandPattern(c.what).Then(*c.command)));
     return list;
 }
-
-// The scale's address (byte 1) is any: a scale set to another one takes it too.
-exchange::CommandList VnOldCommands() { return {exchange::CommandPattern("tare").Then(kVnOldTare).AnyAt(1)}; }
 
 int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& session, int32_t value) {
     if (const CommandSpec* command = IqPlusPriceCommand(value)) return exchange::RunCommand(line, session, *command);

@@ -124,9 +124,8 @@ extern const exchange::CommandSpec kEsitTare;
 // The IQ plus command a SendPrice value selects: 12345 STREAM=OFF, 1 EX,
 // 2 SX; null for any other value.
 const exchange::CommandSpec* IqPlusPriceCommand(int32_t value);
-// Model 24's tare and the three commands behind SendPrice; model 4's tare.
-exchange::CommandList IqPlusCommands();
-exchange::CommandList VnOldCommands();
+// The three commands behind model 24's SendPrice.
+exchange::CommandList IqPlusPriceCommands();
 // Sends the selected command (0); a value that selects none writes nothing
 // and gives 5, the line connected and released like any command's.
 int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& session, int32_t value);
@@ -134,53 +133,11 @@ int32_t RunIqPlusPrice(exchange::IByteLine& line, exchange::IExchangeSession& se
 }  // namespace indicators
 }  // namespace zel
 
-// An indicator bound to its protocol and its tare command.
-class CIndicatorScale : public CPolledProtocolScale {
+// Model 24: SendPrice sends no price; its value selects one of three
+// indicator commands (IqPlusPriceCommand). Its tare is the row's.
+class ScalesIQplus355 : public CPolledProtocolScale {
 public:
-    CIndicatorScale(const zel::exchange::PolledProtocol& protocol, const zel::exchange::CommandSpec& tare)
-        : CPolledProtocolScale(protocol), tare_(tare) {}
-
-    // The indicator tares what is on it; the value is not sent.
-    int32_t Tare(double) override { return SendCommand(tare_); }
-
-private:
-    const zel::exchange::CommandSpec& tare_;
-};
-
-// Model 2.
-class ScalesTBE : public CIndicatorScale {
-public:
-    ScalesTBE() : CIndicatorScale(zel::indicators::kTbeProtocol, zel::indicators::kTbeTare) {}
-};
-
-// Model 3.
-class ScalesTB1 : public CIndicatorScale {
-public:
-    ScalesTB1() : CIndicatorScale(zel::indicators::kTb1Protocol, zel::indicators::kTb1Tare) {}
-};
-
-// Model 4.
-class ScalesVN_220_CI_OLD : public CIndicatorScale {
-public:
-    ScalesVN_220_CI_OLD() : CIndicatorScale(zel::indicators::kVnOldProtocol, zel::indicators::kVnOldTare) {}
-};
-
-// Model 9.
-class ScalesAxis_BTU : public CIndicatorScale {
-public:
-    ScalesAxis_BTU() : CIndicatorScale(zel::indicators::kAxisProtocol, zel::indicators::kAxisTare) {}
-};
-
-// Model 24.
-class ScalesIQplus355 : public CIndicatorScale {
-public:
-    ScalesIQplus355() : CIndicatorScale(zel::indicators::kIqPlusProtocol, zel::indicators::kIqPlusTare) {}
+    explicit ScalesIQplus355(const zel::exchange::PolledBinding& binding) : CPolledProtocolScale(binding) {}
 
     int32_t SendPrice(int32_t value) override;
-};
-
-// Model 37.
-class ScalesESIT_ECI_STATIC : public CIndicatorScale {
-public:
-    ScalesESIT_ECI_STATIC() : CIndicatorScale(zel::indicators::kEsitProtocol, zel::indicators::kEsitTare) {}
 };

@@ -10,7 +10,6 @@
 
 #include "scales/exchange/Exchange.h"
 #include "scales/exchange/LineMemory.h"
-#include "scales/exchange/PolledScale.h"
 
 namespace zel {
 namespace mirvesov {
@@ -97,12 +96,3 @@ extern const exchange::CommandSpec kA12Zero;
 
 }  // namespace mirvesov
 }  // namespace zel
-
-// Model 8.
-class ScalesA12 : public CPolledProtocolScale {
-public:
-    ScalesA12() : CPolledProtocolScale(zel::mirvesov::kA12Protocol) {}
-    int32_t Tare(double) override { return SendCommand(zel::mirvesov::kA12Tare); }
-    int32_t Zero() override { return SendCommand(zel::mirvesov::kA12Zero); }
-};
-

@@ -137,9 +137,7 @@ const PolledProtocol kBst106Protocol = {.request = kBst106Request,
                                         .requestLength = 8,
                                         .repliesMayBeShort = true,
                                         .replyLength = static_cast<int>(kBst106ReplyLength),
-                                        .policy = HeaderPolicy::kNone,
                                         .budgetMs = 300,
-                                        .attempts = 3,
                                         .accepts = AcceptsBst106Reply,
                                         .decode = DecodeBst106,
                                         .layout = &kBst106Layout};
@@ -150,8 +148,6 @@ const PolledProtocol kD12Protocol = {.request = kD12Request,
                                      .header = {kSlave, 0},
                                      .headerCount = 1,
                                      .policy = HeaderPolicy::kStrict,
-                                     .budgetMs = 500,
-                                     .attempts = 3,
                                      .accepts = AcceptsD12Reply,
                                      .decode = DecodeD12,
                                      .layout = &kD12Layout};
@@ -168,15 +164,8 @@ const exchange::CommandSpec kBst106TareCommand = {.bytes = kBst106Tare,
 const exchange::CommandSpec kD12ZeroCommand = {.bytes = kD12Zero,
                                                .length = kCommandLength,
                                                .replyLength = kCommandLength,
-                                               .replyBudgetMs = 500,
                                                .confirms = ConfirmsD12Zero,
                                                .replyMayStartWithCommand = true};
 
 }  // namespace modbus
 }  // namespace zel
-
-int32_t ScalesBST106::Tare(double) { return SendCommand(zel::modbus::kBst106TareCommand); }
-
-int32_t ScalesD12Keli::Tare(double) { return Zero(); }
-
-int32_t ScalesD12Keli::Zero() { return SendCommand(zel::modbus::kD12ZeroCommand); }

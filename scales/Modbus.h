@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scales/exchange/PolledScale.h"
+#include "scales/exchange/Exchange.h"
 
 namespace zel {
 namespace modbus {
@@ -50,19 +50,3 @@ extern const exchange::CommandSpec kD12ZeroCommand;
 
 }  // namespace modbus
 }  // namespace zel
-
-// Model 41: tare writes register 7; no zero command.
-class ScalesBST106 : public CPolledProtocolScale {
-public:
-    ScalesBST106() : CPolledProtocolScale(zel::modbus::kBst106Protocol) {}
-    int32_t Tare(double) override;
-};
-
-// Model 40: zero writes register 1; the indicator has no tare of its own, so
-// tare zeroes it.
-class ScalesD12Keli : public CPolledProtocolScale {
-public:
-    ScalesD12Keli() : CPolledProtocolScale(zel::modbus::kD12Protocol) {}
-    int32_t Tare(double) override;
-    int32_t Zero() override;
-};

@@ -48,8 +48,8 @@ const uint8_t kLongRequest[] = {0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
 const uint8_t kIcsRequest[] = {0x00, 0x00, 0x03};
 const uint8_t kUns2Request[] = {0x2A, 0x03};
 
-const uint8_t kTare[] = {0x00, 0x00, 0x01};
-const uint8_t kUns2Tare[] = {0x2A, 0x01};
+const uint8_t kTareBytes[] = {0x00, 0x00, 0x01};
+const uint8_t kUns2TareBytes[] = {0x2A, 0x01};
 const uint8_t kPriceHead[] = {0x00, 0x00, 0x02};
 const uint8_t kUns2PriceHead[] = {0x2A, 0x02};
 
@@ -142,23 +142,6 @@ exchange::Decoded DecodeUns2Reply(const uint8_t* frame, size_t length, Reading& 
     return kOk;
 }
 
-int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[kMaxPriceFrame]) {
-    if (price < 0 || price > kMaxPrice || !command.head || command.headLength < 0 ||
-        command.headLength + 6 > kMaxPriceFrame)
-        return 0;
-    int n = 0;
-    for (int i = 0; i < command.headLength; ++i) out[n++] = command.head[i];
-    exchange::PriceDigits(price, command.asciiDigits, command.filler, out + n);
-    return n + 6;
-}
-
-exchange::CommandList PatternsOf(const Commands& commands) {
-    exchange::CommandPattern tare("tare"), price("price");
-    tare.Then(commands.tare, static_cast<size_t>(commands.tareLength));
-    price.Then(commands.price.head, static_cast<size_t>(commands.price.headLength)).PriceDigits(commands.price.filler);
-    return {tare, price};
-}
-
 namespace {
 
 using exchange::ByteClass;
@@ -225,31 +208,16 @@ const PolledProtocol kUns2Protocol = {.request = kUns2Request,
                                       .decode = DecodeUns2Reply,
                                       .layout = &kUns2Layout};
 
-// JADEVER: the price frame twice, 200 ms apart, then whatever the scale
-// answered is read and dropped.
-const Commands kJplCommands = {kTare, sizeof(kTare),
-                               PriceCommand{kPriceHead, sizeof(kPriceHead), false, 0x00, 200, 2, 100}};
-const Commands kIcsCommands = {kTare, sizeof(kTare),
-                               PriceCommand{kPriceHead, sizeof(kPriceHead), true, '0', 0, 1, 0}};
-const Commands kUns2Commands = {kUns2Tare, sizeof(kUns2Tare),
-                                PriceCommand{kUns2PriceHead, sizeof(kUns2PriceHead), false, 0x00, 0, 1, 0}};
+// The tare is written once, then the command pause. JADEVER writes the price
+// frame twice, 200 ms apart, then reads whatever the scale answered and
+// drops it.
+const exchange::CommandSpec kTare = {.bytes = kTareBytes, .length = sizeof(kTareBytes)};
+const exchange::CommandSpec kUns2Tare = {.bytes = kUns2TareBytes, .length = sizeof(kUns2TareBytes)};
+const exchange::PriceCommand kJplPrice = {
+    .head = kPriceHead, .headLength = sizeof(kPriceHead), .pauseMs = 200, .repeat = 2, .readAfter = 100};
+const exchange::PriceCommand kIcsPrice = {
+    .head = kPriceHead, .headLength = sizeof(kPriceHead), .asciiDigits = true, .filler = '0'};
+const exchange::PriceCommand kUns2Price = {.head = kUns2PriceHead, .headLength = sizeof(kUns2PriceHead)};
 
 }  // namespace pricecomp
 }  // namespace zel
-
-int32_t CPriceComputingScale::Tare(double) {
-    return SendCommand(commands_.tare, commands_.tareLength, zel::exchange::kCommandPauseMs);
-}
-
-int32_t CPriceComputingScale::SendPrice(int32_t price) {
-    uint8_t frame[zel::pricecomp::kMaxPriceFrame];
-    const int n = zel::pricecomp::BuildPriceFrame(commands_.price, price, frame);
-    if (n == 0) return zel::kBadPrice;
-    zel::exchange::CommandSpec command;
-    command.bytes = frame;
-    command.length = n;
-    command.pauseMs = commands_.price.pauseMs;
-    command.repeat = commands_.price.repeat;
-    command.readAfter = commands_.price.readAfter;
-    return SendCommand(command);
-}

@@ -7,17 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scales/exchange/Commands.h"
-#include "scales/exchange/PolledScale.h"
+#include "scales/exchange/Exchange.h"
 
 namespace zel {
 namespace pricecomp {
 
 const size_t kShortReplyLength = 17;  // Camry, JADEVER JPL
 const size_t kLongReplyLength = 18;   // ICS NT, BTHE UNS-02
-
-// The highest price the price frames carry: five digits of hundredths.
-const int32_t kMaxPrice = 99999;
 
 // A reversed digit field as a number: the text of bytes offset+k-1 down to
 // offset, each plus `add` (30 turns a digit value into its character),
@@ -49,78 +45,21 @@ exchange::Decoded DecodeIcsReply(const uint8_t* frame, size_t length, exchange::
 // (hundredths). The scale reports no stability: stable 0.
 exchange::Decoded DecodeUns2Reply(const uint8_t* frame, size_t length, exchange::Reading& out);
 
-// How a scale takes a unit price: a fixed head, the five lowest digits of the
-// price in hundredths (least significant first, as values or characters), a
-// filler byte; written `repeat` times with `pauseMs` after each, then
-// optionally one read of up to `readAfter` bytes that are thrown away.
-struct PriceCommand {
-    const uint8_t* head;
-    int headLength;
-    bool asciiDigits;
-    uint8_t filler;
-    unsigned pauseMs;
-    int repeat;
-    int readAfter;
-};
-
-const int kMaxPriceFrame = 16;
-
-// The price frame for `price` (0..kMaxPrice) into `out`; returns its length,
-// 0 for a price the frame cannot carry.
-int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[kMaxPriceFrame]);
-
-// The commands of a scale: tare bytes (written, then a 150 ms pause) and
-// its price command.
-struct Commands {
-    const uint8_t* tare;
-    int tareLength;
-    PriceCommand price;
-};
-
 extern const exchange::PolledProtocol kCamryProtocol;
 extern const exchange::PolledProtocol kJplProtocol;
 extern const exchange::PolledProtocol kIcsProtocol;
 extern const exchange::PolledProtocol kUns2Protocol;
 
-// The tare and the price command as patterns (the price digits any).
-exchange::CommandList PatternsOf(const Commands& commands);
-
-extern const Commands kJplCommands;
-extern const Commands kIcsCommands;
-extern const Commands kUns2Commands;
+// The tare of models 21 and 30 (00 00 01) and of model 28 (2A 01); the
+// price frames of models 21 (00 00 02, digit values, 00, twice), 30
+// (00 00 02, digit characters, '0') and 28 (2A 02, digit values, 00). A
+// price beyond what the frame carries is refused with 4 (bad price) and
+// never sent: its dropped digits would set another price on the scale.
+extern const exchange::CommandSpec kTare;
+extern const exchange::CommandSpec kUns2Tare;
+extern const exchange::PriceCommand kJplPrice;
+extern const exchange::PriceCommand kIcsPrice;
+extern const exchange::PriceCommand kUns2Price;
 
 }  // namespace pricecomp
 }  // namespace zel
-
-// A price-computing scale that takes tare and a unit price. A price beyond
-// what the frame carries is refused with 4 (bad price) and never sent: its
-// dropped digits would set another price on the scale.
-class CPriceComputingScale : public CPolledProtocolScale {
-public:
-    CPriceComputingScale(const zel::exchange::PolledProtocol& protocol, const zel::pricecomp::Commands& commands)
-        : CPolledProtocolScale(protocol), commands_(commands) {}
-
-    int32_t Tare(double tare) override;
-    int32_t SendPrice(int32_t price) override;
-
-private:
-    const zel::pricecomp::Commands& commands_;
-};
-
-// Model 21.
-class ScalesJADEVER_JPL_N : public CPriceComputingScale {
-public:
-    ScalesJADEVER_JPL_N() : CPriceComputingScale(zel::pricecomp::kJplProtocol, zel::pricecomp::kJplCommands) {}
-};
-
-// Model 30.
-class ScalesICS_NT : public CPriceComputingScale {
-public:
-    ScalesICS_NT() : CPriceComputingScale(zel::pricecomp::kIcsProtocol, zel::pricecomp::kIcsCommands) {}
-};
-
-// Model 28.
-class ScalesBTHE_UNS_2 : public CPriceComputingScale {
-public:
-    ScalesBTHE_UNS_2() : CPriceComputingScale(zel::pricecomp::kUns2Protocol, zel::pricecomp::kUns2Commands) {}
-};

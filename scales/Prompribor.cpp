@@ -20,12 +20,10 @@ namespace {
 const int kGroupDigits = 6;
 
 const uint8_t kVtaRequest[] = {0x00, 0x00, 0x03};
-const uint8_t kVtaTare[] = {0x00, 0x00, 0x01};
+const uint8_t kVtaTareBytes[] = {0x00, 0x00, 0x01};
 const uint8_t kVnRequest[] = {0x3C, 0x00, 0x21, 0x3E};
-const uint8_t kVnTare[] = {0x3C, 0x00, 0x54, 0x3E};
+const uint8_t kVnTareBytes[] = {0x3C, 0x00, 0x54, 0x3E};
 const uint8_t kVtaPriceHead[] = {0x00, 0x00, 0x02};
-
-const unsigned kTarePauseMs = 150;
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -85,14 +83,10 @@ void BuildVtaPriceCommand(int32_t price, uint8_t out[kVtaPriceCommandLength]) {
     exchange::PriceDigits(price, false, 0x00, out + sizeof kVtaPriceHead);
 }
 
-exchange::CommandPattern VtaPricePattern() {
-    return std::move(exchange::CommandPattern("price").Then(kVtaPriceHead).PriceDigits(0x00));
-}
-
-exchange::CommandList VtaCommands() { return {exchange::CommandPattern("tare").Then(kVtaTare), VtaPricePattern()}; }
-
+const exchange::CommandSpec kVtaTare = {.bytes = kVtaTareBytes, .length = sizeof(kVtaTareBytes)};
+const exchange::PriceCommand kVtaPrice = {.head = kVtaPriceHead, .headLength = sizeof(kVtaPriceHead)};
 // The scale's address (byte 1) is any: a scale set to another one takes it too.
-exchange::CommandList VnCiCommands() { return {exchange::CommandPattern("tare").Then(kVnTare).AnyAt(1)}; }
+const exchange::CommandSpec kVnTare = {.bytes = kVnTareBytes, .length = sizeof(kVnTareBytes), .anyValueAt = 1};
 
 int64_t WeightThousandths(const uint8_t* field, uint8_t status) {
     static const double kScale[4] = {1000.0, 100.0, 10.0, 1.0};
@@ -176,9 +170,7 @@ const PolledProtocol kVtaProtocol = {.request = kVtaRequest,
                                      .requestLength = 3,
                                      .replyMayStartWithRequest = true,
                                      .replyLength = 18,
-                                     .policy = HeaderPolicy::kNone,
                                      .budgetMs = 300,
-                                     .attempts = 3,
                                      .init = OutputInit::kKeepValuesStable1,
                                      .accepts = AcceptsVtaReply,
                                      .decode = DecodeVtaReply,
@@ -190,27 +182,9 @@ const PolledProtocol kVnProtocol = {.request = kVnRequest,
                                     .header = {0x3C, 0},
                                     .headerCount = 1,
                                     .policy = HeaderPolicy::kStrict,
-                                    .budgetMs = 500,
-                                    .attempts = 3,
                                     .accepts = AcceptsVnReply,
                                     .decode = DecodeVnReply,
                                     .layout = &kVnLayout};
 
 }  // namespace prompribor
 }  // namespace zel
-
-using namespace zel::prompribor;
-
-int32_t CScalesVTA5::Tare(double) { return SendCommand(kVtaTare, sizeof kVtaTare, kTarePauseMs); }
-
-int32_t CScalesVTA5::SendPrice(int32_t price) {
-    // The frame holds five digits: a price it cannot carry is refused
-    // rather than sent cut to another price (as for the other
-    // price-computing scales).
-    if (price < 0 || price > 99999) return zel::kBadPrice;
-    uint8_t command[kVtaPriceCommandLength];
-    BuildVtaPriceCommand(price, command);
-    return SendCommand(command, kVtaPriceCommandLength, 0);
-}
-
-int32_t ScalesVN_A_CI::Tare(double) { return SendCommand(kVnTare, sizeof kVnTare, kTarePauseMs); }

@@ -8,8 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scales/exchange/Commands.h"
-#include "scales/exchange/PolledScale.h"
+#include "scales/exchange/Exchange.h"
 
 namespace zel {
 namespace prompribor {
@@ -42,12 +41,12 @@ exchange::Decoded DecodeVtaReply(const uint8_t* frame, size_t length, exchange::
 // 00 00 02, the five lowest decimal digits of the price least significant
 // first as values 0..9, 00.
 void BuildVtaPriceCommand(int32_t price, uint8_t out[kVtaPriceCommandLength]);
-// The price command as a pattern: its head, the digits any.
-exchange::CommandPattern VtaPricePattern();
-
-// What models 0 (tare, price) and 1 (tare) send besides the read request.
-exchange::CommandList VtaCommands();
-exchange::CommandList VnCiCommands();
+// Model 0's tare (00 00 01) and price frame (00 00 02, five digit values, a
+// zero byte, once, no pause); model 1's tare ("<", its address, "T", ">").
+// Each tare is followed by the command pause; the value is not sent.
+extern const exchange::CommandSpec kVtaTare;
+extern const exchange::PriceCommand kVtaPrice;
+extern const exchange::CommandSpec kVnTare;
 
 // The IE04 block's six weight characters, in order: a digit is kept, '-'
 // replaces everything before it by '-', any other byte reads as '0'. The
@@ -70,23 +69,3 @@ extern const exchange::PolledProtocol kVnProtocol;
 
 }  // namespace prompribor
 }  // namespace zel
-
-// Model 0.
-class CScalesVTA5 : public CPolledProtocolScale {
-public:
-    CScalesVTA5() : CPolledProtocolScale(zel::prompribor::kVtaProtocol) {}
-
-    // 00 00 01, then 150 ms; the value is not sent.
-    int32_t Tare(double tare) override;
-    // The set-price frame, once, with no pause.
-    int32_t SendPrice(int32_t price) override;
-};
-
-// Model 1.
-class ScalesVN_A_CI : public CPolledProtocolScale {
-public:
-    ScalesVN_A_CI() : CPolledProtocolScale(zel::prompribor::kVnProtocol) {}
-
-    // "<", 0, "T", ">", then 150 ms; the value is not sent.
-    int32_t Tare(double tare) override;
-};

@@ -205,10 +205,11 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             status = Fail(FailedCommandText(o, "price not accepted", driver->LastError(), LastErrorText(*driver, o)));
         } else {
             const char* how = "";
-            switch (Row(o.model).priceDelivery) {
+            switch (zel::devices::DeliveryOf(o.model, zel::devices::Command::kPrice)) {
                 case zel::devices::Delivery::kConfirmed: how = "sent"; break;
                 case zel::devices::Delivery::kUnconfirmed: how = "sent (this scale does not confirm)"; break;
                 case zel::devices::Delivery::kNotSent: how = "not sent: this scale takes no price"; break;
+                case zel::devices::Delivery::kNotTaken: break;
             }
             std::fprintf(o.json ? stderr : stdout, "price %s %s\n", text::HundredthsText(price).c_str(), how);
             // An event-driven scale cannot be asked for its weight.
@@ -223,12 +224,13 @@ int RunScaleCommand(const std::string& command, const Options& o) {
             const std::string reply = ModbusReplyText(Received(*blocks));
             if (!reply.empty()) std::fprintf(stderr, "tare: the scale sent %s\n", reply.c_str());
         }
-        const bool confirmed = Row(o.model).tareDelivery == zel::devices::Delivery::kConfirmed;
+        const zel::devices::Delivery delivery = zel::devices::DeliveryOf(o.model, zel::devices::Command::kTare);
+        const bool confirmed = delivery == zel::devices::Delivery::kConfirmed;
         if (r.ok && r.ret.boolean) {
             if (o.json) {
                 json::Object done;
                 done.Time().Int("result", 0).Int("model", o.model).String("command", "tare");
-                done.String("delivery", zel::devices::DeliveryName(true, Row(o.model).tareDelivery));
+                done.String("delivery", zel::devices::DeliveryName(delivery));
                 std::printf("%s\n", done.Text().c_str());
             } else {
                 std::printf("%s\n", confirmed ? "tare done" : "sent (this scale does not confirm)");
@@ -290,16 +292,18 @@ int RunModels(const Options& o) {
         const ModelInfo& m = models[i];
         const bool reserved = m.kind == ModelKind::kReserved;
         const char* line = reserved || m.kind == ModelKind::kEmulator ? "-" : zel::LineName(m.line);
-        const char* tare = DeliveryName(m.tare, m.tareDelivery);
+        const Delivery tareDelivery = DeliveryOf(m.number, Command::kTare);
+        const Delivery priceDelivery = DeliveryOf(m.number, Command::kPrice);
         // Zero only where a driver method sends it.
-        const bool zeroTaken = m.zero && m.zeroReached;
-        const char* zero = DeliveryName(zeroTaken, m.zeroDelivery);
+        const Delivery zeroDelivery = kZeroReached ? DeliveryOf(m.number, Command::kZero) : Delivery::kNotTaken;
+        const char* tare = DeliveryName(tareDelivery);
+        const char* zero = DeliveryName(zeroDelivery);
         const char* stableFlag = reserved ? "-" : m.reportsStable ? "yes" : "no";
         const char* unitRead = m.kind != ModelKind::kPolled ? "-" : m.unitRead ? "read" : "not carried";
-        const char* price = DeliveryName(m.price, m.priceDelivery);
+        const char* price = DeliveryName(priceDelivery);
         if (o.json) {
             // A command the model does not take is null.
-            auto command = [](bool taken, const char* name) { return taken ? json::Value(name) : json::Value(); };
+            auto command = [](Delivery d) { return d != Delivery::kNotTaken ? json::Value(DeliveryName(d)) : json::Value(); };
             json::Object row;
             row.Int("model", m.number).String("caption", m.caption).String("kind", KindName(m.kind));
             if (reserved) {
@@ -313,8 +317,8 @@ int RunModels(const Options& o) {
             else row.Bool("stableFlag", m.reportsStable);
             if (m.kind != ModelKind::kPolled) row.Null("unitRead");
             else row.Bool("unitRead", m.unitRead);
-            row.Set("tare", command(m.tare, tare)).Set("zero", command(zeroTaken, zero));
-            row.Set("price", command(m.price, price));
+            row.Set("tare", command(tareDelivery)).Set("zero", command(zeroDelivery));
+            row.Set("price", command(priceDelivery));
             row.String("frameCheck", FrameCheckName(m.frameCheck)).Bool("built", zel::devices::IsBuilt(m));
             std::printf("%s\n", row.Text().c_str());
             continue;
@@ -335,9 +339,9 @@ int RunModels(const Options& o) {
             continue;
         }
         std::string commands;
-        if (m.tare) commands += "tare ";
-        if (zeroTaken) commands += "zero ";
-        if (m.price) commands += "price ";
+        if (tareDelivery != Delivery::kNotTaken) commands += "tare ";
+        if (zeroDelivery != Delivery::kNotTaken) commands += "zero ";
+        if (priceDelivery != Delivery::kNotTaken) commands += "price ";
         if (commands.empty()) commands = "-";
         char unit[64];
         std::snprintf(unit, sizeof unit, "%s (%s)", m.unit, zelscales::detect::CoefficientText(m.toKilograms).c_str());

@@ -28,7 +28,16 @@ struct CommandPattern {
         return Then(b, N);
     }
     CommandPattern& Then(uint8_t b) { return Then(&b, 1); }
-    CommandPattern& Then(const CommandSpec& c) { return Then(c.bytes, c.length > 0 ? static_cast<size_t>(c.length) : 0); }
+    CommandPattern& Then(const CommandSpec& c) {
+        const size_t at = bytes.size();
+        Then(c.bytes, c.length > 0 ? static_cast<size_t>(c.length) : 0);
+        if (c.anyValueAt >= 0) AnyAt(at + static_cast<size_t>(c.anyValueAt));
+        return *this;
+    }
+    // A price frame: its head, the digits any, its filler.
+    CommandPattern& Then(const PriceCommand& p) {
+        return Then(p.head, p.headLength > 0 ? static_cast<size_t>(p.headLength) : 0).PriceDigits(p.filler);
+    }
     CommandPattern& Any(size_t count = 1) {
         bytes.insert(bytes.end(), count, kAny);
         return *this;

@@ -670,6 +670,29 @@ int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* by
     return RunCommand(line, session, command);
 }
 
+int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[kMaxPriceFrame]) {
+    if (price < 0 || price > kMaxPrice || !command.head || command.headLength < 0 ||
+        command.headLength + 6 > kMaxPriceFrame)
+        return 0;
+    int n = 0;
+    for (int i = 0; i < command.headLength; ++i) out[n++] = command.head[i];
+    PriceDigits(price, command.asciiDigits, command.filler, out + n);
+    return n + 6;
+}
+
+int32_t RunPriceCommand(IByteLine& line, IExchangeSession& session, const PriceCommand& price, int32_t value) {
+    uint8_t frame[kMaxPriceFrame];
+    const int n = BuildPriceFrame(price, value, frame);
+    if (n == 0) return kBadPrice;
+    CommandSpec command;
+    command.bytes = frame;
+    command.length = n;
+    command.pauseMs = price.pauseMs;
+    command.repeat = price.repeat;
+    command.readAfter = price.readAfter;
+    return RunCommand(line, session, command);
+}
+
 void PriceDigits(int32_t price, bool ascii, uint8_t filler, uint8_t out[6]) {
     uint32_t p = price < 0 ? 0u : static_cast<uint32_t>(price) % 100000u;
     for (int i = 0; i < 5; ++i) {

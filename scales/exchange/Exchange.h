@@ -179,7 +179,30 @@ struct CommandSpec {
     int replyBudgetMs = 500;
     AcceptsFn confirms = nullptr;  // null: any reply of replyLength bytes
     bool replyMayStartWithCommand = false;
+    // A byte the scale takes in any value (its address), -1 for none: tools
+    // that must never send the command guard against every value there.
+    int anyValueAt = -1;
 };
+
+// A unit price sent as a fixed head, the five lowest digits of the price in
+// hundredths (least significant first, as digit values or characters) and a
+// filler byte; written `repeat` times with `pauseMs` after each, then
+// optionally one read of up to `readAfter` bytes that are thrown away.
+struct PriceCommand {
+    const uint8_t* head = nullptr;
+    int headLength = 0;
+    bool asciiDigits = false;
+    uint8_t filler = 0x00;
+    unsigned pauseMs = 0;
+    int repeat = 1;
+    int readAfter = 0;
+};
+// The highest price a price frame carries: five digits of hundredths.
+const int32_t kMaxPrice = 99999;
+const int kMaxPriceFrame = 16;
+// The frame for `price` (0..kMaxPrice) into `out`; its length, 0 for a price
+// the frame cannot carry (its dropped digits would set another price).
+int BuildPriceFrame(const PriceCommand& command, int32_t price, uint8_t (&out)[kMaxPriceFrame]);
 
 // Connects, runs the command, releases; 0, the connect code, 3 when a reply
 // the command expects did not come or was wrong, or 1 when an error was
@@ -189,6 +212,10 @@ int32_t RunCommand(IByteLine& line, IExchangeSession& session, const CommandSpec
 // The simple case: write once, pause.
 int32_t RunCommand(IByteLine& line, IExchangeSession& session, const uint8_t* bytes, int length,
                    unsigned pauseMs = kCommandPauseMs);
+
+// Sends the price as RunCommand sends a command; a price the frame cannot
+// carry gives kBadPrice, and nothing is connected or written.
+int32_t RunPriceCommand(IByteLine& line, IExchangeSession& session, const PriceCommand& command, int32_t price);
 
 // The five lowest decimal digits of a price in hundredths, least significant
 // first (the price is taken modulo 100000), as values 0..9 or as ASCII

@@ -58,14 +58,19 @@ int32_t CPolledProtocolScale::ReadWeight(double& weight, double& price, double& 
     return r;
 }
 
+int32_t CPolledProtocolScale::Tare(double) { return tare_ ? SendCommand(*tare_) : zel::kNotSupported; }
+
+int32_t CPolledProtocolScale::Zero() { return zero_ ? SendCommand(*zero_) : zel::kNotSupported; }
+
+int32_t CPolledProtocolScale::SendPrice(int32_t price) {
+    if (!price_) return zel::kNotSupported;
+    PortByteLine line(port);
+    ScaleSession session(*this);
+    return zel::exchange::RunPriceCommand(line, session, *price_, price);
+}
+
 int32_t CPolledProtocolScale::SendCommand(const zel::exchange::CommandSpec& command) {
     PortByteLine line(port);
     ScaleSession session(*this);
     return zel::exchange::RunCommand(line, session, command);
-}
-
-int32_t CPolledProtocolScale::SendCommand(const uint8_t* bytes, int length, unsigned pauseMs) {
-    PortByteLine line(port);
-    ScaleSession session(*this);
-    return zel::exchange::RunCommand(line, session, bytes, length, pauseMs);
 }

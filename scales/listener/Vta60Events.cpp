@@ -9,7 +9,7 @@ namespace vta60 {
 const uint8_t kTareCommand[kTareCommandLength] = {0x00, 0x00, 0x01};
 
 exchange::CommandList Vta60Commands() {
-    return {exchange::CommandPattern("tare").Then(kTareCommand), prompribor::VtaPricePattern()};
+    return {exchange::CommandPattern("tare").Then(kTareCommand), exchange::CommandPattern("price").Then(prompribor::kVtaPrice)};
 }
 
 namespace {

@@ -19,7 +19,7 @@ const int kTextFrameLength = 25;
 const int kDigitFrameLength = 18;
 const int kPriceCommandLength = prompribor::kVtaPriceCommandLength;
 const int kTareCommandLength = 3;
-const int32_t kMaxPrice = 99999;
+const int32_t kMaxPrice = exchange::kMaxPrice;
 
 extern const uint8_t kTareCommand[kTareCommandLength];
 

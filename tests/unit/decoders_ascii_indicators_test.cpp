@@ -550,10 +550,10 @@ TEST(AsciiClasses, FactoryAndCommandsEachClassLacks) {
         auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
         ASSERT_NE(polled, nullptr);
         EXPECT_EQ(o->Line(), zel::LineVariant::k8N1);
-        const zel::devices::ModelInfo* row = zel::devices::FindModel(c.model);
-        EXPECT_EQ(row->tare, c.tare);
-        EXPECT_EQ(row->zero, c.zero);
-        EXPECT_EQ(row->price, false);
+        using zel::devices::Command;
+        EXPECT_EQ(zel::devices::Takes(c.model, Command::kTare), c.tare);
+        EXPECT_EQ(zel::devices::Takes(c.model, Command::kZero), c.zero);
+        EXPECT_FALSE(zel::devices::Takes(c.model, Command::kPrice));
         // Nothing is open: a command the class has tries the line (1), one it
         // lacks is refused (5) without touching it.
         EXPECT_EQ(o->Tare(1.0), c.tare ? 1 : 5);

@@ -549,13 +549,13 @@ TEST(MirvesovClasses, FactoryCommandsAndClosedLine) {
         EXPECT_EQ(weight, 0.0);
         EXPECT_EQ(stable, 0);
     }
-    EXPECT_NE(dynamic_cast<ScalesA12*>(std::unique_ptr<IScalesObject>(CreateScalesObject(8)).get()), nullptr);
-    // The others only bind their protocol: the row makes them.
+    // Each is the engine bound to its row's protocol (model 8 to its tare
+    // and zero as well).
     const struct {
         int model;
         const zel::exchange::PolledProtocol* protocol;
-    } bound[] = {{7, &mv::kA9Protocol}, {12, &mv::kDs2Protocol}, {31, &mv::kA12ehProtocol},
-                 {34, &mv::kA9ContinProtocol}, {38, &mv::kK9Protocol}};
+    } bound[] = {{7, &mv::kA9Protocol},      {8, &mv::kA12Protocol},      {12, &mv::kDs2Protocol},
+                 {31, &mv::kA12ehProtocol}, {34, &mv::kA9ContinProtocol}, {38, &mv::kK9Protocol}};
     for (const auto& b : bound) {
         std::unique_ptr<IScalesObject> o(CreateScalesObject(b.model));
         auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());

@@ -146,30 +146,30 @@ TEST(PriceComputingDecoders, ReplyLengths) {
 }
 
 TEST(PriceComputingCommands, PriceFrames) {
-    using zel::pricecomp::kIcsCommands;
-    using zel::pricecomp::kJplCommands;
-    using zel::pricecomp::kUns2Commands;
+    using zel::pricecomp::kIcsPrice;
+    using zel::pricecomp::kJplPrice;
+    using zel::pricecomp::kUns2Price;
     struct Case {
         const char* name;
-        const zel::pricecomp::Commands& commands;
+        const zel::exchange::PriceCommand& command;
         int32_t price;
         std::vector<uint8_t> bytes;  // empty: refused
     };
     const Case cases[] = {
-        {"jpl 12.50", kJplCommands, 1250, {0x00, 0x00, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
-        {"ics 12.50", kIcsCommands, 1250, {0x00, 0x00, 0x02, 0x30, 0x35, 0x32, 0x31, 0x30, 0x30}},
-        {"uns2 12.50", kUns2Commands, 1250, {0x2A, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
-        {"uns2 zero", kUns2Commands, 0, {0x2A, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        {"ics largest", kIcsCommands, 99999, {0x00, 0x00, 0x02, 0x39, 0x39, 0x39, 0x39, 0x39, 0x30}},
+        {"jpl 12.50", kJplPrice, 1250, {0x00, 0x00, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
+        {"ics 12.50", kIcsPrice, 1250, {0x00, 0x00, 0x02, 0x30, 0x35, 0x32, 0x31, 0x30, 0x30}},
+        {"uns2 12.50", kUns2Price, 1250, {0x2A, 0x02, 0x00, 0x05, 0x02, 0x01, 0x00, 0x00}},
+        {"uns2 zero", kUns2Price, 0, {0x2A, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+        {"ics largest", kIcsPrice, 99999, {0x00, 0x00, 0x02, 0x39, 0x39, 0x39, 0x39, 0x39, 0x30}},
         // Five digits cannot carry more: sent cut, 1234.56 would read 234.56.
-        {"jpl six digits", kJplCommands, 123456, {}},
-        {"ics 1000.00", kIcsCommands, 100000, {}},
-        {"uns2 negative", kUns2Commands, -1, {}},
-        {"largest int", kJplCommands, INT32_MAX, {}},
+        {"jpl six digits", kJplPrice, 123456, {}},
+        {"ics 1000.00", kIcsPrice, 100000, {}},
+        {"uns2 negative", kUns2Price, -1, {}},
+        {"largest int", kJplPrice, INT32_MAX, {}},
     };
     for (const Case& c : cases) {
-        uint8_t out[zel::pricecomp::kMaxPriceFrame];
-        const int n = zel::pricecomp::BuildPriceFrame(c.commands.price, c.price, out);
+        uint8_t out[zel::exchange::kMaxPriceFrame];
+        const int n = zel::exchange::BuildPriceFrame(c.command, c.price, out);
         EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << c.name;
     }
 }
@@ -177,8 +177,10 @@ TEST(PriceComputingCommands, PriceFrames) {
 TEST(PriceComputingCommands, BadPriceIsRefusedBeforeTheLineIsTouched) {
     // No device behind these objects: a price that gets as far as the line
     // reports that no connection could be made (1), one refused first 4.
-    std::unique_ptr<IScalesObject> scales[] = {std::make_unique<ScalesJADEVER_JPL_N>(),
-                                               std::make_unique<ScalesICS_NT>(), std::make_unique<ScalesBTHE_UNS_2>()};
+    std::unique_ptr<IScalesObject> scales[] = {std::unique_ptr<IScalesObject>(CreateScalesObject(21)),
+                                               std::unique_ptr<IScalesObject>(CreateScalesObject(30)),
+                                               std::unique_ptr<IScalesObject>(CreateScalesObject(28)),
+                                               std::unique_ptr<IScalesObject>(CreateScalesObject(0))};
     for (auto& s : scales) {
         EXPECT_EQ(s->SendPrice(100000), 4);
         EXPECT_EQ(s->SendPrice(-5), 4);

@@ -339,7 +339,10 @@ TEST(DetectGuard, EveryModelThatTakesCommandsOwnsAPattern) {
         const zel::devices::ModelInfo& row = rows[i];
         if (row.number == 20 || row.number == 6) continue;
         SCOPED_TRACE("model " + std::to_string(row.number));
-        EXPECT_EQ(owners.count(row.number) == 1, row.tare || row.zero || row.price);
+        using zel::devices::Command;
+        using zel::devices::Takes;
+        EXPECT_EQ(owners.count(row.number) == 1,
+                  Takes(row.number, Command::kTare) || Takes(row.number, Command::kZero) || Takes(row.number, Command::kPrice));
     }
 }
 

@@ -64,7 +64,8 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
             ASSERT_NE(events, nullptr);
             EXPECT_EQ(&events->Protocol(), m.events);
             EXPECT_EQ(zel::devices::EventProtocolOf(m.number), m.events);
-        } else if (!m.create) {
+        } else if (m.kind == ModelKind::kPolled) {
+            // A class of its own is still the engine bound to the row.
             auto* polled = dynamic_cast<CPolledProtocolScale*>(o.get());
             ASSERT_NE(polled, nullptr);
             EXPECT_EQ(&polled->Protocol(), m.protocol);
@@ -79,11 +80,19 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
                     mangled.compare(mangled.size() - expected.size(), expected.size(), expected) == 0)
             << mangled;
         EXPECT_EQ(o->Line(), m.line);
-        // No line is open: a command the class has fails on the line or is
-        // only flagged, never 5.
-        EXPECT_EQ(o->Tare(0.0) != 5, m.tare);
-        EXPECT_EQ(o->Zero() != 5, m.zero);
-        EXPECT_EQ(o->SendPrice(1250) != 5, m.price);
+        // No line is open: a command the model takes fails on the line or
+        // is only flagged, never 5.
+        using zel::devices::Command;
+        EXPECT_EQ(o->Tare(0.0) != 5, zel::devices::Takes(m.number, Command::kTare));
+        EXPECT_EQ(o->Zero() != 5, zel::devices::Takes(m.number, Command::kZero));
+        EXPECT_EQ(o->SendPrice(1250) != 5, zel::devices::Takes(m.number, Command::kPrice));
+        // An event-driven row binds nothing beside its description.
+        if (m.kind == ModelKind::kListener) {
+            EXPECT_EQ(m.protocol, nullptr);
+            EXPECT_TRUE(m.tare == nullptr && m.zero == nullptr && m.price == nullptr);
+            EXPECT_EQ(m.own.tare, zel::devices::Delivery::kNotTaken);
+            EXPECT_EQ(m.own.price, zel::devices::Delivery::kNotTaken);
+        }
     }
     EXPECT_GE(built, 9);
 }
@@ -150,4 +159,38 @@ TEST(ModelTable, MoneyColumnMatchesWhatTheDecoderReturns) {
     ASSERT_EQ(emulator->ReadWeight(weight, price, cost, stable), 0);
     EXPECT_EQ(zel::devices::FindModel(20)->money, Money::kUnits);
     EXPECT_DOUBLE_EQ(price, 12.5);
+}
+
+// What becomes of each command, as the README's models reference and the
+// tool's messages say it: derived from what each row binds (a command that
+// reads the scale's reply is confirmed), an event-driven model's description
+// or a class's own list. One letter per command: - not taken,
+// u unconfirmed, c confirmed, n not sent.
+TEST(ModelTable, DeliveriesFollowWhatTheRowBinds) {
+    using zel::devices::Command;
+    using zel::devices::Delivery;
+    const struct {
+        int model;
+        const char* tareZeroPrice;
+    } cases[] = {
+        {0, "u-u"},  {1, "u--"},  {2, "u--"},  {3, "u--"},  {4, "u--"},  {5, "--n"},  {6, "--n"},
+        {7, "---"},  {8, "uu-"},  {9, "u--"},  {13, "---"}, {15, "---"}, {16, "-u-"}, {17, "---"},
+        {20, "c-c"}, {21, "u-u"}, {22, "u-u"}, {24, "u-u"}, {26, "u--"}, {28, "u-u"}, {30, "u-u"},
+        {32, "u-u"}, {35, "u--"}, {37, "u--"}, {40, "cc-"}, {41, "c--"}, {42, "---"}, {99, "---"},
+    };
+    auto letter = [](Delivery d) {
+        switch (d) {
+            case Delivery::kUnconfirmed: return 'u';
+            case Delivery::kConfirmed: return 'c';
+            case Delivery::kNotSent: return 'n';
+            default: return '-';
+        }
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        const std::string got = {letter(zel::devices::DeliveryOf(c.model, Command::kTare)),
+                                 letter(zel::devices::DeliveryOf(c.model, Command::kZero)),
+                                 letter(zel::devices::DeliveryOf(c.model, Command::kPrice))};
+        EXPECT_EQ(got, c.tareZeroPrice);
+    }
 }
