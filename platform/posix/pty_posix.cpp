@@ -159,7 +159,14 @@ long IoRead(int handle, void* buf, size_t size) {
     for (;;) {
         ssize_t r = read(handle, buf, size);
         if (r > 0) return static_cast<long>(r);
-        if (r == 0) return kIoClosed;  // end of file: the peer closed
+        if (r == 0) {
+            // A raw terminal (VMIN = VTIME = 0) reads 0 when nothing is
+            // waiting, as well as after a hang-up: ask the line which it is.
+            // Anything else reads 0 only at its end.
+            if (!isatty(handle)) return kIoClosed;
+            pollfd p{handle, POLLIN, 0};
+            return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? kIoClosed : 0;
+        }
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
         if (errno == EIO || errno == ECONNRESET || errno == EPIPE) return kIoClosed;

@@ -65,9 +65,10 @@ const Wire kWires[] = {Wire::Pty, Wire::Tcp};
 // The longest a call may take: every attempt spends its budget (once for a
 // budget per call), plus per attempt the split-send pause and the reply's
 // bytes arriving at up to 2 ms each (noise at 9600 baud takes about 1 ms
-// per byte and is charged only 1 ms while hunted); then half again and
-// 3 s for reconnecting after a cut and for a loaded machine running
-// sanitizers.
+// per byte and is charged only 1 ms while hunted); then half again, the
+// wait for replies an earlier call is still owed (a call that ended with
+// its requests unanswered leaves them owed), and 3 s for reconnecting after
+// a cut and for a loaded machine running sanitizers.
 uint64_t CallBoundMs(const PolledProtocol& p) {
     const uint64_t attempts = static_cast<uint64_t>(p.attempts);
     const uint64_t budget = p.scope == zel::exchange::BudgetScope::kPerCall
@@ -75,7 +76,7 @@ uint64_t CallBoundMs(const PolledProtocol& p) {
                                 : attempts * static_cast<uint64_t>(p.budgetMs);
     const uint64_t perAttempt = (p.splitSend ? zel::exchange::kSplitPauseMs : 0) + 2u * static_cast<uint64_t>(p.replyLength);
     const uint64_t cycle = budget + attempts * perAttempt;
-    return cycle * 3 / 2 + 3000;
+    return cycle * 3 / 2 + static_cast<uint64_t>(zel::exchange::kOwedReplyMs) + 3000;
 }
 
 struct Reading {
