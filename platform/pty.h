@@ -30,6 +30,11 @@ bool PtyPeerCooked(int master);
 // Opens a terminal device as a client would: read/write, not as the
 // controlling terminal, non-blocking; its settings are left untouched.
 int TtyOpen(const std::string& path);
+// Holds an open line as the driver holds a port (flock): another opener that
+// asks for it, such as a driver of a test beside this one reopening a pty
+// number the system has since given to this line, is refused rather than
+// handed its bytes.
+bool TtyHoldExclusively(int handle);
 // Raw 8-bit line: no echo, no canonical input, no CR/LF translation, no
 // software flow control, no output processing; reads never wait.
 bool TtySetRaw(int handle);

@@ -10,34 +10,21 @@
 # The version is the component's version text, the commit the short hash of
 # HEAD ("-dirty" when tracked files differ from it).
 # Release builds, compiled with -g for the symbols kept aside: build-release/
-# (Linux), build-release-win32/ and build-release-win64/ (MinGW-w64). Only the
-# library and the zelscales tool are built. Then checks the archive against
-# its manifest and runs tests/package/check-package.sh on it: unpacked, each
+# (Linux), build-win32/ and build-win64/ (MinGW-w64), made by
+# scripts/release-build.sh and shared with the Windows suites. Then checks
+# the archive against its manifest and runs tests/package/check-package.sh on
+# it: unpacked, each
 # library loaded from the unpacked tree by the tool beside it (and its
 # self-test, on spoilt copies).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-JOBS="${ZEL_JOBS:-2}"
 NAME=ZelvatScalesNativeDriver
 
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
-fi
-
-# release DIR [cmake args...]
-release() {
-  local dir=$1; shift
-  echo "== package: Release build in $dir"
-  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF \
-    -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$ROOT/$dir" -j"$JOBS" --target "$NAME" zelscales
-}
-release build-release
-release build-release-win32 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
-release build-release-win64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"
+# The three builds, as scripts/windows-build.sh leaves them when it ran first.
+"$ROOT/scripts/release-build.sh" linux "$NAME" zelscales
+"$ROOT/scripts/release-build.sh" win32 "$NAME" zelscales
+"$ROOT/scripts/release-build.sh" win64 "$NAME" zelscales
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -63,8 +50,8 @@ strip_into() {
   echo "package: $name $(stat -c %s "$source") -> $(stat -c %s "$stage/$name") bytes, symbols in $name.debug"
 }
 strip_into build-release/component/$NAME.so ${NAME}_x64.so ""
-strip_into build-release-win32/component/$NAME.dll ${NAME}_x86.dll i686-w64-mingw32-
-strip_into build-release-win64/component/$NAME.dll ${NAME}_x64.dll x86_64-w64-mingw32-
+strip_into build-win32/component/$NAME.dll ${NAME}_x86.dll i686-w64-mingw32-
+strip_into build-win64/component/$NAME.dll ${NAME}_x64.dll x86_64-w64-mingw32-
 
 # The kit: each tool stripped (no symbols kept aside), named so that all three
 # sit beside the libraries; each loads the library of its own system first.
@@ -74,8 +61,8 @@ kit_tool() {
   "${prefix}strip" --strip-all "$stage/$name"
 }
 kit_tool build-release/tools/zelscales zelscales ""
-kit_tool build-release-win32/tools/zelscales.exe zelscales_x86.exe i686-w64-mingw32-
-kit_tool build-release-win64/tools/zelscales.exe zelscales_x64.exe x86_64-w64-mingw32-
+kit_tool build-win32/tools/zelscales.exe zelscales_x86.exe i686-w64-mingw32-
+kit_tool build-win64/tools/zelscales.exe zelscales_x64.exe x86_64-w64-mingw32-
 version=$(sed -n 's/^const char16_t kVersion\[\] = u"\([0-9.]*\) .*/\1/p' component/Methods.cpp)
 [ -n "$version" ] || { echo "package: no version text in component/Methods.cpp" >&2; exit 1; }
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds the driver DLL and its test programs for 32- and 64-bit
-# Windows with MinGW-w64 (build-win32/ and build-win64/ in the source tree).
-# Usage: scripts/windows-build.sh [extra cmake -D options...]
+# Windows with MinGW-w64 (build-win32/ and build-win64/ in the source tree),
+# and the Linux tool that plays the scales (build-release/).
+# Usage: scripts/windows-build.sh
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-JOBS="${ZEL_JOBS:-2}"
-BUILD_TYPE="${ZEL_WINDOWS_BUILD_TYPE:-Release}"
 
 need=()
 for tool in cmake ninja i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix; do
@@ -25,23 +24,13 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
-build() {
-  local name="$1" arch="$2"
-  local dir="$ROOT/build-$name"
-  echo "== windows-build: $name ($arch, $BUILD_TYPE)"
-  cmake -S "$ROOT" -B "$dir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE="$BUILD_TYPE" \
-    -DZEL_BUILD_TESTS=ON "${@:3}" >/dev/null
-  ninja -C "$dir" -j"$JOBS" ZelvatScalesNativeDriver zelscales unit_tests host_tests windows_wire_tests \
-    windows_unicode_tests
-}
-
-build win32 i686 "$@"
-build win64 x86_64 "$@"
+# The DLLs, the tool and the test programs, in the configuration the package
+# ships (scripts/release-build.sh).
+"$ROOT/scripts/release-build.sh" win32 ZelvatScalesNativeDriver zelscales unit_tests host_tests windows_wire_tests \
+  windows_unicode_tests
+"$ROOT/scripts/release-build.sh" win64 ZelvatScalesNativeDriver zelscales unit_tests host_tests windows_wire_tests \
+  windows_unicode_tests
 
 # The scale simulator runs natively, on the Linux side of the mapped COM
-# ports and of the TCP connections.
-echo "== windows-build: native simulator"
-cmake -S "$ROOT" -B "$ROOT/build-windows-sim" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF >/dev/null
-ninja -C "$ROOT/build-windows-sim" -j"$JOBS" zelscales
+# ports and of the TCP connections: the Linux tool the package ships.
+"$ROOT/scripts/release-build.sh" linux zelscales

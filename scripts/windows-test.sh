@@ -62,7 +62,7 @@ for t in "${TARGETS[@]}"; do
     [ -f "$dir/$f" ] || { echo "windows-test: $dir/$f missing; run scripts/windows-build.sh" >&2; exit 1; }
   done
 done
-SIM="$ROOT/build-windows-sim/tools/zelscales"
+SIM="$ROOT/build-release/tools/zelscales"
 [ -x "$SIM" ] || { echo "windows-test: $SIM missing; run scripts/windows-build.sh" >&2; exit 1; }
 
 echo "== windows-test: PE checks"

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -79,6 +80,8 @@ int TtyOpen(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     return fd < 0 ? kNoHandle : fd;
 }
+
+bool TtyHoldExclusively(int handle) { return handle >= 0 && flock(handle, LOCK_EX | LOCK_NB) == 0; }
 
 bool TtySetRaw(int handle) {
     termios t;

@@ -27,6 +27,7 @@ int Open(const sim::Simulator& s, Wire wire, bool waitPeer = true) {
     if (wire == Wire::Pty) {
         h = platform::TtyOpen(s.DevicePath());
         EXPECT_NE(platform::kNoHandle, h);
+        EXPECT_TRUE(platform::TtyHoldExclusively(h));
         EXPECT_TRUE(platform::TtySetRaw(h));
     } else {
         h = platform::TcpConnect(s.TcpPort(), 1000);

@@ -23,6 +23,7 @@ void Write(int h, const std::string& bytes) {
 int OpenClient(const sim::Simulator& s) {
     int h = platform::TtyOpen(s.DevicePath());
     EXPECT_NE(platform::kNoHandle, h);
+    EXPECT_TRUE(platform::TtyHoldExclusively(h));
     EXPECT_TRUE(platform::TtySetRaw(h));
     EXPECT_TRUE(s.WaitPeer(1000));
     return h;
@@ -42,6 +43,7 @@ TEST(SimPty, CasRequestWithSplitSendGetsOneFrame) {
     EXPECT_FALSE(s.PeerReady());
     int h = platform::TtyOpen(s.DevicePath());
     ASSERT_NE(platform::kNoHandle, h);
+    EXPECT_TRUE(platform::TtyHoldExclusively(h));
     EXPECT_TRUE(platform::TtyIsCooked(h));  // the client must set raw mode itself
     EXPECT_FALSE(s.PeerReady());
     ASSERT_TRUE(platform::TtySetRaw(h));

@@ -165,6 +165,7 @@ void Write(int h, const std::string& bytes) {
 int OpenRawClient(const sim::Simulator& s) {
     int h = platform::TtyOpen(s.DevicePath());
     EXPECT_NE(platform::kNoHandle, h);
+    EXPECT_TRUE(platform::TtyHoldExclusively(h));
     EXPECT_TRUE(platform::TtySetRaw(h));
     EXPECT_TRUE(s.WaitPeer(1000));
     return h;
