@@ -13,6 +13,8 @@ wanted=("$@")
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j"$(nproc)"
+# ZEL_FUZZ_BUILD_ONLY=1: built, not run (the test stages build first).
+[ -z "${ZEL_FUZZ_BUILD_ONLY:-}" ] || exit 0
 mkdir -p build-fuzz/artifacts build-fuzz/logs
 found=0 failed=()
 for f in build-fuzz/fuzz/fuzz_*; do
