@@ -86,22 +86,18 @@ reap() {
 }
 
 # Builds, two at a time.
-echo "=== building: ${stages[*]}"
-for s in "${stages[@]}"; do
-  while [ "${#pid_of[@]}" -ge 2 ]; do
-    reap
-    built_in[$ended]=$(($(date +%s) - started_at[$ended]))
-    [ "$status" = 0 ] || broken[$ended]=1
-    echo "=== built $ended (${built_in[$ended]} s)${broken[$ended]:+: FAILED}"
-  done
-  launch "$s" build_stage
-done
-while [ "${#pid_of[@]}" -gt 0 ]; do
+built() {  # waits for a build to end
   reap
   built_in[$ended]=$(($(date +%s) - started_at[$ended]))
   [ "$status" = 0 ] || broken[$ended]=1
   echo "=== built $ended (${built_in[$ended]} s)${broken[$ended]:+: FAILED}"
+}
+echo "=== building: ${stages[*]}"
+for s in "${stages[@]}"; do
+  while [ "${#pid_of[@]}" -ge 2 ]; do built; done
+  launch "$s" build_stage
 done
+while [ "${#pid_of[@]}" -gt 0 ]; do built; done
 
 # Then the tests, all stages at once; each stage's output printed whole when
 # it ends.

@@ -86,6 +86,13 @@ TEST(ModelTable, FactoryMakesWhatTheRowSays) {
         EXPECT_EQ(o->Tare(0.0) != 5, zel::devices::Takes(m.number, Command::kTare));
         EXPECT_EQ(o->Zero() != 5, zel::devices::Takes(m.number, Command::kZero));
         EXPECT_EQ(o->SendPrice(1250) != 5, zel::devices::Takes(m.number, Command::kPrice));
+        // Only a class of its own takes commands the row does not bind.
+        if (!m.create) {
+            EXPECT_EQ(m.own.tare, zel::devices::Delivery::kNotTaken);
+            EXPECT_EQ(m.own.zero, zel::devices::Delivery::kNotTaken);
+            EXPECT_EQ(m.own.price, zel::devices::Delivery::kNotTaken);
+            EXPECT_EQ(m.own.patterns, nullptr);
+        }
         // An event-driven row binds nothing beside its description.
         if (m.kind == ModelKind::kListener) {
             EXPECT_EQ(m.protocol, nullptr);
