@@ -9,6 +9,7 @@
 
 #include "devices/ModelTable.h"
 #include "scales/exchange/PolledProtocol.h"
+#include "scales/listener/ListenerScale.h"
 #include "tools/commands.h"
 #include "tools/detect_plan.h"
 #include "tools/json.h"
@@ -35,10 +36,18 @@ public:
 
     void Block(const TrafficBlock& b) {
         if (pushes_) {
-            // A scale that pushes readings: each received block is judged
-            // as its listener reads it, a block edge being a burst edge (no
-            // frame is read across one), with a verdict per frame.
-            if (b.direction == "received") Presses(b.bytes);
+            // A scale that pushes readings: what was received is judged as
+            // its listener reads it, with a verdict per frame. One read may
+            // be logged as several blocks (a frame read byte by byte, or in
+            // the pieces the line handed over), so blocks run on into one
+            // another; a read ends where the line fell silent for its whole
+            // budget, or where the line opened, closed or was written to.
+            const int64_t at = b.msOfDay;
+            if (b.direction != "received" || (!received_.empty() && Silent(lastReceivedMs_, at))) Presses();
+            if (b.direction == "received") {
+                received_.insert(received_.end(), b.bytes.begin(), b.bytes.end());
+                lastReceivedMs_ = at;
+            }
             return;
         }
         if (b.direction == "received") {
@@ -55,7 +64,10 @@ public:
         // The line opened, closed or failed to open: what came before is whole.
         Verdict();
     }
-    void Finish() { Verdict(); }
+    void Finish() {
+        if (pushes_) Presses();
+        Verdict();
+    }
 
 private:
     void Verdict() {
@@ -77,13 +89,25 @@ private:
         asked_ = false;
     }
 
-    void Presses(const std::vector<uint8_t>& bytes) {
-        for (const detect::Press& p : detect::JudgePresses(row_.number, bytes.data(), bytes.size())) {
+    // The presses in what was received since the last silence.
+    void Presses() {
+        for (const detect::Press& p : detect::JudgePresses(row_.number, received_.data(), received_.size())) {
             detect::Verdict v;
             v.ok = p.taken;
             v.reading = p.reading;
             Print(v, p.end - p.start, p.taken ? "" : p.why);
         }
+        received_.clear();
+    }
+
+    // The listener's read ran out of budget between these two blocks (a
+    // time that cannot be read parts nothing; midnight lies between a later
+    // time and an earlier one).
+    static bool Silent(int64_t before, int64_t after) {
+        if (before < 0 || after < 0) return false;
+        int64_t gap = after - before;
+        if (gap < 0) gap += 24 * 3600 * 1000;
+        return gap >= static_cast<int64_t>(zel::listener::kReadBudgetMs);
     }
 
     // A refusal's text: what the bytes are not, and the reason.
@@ -153,6 +177,7 @@ private:
     bool asks_ = false;
     bool asked_ = false;  // a request went out since the last verdict
     std::vector<uint8_t> received_;
+    int64_t lastReceivedMs_ = -1;  // pushing models: when the last bytes came
 };
 
 }  // namespace

@@ -70,6 +70,20 @@ void TrafficLogParser::Close() {
     current_ = TrafficBlock();
 }
 
+namespace {
+
+// "2020-03-05 14:07:09.042": 50829042; -1 for another text.
+int64_t MsOfDay(std::string_view time) {
+    if (time.size() != 23 || time[10] != ' ' || time[13] != ':' || time[16] != ':' || time[19] != '.') return -1;
+    int h = 0, m = 0, s = 0, ms = 0;
+    if (!text::ParseInteger(time.substr(11, 2), 0, 23, h) || !text::ParseInteger(time.substr(14, 2), 0, 59, m) ||
+        !text::ParseInteger(time.substr(17, 2), 0, 60, s) || !text::ParseInteger(time.substr(20, 3), 0, 999, ms))
+        return -1;
+    return ((static_cast<int64_t>(h) * 60 + m) * 60 + s) * 1000 + ms;
+}
+
+}  // namespace
+
 void TrafficLogParser::Line(std::string line) {
     if (line.empty()) return;
     if (line.find_first_not_of('_') == std::string::npos) {
@@ -83,6 +97,7 @@ void TrafficLogParser::Line(std::string line) {
         TrafficBlock block;
         block.lineNumber = lineNumber_;
         block.time = line.substr(bytesAt - 23, 23);
+        block.msOfDay = MsOfDay(block.time);
         if (label.compare(0, 3, "SYS") == 0) block.direction = "sys";
         else if (label.compare(0, 2, "IN") == 0) block.direction = "received";
         else if (label.compare(0, 3, "OUT") == 0) block.direction = "sent";

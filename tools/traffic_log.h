@@ -14,6 +14,7 @@ namespace zelscales {
 struct TrafficBlock {
     std::string direction;    // "open", "close", "sent", "received", or "sys"
     std::string time;         // "2020-03-05 14:07:09.042"
+    int64_t msOfDay = -1;     // its clock in milliseconds since midnight; -1 unreadable
     std::string line;         // the line description (COMPORT: ... / ETHERNET: ...)
     std::vector<uint8_t> bytes;
     int declared = 0;         // the block header's byte count
