@@ -36,23 +36,19 @@ int32_t CEventProtocolScale::SendPrice(int32_t value) {
     return 0;
 }
 
-int CEventProtocolScale::SendOne(int index) {
+void CEventProtocolScale::SendOne(int index) {
     const EventCommand& c = protocol_.commands[index];
     CAutoLockMutex guard(lock);
-    if (!pending_[index] || !c.build) return 0;
+    if (!pending_[index] || !c.build) return;
     uint8_t bytes[kMaxEventCommand];
     const int length = c.build(values_[index], GetCoeff(), bytes);
     pending_[index] = 0;
-    int failed = 0;
-    for (int i = 0; i < c.repeats; ++i) failed |= SendCommand(bytes, length, i + 1 < c.repeats ? c.repeatPauseMs : c.pauseMs);
-    return failed;
+    for (int i = 0; i < c.repeats; ++i) SendCommand(bytes, length, i + 1 < c.repeats ? c.repeatPauseMs : c.pauseMs);
 }
 
-int CEventProtocolScale::SendPending(CommandTime when) {
-    int failed = 0;
+void CEventProtocolScale::SendPending(CommandTime when) {
     for (int i = 0; i < protocol_.commandCount && i < kMaxEventCommands; ++i)
-        if (protocol_.commands[i].when == when) failed |= SendOne(i);
-    return failed;
+        if (protocol_.commands[i].when == when) SendOne(i);
 }
 
 bool CEventProtocolScale::ReadMustEnd() {

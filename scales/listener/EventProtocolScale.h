@@ -36,9 +36,9 @@ private:
     // Flags command `index` with `value` and wakes the listener.
     void Flag(int index, int32_t value);
     // Writes each pending command sent at `when`, in the description's
-    // order: 0, or 1 when a write failed (that command is lost).
-    int SendPending(zel::listener::CommandTime when);
-    int SendOne(int index);
+    // order; a command the line does not take whole is lost.
+    void SendPending(zel::listener::CommandTime when);
+    void SendOne(int index);
     // A stop request, or a line that closed under the read.
     bool ReadMustEnd();
     void PublishReading(const zel::listener::EventReading& reading);

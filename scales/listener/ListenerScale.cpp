@@ -299,16 +299,16 @@ int CScalesListener::ReadFrame(uint8_t* frame, int length, int held) {
     return ReadFrameBytes(line, cycle, hooks, frame, length, held);
 }
 
-int CScalesListener::SendCommand(const uint8_t* data, int length, unsigned pauseMs) {
+bool CScalesListener::SendCommand(const uint8_t* data, int length, unsigned pauseMs) {
     CAutoLockMutex guard(lock);
     int written;
     try {
         written = port.Write(data, length);
     } catch (...) {
-        return 1;
+        return false;
     }
     platform::SleepMs(pauseMs);
-    return written == length ? 0 : 1;
+    return written == length;
 }
 
 bool CScalesListener::NotifyPlatform(const std::string& line) {

@@ -218,9 +218,9 @@ protected:
     zel::listener::ReadClock cycle;
 
     // Writes a command frame under `lock`, then pauses `pauseMs` still
-    // holding it. 0 when written, 1 when the line took less (the command is
-    // lost, never repeated).
-    int SendCommand(const uint8_t* data, int length, unsigned pauseMs);
+    // holding it. False when the line took less (the command is lost, never
+    // repeated).
+    bool SendCommand(const uint8_t* data, int length, unsigned pauseMs);
 
     // ExternalEvent "EventScales"/"NewData" with the line, when the platform
     // gave a connection; a refused event is offered again (DeliverEvent) and
