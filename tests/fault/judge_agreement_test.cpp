@@ -50,13 +50,7 @@ zelfault::Outcome Cycle(const PolledProtocol& p, const std::string& reply) {
     if (p.requestLength == 0) {
         for (int i = 0; i < 60; ++i) line.Arrive(1 + 20 * static_cast<uint64_t>(i), bytes);
     } else {
-        auto written = std::make_shared<int>(0);
-        const int requestLength = p.requestLength;
-        line.onWrite = [written, requestLength, bytes](zeltest::ScriptedLine& l, const std::vector<uint8_t>& w) {
-            const bool before = *written < requestLength;
-            *written += static_cast<int>(w.size());
-            if (before && *written >= requestLength) l.Arrive(1, bytes);
-        };
+        zelfault::AnswerOnceAsked(line, p.requestLength, bytes);
     }
     zelfault::Outcome o;
     o.result = zel::exchange::RunReadCycle(p, line, session, o.reading);

@@ -58,6 +58,16 @@ inline sim::Display Shown() {
     return d;
 }
 
+// `bytes` arrive 1 ms after the first `requestLength` bytes were written.
+inline void AnswerOnceAsked(zeltest::ScriptedLine& line, int requestLength, const std::vector<uint8_t>& bytes) {
+    auto written = std::make_shared<int>(0);
+    line.onWrite = [written, requestLength, bytes](zeltest::ScriptedLine& l, const std::vector<uint8_t>& w) {
+        const bool before = *written < requestLength;
+        *written += static_cast<int>(w.size());
+        if (before && *written >= requestLength) l.Arrive(1, bytes);
+    };
+}
+
 // One read cycle on a scripted line with a virtual clock, whose scale
 // answers the first complete request with `reply` (a scale that talks all
 // the time instead sends `reply` followed by two good frames, so a refused
@@ -72,13 +82,7 @@ inline Outcome Judge(const zel::exchange::PolledProtocol& p, bool streams, const
         for (int i = 0; i < 2; ++i) bytes.insert(bytes.end(), good.begin(), good.end());
         line.Arrive(1, bytes);
     } else {
-        auto written = std::make_shared<int>(0);
-        const int requestLength = p.requestLength;
-        line.onWrite = [written, requestLength, bytes](zeltest::ScriptedLine& l, const std::vector<uint8_t>& w) {
-            const bool before = *written < requestLength;
-            *written += static_cast<int>(w.size());
-            if (before && *written >= requestLength) l.Arrive(1, bytes);
-        };
+        AnswerOnceAsked(line, p.requestLength, bytes);
     }
     Outcome o;
     o.result = zel::exchange::RunReadCycle(p, line, session, o.reading);
