@@ -12,7 +12,8 @@
 #
 # First every stage builds, two builds at a time (compiling is what keeps a
 # machine busy); then every stage's tests run side by side, with no compiler
-# beside them, so the suites that hold bounds on time see an idle machine.
+# beside them, the sanitizer stages' each alone after the others', so the
+# suites that hold bounds on time see a machine they can keep them on.
 # Within a stage, ctest runs ZEL_CTEST_JOBS test programs at once (default
 # 3; the long ones are split in shards): most of their time is spent waiting
 # on lines and clocks. The fuzzers run niced.
@@ -111,18 +112,34 @@ finish() {  # stage status
     failed=$((failed + 1)); failures+=("$1"); echo "=== stage $1 FAILED (build ${built_in[$1]} s, tests $took s)"
   fi
 }
+test_wave() {  # stages
+  local s
+  for s in "$@"; do
+    if [ -n "${broken[$s]:-}" ]; then
+      started_at[$s]=$(date +%s)
+      finish "$s" 1
+      continue
+    fi
+    launch "$s" test_stage
+    echo "=== testing $s"
+  done
+  while [ "${#pid_of[@]}" -gt 0 ]; do
+    reap
+    finish "$ended" "$status"
+  done
+}
+# A sanitizer slows a program two- (AddressSanitizer) to fifteenfold
+# (ThreadSanitizer): beside five other stages their suites that hold bounds
+# on time (detect's windows, a healthy scale's first reply, the latency of a
+# weight) missed them. So the other stages' tests run side by side first,
+# then each sanitizer stage's alone.
+wave=()
 for s in "${stages[@]}"; do
-  if [ -n "${broken[$s]:-}" ]; then
-    started_at[$s]=$(date +%s)
-    finish "$s" 1
-    continue
-  fi
-  launch "$s" test_stage
-  echo "=== testing $s"
+  case "$s" in asan | tsan) ;; *) wave+=("$s") ;; esac
 done
-while [ "${#pid_of[@]}" -gt 0 ]; do
-  reap
-  finish "$ended" "$status"
+[ ${#wave[@]} -gt 0 ] && test_wave "${wave[@]}"
+for s in asan tsan; do
+  case " ${stages[*]} " in *" $s "*) test_wave "$s" ;; esac
 done
 [ ${#failures[@]} -gt 0 ] && echo "failed stages: ${failures[*]}"
 echo "stages: $passed passed, $failed failed"

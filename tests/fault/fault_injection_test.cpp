@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ResultCodes.h"
 #include "tests/fault/polled_models.h"
 #include "tests/integration/polled_support.h"
 
@@ -158,7 +159,11 @@ void RunModel(ModelRun& r) {
     rig.sim.SetWeight(1.234);
     rig.sim.SetPrice(56.78);
     rig.sim.SetStable(true);
+    // A second call where the first found no answer: a first reply on a
+    // line just opened may come late on a machine busy with other suites;
+    // the faults below are judged against the reading it gives.
     Weighing clean = rig.Weigh();
+    if (clean.code == zel::kNoAnswer) clean = rig.Weigh();
     if (clean.code != 0) {
         r.baseline = zelfault::Format("a healthy scale gives %d", clean.code);
         return;
