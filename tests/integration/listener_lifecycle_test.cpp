@@ -23,21 +23,27 @@ TEST_P(ListenerTiming, FrameIsPublishedAsItLands) {
     ASSERT_TRUE(rig.Settle());
     // Frames landing at any point of the listener's cycle, also in its pause.
     // A listener that only looked every 50 ms step, or slept through its
-    // 100 ms pause, would put the median lag near 25 ms or beyond; the median
-    // stands a busy machine's occasional stall of one frame. Tight figures
-    // belong to the benchmarks.
-    std::vector<uint64_t> lags;
-    for (int i = 0; i < 9; ++i) {
-        platform::SleepMs(static_cast<unsigned>(37 * i));
-        rig.sim.PushReading();
-        Event e;
-        ASSERT_TRUE(rig.NextEvent(&e, 1000));
-        uint64_t sent = rig.sim.LastFrameSentMs();
-        ASSERT_GE(e.atMs, sent);
-        lags.push_back(e.atMs - sent);
+    // 100 ms pause, would put the median lag near 25 ms or beyond in every
+    // round; a busy machine stalls some rounds, so one round of three must
+    // keep the bound. Tight figures belong to the benchmarks.
+    std::string medians;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<uint64_t> lags;
+        for (int i = 0; i < 9; ++i) {
+            platform::SleepMs(static_cast<unsigned>(37 * i));
+            rig.sim.PushReading();
+            Event e;
+            ASSERT_TRUE(rig.NextEvent(&e, 1000));
+            uint64_t sent = rig.sim.LastFrameSentMs();
+            ASSERT_GE(e.atMs, sent);
+            lags.push_back(e.atMs - sent);
+        }
+        std::sort(lags.begin(), lags.end());
+        const uint64_t median = lags[lags.size() / 2];
+        if (median < 15u) return;
+        medians += " " + std::to_string(median);
     }
-    std::sort(lags.begin(), lags.end());
-    EXPECT_LT(lags[lags.size() / 2], 15u) << "median lag";
+    ADD_FAILURE() << "median lag of each round, ms:" << medians;
 }
 
 TEST_P(ListenerTiming, EveryPressOfASlowFrameArrives) {
