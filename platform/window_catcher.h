@@ -24,7 +24,7 @@ public:
     struct State;  // defined by each system's implementation
 
 private:
-    State* state_;
+    [[maybe_unused]] State* state_;  // unused where no window messages exist
 };
 
 }  // namespace platform

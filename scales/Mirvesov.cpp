@@ -34,7 +34,6 @@ const uint8_t kA12ZeroByte[] = {'Z'};
 // 'D' frame: the address the request named at 1, sign at 3, weight field
 // at 4..10, check characters at 11 and 12.
 const size_t kDAddress = 1;
-const size_t kDSign = 3;
 const size_t kDField = 4;
 const size_t kDFieldLength = 7;
 const size_t kDCheck = 11;
@@ -215,8 +214,8 @@ bool DigitBeforePoint(const uint8_t* text, size_t length) {
 // The signed number of a 'D' or А9 continuous frame, its sign byte first.
 bool ReadSigned(const uint8_t* frame, size_t length, const FrameLayout& layout, double& value) {
     const Field& f = NumberFieldOf(layout);
-    if (f.offset + f.length > length || f.length > 16 || !IsSign(frame[f.offset])) return false;
-    uint8_t text[16];
+    if (f.length == 0 || f.offset + f.length > length || f.length > 16 || !IsSign(frame[f.offset])) return false;
+    uint8_t text[16] = {};
     for (size_t i = 0; i < f.length; ++i) text[i] = frame[f.offset + i];
     if (text[0] == ' ') text[0] = '+';  // a space in the sign's place
     return DigitBeforePoint(text, f.length) && exchange::ReadNumberField(text, f.length, f.grammar, value);

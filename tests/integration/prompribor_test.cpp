@@ -71,7 +71,9 @@ class LineHolder {
 public:
     LineHolder(const sim::Simulator& s, Wire wire)
         : handle_(wire == Wire::Pty ? platform::TtyOpen(s.SlavePath()) : platform::kNoHandle) {
-        if (wire == Wire::Pty) EXPECT_NE(handle_, platform::kNoHandle) << s.SlavePath();
+        if (wire == Wire::Pty) {
+            EXPECT_NE(handle_, platform::kNoHandle) << s.SlavePath();
+        }
     }
     ~LineHolder() {
         if (handle_ != platform::kNoHandle) platform::IoClose(handle_);

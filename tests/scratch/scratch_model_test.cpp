@@ -46,7 +46,9 @@ TEST(ScratchModel, DetectAndDecodeTakeANewPushingModelFromItsRow) {
         const Finding f = Judge(step, c.bytes, c.bursts);
         EXPECT_EQ(GroupName(f.models), c.models);
         // In the row's unit (grams), as the description reads it.
-        if (!f.models.empty()) EXPECT_DOUBLE_EQ(f.verdict.reading.weight, 1234.0);
+        if (!f.models.empty()) {
+            EXPECT_DOUBLE_EQ(f.verdict.reading.weight, 1234.0);
+        }
     }
     EXPECT_TRUE(OneReadingHeard(step, press));
 

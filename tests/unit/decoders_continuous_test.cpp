@@ -120,7 +120,9 @@ TEST(ContinuousDecoders, Frames) {
         Reading r = Sentinel();
         EXPECT_EQ(c.protocol->decode(f.data(), f.size(), r).result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.weight);
-        if (c.weight == 0.0) EXPECT_FALSE(std::signbit(r.weight));
+        if (c.weight == 0.0) {
+            EXPECT_FALSE(std::signbit(r.weight));
+        }
         EXPECT_EQ(r.stable, c.stable);
         EXPECT_EQ(r.price, 0.0);
         EXPECT_EQ(r.cost, 0.0);
@@ -247,7 +249,9 @@ TEST(ContinuousDecoders, OcsWeightCharacters) {
         }
         EXPECT_EQ(result, 0);
         EXPECT_DOUBLE_EQ(r.weight, c.value);
-        if (c.value == 0.0) EXPECT_FALSE(std::signbit(r.weight));
+        if (c.value == 0.0) {
+            EXPECT_FALSE(std::signbit(r.weight));
+        }
         EXPECT_EQ(r.stable, c.stable);
     }
 }

@@ -91,8 +91,12 @@ TEST(PriceComputingDecoders, Replies) {
         EXPECT_DOUBLE_EQ(r.price, c.price);
         EXPECT_DOUBLE_EQ(r.cost, c.cost);
         EXPECT_EQ(r.stable, c.stable);
-        if (c.weight == 0.0) EXPECT_FALSE(std::signbit(r.weight));
-        if (c.cost == 0.0) EXPECT_FALSE(std::signbit(r.cost));
+        if (c.weight == 0.0) {
+            EXPECT_FALSE(std::signbit(r.weight));
+        }
+        if (c.cost == 0.0) {
+            EXPECT_FALSE(std::signbit(r.cost));
+        }
     }
 }
 

@@ -348,8 +348,12 @@ TEST(DetectGuard, EveryModelThatSendsCommandsOwnsAPattern) {
             const Delivery d = zel::devices::DeliveryOf(row.number, c);
             sends = sends || d == Delivery::kUnconfirmed || d == Delivery::kConfirmed;
         }
-        if (sends) EXPECT_EQ(owners.count(row.number), 1u);
-        if (!sends && row.kind != ModelKind::kListener) EXPECT_EQ(owners.count(row.number), 0u);
+        if (sends) {
+            EXPECT_EQ(owners.count(row.number), 1u);
+        }
+        if (!sends && row.kind != ModelKind::kListener) {
+            EXPECT_EQ(owners.count(row.number), 0u);
+        }
     }
 }
 

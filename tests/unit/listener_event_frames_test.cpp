@@ -190,7 +190,9 @@ TEST(ListenerEventFrames, AnyRunEndsAndCoversItsBytesInOrder) {
                 ASSERT_LT(frames[i].start, frames[i].end) << p->name;
                 ASSERT_LE(frames[i].end, bytes.size()) << p->name;
                 ASSERT_LE(frames[i].end - frames[i].start, static_cast<size_t>(p->length)) << p->name;
-                if (i > 0) ASSERT_GT(frames[i].start, lastStart) << p->name;
+                if (i > 0) {
+                    ASSERT_GT(frames[i].start, lastStart) << p->name;
+                }
                 lastStart = frames[i].start;
             }
         }
