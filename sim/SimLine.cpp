@@ -120,13 +120,15 @@ bool SimLine::OpenTcp(uint16_t port) {
 
 void SimLine::Close() {
     CAutoLockMutex lock(mu_);
-    platform::IoClose(line_);
-    platform::IoClose(listener_);
-    line_ = listener_ = platform::kNoHandle;
+    // The link goes before the pty: once closed, its number may be another
+    // program's pty, which a client retrying the link would then take.
     if (mode_ == Pty) {
         if (platform::ReadSymlink(linkPath_) == slavePath_) platform::RemovePath(linkPath_);
         if (!tempDir_.empty()) platform::RemovePath(tempDir_);
     }
+    platform::IoClose(line_);
+    platform::IoClose(listener_);
+    line_ = listener_ = platform::kNoHandle;
     linkPath_.clear();
     slavePath_.clear();
     tempDir_.clear();
@@ -251,12 +253,14 @@ void SimLine::Cut(bool reset) {
         int fresh = platform::PtyOpenMaster(&slave);
         {
             CAutoLockMutex lock(mu_);
-            platform::IoClose(line_);
-            line_ = fresh;
+            // The link points at the fresh pty before the old one is closed
+            // (see Close).
             if (fresh != platform::kNoHandle) {
                 slavePath_ = slave;
                 platform::ReplaceSymlink(slave, linkPath_);
             }
+            platform::IoClose(line_);
+            line_ = fresh;
             ++hangups_;
         }
         peerAbsent_ = true;

@@ -11,7 +11,9 @@ cli_begin() {
 cli_cleanup() {
   exec 3>&- 2>/dev/null || true
   local p
-  for p in $pid $sim "${pids[@]}" "${sims[@]}"; do
+  # The tools first: a tool still retrying a simulator's link after the
+  # simulator is gone could take another test's pty behind the same number.
+  for p in $pid "${pids[@]}" $sim "${sims[@]}"; do
     kill -KILL "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true
   done
   rm -rf "$work"
@@ -19,6 +21,17 @@ cli_cleanup() {
 # fail TEXT : the test fails; what the last command wrote to $work/err, when
 # it is there, follows.
 fail() { echo "FAIL: $*" >&2; [ ! -f "$work/err" ] || tail -20 "$work/err" >&2; exit 1; }
+
+# holders PATH : the processes that have the device behind PATH open, one
+# "pid command" line each (what a busy port was taken by).
+holders() {
+  local dev fd
+  dev=$(readlink -f "$1") || return 0
+  find /proc/[0-9]*/fd -lname "$dev" 2>/dev/null | while read -r fd; do
+    fd=${fd%/fd/*}
+    echo "${fd#/proc/} $(tr '\0' ' ' <"$fd/cmdline" 2>/dev/null)"
+  done | sort -u
+}
 
 # usage_errors exact|holds : runs each "ARGUMENTS|TEXT" line of stdin on
 # ${tool[@]}; each must exit 2 with one stderr line that is (exact) or holds
